@@ -1,0 +1,69 @@
+// The one JSON form of mapping records (mapping files, exports, imports).
+//
+// Decoding never throws and never yields a partial record: it returns either
+// a value or an error message that names the JSON path of the fault, e.g.
+// `mappings[1].outputBehavior.kind: unknown kind ""`.
+#pragma once
+
+#include "model/records.hpp"
+
+#include <nlohmann/json.hpp>
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace chordwell {
+
+template <typename T> class DecodeResult {
+public:
+    static DecodeResult success(T value) {
+        DecodeResult r;
+        r.value_ = std::move(value);
+        return r;
+    }
+    static DecodeResult failure(std::string message) {
+        DecodeResult r;
+        r.error_ = std::move(message);
+        return r;
+    }
+
+    bool ok() const { return value_.has_value(); }
+    explicit operator bool() const { return ok(); }
+    const T& value() const& { return *value_; }
+    T&& value() && { return std::move(*value_); }
+    const T* operator->() const { return &*value_; }
+    /// Empty when ok().
+    const std::string& error() const { return error_; }
+
+private:
+    DecodeResult() = default;
+    std::optional<T> value_;
+    std::string error_;
+};
+
+// Encoding (never fails). Keys are emitted in the documented order.
+nlohmann::ordered_json toJson(const MacKeySignature& signature);
+nlohmann::ordered_json toJson(const OutputBehavior& behavior);
+nlohmann::ordered_json toJson(const KeyMapping& mapping);
+nlohmann::ordered_json toJson(const DeviceMapping& record);
+
+/// Compact one-line JSON text of a record, as stored in mapping files.
+std::string encodeDeviceMapping(const DeviceMapping& record);
+
+// Decoding from parsed JSON. `path` prefixes error messages ("" at the root).
+DecodeResult<MacKeySignature> decodeMacKeySignature(const nlohmann::json& json,
+                                                    const std::string& path = "");
+DecodeResult<OutputBehavior> decodeOutputBehavior(const nlohmann::json& json,
+                                                  const std::string& path = "");
+DecodeResult<KeyMapping> decodeKeyMapping(const nlohmann::json& json,
+                                          const std::string& path = "");
+DecodeResult<DeviceMapping> decodeDeviceMapping(const nlohmann::json& json,
+                                                const std::string& path = "");
+
+/// Parses and decodes JSON text holding one record. Invalid JSON yields a
+/// failure whose message starts with "invalid JSON".
+DecodeResult<DeviceMapping> decodeDeviceMappingText(std::string_view text);
+
+} // namespace chordwell

@@ -1,0 +1,255 @@
+// Platform ports: the smallest surfaces the engine, storage and logging need
+// from the operating system. Adapters live in sim/, linux/, macos/ and qt/.
+//
+// The shapes follow the operations the engine really performs (IOKit HID,
+// CoreGraphics event taps, CFRunLoop), so that the macOS adapter stays an
+// almost line-for-line wrapper. Callbacks take a plain function pointer and
+// an unretained context, as the native APIs do; the owner unregisters them
+// before it goes away.
+#pragma once
+
+#include "model/keys.hpp"
+#include "model/records.hpp"
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <variant>
+
+namespace chordwell {
+
+/// Log levels; any value above 2 counts as error.
+enum class LogLevel : std::uint8_t { debug = 0, info = 1, warning = 2, error = 3 };
+
+namespace platform {
+
+// ---------------------------------------------------------------- Scheduler
+
+/// Main-thread work and timers. Everything that touches the engine runs on
+/// the main thread; timers and posted work are delivered there.
+class Scheduler {
+public:
+    using Task = std::function<void()>;
+    using TimerId = std::uint64_t; // 0 is never a valid id
+    using Duration = std::chrono::nanoseconds;
+
+    virtual ~Scheduler() = default;
+
+    /// Runs `task` later on the main thread, after the current work.
+    virtual void postToMain(Task task) = 0;
+    /// One-shot timer on the main thread.
+    virtual TimerId scheduleOnce(Duration delay, Task task) = 0;
+    /// Repeating timer: first firing after `firstDelay`, then every `interval`.
+    virtual TimerId scheduleRepeating(Duration firstDelay, Duration interval, Task task) = 0;
+    /// Cancels a timer; unknown or already cancelled ids are ignored.
+    virtual void cancel(TimerId id) = 0;
+    /// Monotonic time of this scheduler.
+    virtual Duration now() const = 0;
+};
+
+// ------------------------------------------------------------- HID devices
+
+/// One changed input element of a HID device.
+struct HidInputValue {
+    std::uint32_t usagePage = 0;
+    std::uint32_t usage = 0;
+    std::int64_t integerValue = 0;
+};
+
+/// An attached HID device (IOHIDDeviceRef on macOS, an evdev node on Linux).
+/// Held through HidDeviceRef (shared ownership).
+class HidDevice {
+public:
+    using InputValueCallback = void (*)(void* context, const HidDevice& sender,
+                                        const HidInputValue& value);
+
+    virtual ~HidDevice() = default;
+
+    /// String property such as "Product"; nothing when absent or not a string.
+    virtual std::optional<std::string> stringProperty(std::string_view key) const = 0;
+    /// Integer property such as "VendorID", "ProductID", "LocationID";
+    /// nothing when absent or not a number.
+    virtual std::optional<std::int64_t> integerProperty(std::string_view key) const = 0;
+    /// True when both handles denote the same device (CFEqual).
+    virtual bool sameDevice(const HidDevice& other) const = 0;
+
+    /// Registers the input-value callback; a null callback unregisters.
+    virtual void registerInputValueCallback(InputValueCallback callback, void* context) = 0;
+    /// Schedules / unschedules the device's input on the main run loop.
+    virtual void scheduleWithRunLoop() = 0;
+    virtual void unscheduleFromRunLoop() = 0;
+};
+
+/// Whether two optional handles denote the same device.
+inline bool sameDevice(const HidDeviceRef& a, const HidDeviceRef& b) {
+    if (!a || !b) {
+        return false;
+    }
+    return a.get() == b.get() || a->sameDevice(*b);
+}
+
+/// Keyboard discovery (IOHIDManager on macOS, udev on Linux).
+class HidManager {
+public:
+    using DeviceCallback = void (*)(void* context, int result, const HidDeviceRef& device);
+
+    virtual ~HidManager() = default;
+
+    /// Restricts matching to devices declaring this usage (page 1 / usage 6
+    /// for keyboards).
+    virtual void setDeviceMatching(std::uint32_t usagePage, std::uint32_t usage) = 0;
+    /// A null callback unregisters.
+    virtual void registerDeviceMatchingCallback(DeviceCallback callback, void* context) = 0;
+    virtual void registerDeviceRemovalCallback(DeviceCallback callback, void* context) = 0;
+    /// Opens the manager; returns 0 on success or a platform error code.
+    virtual int open() = 0;
+    /// From scheduling on, every attached device and every later arrival and
+    /// removal is reported through the callbacks, on the main thread.
+    virtual void scheduleWithRunLoop() = 0;
+    virtual void unscheduleFromRunLoop() = 0;
+    virtual void close() = 0;
+};
+
+// -------------------------------------------------------------- Event tap
+
+/// Event types the keyboard tap sees (CGEventType values).
+enum class EventType : std::uint32_t {
+    keyDown = 10,
+    keyUp = 11,
+    flagsChanged = 12,
+    tapDisabledByTimeout = 0xFFFFFFFEu,
+    tapDisabledByUserInput = 0xFFFFFFFFu,
+};
+
+/// One event of the user's keyboard event stream.
+struct KeyEvent {
+    EventType type = EventType::keyDown;
+    std::int64_t keyCode = 0; // kCGKeyboardEventKeycode
+    EventFlags flags = 0;     // CGEventGetFlags
+};
+
+enum class TapDecision { pass, swallow };
+
+/// A keyboard event tap at the head of the session's event stream.
+class EventTap {
+public:
+    using Callback = TapDecision (*)(void* userInfo, const KeyEvent& event);
+
+    virtual ~EventTap() = default;
+
+    /// Adds the tap's run-loop source to the main run loop; false when the
+    /// source could not be made (the tap then never runs).
+    virtual bool addToRunLoop() = 0;
+    virtual void removeFromRunLoop() = 0;
+    virtual void enable(bool enabled) = 0;
+    virtual bool isEnabled() const = 0;
+};
+
+// ------------------------------------------------------------ Event poster
+
+/// One key as the platform posts it for a built-in output.
+struct KeyStroke {
+    std::int64_t keyCode = 0;
+    EventFlags flags = 0;
+};
+
+/// Posts synthetic key events into the user's event stream.
+class EventPoster {
+public:
+    virtual ~EventPoster() = default;
+
+    /// Posts one key event; `keyCode` lies in 0..65535. Returns false when
+    /// the event (or its source) could not be created or posted.
+    virtual bool postKeyEvent(std::int64_t keyCode, EventFlags flags, bool keyDown) = 0;
+
+    /// The key a built-in output posts on this platform (Command+Space,
+    /// Command+C, Command+V on macOS); nothing for none / custom sequences.
+    virtual std::optional<KeyStroke> builtInShortcut(OutputBehavior::Kind kind) const;
+};
+
+/// The macOS built-in shortcuts, the default of EventPoster::builtInShortcut.
+std::optional<KeyStroke> macBuiltInShortcut(OutputBehavior::Kind kind);
+
+// ------------------------------------------------------------- Preferences
+
+/// A stored preference value: Boolean, number, or anything else (as text).
+using PreferenceValue = std::variant<bool, double, std::string>;
+
+/// The user's key-value preference store (user defaults on macOS).
+class Preferences {
+public:
+    virtual ~Preferences() = default;
+    virtual std::optional<PreferenceValue> value(std::string_view key) const = 0;
+    virtual void setValue(std::string_view key, const PreferenceValue& value) = 0;
+};
+
+// ------------------------------------------------------------------ Paths
+
+/// Where per-user data lives.
+class Paths {
+public:
+    virtual ~Paths() = default;
+    /// The per-user application-support folder (created when missing), or an
+    /// error when the system has none.
+    virtual std::optional<std::filesystem::path> applicationSupportDirectory(
+        std::error_code& error) const = 0;
+    /// The mappings folder inside application support ("Mappings/" on macOS).
+    virtual std::filesystem::path mappingsFolder(const std::filesystem::path& appSupport) const {
+        return appSupport / "Mappings";
+    }
+    /// The log folder inside application support ("Chordwell/Logs").
+    virtual std::filesystem::path logsFolder(const std::filesystem::path& appSupport) const {
+        return appSupport / "Chordwell" / "Logs";
+    }
+};
+
+// ------------------------------------------------------------- System log
+
+/// A handle of the operating system's log for one subsystem and category
+/// (an os_log_t on macOS).
+class SystemLogHandle {
+public:
+    virtual ~SystemLogHandle() = default;
+    virtual bool isEnabled(LogLevel level) const = 0;
+    /// Emits the bare message; time, level and category are the log's own.
+    virtual void emit(LogLevel level, std::string_view message) = 0;
+};
+
+class SystemLog {
+public:
+    virtual ~SystemLog() = default;
+    virtual std::shared_ptr<SystemLogHandle> makeHandle(std::string_view subsystem,
+                                                        std::string_view category) = 0;
+};
+
+// --------------------------------------------------------------- Platform
+
+/// The bundle of ports handed to the engine when it is built.
+class Platform {
+public:
+    virtual ~Platform() = default;
+
+    virtual Scheduler& scheduler() = 0;
+    /// IOHIDManagerCreate: a fresh, unopened manager.
+    virtual std::unique_ptr<HidManager> createHidManager() = 0;
+    /// CGEventTapCreate for key-down, key-up and flags-changed; nullptr when
+    /// the tap cannot be created (no permission).
+    virtual std::unique_ptr<EventTap> createKeyboardEventTap(EventTap::Callback callback,
+                                                             void* userInfo) = 0;
+    virtual EventPoster& eventPoster() = 0;
+    virtual Preferences& preferences() = 0;
+    virtual const Paths& paths() const = 0;
+    virtual SystemLog& systemLog() = 0;
+};
+
+/// The platform of the machine this runs on (macOS or Linux adapters).
+std::shared_ptr<Platform> makeNativePlatform();
+
+} // namespace platform
+} // namespace chordwell

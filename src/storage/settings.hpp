@@ -1,0 +1,34 @@
+// Typed readers of the user's preferences. Nothing is cached: each reader
+// looks at the store when it is called.
+#pragma once
+
+#include "platform/ports.hpp"
+
+namespace chordwell::settings {
+
+inline constexpr const char* kSuppressDeleteConfirmation = "suppressDeleteConfirmation";
+inline constexpr const char* kKeyRepeatEnabled = "key_repeat_enabled";
+inline constexpr const char* kKeyRepeatInitialDelay = "key_repeat_initial_delay";
+inline constexpr const char* kKeyRepeatInterval = "key_repeat_interval";
+
+// Defaults the settings window shows while a key is absent.
+inline constexpr bool kDefaultSuppressDeleteConfirmation = false;
+inline constexpr bool kDefaultKeyRepeatEnabled = true;
+inline constexpr double kDefaultKeyRepeatInitialDelay = 0.5;
+inline constexpr double kDefaultKeyRepeatIntervalShown = 0.2;
+
+/// Engine fallbacks: absent or not a Boolean → true.
+bool keyRepeatEnabled(const platform::Preferences& prefs);
+/// ≤ 0 or absent → 0.5 seconds.
+double keyRepeatInitialDelay(const platform::Preferences& prefs);
+/// ≤ 0 or absent → 0.1 seconds (not the 0.2 the settings window shows).
+double keyRepeatInterval(const platform::Preferences& prefs);
+/// Absent or not a Boolean → false.
+bool suppressDeleteConfirmation(const platform::Preferences& prefs);
+
+/// doubleForKey: the stored number, or 0 when absent or not a number.
+double doubleForKey(const platform::Preferences& prefs, const char* key);
+/// Bool binding read with a default (what the settings window shows).
+bool boolForKey(const platform::Preferences& prefs, const char* key, bool fallback);
+
+} // namespace chordwell::settings
