@@ -21,6 +21,7 @@
 #include <string_view>
 #include <system_error>
 #include <variant>
+#include <vector>
 
 namespace chordwell {
 
@@ -230,6 +231,15 @@ public:
 
 // --------------------------------------------------------------- Platform
 
+/// Something the user should know about the platform's state: a missing
+/// permission, input paused by the system, ... The main window shows these.
+struct PlatformNotice {
+    std::string message;
+    /// Optional button: its label and the URL it opens (e.g. a settings pane).
+    std::string actionLabel;
+    std::string actionURL;
+};
+
 /// The bundle of ports handed to the engine when it is built.
 class Platform {
 public:
@@ -246,6 +256,14 @@ public:
     virtual Preferences& preferences() = 0;
     virtual const Paths& paths() const = 0;
     virtual SystemLog& systemLog() = 0;
+
+    /// Current notices (missing permissions, secure input ...); empty when
+    /// all is well. Polled by the user interface.
+    virtual std::vector<PlatformNotice> notices() const { return {}; }
+    /// Installs the routine that ends interception when the platform detects
+    /// the emergency exit (e.g. a key chord on a grabbed keyboard). The engine
+    /// installs it at construction.
+    virtual void setEmergencyExitHandler(std::function<void()> handler) { (void)handler; }
 };
 
 /// The platform of the machine this runs on (macOS or Linux adapters).
