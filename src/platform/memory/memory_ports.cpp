@@ -1,0 +1,185 @@
+#include "platform/memory/memory_ports.hpp"
+
+#include <cstdio>
+
+namespace chordwell::platform {
+
+// ------------------------------------------------------------ preferences
+
+MemoryPreferences::MemoryPreferences(
+    std::initializer_list<std::pair<const std::string, PreferenceValue>> values)
+    : values_(values.begin(), values.end()) {}
+
+std::optional<PreferenceValue> MemoryPreferences::value(std::string_view key) const {
+    std::lock_guard lock(mutex_);
+    auto it = values_.find(key);
+    if (it == values_.end()) {
+        return std::nullopt;
+    }
+    return it->second;
+}
+
+void MemoryPreferences::setValue(std::string_view key, const PreferenceValue& value) {
+    std::lock_guard lock(mutex_);
+    values_.insert_or_assign(std::string(key), value);
+}
+
+void MemoryPreferences::removeValue(std::string_view key) {
+    std::lock_guard lock(mutex_);
+    auto it = values_.find(key);
+    if (it != values_.end()) {
+        values_.erase(it);
+    }
+}
+
+// ------------------------------------------------------------------ paths
+
+FolderPaths::FolderPaths(std::filesystem::path applicationSupport)
+    : applicationSupport_(std::move(applicationSupport)) {}
+
+std::optional<std::filesystem::path>
+FolderPaths::applicationSupportDirectory(std::error_code& error) const {
+    error.clear();
+    if (!applicationSupport_) {
+        error = std::make_error_code(std::errc::no_such_file_or_directory);
+        return std::nullopt;
+    }
+    std::filesystem::create_directories(*applicationSupport_, error);
+    if (error) {
+        return std::nullopt;
+    }
+    if (!std::filesystem::is_directory(*applicationSupport_, error)) {
+        if (!error) {
+            error = std::make_error_code(std::errc::not_a_directory);
+        }
+        return std::nullopt;
+    }
+    return applicationSupport_;
+}
+
+// ------------------------------------------------------------- log labels
+
+std::string_view logLevelLabel(LogLevel level) {
+    switch (level) {
+    case LogLevel::debug:
+        return "DEBUG";
+    case LogLevel::info:
+        return "INFO";
+    case LogLevel::warning:
+        return "WARN";
+    case LogLevel::error:
+        break;
+    }
+    return "ERROR";
+}
+
+namespace {
+
+class CapturingHandle : public SystemLogHandle {
+public:
+    CapturingHandle(CapturingSystemLog& owner, std::string subsystem, std::string category)
+        : owner_(owner), subsystem_(std::move(subsystem)), category_(std::move(category)) {}
+
+    bool isEnabled(LogLevel) const override { return true; }
+    void emit(LogLevel level, std::string_view message) override {
+        owner_.record(CapturedLogEntry{level, subsystem_, category_, std::string(message)});
+    }
+
+private:
+    CapturingSystemLog& owner_;
+    std::string subsystem_;
+    std::string category_;
+};
+
+class NullHandle : public SystemLogHandle {
+public:
+    bool isEnabled(LogLevel) const override { return false; }
+    void emit(LogLevel, std::string_view) override {}
+};
+
+class StderrHandle : public SystemLogHandle {
+public:
+    StderrHandle(std::string category, LogLevel minimumLevel)
+        : category_(std::move(category)), minimumLevel_(minimumLevel) {}
+
+    bool isEnabled(LogLevel level) const override {
+        return static_cast<int>(level) >= static_cast<int>(minimumLevel_);
+    }
+    void emit(LogLevel level, std::string_view message) override {
+        if (!isEnabled(level)) {
+            return;
+        }
+        std::string line = StderrSystemLog::formatLine(level, category_, message);
+        line.push_back('\n');
+        // One fwrite per line keeps lines from different threads whole.
+        std::fwrite(line.data(), 1, line.size(), stderr);
+    }
+
+private:
+    std::string category_;
+    LogLevel minimumLevel_;
+};
+
+} // namespace
+
+// -------------------------------------------------------- capturing log
+
+std::shared_ptr<SystemLogHandle> CapturingSystemLog::makeHandle(std::string_view subsystem,
+                                                                std::string_view category) {
+    return std::make_shared<CapturingHandle>(*this, std::string(subsystem), std::string(category));
+}
+
+std::vector<CapturedLogEntry> CapturingSystemLog::entries() const {
+    std::lock_guard lock(mutex_);
+    return entries_;
+}
+
+std::vector<std::string> CapturingSystemLog::messages() const {
+    std::lock_guard lock(mutex_);
+    std::vector<std::string> result;
+    result.reserve(entries_.size());
+    for (const auto& entry : entries_) {
+        result.push_back(entry.message);
+    }
+    return result;
+}
+
+void CapturingSystemLog::clear() {
+    std::lock_guard lock(mutex_);
+    entries_.clear();
+}
+
+void CapturingSystemLog::record(CapturedLogEntry entry) {
+    std::lock_guard lock(mutex_);
+    entries_.push_back(std::move(entry));
+}
+
+// ------------------------------------------------------------- null log
+
+std::shared_ptr<SystemLogHandle> NullSystemLog::makeHandle(std::string_view, std::string_view) {
+    return std::make_shared<NullHandle>();
+}
+
+// ----------------------------------------------------------- stderr log
+
+StderrSystemLog::StderrSystemLog(LogLevel minimumLevel) : minimumLevel_(minimumLevel) {}
+
+std::shared_ptr<SystemLogHandle> StderrSystemLog::makeHandle(std::string_view,
+                                                             std::string_view category) {
+    return std::make_shared<StderrHandle>(std::string(category), minimumLevel_);
+}
+
+std::string StderrSystemLog::formatLine(LogLevel level, std::string_view category,
+                                        std::string_view message) {
+    std::string line;
+    line.reserve(message.size() + category.size() + 12);
+    line += '[';
+    line += logLevelLabel(level);
+    line += "] (";
+    line += category;
+    line += ") ";
+    line += message;
+    return line;
+}
+
+} // namespace chordwell::platform
