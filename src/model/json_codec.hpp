@@ -57,8 +57,7 @@ DecodeResult<MacKeySignature> decodeMacKeySignature(const nlohmann::json& json,
                                                     const std::string& path = "");
 DecodeResult<OutputBehavior> decodeOutputBehavior(const nlohmann::json& json,
                                                   const std::string& path = "");
-DecodeResult<KeyMapping> decodeKeyMapping(const nlohmann::json& json,
-                                          const std::string& path = "");
+DecodeResult<KeyMapping> decodeKeyMapping(const nlohmann::json& json, const std::string& path = "");
 DecodeResult<DeviceMapping> decodeDeviceMapping(const nlohmann::json& json,
                                                 const std::string& path = "");
 

@@ -29,7 +29,9 @@ struct KeyboardDevice {
     std::int64_t vendorID = -1;
     HidDeviceRef deviceRef;
 
-    friend bool operator==(const KeyboardDevice& a, const KeyboardDevice& b) { return a.id == b.id; }
+    friend bool operator==(const KeyboardDevice& a, const KeyboardDevice& b) {
+        return a.id == b.id;
+    }
 };
 
 /// What a matched combination produces.

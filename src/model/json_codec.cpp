@@ -1,0 +1,446 @@
+#include "model/json_codec.hpp"
+
+#include <exception>
+#include <limits>
+#include <new>
+
+namespace chordwell {
+
+namespace {
+
+using nlohmann::json;
+
+std::string childPath(const std::string& path, std::string_view key) {
+    if (path.empty()) {
+        return std::string(key);
+    }
+    std::string result = path;
+    result += '.';
+    result += key;
+    return result;
+}
+
+std::string indexPath(const std::string& path, std::size_t index) {
+    return path + "[" + std::to_string(index) + "]";
+}
+
+std::string fault(const std::string& path, std::string_view message) {
+    if (path.empty()) {
+        return std::string(message);
+    }
+    std::string result = path;
+    result += ": ";
+    result += message;
+    return result;
+}
+
+// The decoders below report the first fault into `error` and return false;
+// they never leave a half-built value to the caller.
+
+bool requireObject(const json& value, const std::string& path, std::string& error) {
+    if (!value.is_object()) {
+        error = fault(path, "expected an object");
+        return false;
+    }
+    return true;
+}
+
+/// The member `key` of an object, or null after reporting "missing".
+const json* requireMember(const json& object, std::string_view key, const std::string& path,
+                          std::string& error) {
+    auto it = object.find(key);
+    if (it == object.end()) {
+        error = fault(childPath(path, key), "missing");
+        return nullptr;
+    }
+    return &*it;
+}
+
+/// The member `key` of an object, or null when missing or JSON null.
+const json* optionalMember(const json& object, std::string_view key) {
+    auto it = object.find(key);
+    if (it == object.end() || it->is_null()) {
+        return nullptr;
+    }
+    return &*it;
+}
+
+bool readString(const json& value, const std::string& path, std::string& out, std::string& error) {
+    if (!value.is_string()) {
+        error = fault(path, "expected a string");
+        return false;
+    }
+    out = value.get_ref<const std::string&>();
+    return true;
+}
+
+bool readUuid(const json& value, const std::string& path, Uuid& out, std::string& error) {
+    if (!value.is_string()) {
+        error = fault(path, "expected a string");
+        return false;
+    }
+    auto uuid = Uuid::parse(value.get_ref<const std::string&>());
+    if (!uuid) {
+        error = fault(path, "not a UUID");
+        return false;
+    }
+    out = *uuid;
+    return true;
+}
+
+// Integers: only JSON integers count. nlohmann keeps "1.0" or "1e3" as a
+// floating-point number, and those are rejected rather than truncated.
+
+bool readInt64(const json& value, const std::string& path, std::int64_t& out, std::string& error) {
+    if (value.is_number_unsigned()) {
+        const auto u = value.get<std::uint64_t>();
+        if (u > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+            error = fault(path, std::to_string(u) + " is outside the signed 64-bit range");
+            return false;
+        }
+        out = static_cast<std::int64_t>(u);
+        return true;
+    }
+    if (value.is_number_integer()) {
+        out = value.get<std::int64_t>();
+        return true;
+    }
+    error = fault(path, "expected an integer");
+    return false;
+}
+
+bool readUInt64(const json& value, const std::string& path, std::uint64_t& out,
+                std::string& error) {
+    if (value.is_number_unsigned()) {
+        out = value.get<std::uint64_t>();
+        return true;
+    }
+    if (value.is_number_integer()) {
+        const auto i = value.get<std::int64_t>();
+        if (i < 0) {
+            error = fault(path, std::to_string(i) + " is negative");
+            return false;
+        }
+        out = static_cast<std::uint64_t>(i);
+        return true;
+    }
+    error = fault(path, "expected an integer");
+    return false;
+}
+
+bool readUsage(const json& value, const std::string& path, HidUsage& out, std::string& error) {
+    constexpr std::uint64_t kMax = std::numeric_limits<HidUsage>::max();
+    if (value.is_number_unsigned()) {
+        const auto u = value.get<std::uint64_t>();
+        if (u > kMax) {
+            error = fault(path, std::to_string(u) + " is outside 0-65535");
+            return false;
+        }
+        out = static_cast<HidUsage>(u);
+        return true;
+    }
+    if (value.is_number_integer()) {
+        const auto i = value.get<std::int64_t>();
+        if (i < 0 || static_cast<std::uint64_t>(i) > kMax) {
+            error = fault(path, std::to_string(i) + " is outside 0-65535");
+            return false;
+        }
+        out = static_cast<HidUsage>(i);
+        return true;
+    }
+    error = fault(path, "expected an integer");
+    return false;
+}
+
+bool readSignature(const json& value, const std::string& path, MacKeySignature& out,
+                   std::string& error) {
+    if (!requireObject(value, path, error)) {
+        return false;
+    }
+    const json* keyCode = requireMember(value, "keyCode", path, error);
+    if (!keyCode || !readInt64(*keyCode, childPath(path, "keyCode"), out.keyCode, error)) {
+        return false;
+    }
+    const json* modifiers = requireMember(value, "modifiers", path, error);
+    return modifiers && readUInt64(*modifiers, childPath(path, "modifiers"), out.modifiers, error);
+}
+
+bool readSignatures(const json& value, const std::string& path, std::vector<MacKeySignature>& out,
+                    std::string& error) {
+    if (!value.is_array()) {
+        error = fault(path, "expected an array");
+        return false;
+    }
+    out.clear();
+    out.reserve(value.size());
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        MacKeySignature signature;
+        if (!readSignature(value[i], indexPath(path, i), signature, error)) {
+            return false;
+        }
+        out.push_back(signature);
+    }
+    return true;
+}
+
+bool readBehavior(const json& value, const std::string& path, OutputBehavior& out,
+                  std::string& error) {
+    if (!requireObject(value, path, error)) {
+        return false;
+    }
+    const json* kindValue = requireMember(value, "kind", path, error);
+    if (!kindValue) {
+        return false;
+    }
+    const std::string kindPath = childPath(path, "kind");
+    if (!kindValue->is_string()) {
+        error = fault(kindPath, "expected a string");
+        return false;
+    }
+    const auto kind = OutputBehavior::kindFromRawValue(kindValue->get_ref<const std::string&>());
+    if (!kind) {
+        // Quoted as JSON so that an empty or odd value stays visible.
+        error = fault(kindPath, "unknown kind " + kindValue->dump(-1, ' ', false,
+                                                                  json::error_handler_t::replace));
+        return false;
+    }
+    switch (*kind) {
+    case OutputBehavior::Kind::none:
+        out = OutputBehavior::none();
+        return true;
+    case OutputBehavior::Kind::openSearchBar:
+        out = OutputBehavior::openSearchBar();
+        return true;
+    case OutputBehavior::Kind::copyOperation:
+        out = OutputBehavior::copyOperation();
+        return true;
+    case OutputBehavior::Kind::pasteOperation:
+        out = OutputBehavior::pasteOperation();
+        return true;
+    case OutputBehavior::Kind::customKeySequence:
+        break;
+    }
+    const json* codes = requireMember(value, "codes", path, error);
+    std::vector<MacKeySignature> signatures;
+    if (!codes || !readSignatures(*codes, childPath(path, "codes"), signatures, error)) {
+        return false;
+    }
+    std::string name = "Custom";
+    if (const json* nameValue = optionalMember(value, "name")) {
+        if (!readString(*nameValue, childPath(path, "name"), name, error)) {
+            return false;
+        }
+    }
+    out = OutputBehavior::customKeySequence(std::move(name), std::move(signatures));
+    return true;
+}
+
+bool readMapping(const json& value, const std::string& path, KeyMapping& out, std::string& error) {
+    if (!requireObject(value, path, error)) {
+        return false;
+    }
+    const json* id = requireMember(value, "id", path, error);
+    if (!id || !readUuid(*id, childPath(path, "id"), out.id, error)) {
+        return false;
+    }
+    const json* name = requireMember(value, "name", path, error);
+    if (!name || !readString(*name, childPath(path, "name"), out.name, error)) {
+        return false;
+    }
+    const json* codes = requireMember(value, "inputKeyCodes", path, error);
+    if (!codes) {
+        return false;
+    }
+    const std::string codesPath = childPath(path, "inputKeyCodes");
+    if (!codes->is_array()) {
+        error = fault(codesPath, "expected an array");
+        return false;
+    }
+    out.inputKeyCodes.clear();
+    out.inputKeyCodes.reserve(codes->size());
+    for (std::size_t i = 0; i < codes->size(); ++i) {
+        HidUsage usage = 0;
+        if (!readUsage((*codes)[i], indexPath(codesPath, i), usage, error)) {
+            return false;
+        }
+        out.inputKeyCodes.push_back(usage);
+    }
+    out.inputTapCodes.reset();
+    if (const json* tapCodes = optionalMember(value, "inputTapCodes")) {
+        std::vector<MacKeySignature> signatures;
+        if (!readSignatures(*tapCodes, childPath(path, "inputTapCodes"), signatures, error)) {
+            return false;
+        }
+        out.inputTapCodes = std::move(signatures);
+    }
+    const json* behavior = requireMember(value, "outputBehavior", path, error);
+    return behavior &&
+           readBehavior(*behavior, childPath(path, "outputBehavior"), out.outputBehavior, error);
+}
+
+bool readRecord(const json& value, const std::string& path, DeviceMapping& out,
+                std::string& error) {
+    if (!requireObject(value, path, error)) {
+        return false;
+    }
+    const json* id = requireMember(value, "id", path, error);
+    if (!id || !readUuid(*id, childPath(path, "id"), out.id, error)) {
+        return false;
+    }
+    const json* productName = requireMember(value, "productName", path, error);
+    if (!productName ||
+        !readString(*productName, childPath(path, "productName"), out.productName, error)) {
+        return false;
+    }
+    const json* productID = requireMember(value, "productID", path, error);
+    if (!productID || !readInt64(*productID, childPath(path, "productID"), out.productID, error)) {
+        return false;
+    }
+    const json* vendorID = requireMember(value, "vendorID", path, error);
+    if (!vendorID || !readInt64(*vendorID, childPath(path, "vendorID"), out.vendorID, error)) {
+        return false;
+    }
+    const json* mappings = requireMember(value, "mappings", path, error);
+    if (!mappings) {
+        return false;
+    }
+    const std::string mappingsPath = childPath(path, "mappings");
+    if (!mappings->is_array()) {
+        error = fault(mappingsPath, "expected an array");
+        return false;
+    }
+    out.mappings.clear();
+    out.mappings.reserve(mappings->size());
+    for (std::size_t i = 0; i < mappings->size(); ++i) {
+        KeyMapping mapping;
+        if (!readMapping((*mappings)[i], indexPath(mappingsPath, i), mapping, error)) {
+            return false;
+        }
+        out.mappings.push_back(std::move(mapping));
+    }
+    return true;
+}
+
+/// Runs one decoder, turning every fault (and anything thrown on the way,
+/// such as an allocation failure) into a failure value.
+template <typename T, typename Reader>
+DecodeResult<T> decodeWith(Reader reader, const json& value, const std::string& path) {
+    try {
+        T decoded;
+        std::string error;
+        if (!reader(value, path, decoded, error)) {
+            return DecodeResult<T>::failure(std::move(error));
+        }
+        return DecodeResult<T>::success(std::move(decoded));
+    } catch (const std::bad_alloc&) {
+        return DecodeResult<T>::failure(fault(path, "out of memory"));
+    } catch (const std::exception& e) {
+        return DecodeResult<T>::failure(fault(path, std::string("cannot decode: ") + e.what()));
+    } catch (...) {
+        return DecodeResult<T>::failure(fault(path, "cannot decode"));
+    }
+}
+
+} // namespace
+
+nlohmann::ordered_json toJson(const MacKeySignature& signature) {
+    nlohmann::ordered_json object = nlohmann::ordered_json::object();
+    object["keyCode"] = signature.keyCode;
+    object["modifiers"] = signature.modifiers;
+    return object;
+}
+
+nlohmann::ordered_json toJson(const OutputBehavior& behavior) {
+    nlohmann::ordered_json object = nlohmann::ordered_json::object();
+    object["kind"] = std::string(OutputBehavior::rawValue(behavior.kind()));
+    if (behavior.isCustomKeySequence()) {
+        object["name"] = behavior.name();
+        nlohmann::ordered_json codes = nlohmann::ordered_json::array();
+        for (const MacKeySignature& s : behavior.signatures()) {
+            codes.push_back(toJson(s));
+        }
+        object["codes"] = std::move(codes);
+    }
+    return object;
+}
+
+nlohmann::ordered_json toJson(const KeyMapping& mapping) {
+    nlohmann::ordered_json object = nlohmann::ordered_json::object();
+    object["id"] = mapping.id.toString();
+    object["name"] = mapping.name;
+    nlohmann::ordered_json codes = nlohmann::ordered_json::array();
+    for (HidUsage usage : mapping.inputKeyCodes) {
+        codes.push_back(usage);
+    }
+    object["inputKeyCodes"] = std::move(codes);
+    if (mapping.inputTapCodes) {
+        nlohmann::ordered_json tapCodes = nlohmann::ordered_json::array();
+        for (const MacKeySignature& s : *mapping.inputTapCodes) {
+            tapCodes.push_back(toJson(s));
+        }
+        object["inputTapCodes"] = std::move(tapCodes);
+    }
+    object["outputBehavior"] = toJson(mapping.outputBehavior);
+    return object;
+}
+
+nlohmann::ordered_json toJson(const DeviceMapping& record) {
+    nlohmann::ordered_json object = nlohmann::ordered_json::object();
+    object["id"] = record.id.toString();
+    object["productName"] = record.productName;
+    object["productID"] = record.productID;
+    object["vendorID"] = record.vendorID;
+    nlohmann::ordered_json mappings = nlohmann::ordered_json::array();
+    for (const KeyMapping& mapping : record.mappings) {
+        mappings.push_back(toJson(mapping));
+    }
+    object["mappings"] = std::move(mappings);
+    return object;
+}
+
+std::string encodeDeviceMapping(const DeviceMapping& record) {
+    // Names may come from device properties that are not valid UTF-8; replace
+    // such bytes rather than fail, since encoding must always succeed.
+    return toJson(record).dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
+DecodeResult<MacKeySignature> decodeMacKeySignature(const nlohmann::json& json,
+                                                    const std::string& path) {
+    return decodeWith<MacKeySignature>(readSignature, json, path);
+}
+
+DecodeResult<OutputBehavior> decodeOutputBehavior(const nlohmann::json& json,
+                                                  const std::string& path) {
+    return decodeWith<OutputBehavior>(readBehavior, json, path);
+}
+
+DecodeResult<KeyMapping> decodeKeyMapping(const nlohmann::json& json, const std::string& path) {
+    return decodeWith<KeyMapping>(readMapping, json, path);
+}
+
+DecodeResult<DeviceMapping> decodeDeviceMapping(const nlohmann::json& json,
+                                                const std::string& path) {
+    return decodeWith<DeviceMapping>(readRecord, json, path);
+}
+
+DecodeResult<DeviceMapping> decodeDeviceMappingText(std::string_view text) {
+    try {
+        json parsed = json::parse(text.begin(), text.end());
+        return decodeDeviceMapping(parsed);
+    } catch (const json::parse_error& e) {
+        // Drop the library's "[json.exception.parse_error.101] " prefix.
+        std::string detail = e.what();
+        if (auto pos = detail.find("] "); pos != std::string::npos && detail.front() == '[') {
+            detail.erase(0, pos + 2);
+        }
+        return DecodeResult<DeviceMapping>::failure("invalid JSON: " + detail);
+    } catch (const std::bad_alloc&) {
+        return DecodeResult<DeviceMapping>::failure("out of memory");
+    } catch (const std::exception& e) {
+        return DecodeResult<DeviceMapping>::failure(std::string("invalid JSON: ") + e.what());
+    } catch (...) {
+        return DecodeResult<DeviceMapping>::failure("invalid JSON");
+    }
+}
+
+} // namespace chordwell
