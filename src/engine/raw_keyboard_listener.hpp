@@ -1,0 +1,234 @@
+// The keyboard engine: discovers keyboards, reads the raw input of the chosen
+// one, records combinations, matches held keys against the loaded mappings,
+// posts the mapped output with key repeat, swallows the system's own handling
+// through the tap blocker, and manages the loaded mapping records.
+//
+// Everything runs on the main thread. The engine talks to the operating
+// system only through the platform ports it was built with.
+#pragma once
+
+#include "engine/fixed_list.hpp"
+#include "engine/mapping_index.hpp"
+#include "engine/observable.hpp"
+#include "engine/tap_blocker_listener.hpp"
+#include "model/keys.hpp"
+#include "model/records.hpp"
+#include "platform/ports.hpp"
+#include "storage/storage_manager.hpp"
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <set>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace chordwell {
+
+/// What a listening period recorded: the HID usages pressed (first-press
+/// order) and the signatures the tap blocker saw for them.
+struct ListeningResult {
+    std::vector<HidUsage> codes;
+    std::vector<MacKeySignature> taps;
+};
+
+class RawKeyboardListener {
+public:
+    /// Keys held at once on the listened keyboard that are tracked; further
+    /// keys are not tracked (and so cannot complete a mapping).
+    static constexpr std::size_t kMaxHeldKeys = 32;
+    using HeldKeys = FixedList<HidUsage, kMaxHeldKeys>;
+
+    /// Builds the engine on `platform`. The mapping storage lives in
+    /// `storageFolder` when given, otherwise in the platform's mappings
+    /// folder. When the storage cannot be made the engine logs the error and
+    /// runs without persistence (see hasStorage()).
+    explicit RawKeyboardListener(std::shared_ptr<platform::Platform> platform,
+                                 std::optional<std::filesystem::path> storageFolder = std::nullopt);
+    /// Builds the engine with a ready storage (or none).
+    RawKeyboardListener(std::shared_ptr<platform::Platform> platform,
+                        std::optional<StorageManager> storage);
+    RawKeyboardListener(const RawKeyboardListener&) = delete;
+    RawKeyboardListener& operator=(const RawKeyboardListener&) = delete;
+    /// Unregisters every callback and releases the HID manager.
+    ~RawKeyboardListener();
+
+    /// The process-wide engine, built on first access with the platform of
+    /// the factory (the native platform unless set before).
+    static RawKeyboardListener& shared();
+    static void setSharedPlatformFactory(std::function<std::shared_ptr<platform::Platform>()> f);
+
+    // ------------------------------------------------------------ published
+    // Every setter announces the change (subscribeWillChange) before it takes
+    // effect.
+
+    const std::vector<DeviceMapping>& allDeviceMappings() const { return allDeviceMappings_; }
+    void setAllDeviceMappings(std::vector<DeviceMapping> records);
+    /// Changes the records in place: `f(std::vector<DeviceMapping>&)`.
+    template <typename F> void mutateAllDeviceMappings(F&& f) {
+        willChange_.emit();
+        std::forward<F>(f)(allDeviceMappings_);
+        recordsChanged();
+    }
+
+    const std::vector<KeyboardDevice>& discoveredKeyboards() const { return discoveredKeyboards_; }
+
+    bool isCapturingInput() const { return isCapturingInput_; }
+    void setIsCapturingInput(bool value);
+    bool isIntercepting() const { return isIntercepting_; }
+    void setIsIntercepting(bool value);
+    bool isForceBlockTap() const { return isForceBlockTap_; }
+    void setIsForceBlockTap(bool value);
+
+    const std::vector<HidUsage>& capturedInputCodes() const { return capturedInputCodes_; }
+    void setCapturedInputCodes(std::vector<HidUsage> codes);
+
+    /// Keys held now on the listened keyboard, in press order.
+    std::span<const HidUsage> currentPressedCodes() const { return currentPressedCodes_.span(); }
+    /// A copy taken under the blocker's lock (the tap's snapshot).
+    HeldKeys currentPressedCodesSnapshot() const;
+
+    /// The blocker of the current listening period, or nullptr.
+    TapBlockerListener* tapBlockerListener() const { return tapBlockerListener_.get(); }
+    std::shared_ptr<TapBlockerListener> sharedTapBlockerListener() const {
+        return tapBlockerListener_;
+    }
+
+    /// The keyboard selected in the main window; set only by the interface.
+    const std::optional<KeyboardDevice>& selectedDevice() const { return selectedDevice_; }
+    void setSelectedDevice(std::optional<KeyboardDevice> device);
+
+    [[nodiscard]] Subscription subscribeWillChange(std::function<void()> observer) {
+        return willChange_.subscribe(std::move(observer));
+    }
+
+    // -------------------------------------------------------- other state
+
+    bool hasStorage() const { return storage_.has_value(); }
+    /// Why the storage could not be made ("" when it exists).
+    const std::string& storageError() const { return storageError_; }
+    const std::optional<StorageManager>& storage() const { return storage_; }
+
+    const std::set<std::int64_t>& seenKeyboardLocationIDs() const {
+        return seenKeyboardLocationIDs_;
+    }
+    const HidDeviceRef& selectedDeviceIOHIDDevice() const { return selectedDeviceIOHIDDevice_; }
+    const std::optional<DeviceMapping>& selectedDeviceMapping() const {
+        return selectedDeviceMapping_;
+    }
+    /// The sorted combination of the running repeat, if any.
+    std::optional<std::vector<HidUsage>> repeatingCombo() const;
+    bool isRepeating() const { return repeatTimer_ != 0; }
+
+    platform::Platform& platform() const { return *platform_; }
+
+    // ----------------------------------------------------------- listening
+
+    /// Begins reading `device` (and a capture); makes a fresh blocker when
+    /// intercepting or recording.
+    void startListening(const KeyboardDevice& device);
+    /// Stops reading; returns what was captured and what the blocker saw.
+    ListeningResult stopListening();
+    void stopIntercepting();
+
+    /// The mapping whose key set equals `codes` (any order) on the listened
+    /// keyboard model; first record and first mapping win. nullptr when not
+    /// listening or nothing matches.
+    const KeyMapping* findMapping(std::span<const HidUsage> codes) const;
+
+    // ------------------------------------------------------- port callbacks
+
+    static void handleInputValue(void* context, const platform::HidDevice& sender,
+                                 const platform::HidInputValue& value);
+    static void handleDeviceMatched(void* context, int result, const HidDeviceRef& device);
+    static void handleDeviceRemoved(void* context, int result, const HidDeviceRef& device);
+
+    // ---------------------------------------------------------- output side
+
+    void triggerOutput(const OutputBehavior& behavior);
+    /// Registers a one-shot pass-through with the blocker; false when there
+    /// is no blocker or its tap is not live (nothing would consume it).
+    bool allowThrough(std::int64_t keyCode, EventFlags flags);
+    /// Posts key-down and key-up; returns whether the key-down was posted.
+    bool postKeyStroke(std::int64_t keyCode, EventFlags flags);
+    void startRepeat(std::span<const HidUsage> combination, const OutputBehavior& behavior);
+    void stopRepeat();
+
+    // -------------------------------------------------- mapping management
+
+    void loadMappings(const KeyboardDevice& keyboard);
+    void saveMappings(const KeyboardDevice& keyboard);
+    void editMapping(const KeyboardDevice& keyboard, const DeviceMapping& templ,
+                     const KeyMapping& mapping);
+    void deleteMapping(const KeyboardDevice& keyboard, const Uuid& recordId,
+                       const KeyMapping& mapping);
+    void clearAllMappings(const KeyboardDevice& keyboard, const Uuid& recordId);
+
+    /// Delay of the second half of editMapping.
+    static constexpr std::chrono::milliseconds kEditRestoreDelay{100};
+
+private:
+    friend class TapBlockerListener;
+
+    void setupHIDManager();
+    void setTapBlockerListener(std::shared_ptr<TapBlockerListener> blocker);
+    void recordsChanged();
+    void rebuildIndex();
+    void onDeviceMatched(const HidDeviceRef& device);
+    void onDeviceRemoved(const HidDeviceRef& device);
+    void onInputValue(const platform::HidDevice& sender, const platform::HidInputValue& value);
+    void fireRepeat(std::uint64_t generation);
+    void clearPressedCodes();
+    void restoreEditedRecord(const Uuid& recordId, std::vector<KeyMapping> mappings,
+                             const KeyboardDevice& keyboard);
+
+    std::shared_ptr<platform::Platform> platform_;
+
+    // Published fields.
+    std::vector<DeviceMapping> allDeviceMappings_;
+    std::vector<KeyboardDevice> discoveredKeyboards_;
+    bool isCapturingInput_ = false;
+    bool isIntercepting_ = false;
+    bool isForceBlockTap_ = false;
+    std::vector<HidUsage> capturedInputCodes_;
+    HeldKeys currentPressedCodes_;
+    std::shared_ptr<TapBlockerListener> tapBlockerListener_;
+    std::optional<KeyboardDevice> selectedDevice_;
+
+    Subscription blockerCancellable_;
+    const TapBlockerListener* blockerSubscribedTo_ = nullptr;
+    std::set<std::int64_t> seenKeyboardLocationIDs_;
+    HidDeviceRef selectedDeviceIOHIDDevice_;
+    std::optional<DeviceMapping> selectedDeviceMapping_;
+    std::unique_ptr<platform::HidManager> manager_;
+    std::optional<StorageManager> storage_;
+    std::string storageError_;
+
+    // Key repeat. The behaviour is kept here rather than in the timer's
+    // closure so that arming a repeat copies into reused storage.
+    platform::Scheduler::TimerId repeatTimer_ = 0;
+    HeldKeys repeatingCombo_;
+    OutputBehavior repeatingBehavior_;
+    std::uint64_t repeatGeneration_ = 0;
+
+    MappingIndex index_;
+    // Timers of the delayed half of editMapping still pending.
+    std::vector<platform::Scheduler::TimerId> pendingEditTimers_;
+
+    WillChangeSignal willChange_;
+    // Set in the destructor: queued main-thread work must not touch the engine.
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+/// The routine behind every interception switch: with no selected keyboard
+/// nothing happens; while intercepting it stops; otherwise it logs, sets
+/// isIntercepting and starts listening to the selected keyboard.
+void toggleInterception(RawKeyboardListener& engine);
+
+} // namespace chordwell
