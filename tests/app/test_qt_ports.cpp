@@ -1,0 +1,200 @@
+// The Qt adapters of the ports: scheduler on the event loop, QSettings
+// preferences, the XDG login item and the desktop services that can run
+// without a desktop.
+#include "platform/qt/qt_desktop.hpp"
+#include "platform/qt/qt_preferences.hpp"
+#include "platform/qt/qt_scheduler.hpp"
+
+#include <QClipboard>
+#include <QFile>
+#include <QGuiApplication>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <string>
+#include <vector>
+
+using namespace std::chrono_literals;
+using chordwell::platform::LoginItemStatus;
+using chordwell::platform::PreferenceValue;
+using chordwell::platform::qt::QtDesktop;
+using chordwell::platform::qt::QtPreferences;
+using chordwell::platform::qt::QtScheduler;
+using chordwell::platform::qt::XdgAutostartLoginItem;
+
+namespace {
+
+// Generous bound: the conditions become true within milliseconds; the bound
+// only keeps a broken scheduler from hanging the run.
+constexpr int kEventLoopBoundMs = 5000;
+
+} // namespace
+
+TEST(QtScheduler, PostedWorkRunsLaterInPostingOrder) {
+    QtScheduler scheduler;
+    std::vector<int> order;
+    scheduler.postToMain([&] { order.push_back(1); });
+    scheduler.postToMain([&] { order.push_back(2); });
+    order.push_back(0); // the caller's own work finishes first
+    EXPECT_TRUE(QTest::qWaitFor([&] { return order.size() == 3; }, kEventLoopBoundMs));
+    EXPECT_EQ(order, (std::vector<int>{0, 1, 2}));
+}
+
+TEST(QtScheduler, OneShotFiresOnceAndCancelledTimersNever) {
+    QtScheduler scheduler;
+    int fired = 0;
+    int cancelled = 0;
+    const auto keep = scheduler.scheduleOnce(1ms, [&] { ++fired; });
+    const auto drop = scheduler.scheduleOnce(1ms, [&] { ++cancelled; });
+    EXPECT_NE(keep, 0u);
+    EXPECT_NE(keep, drop);
+    scheduler.cancel(drop);
+    scheduler.cancel(drop);  // twice is harmless
+    scheduler.cancel(12345); // unknown too
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fired == 1; }, kEventLoopBoundMs));
+    QTest::qWait(20);
+    EXPECT_EQ(fired, 1);
+    EXPECT_EQ(cancelled, 0);
+    EXPECT_EQ(scheduler.pendingTimerCount(), 0u);
+}
+
+TEST(QtScheduler, RepeatingTimerKeepsFiringUntilItCancelsItself) {
+    QtScheduler scheduler;
+    int fired = 0;
+    chordwell::platform::Scheduler::TimerId id = 0;
+    id = scheduler.scheduleRepeating(1ms, 1ms, [&] {
+        if (++fired == 3) {
+            scheduler.cancel(id); // from inside its own callback
+        }
+    });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fired >= 3; }, kEventLoopBoundMs));
+    QTest::qWait(20);
+    EXPECT_EQ(fired, 3);
+    EXPECT_EQ(scheduler.pendingTimerCount(), 0u);
+}
+
+TEST(QtScheduler, DestroyingTheSchedulerDropsPendingWork) {
+    int ran = 0;
+    {
+        QtScheduler scheduler;
+        scheduler.postToMain([&] { ++ran; });
+        scheduler.scheduleOnce(0ms, [&] { ++ran; });
+    }
+    QTest::qWait(20);
+    EXPECT_EQ(ran, 0);
+}
+
+TEST(QtScheduler, ClockIsMonotonic) {
+    QtScheduler scheduler;
+    const auto a = scheduler.now();
+    QTest::qWait(2);
+    EXPECT_GT(scheduler.now(), a);
+}
+
+TEST(QtPreferences, StoredTextIsReadBackWithItsType) {
+    struct Case {
+        QVariant stored;
+        bool textFormat;
+        std::optional<PreferenceValue> expected;
+    };
+    const std::vector<Case> cases = {
+        {QVariant(), true, std::nullopt},
+        {QVariant(true), false, PreferenceValue{true}},
+        {QVariant(0.25), false, PreferenceValue{0.25}},
+        {QVariant(3), false, PreferenceValue{3.0}},
+        {QVariant(QStringLiteral("false")), true, PreferenceValue{false}},
+        {QVariant(QStringLiteral("true")), true, PreferenceValue{true}},
+        {QVariant(QStringLiteral("0.05")), true, PreferenceValue{0.05}},
+        {QVariant(QStringLiteral("nan")), true, PreferenceValue{std::string("nan")}},
+        {QVariant(QStringLiteral("fast")), true, PreferenceValue{std::string("fast")}},
+        // A typed store keeps the text a user wrote as text.
+        {QVariant(QStringLiteral("false")), false, PreferenceValue{std::string("false")}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(QtPreferences::fromStored(c.stored, c.textFormat), c.expected)
+            << c.stored.toString().toStdString();
+    }
+}
+
+TEST(QtPreferences, ValuesSurviveAFreshStoreOnTheSameFile) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString file = dir.filePath(QStringLiteral("prefs.ini"));
+    {
+        QtPreferences prefs(std::make_unique<QSettings>(file, QSettings::IniFormat));
+        prefs.setValue("key_repeat_enabled", false);
+        prefs.setValue("key_repeat_interval", 0.05);
+        prefs.setValue("label", std::string("hello world"));
+    }
+    QtPreferences again(std::make_unique<QSettings>(file, QSettings::IniFormat));
+    EXPECT_EQ(again.value("key_repeat_enabled"), PreferenceValue{false});
+    EXPECT_EQ(again.value("key_repeat_interval"), PreferenceValue{0.05});
+    EXPECT_EQ(again.value("label"), PreferenceValue{std::string("hello world")});
+    EXPECT_EQ(again.value("absent"), std::nullopt);
+}
+
+TEST(XdgAutostartLoginItem, RegisterUnregisterAndStatus) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::filesystem::path folder = dir.filePath(QStringLiteral("autostart")).toStdString();
+    XdgAutostartLoginItem item(folder, "/opt/My Apps/chordwell");
+    std::string error;
+    EXPECT_EQ(item.status(), LoginItemStatus::notRegistered);
+    ASSERT_TRUE(item.registerApp(error)) << error;
+    EXPECT_EQ(item.status(), LoginItemStatus::enabled);
+    std::ifstream in(item.entryFile());
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("Exec=\"/opt/My Apps/chordwell\"\n"), std::string::npos) << text;
+    ASSERT_TRUE(item.unregisterApp(error)) << error;
+    EXPECT_EQ(item.status(), LoginItemStatus::notRegistered);
+    EXPECT_TRUE(item.unregisterApp(error)); // nothing to remove is no failure
+}
+
+TEST(XdgAutostartLoginItem, HiddenEntryCountsAsNotRegistered) {
+    QTemporaryDir dir;
+    XdgAutostartLoginItem item(dir.path().toStdString(), "/usr/bin/chordwell");
+    std::ofstream(item.entryFile()) << "[Desktop Entry]\nType=Application\nHidden=true\n";
+    EXPECT_EQ(item.status(), LoginItemStatus::notRegistered);
+}
+
+TEST(XdgAutostartLoginItem, ExecQuotesShellCharacters) {
+    EXPECT_NE(XdgAutostartLoginItem::desktopEntry("/a\"b$c").find("Exec=\"/a\\\"b\\$c\"\n"),
+              std::string::npos);
+}
+
+TEST(XdgAutostartLoginItem, RegisterFailsWhenTheFolderCannotBeMade) {
+    QTemporaryDir dir;
+    const std::filesystem::path blocker = dir.filePath(QStringLiteral("file")).toStdString();
+    std::ofstream(blocker) << "x";
+    XdgAutostartLoginItem item(blocker / "autostart", "/usr/bin/chordwell");
+    std::string error;
+    EXPECT_FALSE(item.registerApp(error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(item.status(), LoginItemStatus::notRegistered);
+}
+
+TEST(QtDesktop, RevealUsesTheInjectedFunctionAndRefusesMissingFiles) {
+    std::filesystem::path seen;
+    QtDesktop injected([&](const std::filesystem::path& p) {
+        seen = p;
+        return true;
+    });
+    EXPECT_TRUE(injected.revealFile("/tmp/x.log"));
+    EXPECT_EQ(seen, std::filesystem::path("/tmp/x.log"));
+
+    QtDesktop generic;
+    EXPECT_FALSE(generic.revealFile("/nonexistent/chordwell/none.log"));
+}
+
+TEST(QtDesktop, ClipboardAndNames) {
+    QtDesktop desktop;
+    desktop.setClipboardText("To: someone\nSubject: é");
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("To: someone\nSubject: é"));
+    EXPECT_FALSE(desktop.hostName().empty());
+    EXPECT_FALSE(desktop.operatingSystemVersionString().empty());
+    EXPECT_FALSE(desktop.openURL("not a url with spaces %zz"));
+}
