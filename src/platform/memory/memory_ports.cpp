@@ -77,16 +77,20 @@ namespace {
 
 class CapturingHandle : public SystemLogHandle {
 public:
-    CapturingHandle(CapturingSystemLog& owner, std::string subsystem, std::string category)
-        : owner_(owner), subsystem_(std::move(subsystem)), category_(std::move(category)) {}
+    CapturingHandle(std::shared_ptr<CapturingSystemLog::Store> store, std::string subsystem,
+                    std::string category)
+        : store_(std::move(store)), subsystem_(std::move(subsystem)),
+          category_(std::move(category)) {}
 
     bool isEnabled(LogLevel) const override { return true; }
     void emit(LogLevel level, std::string_view message) override {
-        owner_.record(CapturedLogEntry{level, subsystem_, category_, std::string(message)});
+        CapturedLogEntry entry{level, subsystem_, category_, std::string(message)};
+        std::lock_guard lock(store_->mutex);
+        store_->entries.push_back(std::move(entry));
     }
 
 private:
-    CapturingSystemLog& owner_;
+    std::shared_ptr<CapturingSystemLog::Store> store_;
     std::string subsystem_;
     std::string category_;
 };
@@ -126,32 +130,27 @@ private:
 
 std::shared_ptr<SystemLogHandle> CapturingSystemLog::makeHandle(std::string_view subsystem,
                                                                 std::string_view category) {
-    return std::make_shared<CapturingHandle>(*this, std::string(subsystem), std::string(category));
+    return std::make_shared<CapturingHandle>(store_, std::string(subsystem), std::string(category));
 }
 
 std::vector<CapturedLogEntry> CapturingSystemLog::entries() const {
-    std::lock_guard lock(mutex_);
-    return entries_;
+    std::lock_guard lock(store_->mutex);
+    return store_->entries;
 }
 
 std::vector<std::string> CapturingSystemLog::messages() const {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(store_->mutex);
     std::vector<std::string> result;
-    result.reserve(entries_.size());
-    for (const auto& entry : entries_) {
+    result.reserve(store_->entries.size());
+    for (const auto& entry : store_->entries) {
         result.push_back(entry.message);
     }
     return result;
 }
 
 void CapturingSystemLog::clear() {
-    std::lock_guard lock(mutex_);
-    entries_.clear();
-}
-
-void CapturingSystemLog::record(CapturedLogEntry entry) {
-    std::lock_guard lock(mutex_);
-    entries_.push_back(std::move(entry));
+    std::lock_guard lock(store_->mutex);
+    store_->entries.clear();
 }
 
 // ------------------------------------------------------------- null log

@@ -74,12 +74,15 @@ public:
     std::vector<std::string> messages() const;
     void clear();
 
-    /// Called by the handles.
-    void record(CapturedLogEntry entry);
+    /// Shared with the handles, so that a handle that outlives this log (one
+    /// still cached by the logger, say) records into memory that still exists.
+    struct Store {
+        std::mutex mutex;
+        std::vector<CapturedLogEntry> entries;
+    };
 
 private:
-    mutable std::mutex mutex_;
-    std::vector<CapturedLogEntry> entries_;
+    std::shared_ptr<Store> store_ = std::make_shared<Store>();
 };
 
 /// Discards everything; every level reports disabled.

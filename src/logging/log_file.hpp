@@ -1,0 +1,142 @@
+// The rotating text log in the user's log folder: "chordwell.log" and, after
+// a rotation, the previous "chordwell.log.1".
+//
+// Callers only build the line and queue it; one writer thread owns every file
+// access, so lines land in call order and the caller never waits on the disk.
+#pragma once
+
+#include "platform/ports.hpp"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+
+namespace chordwell::logging {
+
+/// "2026-03-05T14:07:09.123Z" (UTC, milliseconds) or, without fractional
+/// seconds, "2026-03-05T14:07:09Z".
+std::string formatTimestamp(std::chrono::system_clock::time_point time, bool fractionalSeconds);
+
+/// The label of a level in the file: INFO, WARN, ERROR (above warning is
+/// ERROR); debug lines never reach the file, "DEBUG" only for completeness.
+std::string_view fileLevelLabel(LogLevel level);
+
+class LogFile {
+public:
+    using Clock = std::function<std::chrono::system_clock::time_point()>;
+
+    /// Rotation threshold: a file of this size or more is moved to ".1"
+    /// before the next line is appended.
+    static constexpr std::int64_t maxBytes = 1000000;
+    /// Lines waiting for the writer beyond this are dropped (and counted), so
+    /// that a runaway logger cannot eat the memory of the process.
+    static constexpr std::size_t maxPendingLines = 20000;
+
+    static constexpr const char* currentFileName = "chordwell.log";
+    static constexpr const char* previousFileName = "chordwell.log.1";
+
+    /// The process-wide instance; it has no folder until logging::configure
+    /// names one. It is drained and stopped at process exit.
+    static LogFile& shared();
+
+    /// A log writing into `directory` (created with the first line; nothing:
+    /// lines are dropped). `clock` stamps the lines (default: system clock).
+    explicit LogFile(std::optional<std::filesystem::path> directory, Clock clock = {});
+    /// Writes every queued line, then stops the writer.
+    ~LogFile();
+
+    LogFile(const LogFile&) = delete;
+    LogFile& operator=(const LogFile&) = delete;
+
+    /// Builds the line now, on the caller's thread, and queues it.
+    void append(LogLevel level, std::string_view category, std::string_view message);
+
+    /// Lines queued before this call still go to the old folder; later ones
+    /// to the new folder.
+    void setDirectory(std::optional<std::filesystem::path> directory);
+    std::optional<std::filesystem::path> directory() const;
+
+    /// Text of "chordwell.log.1" followed by that of "chordwell.log", after
+    /// every earlier line has been written; "" when neither exists.
+    std::string readAll();
+    /// "chordwell.log" inside the folder when the file exists (after every
+    /// earlier line has been written).
+    std::optional<std::filesystem::path> currentLogFileURL();
+    /// Waits until every earlier line has been written or dropped.
+    void flush();
+    /// Writes the queue out and stops the writer; lines appended afterwards
+    /// are written on the caller's thread. Called at process exit.
+    void shutdown();
+
+    /// Lines lost because the queue was full.
+    std::uint64_t droppedLineCount() const;
+
+    /// The exact line as written, newline included.
+    static std::string formatLine(std::chrono::system_clock::time_point time, LogLevel level,
+                                  std::string_view category, std::string_view message);
+
+private:
+    struct Item {
+        enum class Kind { line, directory, task };
+        Kind kind = Kind::line;
+        std::string text;
+        std::optional<std::filesystem::path> directory;
+        std::function<void()> task;
+    };
+
+    // State of the file side; touched only by the writer thread, or under
+    // syncMutex_ once the writer has stopped.
+    class Writer {
+    public:
+        explicit Writer(std::optional<std::filesystem::path> directory);
+        ~Writer();
+        Writer(const Writer&) = delete;
+        Writer& operator=(const Writer&) = delete;
+
+        void write(const std::string& line);
+        void setDirectory(std::optional<std::filesystem::path> directory);
+        std::string readAll();
+        std::optional<std::filesystem::path> currentFile() const;
+        /// Closes the open file; the next line reopens it.
+        void close();
+
+    private:
+        bool openCurrent(const std::string& firstLine, bool& lineWritten);
+        void rotate();
+
+        std::optional<std::filesystem::path> directory_;
+        int fd_ = -1;
+        std::int64_t size_ = 0;
+    };
+
+    void run();
+    void runTask(const std::function<void()>& task);
+    void process(Item& item);
+
+    Clock clock_;
+    Writer writer_;
+
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<Item> queue_;
+    bool stopping_ = false;
+    bool stopped_ = false;
+    bool writerWaiting_ = false;
+    std::uint64_t droppedSinceReport_ = 0;
+    std::uint64_t droppedTotal_ = 0;
+    std::optional<std::filesystem::path> configuredDirectory_;
+
+    std::mutex syncMutex_; // serialises file access after shutdown
+    std::thread thread_;
+};
+
+} // namespace chordwell::logging
