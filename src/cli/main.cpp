@@ -1,0 +1,15 @@
+// chordwellctl: checks, shows and normalises mapping files, and runs the
+// commands other modules add (see cli/commands.hpp).
+#include "cli/commands.hpp"
+
+#include <iostream>
+
+int main(int argc, char** argv) {
+    const int status = chordwell::cli::runCli(argc, argv, std::cin, std::cout, std::cerr);
+    // A full disk or closed pipe must not turn into a reported success.
+    if (!std::cout.flush()) {
+        std::cerr << "chordwellctl: cannot write to standard output\n";
+        return chordwell::cli::kExitFailure;
+    }
+    return status;
+}
