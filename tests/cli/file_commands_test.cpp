@@ -1,0 +1,190 @@
+#include "cli/commands.hpp"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace chordwell::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct CliRun {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+CliRun run(std::vector<std::string> args, const std::string& input = "") {
+    args.insert(args.begin(), "chordwellctl");
+    std::vector<char*> argv;
+    for (std::string& a : args) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    std::istringstream in(input);
+    std::ostringstream out;
+    std::ostringstream err;
+    const int status = runCli(static_cast<int>(args.size()), argv.data(), in, out, err);
+    return {status, out.str(), err.str()};
+}
+
+const std::string kValid = std::string(CHORDWELL_CLI_TEST_DATA) + "/valid.json";
+const std::string kInvalid = std::string(CHORDWELL_CLI_TEST_DATA) + "/invalid.json";
+const std::string kInvalidMessage = "mappings[0].inputKeyCodes[1]: 70000 is outside 0-65535";
+
+// A record exercising every way show renders a mapping: derived input, tap
+// codes, an empty input, a named and an unnamed custom sequence, and names
+// with quotes and control characters.
+const std::string kRich =
+    R"({"id":"0F7B1F6A-2B8C-4E4D-9C39-5D1B2A3C4D5E","productName":"Pro \"K\"\u001b[2J",)"
+    R"("productID":-1,"vendorID":1452,"mappings":[)"
+    R"({"id":"A1B2C3D4-E5F6-4711-8899-AABBCCDDEEF1","name":"Copy","inputKeyCodes":[224,6],)"
+    R"("outputBehavior":{"kind":"copyOperation"}},)"
+    R"({"id":"A1B2C3D4-E5F6-4711-8899-AABBCCDDEEF2","name":"Undo\n","inputKeyCodes":[227,29],)"
+    R"("inputTapCodes":[{"keyCode":55,"modifiers":1048576},{"keyCode":6,"modifiers":1048576}],)"
+    R"("outputBehavior":{"kind":"customKeySequence","name":"","codes":[{"keyCode":6,"modifiers":1179648}]}},)"
+    R"({"id":"A1B2C3D4-E5F6-4711-8899-AABBCCDDEEF3","name":"","inputKeyCodes":[70],)"
+    R"("outputBehavior":{"kind":"customKeySequence","codes":[]}},)"
+    R"({"id":"A1B2C3D4-E5F6-4711-8899-AABBCCDDEEF4","name":"Seq","inputKeyCodes":[58],)"
+    R"("outputBehavior":{"kind":"customKeySequence","name":"Two","codes":[{"keyCode":0,"modifiers":262144},{"keyCode":14,"modifiers":262144}]}},)"
+    R"({"id":"A1B2C3D4-E5F6-4711-8899-AABBCCDDEEF5","name":"Search","inputKeyCodes":[],"inputTapCodes":[],)"
+    R"("outputBehavior":{"kind":"openSearchBar"}}]})";
+
+const std::string kRichShown = "Product name: \"Pro \\\"K\\\"\\u001b[2J\"\n"
+                               "Vendor ID: 1452 (0x05AC)\n"
+                               "Product ID: -1 (0xFFFFFFFFFFFFFFFF)\n"
+                               "Record ID: 0F7B1F6A-2B8C-4E4D-9C39-5D1B2A3C4D5E\n"
+                               "Mappings: 5\n"
+                               "1. \"Copy\": \u2303 C -> Copy\n"
+                               "2. \"Undo\\n\": \u2318\u2318 \u2318Z -> \"Custom\" \u21E7\u2318Z\n"
+                               "3. \"\": (no keys) -> \"Custom\" (no keys)\n"
+                               "4. \"Seq\": F1 -> \"Two\" \u2303A \u2303E\n"
+                               "5. \"Search\": (no keys) -> Open Search\n";
+
+struct RunCase {
+    const char* what;
+    std::vector<std::string> args;
+    std::string input;
+    int status;
+    std::string out; // exact expected standard output
+    std::string errContains;
+    bool outIsPrefix = false; // for messages that quote the JSON library
+};
+
+TEST(Chordwellctl, CommandsStatusesAndOutput) {
+    const std::string usageHead = "usage: chordwellctl COMMAND [ARGUMENTS...]\n";
+    const RunCase cases[] = {
+        {"no arguments", {}, "", 2, "", usageHead},
+        {"unknown command", {"frobnicate"}, "", 2, "", "unknown command \"frobnicate\""},
+        {"validate without files", {"validate"}, "", 2, "", "usage: chordwellctl validate FILE..."},
+        {"show with two files",
+         {"show", kValid, kValid},
+         "",
+         2,
+         "",
+         "usage: chordwellctl show FILE"},
+        {"normalize without file", {"normalize"}, "", 2, "", "usage: chordwellctl normalize FILE"},
+        {"validate one", {"validate", kValid}, "", 0, kValid + ": ok (1 mappings)\n", ""},
+        {"validate mixed",
+         {"validate", kValid, kInvalid, "-"},
+         kRich,
+         1,
+         kValid + ": ok (1 mappings)\n" + kInvalid + ": error: " + kInvalidMessage +
+             "\n-: ok (5 mappings)\n",
+         ""},
+        {"validate missing file",
+         {"validate", "/nonexistent/x.json"},
+         "",
+         1,
+         "/nonexistent/x.json: error: cannot open: No such file or directory\n",
+         ""},
+        {"validate a directory",
+         {"validate", CHORDWELL_CLI_TEST_DATA},
+         "",
+         1,
+         std::string(CHORDWELL_CLI_TEST_DATA) + ": error: cannot read: Is a directory\n",
+         ""},
+        {"validate bad stdin", {"validate", "-"}, "{", 1, "-: error: invalid JSON: ", "", true},
+        {"show", {"show", "-"}, kRich, 0, kRichShown, ""},
+        {"show invalid", {"show", kInvalid}, "", 1, "", kInvalid + ": error: " + kInvalidMessage},
+        {"normalize invalid",
+         {"normalize", kInvalid},
+         "",
+         1,
+         "",
+         kInvalid + ": error: " + kInvalidMessage},
+        {"normalize",
+         {"normalize", kValid},
+         "",
+         0,
+         R"({"id":"0F7B1F6A-2B8C-4E4D-9C39-5D1B2A3C4D5E","productName":"Board","productID":591,)"
+         R"("vendorID":1452,"mappings":[{"id":"A1B2C3D4-E5F6-4711-8899-AABBCCDDEEFF",)"
+         R"("name":"Copy","inputKeyCodes":[224,6],"outputBehavior":{"kind":"copyOperation"}}]})"
+         "\n",
+         ""},
+    };
+    for (const RunCase& c : cases) {
+        const CliRun r = run(c.args, c.input);
+        EXPECT_EQ(r.status, c.status) << c.what << "\n" << r.out << r.err;
+        if (c.outIsPrefix) {
+            EXPECT_EQ(r.out.rfind(c.out, 0), 0u) << c.what << ": " << r.out;
+        } else {
+            EXPECT_EQ(r.out, c.out) << c.what;
+        }
+        if (c.errContains.empty()) {
+            EXPECT_EQ(r.err, "") << c.what;
+        } else {
+            EXPECT_NE(r.err.find(c.errContains), std::string::npos) << c.what << ": " << r.err;
+        }
+    }
+}
+
+TEST(Chordwellctl, HelpGoesToStandardOutputAndListsEveryCommand) {
+    for (const char* flag : {"help", "--help", "-h"}) {
+        const CliRun r = run({flag});
+        EXPECT_EQ(r.status, 0) << flag;
+        EXPECT_EQ(r.err, "") << flag;
+        for (const CliCommand& command : cliCommands()) {
+            EXPECT_NE(r.out.find(std::string("  ") + command.usage), std::string::npos)
+                << command.name;
+        }
+    }
+    for (const char* name : {"validate", "show", "normalize"}) {
+        ASSERT_NE(findCliCommand(name), nullptr) << name;
+    }
+    EXPECT_EQ(findCliCommand("help"), nullptr);
+}
+
+TEST(Chordwellctl, NormalizedOutputIsStableAndStillValid) {
+    const CliRun first = run({"normalize", "-"}, kRich);
+    ASSERT_EQ(first.status, 0) << first.err;
+    ASSERT_EQ(first.out.back(), '\n');
+    EXPECT_EQ(first.out.find('\n'), first.out.size() - 1);
+    const CliRun second = run({"normalize", "-"}, first.out);
+    EXPECT_EQ(second.out, first.out);
+    EXPECT_EQ(run({"show", "-"}, first.out).out, kRichShown);
+}
+
+TEST(Chordwellctl, FileLargerThanTheLimitIsRefused) {
+    const fs::path path =
+        fs::temp_directory_path() /
+        ("chordwellctl-big-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+         ".json");
+    {
+        std::ofstream file(path, std::ios::binary);
+        file.seekp(65 * 1024 * 1024);
+        file.put(' ');
+    }
+    const CliRun r = run({"validate", path.string()});
+    fs::remove(path);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, path.string() + ": error: file is larger than 64 MiB\n");
+}
+
+} // namespace
+} // namespace chordwell::cli
