@@ -1,0 +1,209 @@
+// The simulated platform: a deterministic world behind the engine's ports.
+//
+// Virtual keyboards with properties, an event stream that behaves like the
+// operating system's (raw HID values to the listeners of a keyboard first,
+// then the system key event through every enabled tap, then to a "focused
+// application" that records what reaches it), synthetic events posted through
+// the same taps at once, and a virtual clock (or any scheduler given).
+#pragma once
+
+#include "platform/memory/memory_ports.hpp"
+#include "platform/ports.hpp"
+#include "platform/sim/virtual_scheduler.hpp"
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace chordwell::platform::sim {
+
+class SimWorld;
+
+/// The properties of a virtual keyboard; an absent property is absent from
+/// the device, as on a real one that does not report it.
+struct SimKeyboardSpec {
+    std::optional<std::string> product;
+    std::optional<std::int64_t> vendorID;
+    std::optional<std::int64_t> productID;
+    std::optional<std::int64_t> locationID;
+    /// The usage the interface declares; only Generic Desktop / Keyboard
+    /// (1 / 6) matches the engine's HID manager.
+    std::uint32_t deviceUsagePage = 1;
+    std::uint32_t deviceUsage = 6;
+};
+
+/// One virtual keyboard interface.
+class SimKeyboard : public HidDevice {
+public:
+    explicit SimKeyboard(SimKeyboardSpec spec) : spec_(std::move(spec)) {}
+
+    std::optional<std::string> stringProperty(std::string_view key) const override;
+    std::optional<std::int64_t> integerProperty(std::string_view key) const override;
+    bool sameDevice(const HidDevice& other) const override { return &other == this; }
+    void registerInputValueCallback(InputValueCallback callback, void* context) override;
+    void scheduleWithRunLoop() override { scheduled_ = true; }
+    void unscheduleFromRunLoop() override { scheduled_ = false; }
+
+    const SimKeyboardSpec& spec() const { return spec_; }
+    bool attached() const { return attached_; }
+    /// True while someone reads the keyboard's input.
+    bool hasListener() const { return callback_ != nullptr && scheduled_; }
+
+private:
+    friend class SimWorld;
+    SimKeyboardSpec spec_;
+    InputValueCallback callback_ = nullptr;
+    void* context_ = nullptr;
+    bool scheduled_ = false;
+    bool attached_ = false;
+    std::uint8_t heldModifiers_ = 0; // bit n: usage 0xE0 + n is down
+};
+
+/// One event that reached the focused application.
+struct AppEvent {
+    Scheduler::Duration time{};
+    EventType type = EventType::keyDown;
+    std::int64_t keyCode = 0;
+    EventFlags flags = 0;
+    bool synthetic = false;
+
+    friend bool operator==(const AppEvent&, const AppEvent&) = default;
+};
+
+/// The system key code of a HID usage: the model's table, except that the
+/// right-hand modifiers report their own codes (62, 60, 61, 54).
+std::optional<std::int64_t> simOsKeyCode(HidUsage usage);
+/// The modifier flag of a modifier usage (0xE0..0xE7), else 0.
+EventFlags modifierFlagOfUsage(HidUsage usage);
+
+class SimWorld : public Platform {
+public:
+    /// A world on its own virtual clock. `applicationSupport`: the folder the
+    /// Paths port reports (none: the system has no such folder).
+    explicit SimWorld(std::optional<std::filesystem::path> applicationSupport = std::nullopt);
+    /// A world driven by another scheduler (real time, e.g. the app's event
+    /// loop). advance() and runMainQueue() then do nothing.
+    SimWorld(std::shared_ptr<Scheduler> scheduler,
+             std::optional<std::filesystem::path> applicationSupport);
+    ~SimWorld() override;
+    SimWorld(const SimWorld&) = delete;
+    SimWorld& operator=(const SimWorld&) = delete;
+
+    // Platform
+    Scheduler& scheduler() override { return *scheduler_; }
+    std::unique_ptr<HidManager> createHidManager() override;
+    std::unique_ptr<EventTap> createKeyboardEventTap(EventTap::Callback callback,
+                                                     void* userInfo) override;
+    EventPoster& eventPoster() override;
+    Preferences& preferences() override { return preferences_; }
+    const Paths& paths() const override { return paths_; }
+    SystemLog& systemLog() override { return systemLog_; }
+    void setEmergencyExitHandler(std::function<void()> handler) override {
+        emergencyExit_ = std::move(handler);
+    }
+
+    // ------------------------------------------------------------- keyboards
+
+    /// Attaches a keyboard; every scheduled HID manager hears of it at once.
+    std::shared_ptr<SimKeyboard> attachKeyboard(SimKeyboardSpec spec);
+    /// Detaches it (its held modifiers are released silently).
+    void detachKeyboard(const std::shared_ptr<SimKeyboard>& keyboard);
+    const std::vector<std::shared_ptr<SimKeyboard>>& attachedKeyboards() const {
+        return keyboards_;
+    }
+
+    /// A physical key of `keyboard` goes down / up: its HID value reaches the
+    /// keyboard's listener, then the system event goes through the taps.
+    void keyDown(SimKeyboard& keyboard, HidUsage usage);
+    void keyUp(SimKeyboard& keyboard, HidUsage usage);
+    /// A raw input value of any page, with no system event.
+    void sendInputValue(SimKeyboard& keyboard, const HidInputValue& value);
+    /// The system's flag word: the modifier bits of every modifier held on
+    /// any keyboard.
+    EventFlags modifierFlags() const;
+
+    // ------------------------------------------------------------------- time
+
+    /// The virtual clock, or nullptr when another scheduler drives the world.
+    VirtualScheduler* virtualScheduler() const { return virtual_; }
+    /// Runs queued main-thread work (virtual clock only).
+    void runMainQueue();
+    /// Advances the virtual clock, running due timers in time order.
+    void advance(Scheduler::Duration delta);
+    /// Whether each step (key, attach, detach) runs the main queue at its
+    /// end, as the event loop would before the next input. On by default.
+    void setRunMainQueueAfterSteps(bool on) { drainAfterSteps_ = on; }
+
+    // -------------------------------------------------------------- the taps
+
+    /// Tap creation fails, as without the Accessibility permission.
+    void setTapCreationFails(bool fails) { tapCreationFails_ = fails; }
+    /// The run-loop source of new taps cannot be made.
+    void setRunLoopSourceFails(bool fails) { runLoopSourceFails_ = fails; }
+    /// Posting fails (no event source).
+    void setPostingFails(bool fails) { postingFails_ = fails; }
+    /// The system disables every live tap and tells it so.
+    void disableTapsBySystem(EventType notice = EventType::tapDisabledByTimeout);
+    /// Taps that exist, are in the run loop and are enabled.
+    std::size_t activeTapCount() const;
+    std::size_t tapCount() const;
+
+    /// Posts one synthetic event (what the event poster does).
+    bool post(std::int64_t keyCode, EventFlags flags, bool keyDown);
+    std::size_t postedEventCount() const { return postedEvents_; }
+
+    // -------------------------------------------------- focused application
+
+    const std::vector<AppEvent>& appEvents() const { return appEvents_; }
+    void clearAppEvents() { appEvents_.clear(); }
+    /// Called for each event that reaches the application (after recording).
+    void setAppEventSink(std::function<void(const AppEvent&)> sink) { sink_ = std::move(sink); }
+    /// Whether events are kept in appEvents() (on by default).
+    void setRecordAppEvents(bool on) { recordAppEvents_ = on; }
+
+    /// Runs the handler the engine installed for the emergency exit.
+    void triggerEmergencyExit();
+
+    platform::MemoryPreferences& memoryPreferences() { return preferences_; }
+
+private:
+    class Manager;
+    class Tap;
+    class Poster;
+    friend class Manager;
+    friend class Tap;
+
+    void dispatch(const KeyEvent& event, bool synthetic);
+    void step();
+    void compactTaps();
+
+    std::shared_ptr<Scheduler> scheduler_;
+    VirtualScheduler* virtual_ = nullptr;
+    platform::MemoryPreferences preferences_;
+    platform::FolderPaths paths_;
+    platform::NullSystemLog systemLog_;
+    std::unique_ptr<Poster> poster_;
+    std::function<void()> emergencyExit_;
+
+    std::vector<std::shared_ptr<SimKeyboard>> keyboards_;
+    std::vector<Manager*> managers_;
+    std::vector<Tap*> taps_; // head first
+    int dispatching_ = 0;
+    bool tapsNeedCompaction_ = false;
+
+    std::vector<AppEvent> appEvents_;
+    std::function<void(const AppEvent&)> sink_;
+    bool recordAppEvents_ = true;
+    bool drainAfterSteps_ = true;
+    bool tapCreationFails_ = false;
+    bool runLoopSourceFails_ = false;
+    bool postingFails_ = false;
+    std::size_t postedEvents_ = 0;
+};
+
+} // namespace chordwell::platform::sim
