@@ -17,18 +17,33 @@ inline constexpr bool kDefaultKeyRepeatEnabled = true;
 inline constexpr double kDefaultKeyRepeatInitialDelay = 0.5;
 inline constexpr double kDefaultKeyRepeatIntervalShown = 0.2;
 
+// What the engine uses when a timing key is absent or unusable.
+inline constexpr double kFallbackKeyRepeatInitialDelay = 0.5;
+inline constexpr double kFallbackKeyRepeatInterval = 0.1;
+/// Longest timing the engine accepts (seconds); larger stored values are cut
+/// to this so that converting them to a timer duration cannot overflow.
+inline constexpr double kMaximumKeyRepeatTiming = 3600.0;
+
 /// Engine fallbacks: absent or not a Boolean → true.
 bool keyRepeatEnabled(const platform::Preferences& prefs);
-/// ≤ 0 or absent → 0.5 seconds.
+/// ≤ 0, absent, not a number or not finite → 0.5 seconds.
 double keyRepeatInitialDelay(const platform::Preferences& prefs);
-/// ≤ 0 or absent → 0.1 seconds (not the 0.2 the settings window shows).
+/// ≤ 0, absent, not a number or not finite → 0.1 seconds (not the 0.2 the
+/// settings window shows).
 double keyRepeatInterval(const platform::Preferences& prefs);
 /// Absent or not a Boolean → false.
 bool suppressDeleteConfirmation(const platform::Preferences& prefs);
 
-/// doubleForKey: the stored number, or 0 when absent or not a number.
+/// doubleForKey: the stored number, or 0 when absent, not a number or not
+/// finite.
 double doubleForKey(const platform::Preferences& prefs, const char* key);
 /// Bool binding read with a default (what the settings window shows).
 bool boolForKey(const platform::Preferences& prefs, const char* key, bool fallback);
+
+// Writers, one key at a time.
+void setSuppressDeleteConfirmation(platform::Preferences& prefs, bool suppress);
+void setKeyRepeatEnabled(platform::Preferences& prefs, bool enabled);
+void setKeyRepeatInitialDelay(platform::Preferences& prefs, double seconds);
+void setKeyRepeatInterval(platform::Preferences& prefs, double seconds);
 
 } // namespace chordwell::settings

@@ -4,7 +4,10 @@
 #include "model/records.hpp"
 #include "platform/ports.hpp"
 
+#include <chrono>
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -14,6 +17,8 @@ namespace chordwell {
 
 class StorageManager {
 public:
+    using Clock = std::function<std::chrono::system_clock::time_point()>;
+
     /// Finds or creates the mappings folder; nothing (with `error` set) when
     /// the application-support folder is unavailable or the folder cannot be
     /// created.
@@ -33,13 +38,32 @@ public:
     /// moved aside first so that a later save cannot destroy it).
     std::vector<KeyMapping> loadMappings(const KeyboardDevice& keyboard) const;
 
-    /// Writes atomically. Returns false with `errorText` set on failure.
+    /// Writes atomically. Returns false with `errorText` set on failure. An
+    /// existing file that cannot be read back is moved aside before it is
+    /// replaced; if that is impossible the save fails and the file stays.
     bool saveMappings(const std::vector<KeyMapping>& mappings, const KeyboardDevice& keyboard,
                       std::string& errorText) const;
 
+    /// Where an unreadable file is moved: "<file name>.unreadable-<UTC time
+    /// stamp>", e.g. "05AC-024F.json.unreadable-20261207T101500Z".
+    static std::string unreadableFileName(const std::string& fileName,
+                                          std::chrono::system_clock::time_point time);
+
+    /// The clock that stamps moved-aside files (default: system clock).
+    void setClock(Clock clock) { clock_ = std::move(clock); }
+
 private:
     explicit StorageManager(std::filesystem::path folder) : folder_(std::move(folder)) {}
+
+    /// Checks the file at `file`; when it exists but cannot be read or
+    /// decoded, moves it aside. False only when such a file had to stay.
+    bool preserveUnreadable(const std::filesystem::path& file, std::string& errorText) const;
+    std::optional<std::filesystem::path> moveAside(const std::filesystem::path& file,
+                                                   const std::string& reason,
+                                                   std::string& errorText) const;
+
     std::filesystem::path folder_;
+    Clock clock_;
 };
 
 } // namespace chordwell

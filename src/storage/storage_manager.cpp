@@ -1,0 +1,234 @@
+#include "storage/storage_manager.hpp"
+
+#include "logging/log.hpp"
+#include "model/json_codec.hpp"
+#include "storage/atomic_file.hpp"
+
+#include <array>
+#include <cstdio>
+
+namespace chordwell {
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::string_view kCategory = "storage";
+
+std::string quoted(const std::string& productName) {
+    return "\u201C" + productName + "\u201D";
+}
+
+// Result of reading a mapping file back.
+struct ReadOutcome {
+    enum class Status { missing, unreadable, ok } status = Status::missing;
+    DeviceMapping record;
+    std::string problem; // why it is unreadable
+};
+
+ReadOutcome readMappingFile(const fs::path& file) {
+    ReadOutcome outcome;
+    std::error_code error;
+    const auto status = fs::symlink_status(file, error);
+    if (status.type() == fs::file_type::not_found) {
+        return outcome;
+    }
+    outcome.status = ReadOutcome::Status::unreadable;
+    auto bytes = storage::readFile(file, error);
+    if (!bytes) {
+        outcome.problem = "cannot be read: " + error.message();
+        return outcome;
+    }
+    auto decoded = decodeDeviceMappingText(*bytes);
+    if (!decoded) {
+        outcome.problem = "is not a valid mapping record: " + decoded.error();
+        return outcome;
+    }
+    outcome.status = ReadOutcome::Status::ok;
+    outcome.record = std::move(decoded).value();
+    return outcome;
+}
+
+} // namespace
+
+std::optional<StorageManager> StorageManager::create(const platform::Paths& paths,
+                                                     std::error_code& error) {
+    try {
+        error.clear();
+        const auto base = paths.applicationSupportDirectory(error);
+        if (!base) {
+            if (!error) {
+                error = std::make_error_code(std::errc::no_such_file_or_directory);
+            }
+            return std::nullopt;
+        }
+        log(LogLevel::debug, "Application Support base: " + base->string(), kCategory);
+        return createAt(paths.mappingsFolder(*base), error);
+    } catch (const std::bad_alloc&) {
+        error = std::make_error_code(std::errc::not_enough_memory);
+        return std::nullopt;
+    }
+}
+
+std::optional<StorageManager> StorageManager::createAt(const fs::path& folder,
+                                                       std::error_code& error) {
+    try {
+        error.clear();
+        fs::create_directories(folder, error);
+        if (!error && !fs::is_directory(folder, error) && !error) {
+            error = std::make_error_code(std::errc::not_a_directory);
+        }
+        if (error) {
+            log(LogLevel::error,
+                "Failed to create folder: " + folder.string() + ": " + error.message(), kCategory);
+            return std::nullopt;
+        }
+        log(LogLevel::debug, "Created or verified folder: " + folder.string(), kCategory);
+        return StorageManager(folder);
+    } catch (const std::bad_alloc&) {
+        error = std::make_error_code(std::errc::not_enough_memory);
+        return std::nullopt;
+    }
+}
+
+std::string StorageManager::fileName(std::int64_t vendorID, std::int64_t productID) {
+    // Identifiers are printed as unsigned 32-bit values, as the C "%X"
+    // conversion of an int would: -1 (not reported) becomes FFFFFFFF.
+    std::array<char, 32> buffer{};
+    std::snprintf(buffer.data(), buffer.size(), "%04X-%04X.json",
+                  static_cast<unsigned>(static_cast<std::uint32_t>(vendorID)),
+                  static_cast<unsigned>(static_cast<std::uint32_t>(productID)));
+    return buffer.data();
+}
+
+fs::path StorageManager::fileURL(const KeyboardDevice& keyboard) const {
+    return folder_ / fileName(keyboard.vendorID, keyboard.productID);
+}
+
+std::string StorageManager::unreadableFileName(const std::string& fileName,
+                                               std::chrono::system_clock::time_point time) {
+    using namespace std::chrono;
+    const auto secs = floor<seconds>(time);
+    const auto day = floor<days>(secs);
+    const year_month_day date{day};
+    const hh_mm_ss<seconds> clock{secs - day};
+    std::array<char, 32> stamp{};
+    std::snprintf(stamp.data(), stamp.size(), "%04d%02u%02uT%02d%02d%02dZ",
+                  static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
+                  static_cast<unsigned>(date.day()), static_cast<int>(clock.hours().count()),
+                  static_cast<int>(clock.minutes().count()),
+                  static_cast<int>(clock.seconds().count()));
+    return fileName + ".unreadable-" + stamp.data();
+}
+
+std::optional<fs::path> StorageManager::moveAside(const fs::path& file, const std::string& reason,
+                                                  std::string& errorText) const {
+    const auto now = clock_ ? clock_() : std::chrono::system_clock::now();
+    const std::string baseName = unreadableFileName(file.filename().string(), now);
+    // Never replace a file moved aside earlier (two bad loads in one second).
+    for (int attempt = 1; attempt <= 1000; ++attempt) {
+        fs::path target = file.parent_path() /
+                          (attempt == 1 ? baseName : baseName + "-" + std::to_string(attempt));
+        std::error_code error;
+        const auto status = fs::symlink_status(target, error);
+        if (status.type() != fs::file_type::not_found) {
+            continue;
+        }
+        fs::rename(file, target, error);
+        if (error) {
+            errorText = "Could not move unreadable mappings file " + file.string() +
+                        " aside: " + error.message();
+            log(LogLevel::error, errorText, kCategory);
+            return std::nullopt;
+        }
+        log(LogLevel::warning,
+            "Mappings file " + file.string() + " " + reason + "; moved it aside to " +
+                target.string(),
+            kCategory);
+        return target;
+    }
+    errorText = "Could not move unreadable mappings file " + file.string() +
+                " aside: too many earlier copies";
+    log(LogLevel::error, errorText, kCategory);
+    return std::nullopt;
+}
+
+bool StorageManager::preserveUnreadable(const fs::path& file, std::string& errorText) const {
+    ReadOutcome outcome = readMappingFile(file);
+    if (outcome.status != ReadOutcome::Status::unreadable) {
+        return true;
+    }
+    return moveAside(file, outcome.problem, errorText).has_value();
+}
+
+std::vector<KeyMapping> StorageManager::loadMappings(const KeyboardDevice& keyboard) const {
+    try {
+        const fs::path file = fileURL(keyboard);
+        const std::string name = quoted(keyboard.productName);
+        log(LogLevel::debug, "Loading mappings for " + name + " from " + file.string(), kCategory);
+
+        ReadOutcome outcome = readMappingFile(file);
+        if (outcome.status == ReadOutcome::Status::ok) {
+            log(LogLevel::info,
+                "Loaded " + std::to_string(outcome.record.mappings.size()) + " mappings for " +
+                    name,
+                kCategory);
+            return std::move(outcome.record.mappings);
+        }
+        if (outcome.status == ReadOutcome::Status::unreadable) {
+            // Keep what the user once saved: the next save would replace it.
+            std::string ignored;
+            moveAside(file, outcome.problem, ignored);
+        }
+        log(LogLevel::info, "No saved mappings found for " + name + "; returning []", kCategory);
+    } catch (...) {
+        // Out of memory while reading: behave as if nothing were stored.
+    }
+    return {};
+}
+
+bool StorageManager::saveMappings(const std::vector<KeyMapping>& mappings,
+                                  const KeyboardDevice& keyboard, std::string& errorText) const {
+    try {
+        errorText.clear();
+        const fs::path file = fileURL(keyboard);
+        DeviceMapping record;
+        record.id = Uuid::random();
+        record.productName = keyboard.productName;
+        record.productID = keyboard.productID;
+        record.vendorID = keyboard.vendorID;
+        record.mappings = mappings;
+
+        const std::string name = quoted(keyboard.productName);
+        log(LogLevel::debug,
+            "Saving " + std::to_string(mappings.size()) + " mappings for " + name + " to " +
+                file.string(),
+            kCategory);
+
+        const std::string bytes = encodeDeviceMapping(record);
+        if (!preserveUnreadable(file, errorText)) {
+            return false;
+        }
+        // A mapping file the user linked elsewhere (a dotfiles folder, say)
+        // stays a link: the new content goes to the file it points to.
+        fs::path target = file;
+        std::error_code error;
+        if (fs::is_symlink(file, error)) {
+            if (auto resolved = fs::canonical(file, error); !error) {
+                target = resolved;
+            }
+        }
+        if (!storage::writeFileAtomically(target, bytes, error)) {
+            errorText = "Could not write " + file.string() + ": " + error.message();
+            return false;
+        }
+        log(LogLevel::info, "Successfully saved mappings for " + name, kCategory);
+        return true;
+    } catch (const std::exception& exception) {
+        errorText = exception.what();
+    } catch (...) {
+        errorText = "unknown error";
+    }
+    return false;
+}
+
+} // namespace chordwell
