@@ -1,0 +1,83 @@
+#include "app/controls/run_stop_button.hpp"
+
+#include <QPainter>
+#include <QPainterPath>
+
+namespace chordwell::app {
+
+RunStopButton::RunStopButton(QWidget* parent) : HoverLabelButton(parent) {
+    applyState();
+    // One press, one request: which one depends only on the state shown at
+    // the moment of the press.
+    connect(this, &QAbstractButton::clicked, this, [this] {
+        if (running_) {
+            emit stopRequested();
+        } else {
+            emit runRequested();
+        }
+    });
+}
+
+void RunStopButton::setRunning(bool running) {
+    if (running_ == running) {
+        return;
+    }
+    running_ = running;
+    applyState();
+}
+
+void RunStopButton::applyState() {
+    setSymbol(running_ ? QStringLiteral("stop.fill") : QStringLiteral("play.fill"));
+    setText(running_ ? tr("Stop") : tr("Run"));
+    update();
+}
+
+QColor RunStopButton::runningBorderColour() {
+    return QColor(0xFF, 0x95, 0x00);
+}
+
+QColor RunStopButton::stoppedBorderColour() {
+    return QColor(0x34, 0xC7, 0x59);
+}
+
+void RunStopButton::paintBackground(QPainter& painter, const QRectF& bounds) {
+    const qreal lineWidth = 2.0;
+    const QRectF frame =
+        bounds.adjusted(lineWidth / 2, lineWidth / 2, -lineWidth / 2, -lineWidth / 2);
+    QColor border = running_ ? runningBorderColour() : stoppedBorderColour();
+    if (!isEnabled()) {
+        border.setAlphaF(0.4);
+    }
+    painter.setBrush(palette().color(QPalette::Window));
+    painter.setPen(QPen(border, lineWidth));
+    painter.drawRoundedRect(frame, 4, 4);
+    if (isDown()) {
+        QColor pressed = palette().color(QPalette::WindowText);
+        pressed.setAlphaF(0.1);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(pressed);
+        painter.drawRoundedRect(frame, 4, 4);
+    }
+}
+
+QColor RunStopButton::contentColour() const {
+    return palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled,
+                           QPalette::WindowText);
+}
+
+int RunStopButton::symbolSize() const {
+    // The symbol stands in the headline font's size.
+    return std::max(14, QFontMetrics(labelFont()).ascent());
+}
+
+QFont RunStopButton::labelFont() const {
+    QFont headline = font();
+    headline.setWeight(QFont::DemiBold);
+    return headline;
+}
+
+QMargins RunStopButton::contentPadding() const {
+    return {10, 5, 10, 5};
+}
+
+} // namespace chordwell::app
