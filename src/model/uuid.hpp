@@ -30,7 +30,16 @@ public:
     bool isNil() const;
 
     friend bool operator==(const Uuid&, const Uuid&) = default;
-    friend auto operator<=>(const Uuid&, const Uuid&) = default;
+    // Spelled out: the libc++ of Xcode 15 has no operator<=> for std::array,
+    // so a defaulted one would be deleted there.
+    friend std::strong_ordering operator<=>(const Uuid& a, const Uuid& b) {
+        for (std::size_t i = 0; i < a.bytes_.size(); ++i) {
+            if (a.bytes_[i] != b.bytes_[i]) {
+                return a.bytes_[i] <=> b.bytes_[i];
+            }
+        }
+        return std::strong_ordering::equal;
+    }
 
 private:
     std::array<std::uint8_t, 16> bytes_{};
