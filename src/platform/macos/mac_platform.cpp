@@ -1,0 +1,82 @@
+#include "platform/macos/mac_platform.hpp"
+
+#include "platform/macos/event_tap.hpp"
+#include "platform/macos/hid_manager.hpp"
+#include "platform/macos/run_loop_scheduler.hpp"
+#include "platform/macos/system_services.hpp"
+
+#include <ApplicationServices/ApplicationServices.h>
+#include <Carbon/Carbon.h>
+#include <IOKit/hidsystem/IOHIDLib.h>
+
+#include <utility>
+
+namespace chordwell::platform::mac {
+
+namespace {
+
+class MacPlatform final : public Platform {
+public:
+    MacPlatform(std::shared_ptr<Scheduler> scheduler, std::shared_ptr<Preferences> preferences)
+        : scheduler_(std::move(scheduler)), preferences_(std::move(preferences)) {}
+
+    Scheduler& scheduler() override { return *scheduler_; }
+
+    std::unique_ptr<HidManager> createHidManager() override {
+        return std::make_unique<MacHidManager>();
+    }
+
+    std::unique_ptr<EventTap> createKeyboardEventTap(EventTap::Callback callback,
+                                                     void* userInfo) override {
+        return MacEventTap::create(callback, userInfo);
+    }
+
+    EventPoster& eventPoster() override { return poster_; }
+    Preferences& preferences() override { return *preferences_; }
+    const Paths& paths() const override { return paths_; }
+    SystemLog& systemLog() override { return log_; }
+
+    std::vector<PlatformNotice> notices() const override {
+        return macSystemNotices(currentSystemState());
+    }
+
+private:
+    std::shared_ptr<Scheduler> scheduler_;
+    std::shared_ptr<Preferences> preferences_;
+    MacEventPoster poster_;
+    MacPaths paths_;
+    UnifiedLog log_;
+};
+
+} // namespace
+
+MacSystemState currentSystemState() {
+    MacSystemState state;
+    // Neither call asks the user anything: they only read the state.
+    state.inputMonitoringGranted =
+        IOHIDCheckAccess(kIOHIDRequestTypeListenEvent) == kIOHIDAccessTypeGranted;
+    state.accessibilityTrusted = AXIsProcessTrusted();
+    state.secureInputEnabled = IsSecureEventInputEnabled();
+    return state;
+}
+
+std::shared_ptr<Platform> makeMacPlatform(std::shared_ptr<Scheduler> scheduler,
+                                          std::shared_ptr<Preferences> preferences) {
+    if (!scheduler) {
+        scheduler = std::make_shared<RunLoopScheduler>();
+    }
+    if (!preferences) {
+        preferences = std::make_shared<MacPreferences>();
+    }
+    return std::make_shared<MacPlatform>(std::move(scheduler), std::move(preferences));
+}
+
+} // namespace chordwell::platform::mac
+
+namespace chordwell::platform {
+
+std::shared_ptr<Platform> makeNativePlatform() {
+    return mac::makeMacPlatform(nullptr, nullptr);
+}
+
+} // namespace chordwell::platform

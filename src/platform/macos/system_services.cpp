@@ -1,0 +1,196 @@
+#include "platform/macos/system_services.hpp"
+
+#include "platform/macos/cf_ref.hpp"
+#include "platform/memory/memory_ports.hpp"
+
+#include <limits.h>
+#include <os/log.h>
+#include <pwd.h>
+#include <sysdir.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+namespace chordwell::platform::mac {
+
+namespace {
+
+constexpr std::string_view kFallbackSubsystem = "com.palvane.Chordwell";
+
+std::optional<std::filesystem::path> homeDirectory() {
+    if (const char* env = std::getenv("HOME"); env != nullptr && env[0] == '/') {
+        return std::filesystem::path(env);
+    }
+    struct passwd entry {};
+    struct passwd* found = nullptr;
+    char buffer[4096];
+    if (getpwuid_r(getuid(), &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr &&
+        found->pw_dir != nullptr && found->pw_dir[0] == '/') {
+        return std::filesystem::path(found->pw_dir);
+    }
+    return std::nullopt;
+}
+
+// The user's Application Support folder as NSSearchPathForDirectoriesInDomains
+// finds it, through its C interface; the answer begins with "~".
+std::optional<std::filesystem::path> userApplicationSupport() {
+    char path[PATH_MAX] = {};
+    sysdir_search_path_enumeration_state state = sysdir_start_search_path_enumeration(
+        SYSDIR_DIRECTORY_APPLICATION_SUPPORT, SYSDIR_DOMAIN_MASK_USER);
+    state = sysdir_get_next_search_path_enumeration(state, path);
+    std::string found =
+        state != 0 ? std::string(path) : std::string("~/Library/Application Support");
+    if (found.empty()) {
+        return std::nullopt;
+    }
+    if (found[0] == '/') {
+        return std::filesystem::path(found);
+    }
+    if (found[0] != '~') {
+        return std::nullopt;
+    }
+    std::optional<std::filesystem::path> home = homeDirectory();
+    if (!home) {
+        return std::nullopt;
+    }
+    std::string_view rest = std::string_view(found).substr(1);
+    while (!rest.empty() && rest.front() == '/') {
+        rest.remove_prefix(1);
+    }
+    return *home / std::filesystem::path(rest);
+}
+
+os_log_type_t osLogType(LogLevel level) {
+    switch (level) {
+    case LogLevel::debug:
+        return OS_LOG_TYPE_DEBUG;
+    case LogLevel::info:
+        return OS_LOG_TYPE_INFO;
+    case LogLevel::warning:
+        return OS_LOG_TYPE_DEFAULT;
+    case LogLevel::error:
+        break;
+    }
+    return OS_LOG_TYPE_ERROR;
+}
+
+class UnifiedLogHandle final : public SystemLogHandle {
+public:
+    UnifiedLogHandle(const std::string& subsystem, const std::string& category)
+        : log_(os_log_create(subsystem.c_str(), category.c_str())) {}
+    ~UnifiedLogHandle() override {
+        if (log_ != nullptr) {
+            os_release(log_);
+        }
+    }
+    UnifiedLogHandle(const UnifiedLogHandle&) = delete;
+    UnifiedLogHandle& operator=(const UnifiedLogHandle&) = delete;
+
+    bool isEnabled(LogLevel level) const override {
+        return log_ != nullptr && os_log_type_enabled(log_, osLogType(level));
+    }
+
+    void emit(LogLevel level, std::string_view message) override {
+        if (log_ == nullptr) {
+            return;
+        }
+        // The message is the product's own text (devices, mappings), never
+        // what the user types, so it is marked public and not redacted.
+        const std::string text(message);
+        os_log_with_type(log_, osLogType(level), "%{public}s", text.c_str());
+    }
+
+private:
+    os_log_t log_;
+};
+
+} // namespace
+
+std::string defaultLogSubsystem() {
+    if (CFBundleRef bundle = CFBundleGetMainBundle()) {
+        if (auto identifier = toUtf8(CFBundleGetIdentifier(bundle));
+            identifier && !identifier->empty()) {
+            return *identifier;
+        }
+    }
+    return std::string(kFallbackSubsystem);
+}
+
+// ------------------------------------------------------------------ paths
+
+std::optional<std::filesystem::path>
+MacPaths::applicationSupportDirectory(std::error_code& error) const {
+    error.clear();
+    std::optional<std::filesystem::path> folder = userApplicationSupport();
+    if (!folder) {
+        error = std::make_error_code(std::errc::no_such_file_or_directory);
+        return std::nullopt;
+    }
+    // Creation and the checks of an existing folder are the shared ones.
+    return FolderPaths(*folder).applicationSupportDirectory(error);
+}
+
+// ------------------------------------------------------------ preferences
+
+std::optional<PreferenceValue> MacPreferences::value(std::string_view key) const {
+    CFRef<CFStringRef> cfKey = makeCFString(key);
+    if (!cfKey) {
+        return std::nullopt;
+    }
+    CFRef<CFPropertyListRef> stored = CFRef<CFPropertyListRef>::adopt(
+        CFPreferencesCopyAppValue(cfKey.get(), kCFPreferencesCurrentApplication));
+    if (!stored) {
+        return std::nullopt;
+    }
+    const CFTypeID type = CFGetTypeID(stored.get());
+    if (type == CFBooleanGetTypeID()) {
+        return PreferenceValue(
+            static_cast<bool>(CFBooleanGetValue(static_cast<CFBooleanRef>(stored.get()))));
+    }
+    if (type == CFNumberGetTypeID()) {
+        double number = 0;
+        CFNumberGetValue(static_cast<CFNumberRef>(stored.get()), kCFNumberDoubleType, &number);
+        return PreferenceValue(number);
+    }
+    if (type == CFStringGetTypeID()) {
+        if (auto text = toUtf8(static_cast<CFStringRef>(stored.get()))) {
+            return PreferenceValue(std::move(*text));
+        }
+        return PreferenceValue(std::string());
+    }
+    CFRef<CFStringRef> description = CFRef<CFStringRef>::adopt(CFCopyDescription(stored.get()));
+    return PreferenceValue(toUtf8(description.get()).value_or(std::string()));
+}
+
+void MacPreferences::setValue(std::string_view key, const PreferenceValue& value) {
+    CFRef<CFStringRef> cfKey = makeCFString(key);
+    if (!cfKey) {
+        return;
+    }
+    if (const bool* flag = std::get_if<bool>(&value)) {
+        CFPreferencesSetAppValue(cfKey.get(), *flag ? kCFBooleanTrue : kCFBooleanFalse,
+                                 kCFPreferencesCurrentApplication);
+    } else if (const double* number = std::get_if<double>(&value)) {
+        CFRef<CFNumberRef> cfNumber = CFRef<CFNumberRef>::adopt(
+            CFNumberCreate(kCFAllocatorDefault, kCFNumberDoubleType, number));
+        if (cfNumber) {
+            CFPreferencesSetAppValue(cfKey.get(), cfNumber.get(), kCFPreferencesCurrentApplication);
+        }
+    } else if (const std::string* text = std::get_if<std::string>(&value)) {
+        CFRef<CFStringRef> cfText = makeCFString(*text);
+        if (cfText) {
+            CFPreferencesSetAppValue(cfKey.get(), cfText.get(), kCFPreferencesCurrentApplication);
+        }
+    }
+}
+
+// -------------------------------------------------------------------- log
+
+std::shared_ptr<SystemLogHandle> UnifiedLog::makeHandle(std::string_view subsystem,
+                                                        std::string_view category) {
+    const std::string name = subsystem.empty() ? defaultLogSubsystem() : std::string(subsystem);
+    return std::make_shared<UnifiedLogHandle>(name, std::string(category));
+}
+
+} // namespace chordwell::platform::mac

@@ -1,0 +1,40 @@
+// Paths, preferences and the unified log on macOS. macOS only.
+#pragma once
+
+#include "platform/ports.hpp"
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace chordwell::platform::mac {
+
+/// The subsystem of the unified log: the main bundle's identifier, or
+/// "com.palvane.Chordwell" when the process has no bundle (the command-line
+/// tool, the tests).
+std::string defaultLogSubsystem();
+
+/// "~/Library/Application Support", created when missing.
+class MacPaths final : public Paths {
+public:
+    std::optional<std::filesystem::path>
+    applicationSupportDirectory(std::error_code& error) const override;
+};
+
+/// The application's user defaults (CFPreferences, current application,
+/// current user): Booleans, numbers (as double) and anything else as text.
+class MacPreferences final : public Preferences {
+public:
+    std::optional<PreferenceValue> value(std::string_view key) const override;
+    void setValue(std::string_view key, const PreferenceValue& value) override;
+};
+
+/// The unified log: one os_log_t per subsystem and category.
+class UnifiedLog final : public SystemLog {
+public:
+    /// An empty subsystem stands for defaultLogSubsystem().
+    std::shared_ptr<SystemLogHandle> makeHandle(std::string_view subsystem,
+                                                std::string_view category) override;
+};
+
+} // namespace chordwell::platform::mac
