@@ -20,8 +20,8 @@ struct CliRun {
 };
 
 CliRun run(std::vector<std::string> args, const std::string& input = "") {
-    args.insert(args.begin(), "chordwellctl");
-    std::vector<char*> argv;
+    static char program[] = "chordwellctl";
+    std::vector<char*> argv{program};
     for (std::string& a : args) {
         argv.push_back(a.data());
     }
@@ -29,7 +29,7 @@ CliRun run(std::vector<std::string> args, const std::string& input = "") {
     std::istringstream in(input);
     std::ostringstream out;
     std::ostringstream err;
-    const int status = runCli(static_cast<int>(args.size()), argv.data(), in, out, err);
+    const int status = runCli(static_cast<int>(argv.size() - 1), argv.data(), in, out, err);
     return {status, out.str(), err.str()};
 }
 
