@@ -1,8 +1,19 @@
 // The one JSON form of mapping records (mapping files, exports, imports).
 //
 // Decoding never throws and never yields a partial record: it returns either
-// a value or an error message that names the JSON path of the fault, e.g.
-// `mappings[1].outputBehavior.kind: unknown kind ""`.
+// a value or an error message that names the JSON path of the first fault,
+// e.g. `mappings[1].outputBehavior.kind: unknown kind ""`,
+// `mappings[0].inputKeyCodes[2]: 70000 is outside 0-65535`,
+// `productName: missing`, `vendorID: expected an integer`.
+//
+// Reading rules beyond the shape of the records:
+// - integers must be JSON integers: 1.0 and 1e3 are rejected, not truncated;
+// - "keyCode", "productID" and "vendorID" are signed 64-bit, "modifiers" is
+//   the full unsigned 64-bit flag word (negative values fail);
+// - unknown keys are ignored; "inputTapCodes" and a custom sequence's "name"
+//   read as absent when missing or null (the name then is "Custom");
+// - "name" and "codes" of the four fixed behaviours are ignored.
+// Encoding writes keys in the documented order, UUIDs upper-case, compact.
 #pragma once
 
 #include "model/records.hpp"
