@@ -1,0 +1,280 @@
+#include "engine_fixture.hpp"
+
+#include "model/json_codec.hpp"
+
+#include <fstream>
+#include <sstream>
+
+namespace chordwell::testing {
+namespace {
+
+class ManagementTest : public EngineTest {
+protected:
+    std::filesystem::path fileOf(std::int64_t vendor = kVendor, std::int64_t product = kProduct) {
+        return folder_ / "Mappings" / StorageManager::fileName(vendor, product);
+    }
+    std::optional<DeviceMapping> readFile(std::int64_t vendor = kVendor,
+                                          std::int64_t product = kProduct) {
+        std::ifstream in(fileOf(vendor, product), std::ios::binary);
+        if (!in) {
+            return std::nullopt;
+        }
+        std::stringstream text;
+        text << in.rdbuf();
+        auto decoded = decodeDeviceMappingText(text.str());
+        if (!decoded) {
+            return std::nullopt;
+        }
+        return std::move(decoded).value();
+    }
+    void writeFile(const std::vector<KeyMapping>& mappings, std::int64_t vendor = kVendor,
+                   std::int64_t product = kProduct) {
+        DeviceMapping r;
+        r.productName = "On disk";
+        r.vendorID = vendor;
+        r.productID = product;
+        r.mappings = mappings;
+        std::filesystem::create_directories(folder_ / "Mappings");
+        std::ofstream(fileOf(vendor, product)) << encodeDeviceMapping(r);
+    }
+    std::size_t saves() const {
+        std::size_t n = 0;
+        for (const auto& m : logMessages()) {
+            n += m.rfind("Successfully saved mappings for", 0) == 0 ? 1 : 0;
+        }
+        return n;
+    }
+    static std::vector<std::string> names(const DeviceMapping& r) {
+        std::vector<std::string> out;
+        for (const auto& m : r.mappings) {
+            out.push_back(m.name);
+        }
+        return out;
+    }
+};
+
+TEST_F(ManagementTest, LoadingAppendsARecordOrReplacesOnlyTheMappings) {
+    writeFile({makeMapping({0x04}, OutputBehavior::copyOperation(), "from disk")});
+    auto kb = attach();
+    auto& e = engine();
+    EXPECT_TRUE(e.hasStorage());
+    e.loadMappings(listed(kb));
+    ASSERT_EQ(e.allDeviceMappings().size(), 1u);
+    const DeviceMapping& r = e.allDeviceMappings()[0];
+    EXPECT_EQ(r.productName, "Magic Keyboard"); // the keyboard's name, not the file's
+    EXPECT_EQ(names(r), std::vector<std::string>{"from disk"});
+    const Uuid id = r.id;
+
+    addRecord({}, 1, 2, "Other");
+    writeFile({makeMapping({0x05}, OutputBehavior::none(), "a"),
+               makeMapping({0x06}, OutputBehavior::none(), "b")});
+    e.loadMappings(listed(kb));
+    ASSERT_EQ(e.allDeviceMappings().size(), 2u);
+    EXPECT_EQ(e.allDeviceMappings()[0].id, id);
+    EXPECT_EQ(names(e.allDeviceMappings()[0]), (std::vector<std::string>{"a", "b"}));
+}
+
+TEST_F(ManagementTest, TwoKeyboardsOfOneModelShareARecordAndAFile) {
+    auto a = attach("Magic Keyboard", kVendor, kProduct, 1);
+    auto b = attach("Magic Keyboard (2)", kVendor, kProduct, 2);
+    auto& e = engine();
+    e.loadMappings(listed(a));
+    e.loadMappings(listed(b));
+    ASSERT_EQ(e.allDeviceMappings().size(), 1u);
+    e.mutateAllDeviceMappings([](std::vector<DeviceMapping>& records) {
+        records[0].mappings.push_back(makeMapping({0x04}, OutputBehavior::none(), "x"));
+    });
+    e.saveMappings(listed(b));
+    auto file = readFile();
+    ASSERT_TRUE(file.has_value());
+    EXPECT_EQ(names(*file), std::vector<std::string>{"x"});
+    EXPECT_EQ(file->productName, "Magic Keyboard (2)");
+}
+
+TEST_F(ManagementTest, SavingWithoutARecordDoesNothing) {
+    auto kb = attach();
+    engine().saveMappings(listed(kb));
+    EXPECT_FALSE(std::filesystem::exists(fileOf()));
+}
+
+TEST_F(ManagementTest, EditingEmptiesTheRecordThenRestoresItAndSavesOnce) {
+    auto kb = attach();
+    auto& e = engine();
+    const KeyMapping first = makeMapping({0x04}, OutputBehavior::none(), "first");
+    KeyMapping second = makeMapping({0x05}, OutputBehavior::none(), "second");
+    const KeyMapping third = makeMapping({0x06}, OutputBehavior::none(), "third");
+    addRecord({first, second, third});
+    clearLog();
+
+    std::vector<std::size_t> seenSizes;
+    auto subscription = e.subscribeWillChange(
+        [&] { seenSizes.push_back(e.allDeviceMappings()[0].mappings.size()); });
+    second.name = "second, edited";
+    e.editMapping(listed(kb), e.allDeviceMappings()[0], second);
+    EXPECT_TRUE(e.allDeviceMappings()[0].mappings.empty());
+    EXPECT_EQ(saves(), 0u);
+
+    world_->advance(milliseconds(99));
+    EXPECT_TRUE(e.allDeviceMappings()[0].mappings.empty());
+    world_->advance(milliseconds(1));
+    EXPECT_EQ(names(e.allDeviceMappings()[0]),
+              (std::vector<std::string>{"first", "second, edited", "third"}));
+    EXPECT_EQ(e.allDeviceMappings()[0].mappings[1].id, second.id);
+    EXPECT_EQ(saves(), 1u);
+    // Observers saw the full list, then (at the second change) the empty one.
+    ASSERT_GE(seenSizes.size(), 2u);
+    EXPECT_EQ(seenSizes.front(), 3u);
+    EXPECT_EQ(seenSizes.back(), 0u);
+    auto file = readFile();
+    ASSERT_TRUE(file.has_value());
+    EXPECT_EQ(names(*file), (std::vector<std::string>{"first", "second, edited", "third"}));
+}
+
+TEST_F(ManagementTest, MatchingSeesNoMappingsBetweenTheTwoHalvesOfAnEdit) {
+    KeyMapping m = makeMapping({0x04}, keyOutput(100), "m");
+    addRecord({m});
+    auto kb = attach();
+    intercept(listed(kb));
+    engine().editMapping(listed(kb), engine().allDeviceMappings()[0], m);
+    tap(*kb, 0x04);
+    EXPECT_TRUE(postedDowns().empty());
+    world_->advance(milliseconds(100));
+    world_->keyDown(*kb, 0x04);
+    EXPECT_EQ(postedDowns(), std::vector<std::int64_t>{100});
+}
+
+TEST_F(ManagementTest, EditFindsTheRecordByNameAndVendor) {
+    auto kb = attach("New Name", kVendor, kProduct, 1);
+    const KeyMapping m = makeMapping({0x04}, OutputBehavior::none(), "m");
+    addRecord({m}, kVendor, kProduct, "Old Name");
+    auto& e = engine();
+    // Loading and saving use the identifiers, so the old record serves.
+    e.loadMappings(listed(kb));
+    EXPECT_EQ(e.allDeviceMappings().size(), 1u);
+    e.mutateAllDeviceMappings([&](auto& records) { records[0].mappings = {m}; });
+
+    DeviceMapping templ;
+    templ.productName = "New Name";
+    templ.vendorID = kVendor;
+    templ.productID = kProduct;
+    clearLog();
+    e.editMapping(listed(kb), templ, m);
+    EXPECT_TRUE(logged("editMapping: device not found"));
+    EXPECT_EQ(e.allDeviceMappings()[0].mappings.size(), 1u);
+
+    templ.productName = "Old Name";
+    e.editMapping(listed(kb), templ, makeMapping({0x04}, OutputBehavior::none(), "unknown id"));
+    EXPECT_TRUE(logged("editMapping: mapping not found"));
+    EXPECT_EQ(e.allDeviceMappings()[0].mappings.size(), 1u);
+    world_->advance(milliseconds(200));
+    EXPECT_EQ(saves(), 0u);
+}
+
+TEST_F(ManagementTest, TheDelayedHalfOfAnEditFollowsTheRecordById) {
+    auto kb = attach();
+    auto& e = engine();
+    addRecord({}, 1, 1, "Before");
+    const KeyMapping m = makeMapping({0x04}, OutputBehavior::none(), "m");
+    addRecord({m});
+    e.editMapping(listed(kb), e.allDeviceMappings()[1], m);
+    // The record moves to index 0 before the second half runs.
+    e.mutateAllDeviceMappings([](auto& records) { records.erase(records.begin()); });
+    world_->advance(milliseconds(100));
+    ASSERT_EQ(e.allDeviceMappings().size(), 1u);
+    EXPECT_EQ(names(e.allDeviceMappings()[0]), std::vector<std::string>{"m"});
+}
+
+TEST_F(ManagementTest, TheDelayedHalfOfAnEditIsSkippedWhenTheRecordIsGone) {
+    auto kb = attach();
+    auto& e = engine();
+    const KeyMapping m = makeMapping({0x04}, OutputBehavior::none(), "m");
+    addRecord({m});
+    addRecord({}, 1, 1, "Survivor");
+    e.editMapping(listed(kb), e.allDeviceMappings()[0], m);
+    e.mutateAllDeviceMappings([](auto& records) { records.erase(records.begin()); });
+    clearLog();
+    world_->advance(milliseconds(100));
+    ASSERT_EQ(e.allDeviceMappings().size(), 1u);
+    EXPECT_EQ(e.allDeviceMappings()[0].productName, "Survivor");
+    EXPECT_TRUE(e.allDeviceMappings()[0].mappings.empty());
+    EXPECT_EQ(saves(), 0u);
+    EXPECT_TRUE(logged("editMapping: device record is gone; edit not restored"));
+}
+
+TEST_F(ManagementTest, DeleteRemovesEveryMappingWithThatIdAndSaves) {
+    auto kb = attach();
+    auto& e = engine();
+    const KeyMapping twice = makeMapping({0x04}, OutputBehavior::none(), "twice");
+    addRecord({twice, makeMapping({0x05}, OutputBehavior::none(), "keep"), twice});
+    e.deleteMapping(listed(kb), e.allDeviceMappings()[0].id, twice);
+    EXPECT_EQ(names(e.allDeviceMappings()[0]), std::vector<std::string>{"keep"});
+    auto file = readFile();
+    ASSERT_TRUE(file.has_value());
+    EXPECT_EQ(names(*file), std::vector<std::string>{"keep"});
+}
+
+TEST_F(ManagementTest, ClearingSavesAnEmptyRecord) {
+    auto kb = attach();
+    auto& e = engine();
+    addRecord({makeMapping({0x04}, OutputBehavior::none(), "x")});
+    e.clearAllMappings(listed(kb), e.allDeviceMappings()[0].id);
+    EXPECT_TRUE(e.allDeviceMappings()[0].mappings.empty());
+    auto file = readFile();
+    ASSERT_TRUE(file.has_value());
+    EXPECT_TRUE(file->mappings.empty());
+}
+
+TEST_F(ManagementTest, UnknownRecordIdsChangeAndSaveNothing) {
+    auto kb = attach();
+    auto& e = engine();
+    const KeyMapping m = makeMapping({0x04}, OutputBehavior::none(), "x");
+    addRecord({m});
+    clearLog();
+    e.deleteMapping(listed(kb), Uuid::random(), m);
+    e.clearAllMappings(listed(kb), Uuid::random());
+    EXPECT_EQ(e.allDeviceMappings()[0].mappings.size(), 1u);
+    EXPECT_FALSE(std::filesystem::exists(fileOf()));
+    EXPECT_TRUE(logMessages().empty());
+}
+
+TEST_F(ManagementTest, AFailedSaveIsLoggedAndMemoryKeepsTheChange) {
+    auto kb = attach();
+    auto& e = engine();
+    addRecord({makeMapping({0x04}, OutputBehavior::none(), "x")});
+    // The folder is replaced by a file: nothing can be written there.
+    std::filesystem::remove_all(folder_ / "Mappings");
+    std::ofstream(folder_ / "Mappings") << "not a folder";
+    clearLog();
+    e.clearAllMappings(listed(kb), e.allDeviceMappings()[0].id);
+    EXPECT_TRUE(e.allDeviceMappings()[0].mappings.empty());
+    bool found = false;
+    for (const auto& message : logMessages()) {
+        found = found || message.rfind("Failed to save mappings for Magic Keyboard: ", 0) == 0;
+    }
+    EXPECT_TRUE(found);
+}
+
+TEST_F(EngineTest, WithoutStorageTheEngineStillWorks) {
+    world_ = std::make_shared<SimWorld>(); // no application-support folder
+    auto kb = attach();
+    auto& e = engine();
+    EXPECT_FALSE(e.hasStorage());
+    EXPECT_FALSE(e.storageError().empty());
+    e.loadMappings(listed(kb));
+    ASSERT_EQ(e.allDeviceMappings().size(), 1u);
+    EXPECT_TRUE(e.allDeviceMappings()[0].mappings.empty());
+    clearLog();
+    e.saveMappings(listed(kb));
+    ASSERT_EQ(logMessages().size(), 1u);
+    EXPECT_EQ(logMessages()[0].rfind("Failed to save mappings for Magic Keyboard: ", 0), 0u);
+}
+
+TEST_F(EngineTest, AnExplicitStorageFolderIsUsed) {
+    const auto elsewhere = folder_ / "elsewhere";
+    engine_ = std::make_unique<RawKeyboardListener>(world_, elsewhere);
+    ASSERT_TRUE(engine_->hasStorage());
+    EXPECT_EQ(engine_->storage()->folder(), elsewhere);
+}
+
+} // namespace
+} // namespace chordwell::testing
