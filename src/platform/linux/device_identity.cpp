@@ -1,0 +1,163 @@
+#include "platform/linux/device_identity.hpp"
+
+#include <cctype>
+#include <charconv>
+#include <vector>
+
+namespace chordwell::platform::lnx {
+
+namespace {
+
+std::string_view trim(std::string_view s) {
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) {
+        s.remove_prefix(1);
+    }
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) {
+        s.remove_suffix(1);
+    }
+    return s;
+}
+
+bool isDigits(std::string_view s) {
+    if (s.empty()) {
+        return false;
+    }
+    for (char c : s) {
+        if (!std::isdigit(static_cast<unsigned char>(c))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// "usb-0:2:1.0" ends in ":<configuration>.<interface>"; drop that part.
+std::string_view withoutUsbInterface(std::string_view idPath) {
+    if (idPath.find("usb-") == std::string_view::npos) {
+        return idPath;
+    }
+    const auto colon = idPath.rfind(':');
+    if (colon == std::string_view::npos) {
+        return idPath;
+    }
+    const std::string_view tail = idPath.substr(colon + 1);
+    const auto dot = tail.find('.');
+    if (dot == std::string_view::npos || !isDigits(tail.substr(0, dot)) ||
+        !isDigits(tail.substr(dot + 1))) {
+        return idPath;
+    }
+    return idPath.substr(0, colon);
+}
+
+// "usb-0000:00:14.0-2/input1" -> "usb-0000:00:14.0-2".
+std::string_view withoutInputSuffix(std::string_view phys) {
+    const auto slash = phys.rfind('/');
+    if (slash == std::string_view::npos) {
+        return phys;
+    }
+    const std::string_view tail = phys.substr(slash + 1);
+    if (tail.size() > 5 && tail.substr(0, 5) == "input" && isDigits(tail.substr(5))) {
+        return phys.substr(0, slash);
+    }
+    return phys;
+}
+
+} // namespace
+
+std::uint64_t fnv1a64(std::string_view text) {
+    std::uint64_t hash = 0xcbf29ce484222325ULL;
+    for (char c : text) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 0x100000001b3ULL;
+    }
+    return hash;
+}
+
+std::string locationKey(std::string_view idPath, std::string_view phys, std::string_view uniq) {
+    idPath = trim(idPath);
+    phys = trim(phys);
+    uniq = trim(uniq);
+    std::string key;
+    if (!idPath.empty()) {
+        key = withoutUsbInterface(idPath);
+    } else if (!phys.empty()) {
+        key = withoutInputSuffix(phys);
+    } else {
+        return {};
+    }
+    if (!uniq.empty()) {
+        key += '|';
+        key += uniq;
+    }
+    return key;
+}
+
+std::optional<std::int64_t> locationIdFromKey(std::string_view key) {
+    if (key.empty()) {
+        return std::nullopt;
+    }
+    constexpr std::uint64_t kMask = (std::uint64_t{1} << 62) - 1;
+    return static_cast<std::int64_t>(fnv1a64(key) & kMask);
+}
+
+bool bitmapHasBit(std::string_view bitmap, unsigned bit, unsigned wordBits) {
+    if (wordBits == 0 || wordBits > 64) {
+        return false;
+    }
+    std::vector<std::string_view> words;
+    bitmap = trim(bitmap);
+    while (!bitmap.empty()) {
+        const auto space = bitmap.find_first_of(" \t\n");
+        words.push_back(bitmap.substr(0, space));
+        if (space == std::string_view::npos) {
+            break;
+        }
+        bitmap = trim(bitmap.substr(space));
+    }
+    const std::size_t index = bit / wordBits; // counted from the last word
+    if (index >= words.size()) {
+        return false;
+    }
+    const std::string_view word = words[words.size() - 1 - index];
+    std::uint64_t value = 0;
+    const auto [end, ec] = std::from_chars(word.data(), word.data() + word.size(), value, 16);
+    if (ec != std::errc() || end != word.data() + word.size()) {
+        return false;
+    }
+    return ((value >> (bit % wordBits)) & 1U) != 0;
+}
+
+bool keyBitmapLooksLikeKeyboard(std::string_view keyBitmap, unsigned wordBits) {
+    for (unsigned bit = 1; bit <= 31; ++bit) {
+        if (!bitmapHasBit(keyBitmap, bit, wordBits)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::optional<std::int64_t> parseHexAttribute(std::string_view text) {
+    text = trim(text);
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        text.remove_prefix(2);
+    }
+    if (text.empty() || text.size() > 15 || !std::isxdigit(static_cast<unsigned char>(text[0]))) {
+        return std::nullopt;
+    }
+    std::int64_t value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, 16);
+    if (ec != std::errc() || end != text.data() + text.size()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+bool isOwnVirtualKeyboard(std::string_view name, std::optional<std::int64_t> bus,
+                          std::optional<std::int64_t> vendor, std::optional<std::int64_t> product) {
+    if (trim(name) == kVirtualKeyboardName) {
+        return true;
+    }
+    return bus == kVirtualKeyboardBus && vendor == kVirtualKeyboardVendor &&
+           product == kVirtualKeyboardProduct;
+}
+
+} // namespace chordwell::platform::lnx

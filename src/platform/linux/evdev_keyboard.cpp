@@ -1,0 +1,243 @@
+#include "platform/linux/evdev_keyboard.hpp"
+
+#include "logging/log.hpp"
+#include "platform/linux/key_tables.hpp"
+
+#include <fcntl.h>
+#include <libevdev/libevdev.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace chordwell::platform::lnx {
+
+namespace {
+constexpr const char* kCategory = "keyboard";
+constexpr std::uint32_t kKeyboardPage = 0x07;
+} // namespace
+
+struct EvdevKeyboard::Reader {
+    int fd = -1;
+    libevdev* dev = nullptr;
+    FdWatcher::WatchId watch = 0;
+    UsageDecoder decoder;
+
+    ~Reader() {
+        if (dev != nullptr) {
+            libevdev_free(dev);
+        }
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+};
+
+EvdevKeyboard::EvdevKeyboard(KeyboardNodeInfo info, std::shared_ptr<InputContext> context,
+                             std::shared_ptr<FdWatcher> watcher)
+    : info_(std::move(info)), context_(std::move(context)), watcher_(std::move(watcher)),
+      sourceId_(context_->makeSourceId()) {}
+
+EvdevKeyboard::~EvdevKeyboard() {
+    closeReader();
+}
+
+std::optional<std::string> EvdevKeyboard::stringProperty(std::string_view key) const {
+    if (key == "Product") {
+        if (info_.name.empty()) {
+            return std::nullopt;
+        }
+        return info_.name;
+    }
+    if (key == "DevNode") {
+        return info_.devnode;
+    }
+    if (key == "SysPath") {
+        return info_.syspath;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::int64_t> EvdevKeyboard::integerProperty(std::string_view key) const {
+    if (key == "VendorID") {
+        return info_.vendor;
+    }
+    if (key == "ProductID") {
+        return info_.product;
+    }
+    if (key == "LocationID") {
+        return info_.location;
+    }
+    return std::nullopt;
+}
+
+bool EvdevKeyboard::sameDevice(const HidDevice& other) const {
+    const auto* node = dynamic_cast<const EvdevKeyboard*>(&other);
+    return node != nullptr && node->info_.syspath == info_.syspath;
+}
+
+void EvdevKeyboard::registerInputValueCallback(InputValueCallback callback, void* context) {
+    callback_ = callback;
+    callbackContext_ = callback != nullptr ? context : nullptr;
+}
+
+void EvdevKeyboard::scheduleWithRunLoop() {
+    if (reader_ || removed_) {
+        return;
+    }
+    auto reader = std::make_shared<Reader>();
+    reader->fd = ::open(info_.devnode.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (reader->fd < 0) {
+        const int error = errno;
+        if (error == EACCES || error == EPERM) {
+            context_->reportProblem(PlatformProblem::cannotReadKeyboards, info_.devnode);
+        } else {
+            log(LogLevel::error,
+                "Cannot open keyboard device " + info_.devnode + ": " + std::strerror(error) + ".",
+                kCategory);
+        }
+        return;
+    }
+    const int rc = libevdev_new_from_fd(reader->fd, &reader->dev);
+    if (rc != 0) {
+        reader->dev = nullptr;
+        log(LogLevel::error,
+            "Cannot read keyboard device " + info_.devnode + ": " + std::strerror(-rc) + ".",
+            kCategory);
+        return;
+    }
+    std::weak_ptr<EvdevKeyboard> weak = weak_from_this();
+    reader->watch = watcher_->watchReadable(reader->fd, [weak] {
+        if (auto self = weak.lock()) {
+            self->onReadable();
+        }
+    });
+    reader_ = std::move(reader);
+    context_->attach(*this);
+}
+
+void EvdevKeyboard::unscheduleFromRunLoop() {
+    closeReader();
+}
+
+void EvdevKeyboard::closeReader() {
+    if (!reader_) {
+        return;
+    }
+    context_->detach(*this); // ends the grab while the node is still open
+    if (reader_->watch != 0) {
+        watcher_->unwatch(reader_->watch);
+    }
+    // A read in progress holds its own reference; the node closes after it.
+    reader_.reset();
+}
+
+void EvdevKeyboard::deviceRemoved() {
+    removed_ = true;
+    closeReader();
+}
+
+void EvdevKeyboard::onReadable() {
+    // Keep the reader alive for the whole batch: a callback may unschedule
+    // this keyboard (the engine stops listening), which only drops
+    // reader_.
+    const std::shared_ptr<Reader> reader = reader_;
+    if (!reader) {
+        return;
+    }
+    const auto self = shared_from_this();
+    unsigned flags = LIBEVDEV_READ_FLAG_NORMAL;
+    for (;;) {
+        input_event ev{};
+        const int rc = libevdev_next_event(reader->dev, flags, &ev);
+        if (rc == LIBEVDEV_READ_STATUS_SYNC) {
+            if (flags == LIBEVDEV_READ_FLAG_NORMAL) {
+                // SYN_DROPPED: the kernel's buffer overflowed. libevdev now
+                // replays the difference between what we saw and the real
+                // state as ordinary events.
+                log(LogLevel::warning, "Keyboard events were dropped; resynchronising.", kCategory);
+                reader->decoder.reset();
+                flags = LIBEVDEV_READ_FLAG_SYNC;
+                continue;
+            }
+            handleEvent(ev.type, ev.code, ev.value);
+        } else if (rc == LIBEVDEV_READ_STATUS_SUCCESS) {
+            handleEvent(ev.type, ev.code, ev.value);
+        } else if (rc == -EAGAIN) {
+            if (flags == LIBEVDEV_READ_FLAG_SYNC) {
+                flags = LIBEVDEV_READ_FLAG_NORMAL; // sync done, read on
+                continue;
+            }
+            break;
+        } else {
+            if (rc == -ENODEV) {
+                log(LogLevel::info, "Keyboard device " + info_.devnode + " went away.", kCategory);
+            } else {
+                log(LogLevel::error,
+                    "Reading keyboard device " + info_.devnode + " failed: " + std::strerror(-rc) +
+                        ".",
+                    kCategory);
+            }
+            if (reader_ == reader) {
+                closeReader();
+            }
+            return;
+        }
+        if (reader_ != reader) {
+            return; // unscheduled by a callback
+        }
+    }
+    context_->afterEvents(*this);
+}
+
+void EvdevKeyboard::handleEvent(std::uint16_t type, std::uint16_t code, std::int32_t value) {
+    Reader* const reader = reader_.get(); // kept alive by onReadable()
+    const auto key = reader->decoder.feed(type, code, value);
+    if (!key) {
+        return;
+    }
+    // Auto-repeats are not key presses for the engine.
+    if (key->value != 2 && key->usage && callback_ != nullptr) {
+        callback_(callbackContext_, *this, HidInputValue{kKeyboardPage, *key->usage, key->value});
+        if (reader_.get() != reader) {
+            return; // the engine stopped reading this keyboard
+        }
+    }
+    context_->handleKey(*this, key->code, key->value);
+}
+
+bool EvdevKeyboard::anyKeyDown() const {
+    if (!reader_) {
+        return false;
+    }
+    for (unsigned code = 0; code <= kMaxEvdevKeyCode; ++code) {
+        if (libevdev_get_event_value(reader_->dev, EV_KEY, code) != 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool EvdevKeyboard::isKeyDown(std::uint16_t code) const {
+    return reader_ && libevdev_get_event_value(reader_->dev, EV_KEY, code) != 0;
+}
+
+bool EvdevKeyboard::setGrabbed(bool grabbed) {
+    if (!reader_) {
+        return false;
+    }
+    return libevdev_grab(reader_->dev, grabbed ? LIBEVDEV_GRAB : LIBEVDEV_UNGRAB) == 0;
+}
+
+void EvdevKeyboard::setLed(std::uint16_t code, std::int32_t value) {
+    if (reader_ && libevdev_has_event_code(reader_->dev, EV_LED, code)) {
+        libevdev_kernel_set_led_value(reader_->dev, code,
+                                      value != 0 ? LIBEVDEV_LED_ON : LIBEVDEV_LED_OFF);
+    }
+}
+
+std::string EvdevKeyboard::displayName() const {
+    return (info_.name.empty() ? std::string("Unknown") : info_.name) + " (" + info_.devnode + ")";
+}
+
+} // namespace chordwell::platform::lnx

@@ -1,0 +1,91 @@
+// One keyboard event node (/dev/input/eventN) as a HID device of the engine.
+//
+// Nothing is opened until the engine schedules the device: listing keyboards
+// needs no permission. Scheduled, the node is read with libevdev on the main
+// loop; every key change is first handed to the engine as a HID value
+// (usage page 7) and then, when the keyboard is grabbed, pushed through the
+// event stream. That order matters: the engine must know the held keys
+// before the taps judge the key's event, as on macOS where the HID callback
+// runs before the event tap.
+#pragma once
+
+#include "platform/linux/fd_watcher.hpp"
+#include "platform/linux/input_context.hpp"
+#include "platform/linux/usage_decoder.hpp"
+#include "platform/ports.hpp"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+struct libevdev;
+
+namespace chordwell::platform::lnx {
+
+/// What discovery knows about a keyboard node, read from sysfs and udev.
+struct KeyboardNodeInfo {
+    std::string syspath; // of the event node
+    std::string devnode; // /dev/input/eventN
+    std::string name;    // "Product"
+    std::string phys;
+    std::string uniq;
+    std::string idPath; // udev's ID_PATH, when udev runs
+    std::optional<std::int64_t> bus;
+    std::optional<std::int64_t> vendor;
+    std::optional<std::int64_t> product;
+    std::optional<std::int64_t> location;
+};
+
+class EvdevKeyboard final : public HidDevice,
+                            public GrabbableKeyboard,
+                            public std::enable_shared_from_this<EvdevKeyboard> {
+public:
+    EvdevKeyboard(KeyboardNodeInfo info, std::shared_ptr<InputContext> context,
+                  std::shared_ptr<FdWatcher> watcher);
+    ~EvdevKeyboard() override;
+    EvdevKeyboard(const EvdevKeyboard&) = delete;
+    EvdevKeyboard& operator=(const EvdevKeyboard&) = delete;
+
+    const KeyboardNodeInfo& info() const { return info_; }
+
+    // HidDevice. Properties: "Product", "DevNode", "SysPath" (strings);
+    // "VendorID", "ProductID", "LocationID" (integers).
+    std::optional<std::string> stringProperty(std::string_view key) const override;
+    std::optional<std::int64_t> integerProperty(std::string_view key) const override;
+    bool sameDevice(const HidDevice& other) const override;
+    void registerInputValueCallback(InputValueCallback callback, void* context) override;
+    /// Opens the node and reads it on the main loop (logs and reports a
+    /// permission problem when it cannot be opened).
+    void scheduleWithRunLoop() override;
+    void unscheduleFromRunLoop() override;
+    bool isScheduled() const { return reader_ != nullptr; }
+
+    /// The node went away (udev reported its removal).
+    void deviceRemoved();
+
+    // GrabbableKeyboard
+    EventPipeline::SourceId sourceId() const override { return sourceId_; }
+    bool anyKeyDown() const override;
+    bool isKeyDown(std::uint16_t code) const override;
+    bool setGrabbed(bool grabbed) override;
+    void setLed(std::uint16_t code, std::int32_t value) override;
+    std::string displayName() const override;
+
+private:
+    struct Reader;
+    void onReadable();
+    void handleEvent(std::uint16_t type, std::uint16_t code, std::int32_t value);
+    void closeReader();
+
+    KeyboardNodeInfo info_;
+    std::shared_ptr<InputContext> context_;
+    std::shared_ptr<FdWatcher> watcher_;
+    EventPipeline::SourceId sourceId_;
+    InputValueCallback callback_ = nullptr;
+    void* callbackContext_ = nullptr;
+    std::shared_ptr<Reader> reader_;
+    bool removed_ = false;
+};
+
+} // namespace chordwell::platform::lnx

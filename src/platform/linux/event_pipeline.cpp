@@ -1,0 +1,318 @@
+#include "platform/linux/event_pipeline.hpp"
+
+#include <linux/input-event-codes.h>
+
+#include <algorithm>
+
+namespace chordwell::platform::lnx {
+
+// ------------------------------------------------------------ LinuxEventTap
+
+LinuxEventTap::LinuxEventTap(std::weak_ptr<EventPipeline> pipeline, Callback callback,
+                             void* userInfo)
+    : pipeline_(std::move(pipeline)), callback_(callback), userInfo_(userInfo) {
+    if (auto p = pipeline_.lock()) {
+        p->addTap(this);
+    }
+}
+
+LinuxEventTap::~LinuxEventTap() {
+    if (auto p = pipeline_.lock()) {
+        const bool wasActive = isActive();
+        p->removeTap(this);
+        if (wasActive) {
+            p->tapStateChanged();
+        }
+    }
+}
+
+bool LinuxEventTap::addToRunLoop() {
+    if (!inRunLoop_) {
+        inRunLoop_ = true;
+        changed();
+    }
+    return true;
+}
+
+void LinuxEventTap::removeFromRunLoop() {
+    if (inRunLoop_) {
+        inRunLoop_ = false;
+        changed();
+    }
+}
+
+void LinuxEventTap::enable(bool enabled) {
+    if (enabled_ != enabled) {
+        enabled_ = enabled;
+        changed();
+    }
+}
+
+void LinuxEventTap::changed() {
+    if (auto p = pipeline_.lock()) {
+        p->tapStateChanged();
+    }
+}
+
+// ------------------------------------------------------------ EventPipeline
+
+namespace {
+
+bool isFlagsChangedKey(std::uint16_t code) {
+    return modifierForEvdevCode(code).has_value() || code == KEY_CAPSLOCK || code == KEY_FN;
+}
+
+} // namespace
+
+EventPipeline::EventPipeline(KeySink* sink) : sink_(sink) {}
+
+EventPipeline::~EventPipeline() {
+    releaseAll();
+}
+
+void EventPipeline::addTap(LinuxEventTap* tap) {
+    taps_.push_back(tap);
+}
+
+void EventPipeline::removeTap(LinuxEventTap* tap) {
+    auto it = std::find(taps_.begin(), taps_.end(), tap);
+    if (it == taps_.end()) {
+        return;
+    }
+    if (dispatchDepth_ > 0) {
+        // A callback removed a tap while the event is still on its way:
+        // keep the positions stable and tidy up afterwards.
+        *it = nullptr;
+        tapsNeedCompaction_ = true;
+    } else {
+        taps_.erase(it);
+    }
+}
+
+bool EventPipeline::hasActiveTap() const {
+    return std::any_of(taps_.begin(), taps_.end(),
+                       [](const LinuxEventTap* t) { return t != nullptr && t->isActive(); });
+}
+
+void EventPipeline::tapStateChanged() {
+    if (tapObserver_) {
+        tapObserver_();
+    }
+}
+
+TapDecision EventPipeline::dispatch(const KeyEvent& event) {
+    TapDecision decision = TapDecision::pass;
+    ++dispatchDepth_;
+    // Index-based: a callback may create taps (appended) or remove them
+    // (nulled) while the event travels.
+    for (std::size_t i = 0; i < taps_.size(); ++i) {
+        const LinuxEventTap* tap = taps_[i];
+        if (tap == nullptr || !tap->isActive()) {
+            continue;
+        }
+        if (tap->deliver(event) == TapDecision::swallow) {
+            decision = TapDecision::swallow;
+            break;
+        }
+    }
+    --dispatchDepth_;
+    if (dispatchDepth_ == 0 && tapsNeedCompaction_) {
+        taps_.erase(std::remove(taps_.begin(), taps_.end(), nullptr), taps_.end());
+        tapsNeedCompaction_ = false;
+    }
+    return decision;
+}
+
+void EventPipeline::write(std::uint16_t code, bool down, SourceId owner) {
+    if (sink_ == nullptr || code > kMaxEvdevKeyCode) {
+        return;
+    }
+    if (down) {
+        if (virtualDown_.test(code)) {
+            return;
+        }
+        sink_->writeKey(code, 1);
+        virtualDown_.set(code);
+        virtualOwner_[code] = owner;
+    } else {
+        if (!virtualDown_.test(code)) {
+            return; // its key-down never reached the virtual keyboard
+        }
+        sink_->writeKey(code, 0);
+        virtualDown_.reset(code);
+    }
+}
+
+bool EventPipeline::holdsModifier(SourceId source, std::uint16_t code) const {
+    const HeldModifier wanted{source, code};
+    return std::find(heldModifiers_.begin(), heldModifiers_.end(), wanted) != heldModifiers_.end();
+}
+
+EventFlags EventPipeline::physicalFlags() const {
+    EventFlags flags = 0;
+    for (const HeldModifier& held : heldModifiers_) {
+        if (auto m = modifierForEvdevCode(held.code)) {
+            flags |= m->flag | m->deviceFlag;
+        }
+    }
+    return flags;
+}
+
+bool EventPipeline::isVirtuallyDown(std::uint16_t code) const {
+    return code <= kMaxEvdevKeyCode && virtualDown_.test(code);
+}
+
+void EventPipeline::physicalKey(SourceId source, std::uint16_t code, std::int32_t value) {
+    if (code > kMaxEvdevKeyCode) {
+        return;
+    }
+    if (value == 2) {
+        if (sink_ != nullptr && virtualDown_.test(code) && virtualOwner_[code] == source) {
+            sink_->writeKey(code, 2);
+        }
+        return;
+    }
+    const bool down = value != 0;
+    if (modifierForEvdevCode(code)) {
+        const HeldModifier held{source, code};
+        auto it = std::find(heldModifiers_.begin(), heldModifiers_.end(), held);
+        if (down && it == heldModifiers_.end()) {
+            heldModifiers_.push_back(held);
+        } else if (!down && it != heldModifiers_.end()) {
+            removeHeld([&](const HeldModifier& h) { return h == held; });
+        }
+    }
+    const auto tapCode = tapKeyCodeForEvdevCode(code);
+    KeyEvent event;
+    event.keyCode = tapCode.value_or(kPrivateKeyCodeBase + code);
+    event.flags = physicalFlags();
+    if (isFlagsChangedKey(code)) {
+        event.type = EventType::flagsChanged;
+    } else {
+        event.type = down ? EventType::keyDown : EventType::keyUp;
+    }
+    if (dispatch(event) == TapDecision::pass) {
+        write(code, down, source);
+    }
+}
+
+void EventPipeline::releaseSource(SourceId source) {
+    removeHeld([&](const HeldModifier& h) { return h.source == source; });
+    for (std::uint16_t code = 0; code <= kMaxEvdevKeyCode; ++code) {
+        if (virtualDown_.test(code) && virtualOwner_[code] == source) {
+            write(code, false, source);
+        }
+    }
+}
+
+void EventPipeline::releaseAll() {
+    heldModifiers_.clear();
+    adjustment_ = Adjustment{};
+    for (std::uint16_t code = 0; code <= kMaxEvdevKeyCode; ++code) {
+        if (virtualDown_.test(code)) {
+            write(code, false, kSynthetic);
+        }
+    }
+}
+
+void EventPipeline::restoreAdjustment() {
+    if (!adjustment_.active) {
+        return;
+    }
+    for (std::uint16_t code : adjustment_.pressed) {
+        if (virtualDown_.test(code) && virtualOwner_[code] == kSynthetic) {
+            write(code, false, kSynthetic);
+        }
+    }
+    for (const HeldModifier& lifted : adjustment_.lifted) {
+        // Put back only what the keyboard still holds.
+        if (holdsModifier(lifted.source, lifted.code)) {
+            write(lifted.code, true, lifted.source);
+        }
+    }
+    adjustment_ = Adjustment{};
+}
+
+bool EventPipeline::postKey(std::int64_t keyCode, EventFlags flags, bool keyDown) {
+    if (sink_ == nullptr) {
+        return false;
+    }
+    const auto code = evdevCodeForTapKeyCode(keyCode);
+    if (!code) {
+        return false;
+    }
+    const KeyEvent event{keyDown ? EventType::keyDown : EventType::keyUp, keyCode, flags};
+    if (dispatch(event) == TapDecision::swallow) {
+        return true; // posted; a tap decided to drop it
+    }
+    if (!keyDown) {
+        write(*code, false, kSynthetic);
+        restoreAdjustment();
+        return true;
+    }
+
+    restoreAdjustment();
+    const auto ownModifier = modifierForEvdevCode(*code);
+    const std::span<const ModifierKey> modifiers = modifierKeys();
+    // Families come in (left, right) pairs.
+    for (std::size_t i = 0; i + 1 < modifiers.size(); i += 2) {
+        const ModifierKey& left = modifiers[i];
+        const ModifierKey& right = modifiers[i + 1];
+        if (ownModifier && ownModifier->flag == left.flag) {
+            continue; // the posted key is this modifier itself
+        }
+        const bool wanted = (flags & left.flag) != 0;
+        const bool leftDown = virtualDown_.test(left.evdevCode);
+        const bool rightDown = virtualDown_.test(right.evdevCode);
+        if (wanted) {
+            if (!leftDown && !rightDown) {
+                const bool useRight =
+                    (flags & right.deviceFlag) != 0 && (flags & left.deviceFlag) == 0;
+                const std::uint16_t press = useRight ? right.evdevCode : left.evdevCode;
+                write(press, true, kSynthetic);
+                adjustment_.pressed.push_back(press);
+                adjustment_.active = true;
+            }
+            continue;
+        }
+        for (const ModifierKey* side : {&left, &right}) {
+            if (virtualDown_.test(side->evdevCode)) {
+                const SourceId owner = virtualOwner_[side->evdevCode];
+                write(side->evdevCode, false, owner);
+                if (owner != kSynthetic) {
+                    adjustment_.lifted.push_back(HeldModifier{owner, side->evdevCode});
+                }
+                adjustment_.active = true;
+            }
+        }
+    }
+    write(*code, true, kSynthetic);
+    return true;
+}
+
+// ------------------------------------------------------- LinuxEventPoster
+
+std::optional<KeyStroke> linuxBuiltInShortcut(OutputBehavior::Kind kind) {
+    switch (kind) {
+    case OutputBehavior::Kind::openSearchBar:
+        return KeyStroke{55, 0}; // Super alone opens the desktop's search
+    case OutputBehavior::Kind::copyOperation:
+        return KeyStroke{8, kMaskControl}; // Control+C
+    case OutputBehavior::Kind::pasteOperation:
+        return KeyStroke{9, kMaskControl}; // Control+V
+    case OutputBehavior::Kind::none:
+    case OutputBehavior::Kind::customKeySequence:
+        break;
+    }
+    return std::nullopt;
+}
+
+bool LinuxEventPoster::postKeyEvent(std::int64_t keyCode, EventFlags flags, bool keyDown) {
+    return pipeline_ && pipeline_->postKey(keyCode, flags, keyDown);
+}
+
+std::optional<KeyStroke> LinuxEventPoster::builtInShortcut(OutputBehavior::Kind kind) const {
+    return linuxBuiltInShortcut(kind);
+}
+
+} // namespace chordwell::platform::lnx

@@ -1,0 +1,121 @@
+#include "platform/linux/linux_platform.hpp"
+
+#include "logging/log.hpp"
+#include "platform/linux/journal_log.hpp"
+#include "platform/linux/json_preferences.hpp"
+#include "platform/linux/udev_hid_manager.hpp"
+#include "platform/linux/uinput_keyboard.hpp"
+#include "platform/linux/xdg_paths.hpp"
+#include "platform/memory/memory_ports.hpp"
+
+#include <cerrno>
+#include <cstring>
+
+namespace chordwell::platform {
+
+namespace lnx {
+
+LinuxPlatform::LinuxPlatform(LinuxPlatformOptions options)
+    : scheduler_(std::move(options.scheduler)), fdWatcher_(std::move(options.fdWatcher)),
+      preferences_(std::move(options.preferences)), paths_(std::move(options.paths)),
+      systemLog_(std::move(options.systemLog)), pipeline_(std::make_shared<EventPipeline>(nullptr)),
+      poster_(pipeline_) {
+    if (!scheduler_ || !fdWatcher_) {
+        pollLoop_ = std::make_shared<PollLoop>();
+        if (!scheduler_) {
+            scheduler_ = pollLoop_;
+        }
+        if (!fdWatcher_) {
+            fdWatcher_ = pollLoop_;
+        }
+    }
+    if (!paths_) {
+        paths_ = std::make_shared<XdgPaths>();
+    }
+    if (!systemLog_) {
+        systemLog_ = std::make_shared<JournalSystemLog>();
+    }
+    if (!preferences_) {
+        if (auto file = JsonFilePreferences::defaultFile()) {
+            preferences_ = std::make_shared<JsonFilePreferences>(*file);
+        } else {
+            preferences_ = std::make_shared<MemoryPreferences>();
+        }
+    }
+    context_ = std::make_shared<InputContext>(scheduler_, pipeline_);
+
+    if (options.createVirtualKeyboard) {
+        int error = 0;
+        virtualKeyboard_ = UinputKeyboard::create(options.uinputPath, error);
+        if (!virtualKeyboard_) {
+            if (error == EACCES || error == EPERM) {
+                context_->reportProblem(PlatformProblem::cannotCreateVirtualKeyboard,
+                                        options.uinputPath);
+            } else if (error == ENOENT || error == ENODEV) {
+                context_->reportProblem(PlatformProblem::uinputMissing, options.uinputPath);
+            } else {
+                log(LogLevel::error,
+                    "Cannot create the virtual keyboard: " + std::string(std::strerror(error)) +
+                        ".",
+                    "keyboard");
+            }
+        } else {
+            pipeline_->setSink(virtualKeyboard_.get());
+            log(LogLevel::info, "Created the virtual keyboard " + virtualKeyboard_->devnode() + ".",
+                "keyboard");
+            std::weak_ptr<InputContext> context = context_;
+            UinputKeyboard* keyboard = virtualKeyboard_.get();
+            ledWatch_ = fdWatcher_->watchReadable(keyboard->fd(), [keyboard, context] {
+                keyboard->drainLedEvents([&](std::uint16_t code, std::int32_t value) {
+                    if (auto c = context.lock()) {
+                        c->mirrorLed(code, value);
+                    }
+                });
+            });
+        }
+    }
+}
+
+LinuxPlatform::~LinuxPlatform() {
+    if (ledWatch_ != 0) {
+        fdWatcher_->unwatch(ledWatch_);
+    }
+    // Keyboards may outlive the platform (they share the pipeline): they
+    // must not write to a virtual keyboard that is gone.
+    pipeline_->releaseAll();
+    pipeline_->setSink(nullptr);
+}
+
+std::unique_ptr<HidManager> LinuxPlatform::createHidManager() {
+    return std::make_unique<UdevHidManager>(context_, fdWatcher_, *scheduler_,
+                                            virtualKeyboard_ ? virtualKeyboard_->syspath()
+                                                             : std::string());
+}
+
+std::unique_ptr<EventTap> LinuxPlatform::createKeyboardEventTap(EventTap::Callback callback,
+                                                                void* userInfo) {
+    if (!pipeline_->canWrite() || callback == nullptr) {
+        return nullptr;
+    }
+    return std::make_unique<LinuxEventTap>(pipeline_, callback, userInfo);
+}
+
+std::vector<PlatformNotice> LinuxPlatform::notices() const {
+    return context_->notices();
+}
+
+void LinuxPlatform::setEmergencyExitHandler(std::function<void()> handler) {
+    context_->setEmergencyExitHandler(std::move(handler));
+}
+
+std::shared_ptr<LinuxPlatform> makeLinuxPlatform(LinuxPlatformOptions options) {
+    return std::make_shared<LinuxPlatform>(std::move(options));
+}
+
+} // namespace lnx
+
+std::shared_ptr<Platform> makeNativePlatform() {
+    return lnx::makeLinuxPlatform();
+}
+
+} // namespace chordwell::platform

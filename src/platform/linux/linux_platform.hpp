@@ -1,0 +1,76 @@
+// The Linux platform: udev + evdev keyboards, the in-process event stream
+// with its uinput virtual keyboard, XDG folders, the journal.
+//
+// The application hands in its own scheduler, fd watcher and preferences
+// (Qt's); whatever is left out is made here: a PollLoop for the first two
+// (the caller runs it, see pollLoop()) and a JSON preferences file.
+#pragma once
+
+#include "platform/linux/event_pipeline.hpp"
+#include "platform/linux/fd_watcher.hpp"
+#include "platform/linux/input_context.hpp"
+#include "platform/linux/poll_loop.hpp"
+#include "platform/ports.hpp"
+
+#include <memory>
+#include <string>
+
+namespace chordwell::platform::lnx {
+
+class UinputKeyboard;
+
+struct LinuxPlatformOptions {
+    std::shared_ptr<Scheduler> scheduler;
+    std::shared_ptr<FdWatcher> fdWatcher;
+    std::shared_ptr<Preferences> preferences;
+    std::shared_ptr<Paths> paths;
+    std::shared_ptr<SystemLog> systemLog;
+    /// Where the virtual keyboard is created.
+    std::string uinputPath = "/dev/uinput";
+    /// False: no virtual keyboard (listing and reading keyboards only).
+    bool createVirtualKeyboard = true;
+};
+
+class LinuxPlatform final : public Platform {
+public:
+    explicit LinuxPlatform(LinuxPlatformOptions options);
+    ~LinuxPlatform() override;
+    LinuxPlatform(const LinuxPlatform&) = delete;
+    LinuxPlatform& operator=(const LinuxPlatform&) = delete;
+
+    Scheduler& scheduler() override { return *scheduler_; }
+    std::unique_ptr<HidManager> createHidManager() override;
+    /// Nothing without the virtual keyboard: grabbing keyboards whose keys
+    /// could not be written anywhere would silence them.
+    std::unique_ptr<EventTap> createKeyboardEventTap(EventTap::Callback callback,
+                                                     void* userInfo) override;
+    EventPoster& eventPoster() override { return poster_; }
+    Preferences& preferences() override { return *preferences_; }
+    const Paths& paths() const override { return *paths_; }
+    SystemLog& systemLog() override { return *systemLog_; }
+    std::vector<PlatformNotice> notices() const override;
+    void setEmergencyExitHandler(std::function<void()> handler) override;
+
+    /// The loop to run when this platform made its own (else nullptr).
+    const std::shared_ptr<PollLoop>& pollLoop() const { return pollLoop_; }
+    /// The virtual keyboard, when it could be made.
+    const UinputKeyboard* virtualKeyboard() const { return virtualKeyboard_.get(); }
+    InputContext& inputContext() { return *context_; }
+
+private:
+    std::shared_ptr<PollLoop> pollLoop_;
+    std::shared_ptr<Scheduler> scheduler_;
+    std::shared_ptr<FdWatcher> fdWatcher_;
+    std::shared_ptr<Preferences> preferences_;
+    std::shared_ptr<Paths> paths_;
+    std::shared_ptr<SystemLog> systemLog_;
+    std::unique_ptr<UinputKeyboard> virtualKeyboard_;
+    FdWatcher::WatchId ledWatch_ = 0;
+    std::shared_ptr<EventPipeline> pipeline_;
+    std::shared_ptr<InputContext> context_;
+    LinuxEventPoster poster_;
+};
+
+std::shared_ptr<LinuxPlatform> makeLinuxPlatform(LinuxPlatformOptions options = {});
+
+} // namespace chordwell::platform::lnx

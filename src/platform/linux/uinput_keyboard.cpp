@@ -1,0 +1,100 @@
+#include "platform/linux/uinput_keyboard.hpp"
+
+#include "platform/linux/device_identity.hpp"
+#include "platform/linux/key_tables.hpp"
+
+#include <fcntl.h>
+#include <libevdev/libevdev-uinput.h>
+#include <libevdev/libevdev.h>
+#include <linux/input.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace chordwell::platform::lnx {
+
+std::unique_ptr<UinputKeyboard> UinputKeyboard::create(const std::string& uinputPath, int& error) {
+    error = 0;
+    const int fd = ::open(uinputPath.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        error = errno;
+        return nullptr;
+    }
+    libevdev* templ = libevdev_new();
+    if (templ == nullptr) {
+        ::close(fd);
+        error = ENOMEM;
+        return nullptr;
+    }
+    libevdev_set_name(templ, kVirtualKeyboardName);
+    libevdev_set_phys(templ, kVirtualKeyboardPhys);
+    libevdev_set_id_bustype(templ, kVirtualKeyboardBus);
+    libevdev_set_id_vendor(templ, kVirtualKeyboardVendor);
+    libevdev_set_id_product(templ, kVirtualKeyboardProduct);
+    libevdev_set_id_version(templ, 1);
+    libevdev_enable_event_type(templ, EV_KEY);
+    for (std::uint16_t code = 1; code <= kMaxEvdevKeyCode; ++code) {
+        if (isKeyboardKeyCode(code)) {
+            libevdev_enable_event_code(templ, EV_KEY, code, nullptr);
+        }
+    }
+    libevdev_enable_event_type(templ, EV_LED);
+    for (unsigned led : {LED_NUML, LED_CAPSL, LED_SCROLLL, LED_COMPOSE, LED_KANA}) {
+        libevdev_enable_event_code(templ, EV_LED, led, nullptr);
+    }
+    libevdev_uinput* device = nullptr;
+    const int rc = libevdev_uinput_create_from_device(templ, fd, &device);
+    if (rc != 0) {
+        libevdev_free(templ);
+        ::close(fd);
+        error = -rc;
+        return nullptr;
+    }
+    return std::unique_ptr<UinputKeyboard>(new UinputKeyboard(templ, device));
+}
+
+UinputKeyboard::UinputKeyboard(libevdev* templ, libevdev_uinput* device)
+    : template_(templ), device_(device) {
+    if (const char* s = libevdev_uinput_get_syspath(device_)) {
+        syspath_ = s;
+    }
+    if (const char* n = libevdev_uinput_get_devnode(device_)) {
+        devnode_ = n;
+    }
+}
+
+UinputKeyboard::~UinputKeyboard() {
+    const int fd = libevdev_uinput_get_fd(device_);
+    libevdev_uinput_destroy(device_);
+    ::close(fd);
+    libevdev_free(template_);
+}
+
+int UinputKeyboard::fd() const {
+    return libevdev_uinput_get_fd(device_);
+}
+
+bool UinputKeyboard::writeKey(std::uint16_t code, std::int32_t value) {
+    if (libevdev_uinput_write_event(device_, EV_KEY, code, value) != 0) {
+        return false;
+    }
+    return libevdev_uinput_write_event(device_, EV_SYN, SYN_REPORT, 0) == 0;
+}
+
+void UinputKeyboard::drainLedEvents(const std::function<void(std::uint16_t, std::int32_t)>& onLed) {
+    input_event events[16];
+    for (;;) {
+        const ssize_t n = ::read(fd(), events, sizeof events);
+        if (n <= 0) {
+            return; // EAGAIN: drained
+        }
+        const auto count = static_cast<std::size_t>(n) / sizeof(input_event);
+        for (std::size_t i = 0; i < count; ++i) {
+            if (events[i].type == EV_LED && onLed) {
+                onLed(events[i].code, events[i].value);
+            }
+        }
+    }
+}
+
+} // namespace chordwell::platform::lnx

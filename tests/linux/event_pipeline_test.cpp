@@ -1,0 +1,423 @@
+#include "platform/linux/event_pipeline.hpp"
+
+#include <gtest/gtest.h>
+#include <linux/input-event-codes.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace chordwell::platform::lnx {
+namespace {
+
+struct Written {
+    std::uint16_t code;
+    std::int32_t value;
+    friend bool operator==(const Written&, const Written&) = default;
+};
+
+std::ostream& operator<<(std::ostream& os, const Written& w) {
+    return os << "{" << w.code << "," << w.value << "}";
+}
+
+class RecordingSink : public KeySink {
+public:
+    bool writeKey(std::uint16_t code, std::int32_t value) override {
+        written.push_back({code, value});
+        return true;
+    }
+    std::vector<Written> written;
+};
+
+// A tap whose decisions come from a function and that records what it saw.
+struct ScriptedTap {
+    std::function<TapDecision(const KeyEvent&)> decide = [](const KeyEvent&) {
+        return TapDecision::pass;
+    };
+    std::vector<KeyEvent> seen;
+    std::unique_ptr<LinuxEventTap> tap;
+
+    static TapDecision callback(void* userInfo, const KeyEvent& event) {
+        auto* self = static_cast<ScriptedTap*>(userInfo);
+        self->seen.push_back(event);
+        return self->decide(event);
+    }
+    void install(const std::shared_ptr<EventPipeline>& pipeline) {
+        tap = std::make_unique<LinuxEventTap>(pipeline, &ScriptedTap::callback, this);
+        tap->addToRunLoop();
+        tap->enable(true);
+    }
+};
+
+struct Fixture {
+    RecordingSink sink;
+    std::shared_ptr<EventPipeline> pipeline = std::make_shared<EventPipeline>(&sink);
+};
+
+constexpr EventPipeline::SourceId kKeyboard = 7;
+constexpr EventPipeline::SourceId kOtherKeyboard = 8;
+constexpr EventFlags kLeftControlFlags = kMaskControl | 0x1;
+constexpr EventFlags kRightShiftFlags = kMaskShift | 0x4;
+
+TEST(EventPipeline, PhysicalKeysBecomeTapEventsWithTrackedFlags) {
+    Fixture f;
+    ScriptedTap tap;
+    tap.install(f.pipeline);
+
+    f.pipeline->physicalKey(kKeyboard, KEY_LEFTCTRL, 1);
+    f.pipeline->physicalKey(kKeyboard, KEY_RIGHTSHIFT, 1);
+    f.pipeline->physicalKey(kKeyboard, KEY_A, 1);
+    f.pipeline->physicalKey(kKeyboard, KEY_A, 0);
+    f.pipeline->physicalKey(kKeyboard, KEY_RIGHTSHIFT, 0);
+    f.pipeline->physicalKey(kKeyboard, KEY_LEFTCTRL, 0);
+    f.pipeline->physicalKey(kKeyboard, KEY_CAPSLOCK, 1);
+
+    struct Expected {
+        EventType type;
+        std::int64_t keyCode;
+        EventFlags flags;
+    };
+    const Expected expected[] = {
+        {EventType::flagsChanged, 0x3B, kLeftControlFlags},
+        {EventType::flagsChanged, 60, kLeftControlFlags | kRightShiftFlags},
+        {EventType::keyDown, 0x00, kLeftControlFlags | kRightShiftFlags},
+        {EventType::keyUp, 0x00, kLeftControlFlags | kRightShiftFlags},
+        {EventType::flagsChanged, 60, kLeftControlFlags},
+        {EventType::flagsChanged, 0x3B, 0},
+        {EventType::flagsChanged, 0x39, 0},
+    };
+    ASSERT_EQ(tap.seen.size(), std::size(expected));
+    for (std::size_t i = 0; i < tap.seen.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(tap.seen[i].type, expected[i].type);
+        EXPECT_EQ(tap.seen[i].keyCode, expected[i].keyCode);
+        EXPECT_EQ(tap.seen[i].flags, expected[i].flags);
+    }
+    const std::vector<Written> written = {
+        {KEY_LEFTCTRL, 1},   {KEY_RIGHTSHIFT, 1}, {KEY_A, 1},        {KEY_A, 0},
+        {KEY_RIGHTSHIFT, 0}, {KEY_LEFTCTRL, 0},   {KEY_CAPSLOCK, 1},
+    };
+    EXPECT_EQ(f.sink.written, written);
+}
+
+TEST(EventPipeline, KeysWithoutVirtualCodeUseThePrivateRange) {
+    Fixture f;
+    ScriptedTap tap;
+    tap.install(f.pipeline);
+    f.pipeline->physicalKey(kKeyboard, KEY_SYSRQ, 1);
+    ASSERT_EQ(tap.seen.size(), 1u);
+    EXPECT_EQ(tap.seen[0].keyCode, kPrivateKeyCodeBase + KEY_SYSRQ);
+    EXPECT_EQ(tap.seen[0].type, EventType::keyDown);
+}
+
+struct SwallowCase {
+    const char* name;
+    std::function<TapDecision(const KeyEvent&)> decide;
+    std::vector<std::pair<std::uint16_t, std::int32_t>> keys;
+    std::vector<Written> written;
+};
+
+TEST(EventPipeline, WhatTheTapSwallowsNeverReachesTheVirtualKeyboard) {
+    const auto swallowDownOfA = [](const KeyEvent& e) {
+        return e.type == EventType::keyDown && e.keyCode == 0x00 ? TapDecision::swallow
+                                                                 : TapDecision::pass;
+    };
+    const SwallowCase cases[] = {
+        {"swallowed key-down: its key-up is not written either",
+         swallowDownOfA,
+         {{KEY_A, 1}, {KEY_A, 0}, {KEY_B, 1}, {KEY_B, 0}},
+         {{KEY_B, 1}, {KEY_B, 0}}},
+        {"auto-repeat of a swallowed key is dropped",
+         swallowDownOfA,
+         {{KEY_A, 1}, {KEY_A, 2}, {KEY_A, 2}, {KEY_A, 0}},
+         {}},
+        {"auto-repeat of a passed key is forwarded without asking the taps",
+         [](const KeyEvent& e) {
+             return e.type == EventType::keyDown && e.keyCode == 0x0B ? TapDecision::swallow
+                                                                      : TapDecision::pass;
+         },
+         {{KEY_A, 1}, {KEY_A, 2}, {KEY_A, 0}},
+         {{KEY_A, 1}, {KEY_A, 2}, {KEY_A, 0}}},
+        {"swallowing everything leaves the virtual keyboard silent",
+         [](const KeyEvent&) { return TapDecision::swallow; },
+         {{KEY_LEFTCTRL, 1}, {KEY_A, 1}, {KEY_A, 0}, {KEY_LEFTCTRL, 0}},
+         {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Fixture f;
+        ScriptedTap tap;
+        tap.decide = c.decide;
+        tap.install(f.pipeline);
+        for (const auto& [code, value] : c.keys) {
+            f.pipeline->physicalKey(kKeyboard, code, value);
+        }
+        EXPECT_EQ(f.sink.written, c.written);
+        EXPECT_FALSE(f.pipeline->anyVirtualKeyDown());
+    }
+}
+
+TEST(EventPipeline, TapsRunInCreationOrderAndStopAtTheFirstSwallow) {
+    Fixture f;
+    std::vector<std::string> order;
+    ScriptedTap first;
+    ScriptedTap second;
+    ScriptedTap third;
+    first.decide = [&](const KeyEvent&) {
+        order.push_back("first");
+        return TapDecision::pass;
+    };
+    second.decide = [&](const KeyEvent&) {
+        order.push_back("second");
+        return TapDecision::swallow;
+    };
+    third.decide = [&](const KeyEvent&) {
+        order.push_back("third");
+        return TapDecision::pass;
+    };
+    first.install(f.pipeline);
+    second.install(f.pipeline);
+    third.install(f.pipeline);
+    f.pipeline->physicalKey(kKeyboard, KEY_A, 1);
+    EXPECT_EQ(order, (std::vector<std::string>{"first", "second"}));
+    EXPECT_TRUE(f.sink.written.empty());
+}
+
+TEST(EventPipeline, OnlyAddedAndEnabledTapsTakePart) {
+    struct Case {
+        bool added;
+        bool enabled;
+        bool consulted;
+    };
+    const Case cases[] = {{true, true, true}, {true, false, false}, {false, true, false}};
+    for (const auto& c : cases) {
+        Fixture f;
+        ScriptedTap tap;
+        tap.decide = [](const KeyEvent&) {
+            return TapDecision::swallow;
+        };
+        tap.tap = std::make_unique<LinuxEventTap>(f.pipeline, &ScriptedTap::callback, &tap);
+        if (c.added) {
+            tap.tap->addToRunLoop();
+        }
+        tap.tap->enable(c.enabled);
+        EXPECT_EQ(f.pipeline->hasActiveTap(), c.consulted);
+        f.pipeline->physicalKey(kKeyboard, KEY_A, 1);
+        EXPECT_EQ(tap.seen.size(), c.consulted ? 1u : 0u);
+        EXPECT_EQ(f.sink.written.size(), c.consulted ? 0u : 1u);
+    }
+}
+
+TEST(EventPipeline, TapStateChangesAreReported) {
+    Fixture f;
+    std::vector<bool> states;
+    f.pipeline->setTapStateObserver([&] { states.push_back(f.pipeline->hasActiveTap()); });
+    ScriptedTap tap;
+    tap.install(f.pipeline); // added (not yet enabled), then enabled
+    tap.tap->enable(true);   // no change, no report
+    tap.tap->enable(false);
+    tap.tap->enable(true);
+    tap.tap.reset();
+    EXPECT_EQ(states, (std::vector<bool>{false, true, false, true, false}));
+}
+
+TEST(EventPipeline, ATapMayDestroyAnotherWhileAnEventTravels) {
+    Fixture f;
+    ScriptedTap killer;
+    ScriptedTap victim;
+    ScriptedTap last;
+    killer.decide = [&](const KeyEvent&) {
+        victim.tap.reset();
+        return TapDecision::pass;
+    };
+    killer.install(f.pipeline);
+    victim.install(f.pipeline);
+    last.install(f.pipeline);
+    f.pipeline->physicalKey(kKeyboard, KEY_A, 1);
+    EXPECT_TRUE(victim.seen.empty());
+    EXPECT_EQ(last.seen.size(), 1u);
+    f.pipeline->physicalKey(kKeyboard, KEY_A, 0);
+    EXPECT_EQ(last.seen.size(), 2u);
+    EXPECT_EQ(f.sink.written, (std::vector<Written>{{KEY_A, 1}, {KEY_A, 0}}));
+}
+
+struct PostCase {
+    const char* name;
+    std::vector<std::uint16_t> physicalHeld; // pressed on kKeyboard first
+    std::int64_t keyCode;
+    EventFlags flags;
+    std::vector<Written> written; // after the held keys were written
+};
+
+TEST(EventPipeline, PostedKeysGetExactlyTheirModifiers) {
+    const PostCase cases[] = {
+        {"Control+C with nothing held",
+         {},
+         8,
+         kMaskControl,
+         {{KEY_LEFTCTRL, 1}, {KEY_C, 1}, {KEY_C, 0}, {KEY_LEFTCTRL, 0}}},
+        {"Control+C while Control is held physically",
+         {KEY_LEFTCTRL},
+         8,
+         kMaskControl,
+         {{KEY_C, 1}, {KEY_C, 0}}},
+        {"Control+C while right Control is held",
+         {KEY_RIGHTCTRL},
+         8,
+         kMaskControl,
+         {{KEY_C, 1}, {KEY_C, 0}}},
+        {"Super alone while Control is held: Control is lifted and restored",
+         {KEY_LEFTCTRL, KEY_SPACE},
+         55,
+         0,
+         {{KEY_LEFTCTRL, 0}, {KEY_LEFTMETA, 1}, {KEY_LEFTMETA, 0}, {KEY_LEFTCTRL, 1}}},
+        {"Command+Shift+V with nothing held",
+         {},
+         9,
+         kMaskCommand | kMaskShift,
+         {{KEY_LEFTSHIFT, 1},
+          {KEY_LEFTMETA, 1},
+          {KEY_V, 1},
+          {KEY_V, 0},
+          {KEY_LEFTSHIFT, 0},
+          {KEY_LEFTMETA, 0}}},
+        {"the right-hand device bit picks the right-hand key",
+         {},
+         0,
+         kRightShiftFlags,
+         {{KEY_RIGHTSHIFT, 1}, {KEY_A, 1}, {KEY_A, 0}, {KEY_RIGHTSHIFT, 0}}},
+        {"Caps Lock and other bits outside the modifiers press nothing",
+         {},
+         0,
+         0x10000 | 0x800000,
+         {{KEY_A, 1}, {KEY_A, 0}}},
+        {"a private key code posts its key",
+         {},
+         kPrivateKeyCodeBase + KEY_SYSRQ,
+         0,
+         {{KEY_SYSRQ, 1}, {KEY_SYSRQ, 0}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Fixture f;
+        for (std::uint16_t code : c.physicalHeld) {
+            f.pipeline->physicalKey(kKeyboard, code, 1);
+        }
+        f.sink.written.clear();
+        EXPECT_TRUE(f.pipeline->postKey(c.keyCode, c.flags, true));
+        EXPECT_TRUE(f.pipeline->postKey(c.keyCode, c.flags, false));
+        EXPECT_EQ(f.sink.written, c.written);
+        for (std::uint16_t code : c.physicalHeld) {
+            EXPECT_TRUE(f.pipeline->isVirtuallyDown(code)) << "held key " << code;
+        }
+    }
+}
+
+TEST(EventPipeline, LiftedModifierReleasedMeanwhileIsNotRestored) {
+    Fixture f;
+    f.pipeline->physicalKey(kKeyboard, KEY_LEFTCTRL, 1);
+    f.pipeline->postKey(55, 0, true);
+    f.pipeline->physicalKey(kKeyboard, KEY_LEFTCTRL, 0);
+    f.sink.written.clear();
+    f.pipeline->postKey(55, 0, false);
+    EXPECT_EQ(f.sink.written, (std::vector<Written>{{KEY_LEFTMETA, 0}}));
+    EXPECT_FALSE(f.pipeline->anyVirtualKeyDown());
+}
+
+TEST(EventPipeline, PostedEventsPassTheTapsWithTheirFlags) {
+    Fixture f;
+    ScriptedTap tap;
+    tap.decide = [](const KeyEvent& e) {
+        return e.keyCode == 9 ? TapDecision::swallow : TapDecision::pass;
+    };
+    tap.install(f.pipeline);
+    const EventFlags flags = kMaskCommand | 0x8 | 0x100;
+    EXPECT_TRUE(f.pipeline->postKey(8, flags, true));
+    EXPECT_TRUE(f.pipeline->postKey(8, flags, false));
+    EXPECT_TRUE(f.pipeline->postKey(9, kMaskControl, true)); // swallowed: nothing written
+    EXPECT_TRUE(f.pipeline->postKey(9, kMaskControl, false));
+    ASSERT_EQ(tap.seen.size(), 4u);
+    EXPECT_EQ(tap.seen[0].type, EventType::keyDown);
+    EXPECT_EQ(tap.seen[0].flags, flags);
+    EXPECT_EQ(tap.seen[1].type, EventType::keyUp);
+    EXPECT_EQ(tap.seen[2].keyCode, 9);
+    EXPECT_EQ(f.sink.written,
+              (std::vector<Written>{{KEY_LEFTMETA, 1}, {KEY_C, 1}, {KEY_C, 0}, {KEY_LEFTMETA, 0}}));
+}
+
+TEST(EventPipeline, PostingFailsWithoutKeyOrWithoutVirtualKeyboard) {
+    Fixture f;
+    EXPECT_FALSE(f.pipeline->postKey(0x34, 0, true));
+    EXPECT_FALSE(f.pipeline->postKey(-5, 0, true));
+    EXPECT_TRUE(f.sink.written.empty());
+
+    EventPipeline silent(nullptr);
+    EXPECT_FALSE(silent.canWrite());
+    EXPECT_FALSE(silent.postKey(8, kMaskControl, true));
+    silent.physicalKey(kKeyboard, KEY_A, 1); // must not crash
+    EXPECT_FALSE(silent.anyVirtualKeyDown());
+}
+
+TEST(EventPipeline, ReleasingASourceLiftsOnlyItsKeysAndFlags) {
+    Fixture f;
+    ScriptedTap tap;
+    tap.install(f.pipeline);
+    f.pipeline->physicalKey(kKeyboard, KEY_LEFTCTRL, 1);
+    f.pipeline->physicalKey(kKeyboard, KEY_A, 1);
+    f.pipeline->physicalKey(kOtherKeyboard, KEY_LEFTCTRL, 1); // already down: not written again
+    f.pipeline->physicalKey(kOtherKeyboard, KEY_B, 1);
+    f.sink.written.clear();
+
+    f.pipeline->releaseSource(kKeyboard);
+    EXPECT_EQ(f.sink.written, (std::vector<Written>{{KEY_LEFTCTRL, 0}, {KEY_A, 0}}));
+    EXPECT_TRUE(f.pipeline->isVirtuallyDown(KEY_B));
+    // The other keyboard still holds Control.
+    EXPECT_EQ(f.pipeline->physicalFlags(), kLeftControlFlags);
+    f.pipeline->physicalKey(kOtherKeyboard, KEY_LEFTCTRL, 0);
+    EXPECT_EQ(f.pipeline->physicalFlags(), 0u);
+
+    f.sink.written.clear();
+    f.pipeline->releaseAll();
+    EXPECT_EQ(f.sink.written, (std::vector<Written>{{KEY_B, 0}}));
+    EXPECT_FALSE(f.pipeline->anyVirtualKeyDown());
+}
+
+TEST(EventPipeline, DestructionReleasesHeldKeys) {
+    RecordingSink sink;
+    {
+        EventPipeline pipeline(&sink);
+        pipeline.physicalKey(kKeyboard, KEY_LEFTSHIFT, 1);
+        pipeline.postKey(0, kMaskShift, true);
+    }
+    EXPECT_EQ(sink.written, (std::vector<Written>{
+                                {KEY_LEFTSHIFT, 1}, {KEY_A, 1}, {KEY_A, 0}, {KEY_LEFTSHIFT, 0}}));
+}
+
+TEST(LinuxEventPoster, BuiltInShortcutsAreTheDesktopOnes) {
+    struct Case {
+        OutputBehavior::Kind kind;
+        std::optional<KeyStroke> stroke;
+    };
+    const Case cases[] = {
+        {OutputBehavior::Kind::openSearchBar, KeyStroke{55, 0}},
+        {OutputBehavior::Kind::copyOperation, KeyStroke{8, kMaskControl}},
+        {OutputBehavior::Kind::pasteOperation, KeyStroke{9, kMaskControl}},
+        {OutputBehavior::Kind::none, std::nullopt},
+        {OutputBehavior::Kind::customKeySequence, std::nullopt},
+    };
+    LinuxEventPoster poster(nullptr);
+    for (const auto& c : cases) {
+        const auto got = poster.builtInShortcut(c.kind);
+        ASSERT_EQ(got.has_value(), c.stroke.has_value());
+        if (got) {
+            EXPECT_EQ(got->keyCode, c.stroke->keyCode);
+            EXPECT_EQ(got->flags, c.stroke->flags);
+        }
+    }
+    EXPECT_FALSE(poster.postKeyEvent(8, 0, true));
+}
+
+} // namespace
+} // namespace chordwell::platform::lnx
