@@ -1,0 +1,232 @@
+// chordwellctl simulate: runs the engine on the simulated platform, driven by
+// a script, and prints what reaches the focused application. Lets users try a
+// mapping file before they activate it.
+#include "cli/commands.hpp"
+#include "cli/file_input.hpp"
+#include "engine/raw_keyboard_listener.hpp"
+#include "logging/log.hpp"
+#include "model/json_codec.hpp"
+#include "platform/memory/memory_ports.hpp"
+#include "platform/sim/script.hpp"
+#include "platform/sim/sim_world.hpp"
+#include "storage/storage_manager.hpp"
+
+#include <charconv>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include <unistd.h>
+
+namespace chordwell::cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct SimulateOptions {
+    std::vector<std::string> mappingFiles;
+    std::vector<std::pair<std::string, platform::PreferenceValue>> preferences;
+    bool noAccessibility = false;
+    bool verbose = false;
+    std::string script = "-";
+};
+
+platform::PreferenceValue preferenceValue(std::string_view text) {
+    if (text == "true") {
+        return true;
+    }
+    if (text == "false") {
+        return false;
+    }
+    double number = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), number);
+    if (!text.empty() && ec == std::errc() && end == text.data() + text.size()) {
+        return number;
+    }
+    return std::string(text);
+}
+
+// Parses the arguments; false on a usage error (message already in `error`).
+bool parseOptions(int argc, char** argv, SimulateOptions& options, std::string& error) {
+    bool haveScript = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        auto needValue = [&](std::string_view flag) -> const char* {
+            if (i + 1 >= argc) {
+                error = std::string(flag) + " needs a value";
+                return nullptr;
+            }
+            return argv[++i];
+        };
+        if (arg == "--mappings") {
+            const char* value = needValue(arg);
+            if (value == nullptr) {
+                return false;
+            }
+            options.mappingFiles.emplace_back(value);
+        } else if (arg == "--set") {
+            const char* value = needValue(arg);
+            if (value == nullptr) {
+                return false;
+            }
+            const std::string_view pair = value;
+            const auto eq = pair.find('=');
+            if (eq == std::string_view::npos || eq == 0) {
+                error = "--set expects KEY=VALUE";
+                return false;
+            }
+            options.preferences.emplace_back(std::string(pair.substr(0, eq)),
+                                             preferenceValue(pair.substr(eq + 1)));
+        } else if (arg == "--no-accessibility") {
+            options.noAccessibility = true;
+        } else if (arg == "--verbose") {
+            options.verbose = true;
+        } else if (arg.size() > 1 && arg.front() == '-') {
+            error = "unknown option " + std::string(arg);
+            return false;
+        } else if (haveScript) {
+            error = "only one script may be given";
+            return false;
+        } else {
+            options.script = std::string(arg);
+            haveScript = true;
+        }
+    }
+    return true;
+}
+
+// A private data folder for the run, removed when the run ends.
+class TemporaryFolder {
+public:
+    TemporaryFolder() {
+        std::error_code ec;
+        fs::path base = fs::temp_directory_path(ec);
+        if (ec) {
+            base = "/tmp";
+        }
+        std::string pattern = (base / "chordwell-simulate-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) != nullptr) {
+            path_ = pattern;
+        }
+    }
+    ~TemporaryFolder() {
+        if (!path_.empty()) {
+            std::error_code ignored;
+            fs::remove_all(path_, ignored);
+        }
+    }
+    TemporaryFolder(const TemporaryFolder&) = delete;
+    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+
+    bool ok() const { return !path_.empty(); }
+    const fs::path& path() const { return path_; }
+
+private:
+    fs::path path_;
+};
+
+// Installs a mapping file as the stored file of its keyboard model.
+bool installMappingFile(const std::string& file, std::istream& in, const fs::path& mappingsFolder,
+                        std::string& error) {
+    std::string text;
+    if (!readInput(file, in, text, error)) {
+        error = file + ": " + error;
+        return false;
+    }
+    const auto record = decodeDeviceMappingText(text);
+    if (!record) {
+        error = file + ": " + record.error();
+        return false;
+    }
+    std::error_code ec;
+    fs::create_directories(mappingsFolder, ec);
+    const fs::path target =
+        mappingsFolder / StorageManager::fileName(record->vendorID, record->productID);
+    std::ofstream outFile(target, std::ios::binary | std::ios::trunc);
+    outFile << text;
+    outFile.close();
+    if (!outFile) {
+        error = file + ": cannot copy into the data folder";
+        return false;
+    }
+    return true;
+}
+
+int runSimulate(int argc, char** argv, std::istream& in, std::ostream& out, std::ostream& err) {
+    SimulateOptions options;
+    std::string error;
+    if (!parseOptions(argc, argv, options, error)) {
+        err << "chordwellctl simulate: " << error << "\n";
+        printCommandUsage(*findCliCommand("simulate"), err);
+        return kExitUsage;
+    }
+
+    // Log lines never reach standard output; with --verbose they go to
+    // standard error.
+    logging::configure(options.verbose
+                           ? std::shared_ptr<platform::SystemLog>(
+                                 std::make_shared<platform::StderrSystemLog>(LogLevel::debug))
+                           : std::make_shared<platform::NullSystemLog>(),
+                       std::nullopt);
+
+    std::string scriptText;
+    if (!readInput(options.script, in, scriptText, error)) {
+        err << "chordwellctl simulate: " << options.script << ": " << error << "\n";
+        return kExitFailure;
+    }
+    const platform::sim::ParsedScript parsed = platform::sim::parseScript(scriptText);
+    if (parsed.error) {
+        err << parsed.error->text() << "\n";
+        return kExitUsage;
+    }
+
+    TemporaryFolder data;
+    if (!data.ok()) {
+        err << "chordwellctl simulate: cannot create a temporary data folder\n";
+        return kExitFailure;
+    }
+    for (const std::string& file : options.mappingFiles) {
+        if (!installMappingFile(file, in, data.path() / "Mappings", error)) {
+            err << "chordwellctl simulate: " << error << "\n";
+            return kExitFailure;
+        }
+    }
+
+    auto world = std::make_shared<platform::sim::SimWorld>(data.path());
+    for (const auto& [key, value] : options.preferences) {
+        world->preferences().setValue(key, value);
+    }
+    world->setTapCreationFails(options.noAccessibility);
+
+    int status = kExitOk;
+    {
+        RawKeyboardListener engine(world);
+        world->runMainQueue();
+        platform::sim::ScriptRunner runner(
+            *world, engine, [&out](const std::string& line) { out << line << "\n"; });
+        if (auto scriptError = runner.run(parsed.commands)) {
+            err << scriptError->text() << "\n";
+            status = kExitUsage;
+        }
+    }
+    out.flush();
+    return status;
+}
+
+} // namespace
+
+extern const CliCommand simulateCommand;
+const CliCommand simulateCommand{
+    "simulate",
+    "simulate [--mappings FILE]... [--set KEY=VALUE]... [--no-accessibility] [--verbose] "
+    "[SCRIPT|-]",
+    runSimulate, "try mappings on simulated keyboards, driven by a script"};
+
+} // namespace chordwell::cli
