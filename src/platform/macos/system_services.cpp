@@ -1,6 +1,7 @@
 #include "platform/macos/system_services.hpp"
 
 #include "platform/macos/cf_ref.hpp"
+#include "platform/macos/home_path.hpp"
 #include "platform/memory/memory_ports.hpp"
 
 #include <limits.h>
@@ -39,26 +40,10 @@ std::optional<std::filesystem::path> userApplicationSupport() {
     sysdir_search_path_enumeration_state state = sysdir_start_search_path_enumeration(
         SYSDIR_DIRECTORY_APPLICATION_SUPPORT, SYSDIR_DOMAIN_MASK_USER);
     state = sysdir_get_next_search_path_enumeration(state, path);
-    std::string found =
+    // Without an answer, the folder every macOS release has used.
+    const std::string found =
         state != 0 ? std::string(path) : std::string("~/Library/Application Support");
-    if (found.empty()) {
-        return std::nullopt;
-    }
-    if (found[0] == '/') {
-        return std::filesystem::path(found);
-    }
-    if (found[0] != '~') {
-        return std::nullopt;
-    }
-    std::optional<std::filesystem::path> home = homeDirectory();
-    if (!home) {
-        return std::nullopt;
-    }
-    std::string_view rest = std::string_view(found).substr(1);
-    while (!rest.empty() && rest.front() == '/') {
-        rest.remove_prefix(1);
-    }
-    return *home / std::filesystem::path(rest);
+    return resolveHomeRelative(found, homeDirectory());
 }
 
 os_log_type_t osLogType(LogLevel level) {
