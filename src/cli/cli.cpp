@@ -18,13 +18,18 @@ const CliCommand* findCliCommand(std::string_view name) {
 
 namespace {
 
-/// One line of the command list: the synopsis padded to a column, then the
-/// summary.
+/// One entry of the command list: the synopsis, then the summary aligned in a
+/// column (on the next line when the synopsis is too long for it).
 void printCommandLine(std::ostream& out, std::string_view usage, const char* summary) {
     constexpr std::size_t kColumn = 20;
     out << "  " << usage;
     if (summary) {
-        out << std::string(usage.size() < kColumn ? kColumn - usage.size() : 1, ' ') << summary;
+        if (usage.size() < kColumn) {
+            out << std::string(kColumn - usage.size(), ' ');
+        } else {
+            out << '\n' << std::string(kColumn + 2, ' ');
+        }
+        out << summary;
     }
     out << '\n';
 }
