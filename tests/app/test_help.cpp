@@ -145,7 +145,7 @@ TEST(HelpView, ContactLinksOpenMailAndWebsite) {
             label->text().contains(QStringLiteral("<b>") + c.text + QStringLiteral("</b>")));
         EXPECT_FALSE(label->openExternalLinks());
         desktop.openedURLs.clear();
-        emit label->linkActivated(c.url);
+        Q_EMIT label->linkActivated(c.url);
         EXPECT_EQ(desktop.openedURLs, std::vector<std::string>{c.url.toStdString()}) << c.object;
     }
 }

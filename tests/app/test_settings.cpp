@@ -320,7 +320,7 @@ TEST(SettingsView, AboutLinksOpenTheirPages) {
             label->text().contains(QStringLiteral("href=\"") + c.url + QStringLiteral("\"")))
             << c.object;
         h.desktop.openedURLs.clear();
-        emit label->linkActivated(c.url);
+        Q_EMIT label->linkActivated(c.url);
         EXPECT_EQ(h.desktop.openedURLs, std::vector<std::string>{c.url.toStdString()}) << c.object;
     }
     EXPECT_EQ(view->width(), SettingsView::kContentWidth);

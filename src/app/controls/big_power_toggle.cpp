@@ -77,7 +77,7 @@ BigPowerToggle::BigPowerToggle(QWidget* parent) : QAbstractButton(parent) {
         update();
     });
     // A click only asks: the shown state changes when the host says so.
-    connect(this, &QAbstractButton::clicked, this, [this] { emit toggleRequested(!on_); });
+    connect(this, &QAbstractButton::clicked, this, [this] { Q_EMIT toggleRequested(!on_); });
     setAccessibleName(captionText());
 }
 

@@ -42,7 +42,7 @@ public:
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
-signals:
+Q_SIGNALS:
     /// The user clicked: they wish the state to become `wishedState`.
     void toggleRequested(bool wishedState);
 

@@ -11,9 +11,9 @@ RunStopButton::RunStopButton(QWidget* parent) : HoverLabelButton(parent) {
     // the moment of the press.
     connect(this, &QAbstractButton::clicked, this, [this] {
         if (running_) {
-            emit stopRequested();
+            Q_EMIT stopRequested();
         } else {
-            emit runRequested();
+            Q_EMIT runRequested();
         }
     });
 }

@@ -22,7 +22,7 @@ public:
     static QColor runningBorderColour();
     static QColor stoppedBorderColour();
 
-signals:
+Q_SIGNALS:
     /// The user asked to start (pressed while stopped).
     void runRequested();
     /// The user asked to stop (pressed while running).

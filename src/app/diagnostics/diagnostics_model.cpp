@@ -1,14 +1,11 @@
 #include "app/diagnostics/diagnostics_model.hpp"
 
-// Before any Qt header: the system-log port has a member named like Qt's
-// `emit` keyword macro.
+#include "app/app_info.hpp"
 #include "logging/breadcrumbs.hpp"
 #include "logging/log.hpp"
 #include "logging/log_file.hpp"
 #include "platform/desktop.hpp"
 #include "storage/atomic_file.hpp"
-
-#include "app/app_info.hpp"
 
 #include <QByteArray>
 #include <QString>

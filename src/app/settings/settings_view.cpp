@@ -1,16 +1,13 @@
-// Project headers that reach the platform ports come before any Qt header:
-// the system-log port has a member named like Qt's `emit` keyword macro.
-#include "logging/breadcrumbs.hpp"
-#include "logging/log.hpp"
-#include "platform/desktop.hpp"
-#include "storage/settings.hpp"
-
 #include "app/settings/settings_view.hpp"
 
 #include "app/app_info.hpp"
 #include "app/controls/symbols.hpp"
 #include "app/controls/text_styles.hpp"
 #include "app/diagnostics/diagnostics_view.hpp"
+#include "logging/breadcrumbs.hpp"
+#include "logging/log.hpp"
+#include "platform/desktop.hpp"
+#include "storage/settings.hpp"
 
 #include <QCheckBox>
 #include <QGroupBox>
