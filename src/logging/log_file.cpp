@@ -134,8 +134,9 @@ LogFile& LogFile::shared() {
     return *instance;
 }
 
-LogFile::LogFile(std::optional<fs::path> directory, Clock clock)
-    : clock_(std::move(clock)), writer_(directory), configuredDirectory_(std::move(directory)) {
+LogFile::LogFile(std::optional<fs::path> directory, Clock clock, std::size_t maxPending)
+    : clock_(std::move(clock)), maxPending_(maxPending), writer_(directory),
+      configuredDirectory_(std::move(directory)) {
     if (!clock_) {
         clock_ = [] {
             return std::chrono::system_clock::now();
@@ -176,7 +177,7 @@ void LogFile::append(LogLevel level, std::string_view category, std::string_view
             writer_.close();
             return;
         }
-        if (queue_.size() >= maxPendingLines) {
+        if (queue_.size() >= maxPending_) {
             ++droppedSinceReport_;
             ++droppedTotal_;
             return;

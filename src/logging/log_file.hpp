@@ -50,7 +50,9 @@ public:
 
     /// A log writing into `directory` (created with the first line; nothing:
     /// lines are dropped). `clock` stamps the lines (default: system clock).
-    explicit LogFile(std::optional<std::filesystem::path> directory, Clock clock = {});
+    /// At most `maxPending` lines wait for the writer.
+    explicit LogFile(std::optional<std::filesystem::path> directory, Clock clock = {},
+                     std::size_t maxPending = maxPendingLines);
     /// Writes every queued line, then stops the writer.
     ~LogFile();
 
@@ -123,6 +125,7 @@ private:
     void process(Item& item);
 
     Clock clock_;
+    std::size_t maxPending_;
     Writer writer_;
 
     mutable std::mutex mutex_;

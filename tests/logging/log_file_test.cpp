@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <regex>
 #include <sstream>
@@ -245,6 +249,51 @@ TEST(LogFileTest, ConcurrentWritersNeverInterleaveAndKeepTheirOrder) {
     for (int t = 0; t < threads; ++t) {
         EXPECT_EQ(next[t], perThread);
     }
+}
+
+// Reads a FIFO until its writer closes it.
+std::string drainFifo(const fs::path& fifo) {
+    const int fd = ::open(fifo.c_str(), O_RDONLY);
+    std::string text;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) {
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return text;
+}
+
+TEST(LogFileTest, AStalledWriterDropsLinesBeyondTheLimitAndSaysSo) {
+    TempDir temp;
+    // A FIFO as the current file: the writer's open blocks until we read,
+    // which stalls it deterministically.
+    const fs::path fifo = temp.path() / "chordwell.log";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    constexpr std::size_t limit = 50;
+    constexpr std::size_t total = 2 * limit + 10;
+    LogFile file(temp.path(), fixedClock(), limit);
+    for (std::size_t i = 0; i < total; ++i) {
+        file.append(LogLevel::info, "io", "line " + std::to_string(i));
+    }
+    // The writer is stuck on its first batch (at most `limit` lines); at most
+    // `limit` more wait in the queue; the rest is lost.
+    const auto dropped = file.droppedLineCount();
+    EXPECT_GE(dropped, total - 2 * limit);
+    EXPECT_LE(dropped, total - limit);
+
+    std::string written;
+    while (written.find("dropped") == std::string::npos) {
+        written += drainFifo(fifo);
+    }
+    const auto lines = splitLines(written);
+    ASSERT_EQ(lines.size(), total - dropped + 1);
+    EXPECT_EQ(lines.back(), "2026-03-05T14:07:09.123Z [WARN] (logging) Log writer fell behind; "
+                            "dropped " +
+                                std::to_string(dropped) + " lines");
+    EXPECT_EQ(lines.front(), "2026-03-05T14:07:09.123Z [INFO] (io) line 0");
+    EXPECT_EQ(lines[lines.size() - 2],
+              "2026-03-05T14:07:09.123Z [INFO] (io) line " + std::to_string(total - dropped - 1));
+    fs::remove(fifo); // lets the destructor's writer finish without a reader
 }
 
 TEST(LogFileTest, DestructionWritesEveryQueuedLine) {
