@@ -1,5 +1,13 @@
 // The last few user actions, kept in memory for the diagnostics report.
-// Entries describe what the user did ("Mapping saved"), never what was typed.
+// Entries describe what the user did, never what was typed: no key names,
+// no recorded combinations, no mapping contents. The actions recorded:
+//   "Keyboard selected: “<product name>”"
+//   "Interception started" / "Interception stopped"
+//   "Recording started" / "Recording finished"
+//   "Mapping added" / "Mapping edited" / "Mapping deleted"
+//   "Imported <n> mappings" / "Exported <n> mappings" / "Cleared mappings"
+//   "Settings changed: <key>"
+//   "Diagnostics saved" / "Diagnostics e-mailed"
 #pragma once
 
 #include <chrono>
