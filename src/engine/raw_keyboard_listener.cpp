@@ -517,6 +517,11 @@ void RawKeyboardListener::loadMappings(const KeyboardDevice& keyboard) {
         allDeviceMappings_.begin(), allDeviceMappings_.end(), [&](const DeviceMapping& r) {
             return r.productID == keyboard.productID && r.vendorID == keyboard.vendorID;
         });
+    if (!storage_ && it != allDeviceMappings_.end()) {
+        // Without storage the record in memory is the only copy there is;
+        // "loading" nothing over it would throw the user's mappings away.
+        return;
+    }
     mutateAllDeviceMappings([&](std::vector<DeviceMapping>& records) {
         if (it == records.end()) {
             DeviceMapping record;

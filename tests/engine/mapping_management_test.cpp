@@ -263,6 +263,12 @@ TEST_F(EngineTest, WithoutStorageTheEngineStillWorks) {
     e.loadMappings(listed(kb));
     ASSERT_EQ(e.allDeviceMappings().size(), 1u);
     EXPECT_TRUE(e.allDeviceMappings()[0].mappings.empty());
+    // Selecting the keyboard again keeps what memory holds: it is the only copy.
+    e.mutateAllDeviceMappings([](auto& records) {
+        records[0].mappings.push_back(makeMapping({0x04}, OutputBehavior::none(), "kept"));
+    });
+    e.loadMappings(listed(kb));
+    EXPECT_EQ(e.allDeviceMappings()[0].mappings.size(), 1u);
     clearLog();
     e.saveMappings(listed(kb));
     ASSERT_EQ(logMessages().size(), 1u);
