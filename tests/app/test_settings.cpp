@@ -6,10 +6,13 @@
 #include "storage/settings.hpp"
 
 #include "app/app_info.hpp"
+#include "app/diagnostics/diagnostics_view.hpp"
 #include "app/settings/settings_view.hpp"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
+#include <QPushButton>
 #include <QSlider>
 #include <QTest>
 
@@ -298,6 +301,40 @@ TEST(SettingsModel, LaunchAtLoginRegistersAndUnregisters) {
     EXPECT_EQ(h.login.unregisterCalls, 1);
     EXPECT_EQ(h.actions, (std::vector<std::string>{"Launch at login turned on",
                                                    "Launch at login turned off"}));
+}
+
+// ------------------------------------------------------------------ layout
+
+TEST(SettingsView, EveryControlGetsTheRoomItNeedsAtTheFixedWidth) {
+    for (const bool longStatus : {false, true}) {
+        Harness h;
+        h.desktop.mailClientPresent = false;
+        auto view = h.view();
+        view->show();
+        if (longStatus) {
+            // The longest status line appears under the buttons.
+            view->diagnostics()->emailButton()->click();
+        }
+        QApplication::processEvents();
+        QApplication::processEvents();
+        ASSERT_EQ(view->width(), SettingsView::kContentWidth);
+        for (QWidget* child : view->findChildren<QWidget*>()) {
+            if (!child->isVisibleTo(view.get()) || child->parentWidget() == nullptr) {
+                continue;
+            }
+            const QString name = QString::fromLatin1(child->metaObject()->className()) +
+                                 QStringLiteral(" ") + child->objectName();
+            const QRect inView(child->mapTo(view.get(), QPoint(0, 0)), child->size());
+            EXPECT_TRUE(view->rect().contains(inView)) << name.toStdString();
+            const int neededHeight = child->hasHeightForWidth()
+                                         ? child->heightForWidth(child->width())
+                                         : child->minimumSizeHint().height();
+            EXPECT_GE(child->height(), neededHeight) << name.toStdString();
+            if (qobject_cast<QPushButton*>(child) != nullptr) {
+                EXPECT_GE(child->width(), child->sizeHint().width()) << name.toStdString();
+            }
+        }
+    }
 }
 
 // ------------------------------------------------------------------- about

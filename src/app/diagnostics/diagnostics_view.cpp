@@ -7,11 +7,97 @@
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLayout>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QVBoxLayout>
 
+#include <vector>
+
 namespace chordwell::app {
+namespace {
+
+// Lays its items out in a row and wraps onto the next line when the row is
+// full, so the three buttons stay whole whatever the font and the length of
+// the system's name for its file manager.
+class FlowLayout : public QLayout {
+public:
+    explicit FlowLayout(int spacing) { setSpacing(spacing); }
+    ~FlowLayout() override {
+        while (QLayoutItem* item = takeAt(0)) {
+            delete item;
+        }
+    }
+    FlowLayout(const FlowLayout&) = delete;
+    FlowLayout& operator=(const FlowLayout&) = delete;
+
+    void addItem(QLayoutItem* item) override { items_.push_back(item); }
+    int count() const override { return static_cast<int>(items_.size()); }
+    QLayoutItem* itemAt(int index) const override {
+        return index >= 0 && index < count() ? items_[static_cast<std::size_t>(index)] : nullptr;
+    }
+    QLayoutItem* takeAt(int index) override {
+        if (index < 0 || index >= count()) {
+            return nullptr;
+        }
+        QLayoutItem* item = items_[static_cast<std::size_t>(index)];
+        items_.erase(items_.begin() + index);
+        return item;
+    }
+    Qt::Orientations expandingDirections() const override { return {}; }
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override { return arrange(QRect(0, 0, width, 0), false); }
+    QSize sizeHint() const override {
+        // One row when there is room for it.
+        int width = 0;
+        int height = 0;
+        for (const QLayoutItem* item : items_) {
+            const QSize hint = item->sizeHint();
+            width += hint.width() + (width > 0 ? spacing() : 0);
+            height = std::max(height, hint.height());
+        }
+        const QMargins m = contentsMargins();
+        return {width + m.left() + m.right(), height + m.top() + m.bottom()};
+    }
+    QSize minimumSize() const override {
+        QSize size;
+        for (const QLayoutItem* item : items_) {
+            size = size.expandedTo(item->minimumSize());
+        }
+        const QMargins m = contentsMargins();
+        return size + QSize(m.left() + m.right(), m.top() + m.bottom());
+    }
+    void setGeometry(const QRect& rect) override {
+        QLayout::setGeometry(rect);
+        arrange(rect, true);
+    }
+
+private:
+    int arrange(const QRect& rect, bool apply) const {
+        const QRect area = rect.marginsRemoved(contentsMargins());
+        int x = area.x();
+        int y = area.y();
+        int lineHeight = 0;
+        for (QLayoutItem* item : items_) {
+            const QSize hint = item->sizeHint();
+            if (x > area.x() && x + hint.width() > area.right() + 1) {
+                x = area.x();
+                y += lineHeight + spacing();
+                lineHeight = 0;
+            }
+            if (apply) {
+                item->setGeometry(QRect(QPoint(x, y), hint));
+            }
+            x += hint.width() + spacing();
+            lineHeight = std::max(lineHeight, hint.height());
+        }
+        return y + lineHeight - rect.y() + contentsMargins().bottom();
+    }
+
+    std::vector<QLayoutItem*> items_;
+};
+
+} // namespace
 
 DiagnosticsView::DiagnosticsView(platform::Desktop& desktop, DiagnosticsSources sources,
                                  QWidget* parent)
@@ -60,8 +146,7 @@ void DiagnosticsView::build() {
     supportRow->addStretch(1);
     stack->addLayout(supportRow);
 
-    auto* buttons = new QHBoxLayout;
-    buttons->setSpacing(8);
+    auto* buttons = new FlowLayout(8);
     saveButton_ = new QPushButton(QStringLiteral("Save Diagnostics…"));
     revealButton_ = new QPushButton(QString::fromStdString(revealButtonTitle()));
     emailButton_ = new QPushButton(QStringLiteral("Email Diagnostics"));
@@ -70,7 +155,6 @@ void DiagnosticsView::build() {
         setPointingHandCursor(button);
         buttons->addWidget(button);
     }
-    buttons->addStretch(1);
     stack->addLayout(buttons);
 
     statusLabel_ = new QLabel;

@@ -52,13 +52,13 @@ HelpPage helpPage(const QString& displayName, HelpPlatform platform) {
                   "other application is intercepting your keyboard events.")
             : QStringLiteral(
                   "On Linux both permissions come from membership in the ‘input’ group together "
-                  "with the udev rule installed with Chordwell, which lets that group read "
-                  "keyboards and create the virtual keyboard. Add your user to the group "
-                  "(sudo usermod -aG input $USER) to grant access, remove it to revoke access. "
-                  "If mappings are not recorded after granting permission, log out or restart "
-                  "your computer so that the new group membership applies, and launch the "
-                  "application again. Additionally, ensure that no other application is "
-                  "intercepting your keyboard events.");
+                  "with Chordwell's udev rule (installed by sudo make install), which lets that "
+                  "group read keyboards and create the virtual keyboard. Add your user to the "
+                  "group (sudo usermod -aG input $USER) to grant access; remove it from the "
+                  "group to revoke access. If mappings are not recorded after granting "
+                  "permission, log out and in again or restart your computer so that the new "
+                  "group membership applies, and launch the application again. Additionally, "
+                  "ensure that no other application is intercepting your keyboard events.");
     page.sections.push_back(
         {QStringLiteral("Permissions Required"),
          {QStringLiteral("Chordwell needs two permissions to work:"),

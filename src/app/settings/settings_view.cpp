@@ -373,6 +373,38 @@ void SettingsView::refresh() {
     syncFromModel();
 }
 
+int SettingsView::contentHeight() const {
+    // Wrapped texts make the height depend on the width; layouts do not
+    // carry that up to a window by themselves.
+    QLayout* stack = layout();
+    if (stack == nullptr) {
+        return QWidget::sizeHint().height();
+    }
+    return stack->hasHeightForWidth() ? stack->totalHeightForWidth(kContentWidth)
+                                      : stack->totalSizeHint().height();
+}
+
+QSize SettingsView::sizeHint() const {
+    return {kContentWidth, contentHeight()};
+}
+
+QSize SettingsView::minimumSizeHint() const {
+    return sizeHint();
+}
+
+bool SettingsView::event(QEvent* event) {
+    const bool handled = QWidget::event(event);
+    if (event->type() == QEvent::LayoutRequest) {
+        updateGeometry();
+        // Shown as a window of its own, it fits its content as the rows
+        // and the status line come and go.
+        if (isWindow()) {
+            setFixedHeight(contentHeight());
+        }
+    }
+    return handled;
+}
+
 void SettingsView::showEvent(QShowEvent* event) {
     // Each time the window opens its content starts afresh: the login item
     // as the system has it now, preferences changed elsewhere, no status line.

@@ -136,13 +136,19 @@ public:
     QLabel* intervalValue() const { return intervalValue_; }
     DiagnosticsView* diagnostics() const { return diagnostics_; }
 
+    /// Fixed width; the height its content needs at that width.
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
 protected:
     void showEvent(QShowEvent* event) override;
+    bool event(QEvent* event) override;
 
 private:
     void build(const QString& displayName, platform::Desktop& desktop,
                DiagnosticsSources diagnosticsSources, DiagnosticsIdentity identity);
     void syncFromModel();
+    int contentHeight() const;
 
     SettingsModel model_;
     platform::Desktop& desktop_;
