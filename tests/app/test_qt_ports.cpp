@@ -198,3 +198,32 @@ TEST(QtDesktop, ClipboardAndNames) {
     EXPECT_FALSE(desktop.operatingSystemVersionString().empty());
     EXPECT_FALSE(desktop.openURL("not a url with spaces %zz"));
 }
+
+#if defined(__linux__)
+#include "platform/qt/qt_fd_watcher.hpp"
+
+#include <unistd.h>
+
+TEST(QtFdWatcher, CallsBackWhenReadableAndStopsAfterUnwatch) {
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    chordwell::platform::qt::QtFdWatcher watcher;
+    int calls = 0;
+    chordwell::platform::qt::QtFdWatcher::WatchId id = 0;
+    id = watcher.watchReadable(fds[0], [&] {
+        char c = 0;
+        EXPECT_EQ(::read(fds[0], &c, 1), 1);
+        ++calls;
+        watcher.unwatch(id); // from inside its own callback
+    });
+    ASSERT_NE(id, 0u);
+    EXPECT_EQ(watcher.watchReadable(-1, [] {}), 0u);
+    ASSERT_EQ(::write(fds[1], "ab", 2), 2);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return calls == 1; }, kEventLoopBoundMs));
+    QTest::qWait(20); // the second byte is there, but nobody listens any more
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(watcher.watchCount(), 0u);
+    ::close(fds[0]);
+    ::close(fds[1]);
+}
+#endif

@@ -1,0 +1,408 @@
+#include "app/mappings/keyboard_mapping_model.hpp"
+
+#include "logging/log.hpp"
+#include "model/key_labels.hpp"
+#include "storage/settings.hpp"
+
+#include <QCollator>
+#include <QString>
+
+#include <algorithm>
+
+namespace chordwell::app {
+
+namespace {
+
+constexpr std::string_view kCategoryUi = "ui";
+constexpr std::string_view kCategoryKeyboard = "keyboard";
+
+bool containsKeyCode(const std::vector<MacKeySignature>& list, std::int64_t keyCode) {
+    return std::any_of(list.begin(), list.end(),
+                       [&](const MacKeySignature& s) { return s.keyCode == keyCode; });
+}
+
+std::string joined(const std::vector<std::string>& parts, std::string_view separator) {
+    std::string out;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        if (i > 0) {
+            out += separator;
+        }
+        out += parts[i];
+    }
+    return out;
+}
+
+} // namespace
+
+// ------------------------------------------------------------ free functions
+
+const std::set<std::int64_t>& defaultModifierKeyCodes() {
+    static const std::set<std::int64_t> codes = {54, 55, 56, 57, 58, 59, 60, 61, 62, 63};
+    return codes;
+}
+
+std::string usagesText(const std::vector<HidUsage>& codes) {
+    std::vector<std::string> parts;
+    parts.reserve(codes.size());
+    for (HidUsage code : codes) {
+        parts.push_back(std::to_string(code));
+    }
+    return joined(parts, ", ");
+}
+
+std::vector<MacKeySignature>
+mergeCapturedSignatures(const std::vector<HidUsage>& codes,
+                        const std::vector<MacKeySignature>& taps,
+                        const std::set<std::int64_t>& modifierKeyCodes) {
+    // The tap does not report modifier keys as key presses, so they come
+    // from the usages alone; every other usage takes the next signature the
+    // tap saw (the system's own key code for it, layout included).
+    std::vector<MacKeySignature> result;
+    std::size_t t = 0;
+    for (HidUsage u : codes) {
+        const std::optional<std::uint16_t> k = hidToMacKeyCode(u);
+        if (k && modifierKeyCodes.count(*k) > 0) {
+            result.push_back(MacKeySignature{*k, 0});
+        } else if (t < taps.size()) {
+            const std::int64_t c = taps[t].keyCode;
+            if (!containsKeyCode(result, c)) {
+                result.push_back(MacKeySignature{c, 0});
+            }
+            ++t;
+        } else if (k) {
+            result.push_back(MacKeySignature{*k, 0});
+        }
+    }
+    for (; t < taps.size(); ++t) {
+        if (!containsKeyCode(result, taps[t].keyCode)) {
+            result.push_back(MacKeySignature{taps[t].keyCode, 0});
+        }
+    }
+    return result;
+}
+
+std::vector<KeyboardDevice> sortedKeyboards(const std::vector<KeyboardDevice>& keyboards) {
+    QCollator collator; // the user's locale
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    std::vector<std::pair<QString, KeyboardDevice>> keyed;
+    keyed.reserve(keyboards.size());
+    for (const KeyboardDevice& k : keyboards) {
+        keyed.emplace_back(QString::fromStdString(k.productName), k);
+    }
+    std::stable_sort(keyed.begin(), keyed.end(), [&](const auto& a, const auto& b) {
+        return collator.compare(a.first, b.first) < 0;
+    });
+    std::vector<KeyboardDevice> out;
+    out.reserve(keyed.size());
+    for (auto& entry : keyed) {
+        out.push_back(std::move(entry.second));
+    }
+    return out;
+}
+
+const DeviceMapping* findRecord(const std::vector<DeviceMapping>& records,
+                                const KeyboardDevice& keyboard) {
+    for (const DeviceMapping& r : records) {
+        if (r.productName == keyboard.productName && r.vendorID == keyboard.vendorID) {
+            return &r;
+        }
+    }
+    return nullptr;
+}
+
+std::string RecordingFieldState::placeholder() const {
+    return isRecording ? "Press keys…" : "Click to capture";
+}
+
+bool RecordingFieldState::showsPlaceholder(bool isFromField) const {
+    return isFromField ? codesText.empty() : keysText.empty();
+}
+
+// ------------------------------------------------------------------- model
+
+KeyboardMappingModel::KeyboardMappingModel(RawKeyboardListener& engine,
+                                           platform::Preferences& preferences,
+                                           std::vector<ShortcutGroup> catalog,
+                                           Breadcrumb breadcrumb)
+    : allShortcutsFromJson(std::move(catalog)), engine_(engine), preferences_(preferences),
+      breadcrumb_(std::move(breadcrumb)) {
+    if (engine_.selectedDevice()) {
+        lastSeenSelectedId_ = engine_.selectedDevice()->id;
+    }
+}
+
+void KeyboardMappingModel::changed() {
+    if (onChanged_) {
+        onChanged_();
+    }
+}
+
+void KeyboardMappingModel::breadcrumb(const std::string& text) const {
+    if (breadcrumb_) {
+        breadcrumb_(text);
+    }
+}
+
+void KeyboardMappingModel::syncWithEngine() {
+    bool didChange = false;
+    if (const auto& selected = engine_.selectedDevice()) {
+        const auto& list = engine_.discoveredKeyboards();
+        const bool present = std::any_of(list.begin(), list.end(), [&](const KeyboardDevice& k) {
+            return k.id == selected->id;
+        });
+        if (!present) {
+            stopCapturesIfRunning();
+            if (engine_.isIntercepting()) {
+                engine_.stopIntercepting();
+            }
+            engine_.setSelectedDevice(std::nullopt);
+            breadcrumb("Selected keyboard disconnected");
+            didChange = true;
+        }
+    }
+    std::optional<Uuid> nowSelected;
+    if (engine_.selectedDevice()) {
+        nowSelected = engine_.selectedDevice()->id;
+    }
+    if (nowSelected != lastSeenSelectedId_) {
+        lastSeenSelectedId_ = nowSelected;
+        if (engine_.selectedDevice()) {
+            const KeyboardDevice keyboard = *engine_.selectedDevice();
+            engine_.loadMappings(keyboard);
+        }
+        didChange = true;
+    }
+    if (didChange) {
+        changed();
+    }
+}
+
+void KeyboardMappingModel::keyboardListAppeared() {
+    localKeyboardSelection_ = engine_.selectedDevice();
+    changed();
+}
+
+void KeyboardMappingModel::selectKeyboard(const std::optional<KeyboardDevice>& keyboard) {
+    if (localKeyboardSelection_ == keyboard) {
+        return;
+    }
+    localKeyboardSelection_ = keyboard;
+    if (keyboard) {
+        stopCapturesIfRunning();
+        engine_.setSelectedDevice(*keyboard);
+        breadcrumb("Keyboard selected: " + keyboard->productName + " (vendor " +
+                   std::to_string(keyboard->vendorID) + ", product " +
+                   std::to_string(keyboard->productID) + ")");
+        syncWithEngine();
+    }
+    changed();
+}
+
+void KeyboardMappingModel::toggleInterception(bool isOn) {
+    if (!engine_.selectedDevice()) {
+        return;
+    }
+    if (!isOn || engine_.isIntercepting()) {
+        engine_.stopIntercepting();
+        breadcrumb("Interception turned off");
+        changed();
+        return;
+    }
+    // A recording keeps the tap blocking every key-down; interception must
+    // not inherit that, or the whole keyboard would go silent. End it first,
+    // keeping what it recorded.
+    stopCapturesIfRunning();
+    const KeyboardDevice keyboard = *engine_.selectedDevice();
+    log(LogLevel::info, "In startIntercepting(...)...", kCategoryKeyboard);
+    engine_.setIsIntercepting(true);
+    engine_.startListening(keyboard);
+    breadcrumb("Interception turned on for " + keyboard.productName);
+    changed();
+}
+
+void KeyboardMappingModel::stopInterceptingFromButton() {
+    if (!engine_.selectedDevice()) {
+        return;
+    }
+    engine_.stopIntercepting();
+    breadcrumb("Interception turned off");
+    changed();
+}
+
+std::vector<KeyboardRow> KeyboardMappingModel::keyboardRows() const {
+    const auto& selected = engine_.selectedDevice();
+    std::vector<KeyboardRow> rows;
+    for (const KeyboardDevice& k : sortedKeyboards(engine_.discoveredKeyboards())) {
+        KeyboardRow row;
+        row.device = k;
+        row.title = k.productName;
+        row.isSelected = selected && selected->id == k.id;
+        row.vendorText = "Vendor: " + std::to_string(k.vendorID);
+        row.productText = "Product: " + std::to_string(k.productID);
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+const DeviceMapping* KeyboardMappingModel::selectedRecord() const {
+    const auto& selected = engine_.selectedDevice();
+    if (!selected) {
+        return nullptr;
+    }
+    return findRecord(engine_.allDeviceMappings(), *selected);
+}
+
+MappingPaneState KeyboardMappingModel::mappingPaneState() const {
+    if (!engine_.selectedDevice()) {
+        return MappingPaneState::noDevice;
+    }
+    const DeviceMapping* record = selectedRecord();
+    if (record != nullptr && !record->mappings.empty()) {
+        return MappingPaneState::mappings;
+    }
+    return MappingPaneState::noMappings;
+}
+
+std::vector<MappingRow> KeyboardMappingModel::mappingRows() const {
+    std::vector<MappingRow> rows;
+    const DeviceMapping* record = selectedRecord();
+    if (record == nullptr) {
+        return rows;
+    }
+    for (const KeyMapping& m : record->mappings) {
+        MappingRow row;
+        row.mapping = m;
+        row.name = m.name;
+        row.inputText = signatureText(inputSignatures(m));
+        row.inputCodesText = usagesText(m.inputKeyCodes);
+        if (m.outputBehavior.isCustomKeySequence()) {
+            row.outputText = m.outputBehavior.name();
+            std::vector<std::string> keys;
+            for (const MacKeySignature& s : m.outputBehavior.signatures()) {
+                keys.push_back(signatureText(s));
+            }
+            row.outputDetail = joined(keys, ", ");
+        } else {
+            row.outputText = m.outputBehavior.displayLabel();
+        }
+        row.isBeingEdited = isEditingMode && editingItemMapping && *editingItemMapping == m;
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+std::string KeyboardMappingModel::mappingsTitle() const {
+    const DeviceMapping* record = selectedRecord();
+    return "Mappings (" + std::to_string(record != nullptr ? record->mappings.size() : 0) + ")";
+}
+
+// ------------------------------------------------------------------ import
+
+void KeyboardMappingModel::importMappings(const std::vector<KeyMapping>& mappings, bool direct) {
+    log(LogLevel::info, "Mappings loaded: " + std::to_string(mappings.size()), kCategoryUi);
+    if (!direct) {
+        importedMappings = mappings;
+        showingImportChoice = true;
+        changed();
+        return;
+    }
+    if (const auto& selected = engine_.selectedDevice()) {
+        appendMappings(*selected, mappings, true);
+        breadcrumb("Imported " + std::to_string(mappings.size()) + " mappings");
+    }
+    changed();
+}
+
+void KeyboardMappingModel::appendMappings(const KeyboardDevice& keyboard,
+                                          const std::vector<KeyMapping>& mappings,
+                                          bool filterDuplicates) {
+    const DeviceMapping* record = findRecord(engine_.allDeviceMappings(), keyboard);
+    if (record != nullptr) {
+        std::vector<KeyMapping> kept;
+        for (const KeyMapping& m : mappings) {
+            const bool known =
+                filterDuplicates && std::any_of(record->mappings.begin(), record->mappings.end(),
+                                                [&](const KeyMapping& existing) {
+                                                    return existing.id == m.id || existing == m;
+                                                });
+            if (!known) {
+                kept.push_back(m);
+            }
+        }
+        if (kept.empty()) {
+            return;
+        }
+        const Uuid recordId = record->id;
+        engine_.mutateAllDeviceMappings([&](std::vector<DeviceMapping>& records) {
+            for (DeviceMapping& r : records) {
+                if (r.id == recordId) {
+                    r.mappings.insert(r.mappings.end(), kept.begin(), kept.end());
+                    break;
+                }
+            }
+        });
+    } else {
+        DeviceMapping fresh;
+        fresh.productName = keyboard.productName;
+        fresh.productID = keyboard.productID;
+        fresh.vendorID = keyboard.vendorID;
+        fresh.mappings = mappings;
+        engine_.mutateAllDeviceMappings(
+            [&](std::vector<DeviceMapping>& records) { records.push_back(std::move(fresh)); });
+    }
+    engine_.saveMappings(keyboard);
+}
+
+void KeyboardMappingModel::appendImportedMappings() {
+    showingImportChoice = false;
+    if (const auto& selected = engine_.selectedDevice()) {
+        const KeyboardDevice keyboard = *selected;
+        appendMappings(keyboard, importedMappings, true);
+        breadcrumb("Imported " + std::to_string(importedMappings.size()) + " mappings (append)");
+    }
+    changed();
+}
+
+void KeyboardMappingModel::replaceImportedMappings() {
+    showingImportChoice = false;
+    if (const auto& selected = engine_.selectedDevice()) {
+        const KeyboardDevice keyboard = *selected;
+        const DeviceMapping* record = findRecord(engine_.allDeviceMappings(), keyboard);
+        if (record != nullptr) {
+            const Uuid recordId = record->id;
+            engine_.mutateAllDeviceMappings([&](std::vector<DeviceMapping>& records) {
+                for (DeviceMapping& r : records) {
+                    if (r.id == recordId) {
+                        r.mappings = importedMappings;
+                        break;
+                    }
+                }
+            });
+            engine_.saveMappings(keyboard);
+        } else {
+            appendMappings(keyboard, importedMappings, false);
+        }
+        breadcrumb("Imported " + std::to_string(importedMappings.size()) + " mappings (replace)");
+    }
+    changed();
+}
+
+void KeyboardMappingModel::clearAllMappings() {
+    const auto& selected = engine_.selectedDevice();
+    const DeviceMapping* record = selectedRecord();
+    if (!selected || record == nullptr) {
+        return;
+    }
+    const KeyboardDevice keyboard = *selected;
+    const Uuid recordId = record->id;
+    engine_.clearAllMappings(keyboard, recordId);
+    breadcrumb("Cleared all mappings");
+    changed();
+}
+
+void KeyboardMappingModel::exportFinished(const std::string& path) {
+    log(LogLevel::info, "Exported mappings to " + path, "io");
+    breadcrumb("Exported mappings");
+}
+
+} // namespace chordwell::app

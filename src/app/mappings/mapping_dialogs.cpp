@@ -1,0 +1,167 @@
+#include "app/mappings/mapping_dialogs.hpp"
+
+#include "model/key_labels.hpp"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QVBoxLayout>
+
+namespace chordwell::app {
+
+namespace {
+
+QLabel* summaryBox(const QString& text, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setStyleSheet(QStringLiteral("QLabel { border: 1px solid rgba(128,128,128,0.6); "
+                                        "border-radius: 6px; padding: 4px 8px; }"));
+    return label;
+}
+
+QString outputText(const OutputBehavior& behavior) {
+    if (!behavior.isCustomKeySequence()) {
+        return QString::fromStdString(behavior.displayLabel());
+    }
+    QString text = QString::fromStdString(behavior.name());
+    const QString keys = QString::fromStdString(signatureText(behavior.signatures()));
+    if (!keys.isEmpty()) {
+        text += QStringLiteral("\n") + keys;
+    }
+    return text;
+}
+
+} // namespace
+
+DeleteConfirmationDialog::DeleteConfirmationDialog(const KeyMapping& mapping, QWidget* parent)
+    : QDialog(parent) {
+    setWindowTitle(QStringLiteral("Delete Mapping"));
+    setObjectName(QStringLiteral("deleteConfirmation"));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(20, 20, 20, 16);
+    layout->setSpacing(12);
+
+    auto* title = new QLabel(QStringLiteral("Confirm: Delete Mapping"), this);
+    QFont f = title->font();
+    f.setBold(true);
+    title->setFont(f);
+    layout->addWidget(title);
+
+    nameText_ = QStringLiteral("Name: <b>") + QString::fromStdString(mapping.name).toHtmlEscaped() +
+                QStringLiteral("</b>");
+    auto* name = new QLabel(nameText_, this);
+    name->setTextFormat(Qt::RichText);
+    layout->addWidget(name);
+
+    inputSummary_ = QString::fromStdString(signatureText(inputSignatures(mapping)));
+    outputSummary_ = outputText(mapping.outputBehavior);
+    auto* summary = new QHBoxLayout();
+    summary->addWidget(summaryBox(inputSummary_, this));
+    summary->addWidget(new QLabel(QStringLiteral("→"), this));
+    summary->addWidget(summaryBox(outputSummary_, this));
+    summary->addStretch(1);
+    layout->addLayout(summary);
+
+    dontAskAgain_ = new QCheckBox(QStringLiteral("Do not ask again"), this);
+    layout->addWidget(dontAskAgain_);
+
+    auto* buttons = new QHBoxLayout();
+    buttons->addStretch(1);
+    cancelButton_ = new QPushButton(QStringLiteral("Cancel"), this);
+    deleteButton_ = new QPushButton(QStringLiteral("Delete"), this);
+    deleteButton_->setDefault(true);
+    deleteButton_->setAutoDefault(true);
+    deleteButton_->setStyleSheet(QStringLiteral("QPushButton { color: #d92c20; }"));
+    buttons->addWidget(cancelButton_);
+    buttons->addWidget(deleteButton_);
+    layout->addLayout(buttons);
+
+    connect(cancelButton_, &QPushButton::clicked, this, &QDialog::reject);
+    connect(deleteButton_, &QPushButton::clicked, this, &QDialog::accept);
+}
+
+QMessageBox* makeImportOptionsDialog(QWidget* parent) {
+    auto* box = new QMessageBox(parent);
+    box->setObjectName(QStringLiteral("importOptions"));
+    box->setWindowTitle(QStringLiteral("Import Options"));
+    box->setText(QStringLiteral("Import Options"));
+    box->setIcon(QMessageBox::Question);
+    box->addButton(QStringLiteral("Replace existing mappings"), QMessageBox::DestructiveRole);
+    box->addButton(QStringLiteral("Append new ones to existing mappings"), QMessageBox::AcceptRole);
+    QPushButton* cancel = box->addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+    box->setEscapeButton(cancel);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    return box;
+}
+
+ImportChoice importChoiceFor(QMessageBox* dialog, QAbstractButton* clicked) {
+    if (dialog == nullptr || clicked == nullptr) {
+        return ImportChoice::cancel;
+    }
+    switch (dialog->buttonRole(clicked)) {
+    case QMessageBox::DestructiveRole:
+        return ImportChoice::replace;
+    case QMessageBox::AcceptRole:
+        return ImportChoice::append;
+    default:
+        return ImportChoice::cancel;
+    }
+}
+
+QMessageBox* makeClearConfirmationDialog(QWidget* parent) {
+    auto* box = new QMessageBox(parent);
+    box->setObjectName(QStringLiteral("clearConfirmation"));
+    box->setWindowTitle(QStringLiteral("Clear All"));
+    box->setText(
+        QStringLiteral("Are you sure you want to clear all mappings? This cannot be undone."));
+    box->setIcon(QMessageBox::Warning);
+    QPushButton* clear = box->addButton(QStringLiteral("Clear All"), QMessageBox::DestructiveRole);
+    clear->setStyleSheet(QStringLiteral("QPushButton { color: #d92c20; }"));
+    QPushButton* cancel = box->addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+    box->setDefaultButton(cancel);
+    box->setEscapeButton(cancel);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    return box;
+}
+
+QMessageBox* makeFileErrorDialog(const QString& title, const QString& message, QWidget* parent) {
+    auto* box = new QMessageBox(parent);
+    box->setObjectName(QStringLiteral("fileError"));
+    box->setIcon(QMessageBox::Warning);
+    box->setWindowTitle(title);
+    box->setText(title);
+    box->setInformativeText(message);
+    box->addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    return box;
+}
+
+std::optional<std::filesystem::path> FileChooser::chooseImportFile(QWidget* parent) {
+    const QString file = QFileDialog::getOpenFileName(
+        parent, QStringLiteral("Import Mappings"),
+        QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation),
+        QStringLiteral("JSON (*.json)"));
+    if (file.isEmpty()) {
+        return std::nullopt;
+    }
+    return std::filesystem::path(file.toStdString());
+}
+
+std::optional<std::filesystem::path> FileChooser::chooseExportFile(QWidget* parent,
+                                                                   const QString& proposedName) {
+    const QString start = QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation))
+                              .filePath(proposedName);
+    const QString file = QFileDialog::getSaveFileName(parent, QStringLiteral("Export Mappings"),
+                                                      start, QStringLiteral("JSON (*.json)"));
+    if (file.isEmpty()) {
+        return std::nullopt;
+    }
+    return std::filesystem::path(file.toStdString());
+}
+
+} // namespace chordwell::app

@@ -1,0 +1,345 @@
+// The mapping editor's operations: recording "From" and "To", the "To" menu,
+// saving new and edited mappings, deleting with or without confirmation.
+#include "app/mappings/keyboard_mapping_model.hpp"
+
+#include "logging/log.hpp"
+#include "model/key_labels.hpp"
+#include "storage/settings.hpp"
+
+#include <algorithm>
+
+namespace chordwell::app {
+
+namespace {
+
+constexpr std::string_view kCategoryUi = "ui";
+
+} // namespace
+
+bool KeyboardMappingModel::suppressDeleteConfirmation() const {
+    return settings::suppressDeleteConfirmation(preferences_);
+}
+
+void KeyboardMappingModel::setSuppressDeleteConfirmation(bool value) {
+    preferences_.setValue(settings::kSuppressDeleteConfirmation, value);
+}
+
+void KeyboardMappingModel::setMappingName(std::string name) {
+    mappingName = std::move(name);
+    changed();
+}
+
+void KeyboardMappingModel::toggleCaptureFrom() {
+    if (!engine_.selectedDevice()) {
+        return;
+    }
+    const KeyboardDevice keyboard = *engine_.selectedDevice();
+    if (isCapturingTo) {
+        toggleCaptureTo();
+    }
+    capturedInputCodesFrom.clear();
+    capturedCustomCodesFrom.clear();
+    // The engine's flag, not ours, says whether this click starts or stops.
+    if (!engine_.isCapturingInput()) {
+        isTextFieldFocused = false;
+        engine_.setIsForceBlockTap(true);
+        engine_.startListening(keyboard);
+        isCapturingFrom = true;
+    } else {
+        ListeningResult result = engine_.stopListening();
+        engine_.setIsForceBlockTap(false);
+        capturedCustomCodesFrom =
+            mergeCapturedSignatures(result.codes, result.taps, modifierKeyCodes);
+        capturedInputCodesFrom = std::move(result.codes);
+        isCapturingFrom = false;
+    }
+    changed();
+}
+
+void KeyboardMappingModel::toggleCaptureTo() {
+    if (!engine_.selectedDevice()) {
+        return;
+    }
+    const KeyboardDevice keyboard = *engine_.selectedDevice();
+    if (isCapturingFrom) {
+        toggleCaptureFrom();
+    }
+    capturedCustomCodesTo.clear();
+    if (!engine_.isCapturingInput()) {
+        isTextFieldFocused = false;
+        engine_.setIsForceBlockTap(true);
+        engine_.startListening(keyboard);
+        isCapturingTo = true;
+    } else {
+        ListeningResult result = engine_.stopListening();
+        engine_.setIsForceBlockTap(false);
+        // The output is typed as recorded, modifier flags included.
+        capturedCustomCodesTo = std::move(result.taps);
+        isCapturingTo = false;
+    }
+    changed();
+}
+
+void KeyboardMappingModel::stopCapturesIfRunning() {
+    if (isCapturingFrom) {
+        toggleCaptureFrom();
+    }
+    if (isCapturingTo) {
+        toggleCaptureTo();
+    }
+}
+
+void KeyboardMappingModel::nameFieldFocused() {
+    isTextFieldFocused = true;
+    stopCapturesIfRunning();
+    changed();
+}
+
+OutputBehavior KeyboardMappingModel::currentOutputBehavior() const {
+    if (selectedBehavior.isCustomKeySequence()) {
+        return OutputBehavior::customKeySequence(selectedBehaviorLabel, capturedCustomCodesTo);
+    }
+    return selectedBehavior;
+}
+
+RecordingFieldState KeyboardMappingModel::fromField() {
+    static const std::vector<MacKeySignature> kNoTaps;
+    TapBlockerListener* blocker = engine_.tapBlockerListener();
+    const std::vector<HidUsage>& liveUsages = engine_.capturedInputCodes();
+    const std::vector<MacKeySignature>& liveTaps =
+        blocker != nullptr ? blocker->persistentCapturedTapSignatures() : kNoTaps;
+
+    RecordingFieldState state;
+    state.isRecording = engine_.isCapturingInput() && !engine_.isIntercepting() && isCapturingFrom;
+    state.isEnabled = !isCapturingTo;
+    const bool live = !liveUsages.empty() && isCapturingFrom;
+    state.codesText = usagesText(live ? liveUsages : capturedInputCodesFrom);
+    if (live) {
+        const std::vector<MacKeySignature> merged =
+            mergeCapturedSignatures(liveUsages, liveTaps, modifierKeyCodes);
+        if (blocker != nullptr) {
+            // The blocker cannot see modifier keys as key presses; tell it
+            // which signatures belong to the combination being recorded.
+            blocker->registerTapSignatures(merged);
+        }
+        state.keysText = signatureText(merged);
+    } else {
+        state.keysText = signatureText(capturedCustomCodesFrom);
+    }
+    return state;
+}
+
+RecordingFieldState KeyboardMappingModel::toField() const {
+    const TapBlockerListener* blocker = engine_.tapBlockerListener();
+    RecordingFieldState state;
+    state.isRecording = engine_.isCapturingInput() && !engine_.isIntercepting() && isCapturingTo;
+    state.isEnabled = !isCapturingFrom;
+    if (blocker != nullptr && isCapturingTo &&
+        !blocker->persistentCapturedTapSignatures().empty()) {
+        state.keysText = signatureText(blocker->persistentCapturedTapSignatures());
+    } else {
+        state.keysText = signatureText(capturedCustomCodesTo);
+    }
+    return state;
+}
+
+bool KeyboardMappingModel::saveButtonEnabled() {
+    return engine_.selectedDevice().has_value() && !mappingName.empty() &&
+           (!capturedInputCodesFrom.empty() || !fromField().codesText.empty());
+}
+
+void KeyboardMappingModel::saveMapping() {
+    if (!engine_.selectedDevice() || mappingName.empty()) {
+        return;
+    }
+    const KeyboardDevice keyboard = *engine_.selectedDevice();
+    stopCapturesIfRunning();
+    const std::vector<HidUsage> codes = capturedInputCodesFrom;
+    const std::vector<MacKeySignature> signatures = capturedCustomCodesFrom;
+    if (codes.empty()) {
+        changed();
+        return;
+    }
+    const OutputBehavior behavior = currentOutputBehavior();
+
+    if (isEditingMode) {
+        if (!editingItemMapping) {
+            log(LogLevel::warning, "saveMapping (editing): editingItemMapping not set",
+                kCategoryUi);
+            changed();
+            return;
+        }
+        KeyMapping edited = *editingItemMapping;
+        edited.name = mappingName;
+        edited.inputKeyCodes = codes;
+        edited.inputTapCodes = signatures;
+        edited.outputBehavior = behavior;
+        DeviceMapping templ;
+        templ.productName = keyboard.productName;
+        templ.productID = keyboard.productID;
+        templ.vendorID = keyboard.vendorID;
+        engine_.editMapping(keyboard, templ, edited);
+        isEditingMode = false;
+        editingItemMapping.reset();
+        breadcrumb("Mapping edited");
+    } else {
+        KeyMapping mapping;
+        mapping.name = mappingName;
+        mapping.inputKeyCodes = codes;
+        mapping.inputTapCodes = signatures;
+        mapping.outputBehavior = behavior;
+        const DeviceMapping* record = findRecord(engine_.allDeviceMappings(), keyboard);
+        if (record != nullptr) {
+            const Uuid recordId = record->id;
+            engine_.mutateAllDeviceMappings([&](std::vector<DeviceMapping>& records) {
+                for (DeviceMapping& r : records) {
+                    if (r.id == recordId) {
+                        r.mappings.push_back(mapping);
+                        break;
+                    }
+                }
+            });
+        } else {
+            DeviceMapping fresh;
+            fresh.productName = keyboard.productName;
+            fresh.productID = keyboard.productID;
+            fresh.vendorID = keyboard.vendorID;
+            fresh.mappings.push_back(mapping);
+            engine_.mutateAllDeviceMappings(
+                [&](std::vector<DeviceMapping>& records) { records.push_back(std::move(fresh)); });
+        }
+        engine_.saveMappings(keyboard);
+        breadcrumb("Mapping saved");
+    }
+
+    engine_.setIsCapturingInput(false);
+    engine_.setIsForceBlockTap(false);
+    capturedInputCodesFrom.clear();
+    capturedCustomCodesTo.clear();
+    changed();
+}
+
+void KeyboardMappingModel::clearOrCancel() {
+    engine_.setIsCapturingInput(false);
+    engine_.setIsForceBlockTap(false);
+    isEditingMode = false;
+    editingItemMapping.reset();
+    resetEditor();
+}
+
+void KeyboardMappingModel::resetEditor() {
+    mappingName.clear();
+    selectedBehaviorLabel.clear();
+    selectedBehavior = OutputBehavior::none();
+    engine_.setCapturedInputCodes({});
+    capturedInputCodesFrom.clear();
+    capturedCustomCodesTo.clear();
+    changed();
+}
+
+void KeyboardMappingModel::startEditing(const KeyMapping& mapping) {
+    isEditingMode = true;
+    capturedInputCodesFrom = mapping.inputKeyCodes;
+    capturedCustomCodesFrom = inputSignatures(mapping);
+    mappingName = mapping.name;
+    selectedBehavior = mapping.outputBehavior;
+    if (mapping.outputBehavior.isCustomKeySequence()) {
+        capturedCustomCodesTo = mapping.outputBehavior.signatures();
+        selectedBehaviorLabel = mapping.outputBehavior.name();
+    }
+    editingItemMapping = mapping;
+    changed();
+}
+
+void KeyboardMappingModel::requestDelete(const KeyMapping& mapping, const KeyboardDevice& keyboard,
+                                         const Uuid& recordId) {
+    if (!suppressDeleteConfirmation()) {
+        dontAskAgainDeleteConfirmation = false;
+        mappingToDelete = mapping;
+        deleteKeyboard_ = keyboard;
+        deleteRecordId_ = recordId;
+        changed();
+        return;
+    }
+    deleteNow(mapping, keyboard, recordId);
+}
+
+void KeyboardMappingModel::deleteNow(const KeyMapping& mapping, const KeyboardDevice& keyboard,
+                                     const Uuid& recordId) {
+    if (editingItemMapping && *editingItemMapping == mapping) {
+        isEditingMode = false;
+        editingItemMapping.reset();
+    }
+    engine_.deleteMapping(keyboard, recordId, mapping);
+    breadcrumb("Mapping deleted");
+    changed();
+}
+
+void KeyboardMappingModel::confirmDelete() {
+    if (editingItemMapping == mappingToDelete) {
+        isEditingMode = false;
+        editingItemMapping.reset();
+    }
+    const std::optional<KeyMapping> mapping = std::move(mappingToDelete);
+    mappingToDelete.reset();
+    if (mapping && deleteKeyboard_) {
+        engine_.deleteMapping(*deleteKeyboard_, deleteRecordId_, *mapping);
+        breadcrumb("Mapping deleted");
+    }
+    if (dontAskAgainDeleteConfirmation) {
+        setSuppressDeleteConfirmation(true);
+    }
+    deleteKeyboard_.reset();
+    changed();
+}
+
+void KeyboardMappingModel::cancelDelete() {
+    mappingToDelete.reset();
+    deleteKeyboard_.reset();
+    changed();
+}
+
+// ------------------------------------------------------------- "To" menu
+
+std::string KeyboardMappingModel::toMenuLabel() const {
+    return selectedBehaviorLabel.empty() ? selectedBehavior.displayLabel() : selectedBehaviorLabel;
+}
+
+std::vector<ToMenuGroup> KeyboardMappingModel::toMenuGroups() const {
+    std::vector<ToMenuGroup> groups;
+    for (const ShortcutGroup& g : allShortcutsFromJson) {
+        ToMenuGroup group;
+        group.title = g.groupName;
+        for (const ShortcutItem& item : g.items) {
+            group.itemTitles.push_back(item.displayName());
+        }
+        groups.push_back(std::move(group));
+    }
+    return groups;
+}
+
+void KeyboardMappingModel::chooseCatalogItem(std::size_t groupIndex, std::size_t itemIndex) {
+    if (groupIndex >= allShortcutsFromJson.size() ||
+        itemIndex >= allShortcutsFromJson[groupIndex].items.size()) {
+        return;
+    }
+    const ShortcutItem& item = allShortcutsFromJson[groupIndex].items[itemIndex];
+    std::vector<MacKeySignature> signatures = item.signatures();
+    const std::string name = item.displayName();
+    selectedBehavior = OutputBehavior::customKeySequence(name, signatures);
+    selectedBehaviorLabel = name;
+    capturedCustomCodesTo = std::move(signatures);
+    changed();
+}
+
+void KeyboardMappingModel::chooseConstantBehavior(std::size_t index) {
+    const std::vector<OutputBehavior>& constants = constantBehaviors();
+    if (index >= constants.size()) {
+        return;
+    }
+    selectedBehavior = constants[index];
+    selectedBehaviorLabel = chordwell::capitalizedWords(selectedBehavior.displayLabel());
+    changed();
+}
+
+} // namespace chordwell::app

@@ -1,0 +1,157 @@
+#include "app/mappings/mapping_editor_view.hpp"
+
+#include "app/controls/symbols.hpp"
+#include "app/mappings/recording_field.hpp"
+
+#include <QEvent>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace chordwell::app {
+
+namespace {
+
+QLabel* headline(const QString& text, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    QFont f = label->font();
+    f.setBold(true);
+    label->setFont(f);
+    return label;
+}
+
+} // namespace
+
+MappingEditorView::MappingEditorView(KeyboardMappingModel& model, QWidget* parent)
+    : QWidget(parent), model_(model) {
+    setObjectName(QStringLiteral("mappingEditor"));
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(8, 8, 8, 8);
+    title_ = headline(QStringLiteral("New Mapping"), this);
+    outer->addWidget(title_);
+
+    auto* scroll = new QScrollArea(this);
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* inner = new QWidget(scroll);
+    auto* form = new QVBoxLayout(inner);
+    form->setContentsMargins(0, 4, 0, 4);
+
+    nameField_ = new QLineEdit(inner);
+    nameField_->setPlaceholderText(QStringLiteral("Mapping Name"));
+    nameField_->installEventFilter(this);
+    form->addWidget(nameField_);
+
+    auto* grid = new QGridLayout();
+    grid->setHorizontalSpacing(12);
+    grid->setVerticalSpacing(4);
+    grid->addWidget(new QLabel(QStringLiteral("From"), inner), 0, 0);
+    grid->addWidget(new QLabel(QStringLiteral("To"), inner), 0, 1);
+    fromField_ = new RecordingField(true, inner);
+    grid->addWidget(fromField_, 1, 0, Qt::AlignTop);
+
+    auto* toColumn = new QVBoxLayout();
+    toColumn->setSpacing(4);
+    toMenuButton_ = new QToolButton(inner);
+    toMenuButton_->setPopupMode(QToolButton::InstantPopup);
+    toMenuButton_->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    toMenuButton_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    toMenuButton_->setStyleSheet(QStringLiteral(
+        "QToolButton { border: 1px solid palette(mid); border-radius: 4px; padding: 3px 6px; "
+        "text-align: left; }"));
+    toMenu_ = new QMenu(toMenuButton_);
+    toMenuButton_->setMenu(toMenu_);
+    toColumn->addWidget(toMenuButton_);
+    toField_ = new RecordingField(false, inner);
+    toColumn->addWidget(toField_);
+    toColumn->addStretch(1);
+    grid->addLayout(toColumn, 1, 1);
+    grid->setColumnStretch(0, 1);
+    grid->setColumnStretch(1, 1);
+    form->addLayout(grid);
+    form->addStretch(1);
+    scroll->setWidget(inner);
+    outer->addWidget(scroll, 1);
+
+    auto* buttons = new QHBoxLayout();
+    buttons->addStretch(1);
+    clearButton_ = new QPushButton(QStringLiteral("Clear"), this);
+    saveButton_ = new QPushButton(QStringLiteral("Save Mapping"), this);
+    saveButton_->setDefault(true);
+    saveButton_->setAutoDefault(true);
+    buttons->addWidget(clearButton_);
+    buttons->addWidget(saveButton_);
+    outer->addLayout(buttons);
+
+    connect(nameField_, &QLineEdit::textEdited, this,
+            [this](const QString& text) { model_.setMappingName(text.toStdString()); });
+    connect(nameField_, &QLineEdit::returnPressed, this, [this] {
+        if (model_.saveButtonEnabled()) {
+            model_.saveMapping();
+        }
+    });
+    connect(fromField_, &QAbstractButton::clicked, this, [this] { model_.toggleCaptureFrom(); });
+    connect(toField_, &QAbstractButton::clicked, this, [this] { model_.toggleCaptureTo(); });
+    connect(clearButton_, &QPushButton::clicked, this, [this] { model_.clearOrCancel(); });
+    connect(saveButton_, &QPushButton::clicked, this, [this] { model_.saveMapping(); });
+    rebuildToMenu();
+    refresh();
+}
+
+void MappingEditorView::rebuildToMenu() {
+    toMenu_->clear();
+    const std::vector<ToMenuGroup> groups = model_.toMenuGroups();
+    for (std::size_t g = 0; g < groups.size(); ++g) {
+        QMenu* sub = toMenu_->addMenu(QString::fromStdString(groups[g].title));
+        for (std::size_t i = 0; i < groups[g].itemTitles.size(); ++i) {
+            sub->addAction(QString::fromStdString(groups[g].itemTitles[i]), this,
+                           [this, g, i] { model_.chooseCatalogItem(g, i); });
+        }
+    }
+    if (!groups.empty()) {
+        toMenu_->addSeparator();
+    }
+    const std::vector<OutputBehavior>& constants = constantBehaviors();
+    for (std::size_t i = 0; i < constants.size(); ++i) {
+        toMenu_->addAction(QString::fromStdString(constants[i].displayLabel()), this,
+                           [this, i] { model_.chooseConstantBehavior(i); });
+    }
+}
+
+void MappingEditorView::refresh() {
+    const QString name = QString::fromStdString(model_.mappingName);
+    if (nameField_->text() != name) {
+        nameField_->setText(name);
+    }
+    fromField_->setState(model_.fromField());
+    toField_->setState(model_.toField());
+    toField_->setVisible(model_.toFieldVisible());
+    toMenuButton_->setText(QString::fromStdString(model_.toMenuLabel()));
+    clearButton_->setText(QString::fromStdString(model_.clearButtonTitle()));
+    saveButton_->setText(QString::fromStdString(model_.saveButtonTitle()));
+    saveButton_->setEnabled(model_.saveButtonEnabled());
+    if (!model_.isTextFieldFocused && nameField_->hasFocus()) {
+        // A recording took the focus away from the name field.
+        fromField_->setFocus(Qt::OtherFocusReason);
+    }
+}
+
+bool MappingEditorView::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == nameField_) {
+        if (event->type() == QEvent::FocusIn) {
+            model_.nameFieldFocused();
+        } else if (event->type() == QEvent::FocusOut) {
+            model_.isTextFieldFocused = false;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+} // namespace chordwell::app

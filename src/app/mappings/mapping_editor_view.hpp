@@ -1,0 +1,53 @@
+// The mapping editor pane: name, "From" recording, "To" menu and recording,
+// Clear / Cancel and Save Mapping / Edit Mapping.
+#pragma once
+
+#include "app/mappings/keyboard_mapping_model.hpp"
+
+#include <QWidget>
+
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QToolButton;
+
+namespace chordwell::app {
+
+class RecordingField;
+
+class MappingEditorView : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit MappingEditorView(KeyboardMappingModel& model, QWidget* parent = nullptr);
+
+    /// Redraws from the model (and the engine under it).
+    void refresh();
+
+    QLineEdit* nameField() const { return nameField_; }
+    RecordingField* fromField() const { return fromField_; }
+    RecordingField* toField() const { return toField_; }
+    QToolButton* toMenuButton() const { return toMenuButton_; }
+    QMenu* toMenu() const { return toMenu_; }
+    QPushButton* clearButton() const { return clearButton_; }
+    QPushButton* saveButton() const { return saveButton_; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void rebuildToMenu();
+
+    KeyboardMappingModel& model_;
+    QLabel* title_ = nullptr;
+    QLineEdit* nameField_ = nullptr;
+    RecordingField* fromField_ = nullptr;
+    RecordingField* toField_ = nullptr;
+    QToolButton* toMenuButton_ = nullptr;
+    QMenu* toMenu_ = nullptr;
+    QPushButton* clearButton_ = nullptr;
+    QPushButton* saveButton_ = nullptr;
+};
+
+} // namespace chordwell::app
