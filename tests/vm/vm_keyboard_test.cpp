@@ -65,6 +65,8 @@ public:
         for (unsigned code = KEY_ESC; code <= KEY_MICMUTE; ++code) {
             libevdev_enable_event_code(templ_, EV_KEY, code, nullptr);
         }
+        libevdev_enable_event_type(templ_, EV_LED);
+        libevdev_enable_event_code(templ_, EV_LED, LED_CAPSL, nullptr);
         libevdev_enable_event_type(templ_, EV_MSC);
         libevdev_enable_event_code(templ_, EV_MSC, MSC_SCAN, nullptr);
         return libevdev_uinput_create_from_device(templ_, LIBEVDEV_UINPUT_OPEN_MANAGED, &device_) ==
@@ -75,6 +77,19 @@ public:
         libevdev_uinput_write_event(device_, EV_MSC, MSC_SCAN, static_cast<int>(0x70000 | usage));
         libevdev_uinput_write_event(device_, EV_KEY, code, value);
         libevdev_uinput_write_event(device_, EV_SYN, SYN_REPORT, 0);
+    }
+    // LED changes the kernel handed to this keyboard (Caps Lock light).
+    std::vector<std::pair<std::uint16_t, std::int32_t>> leds() {
+        std::vector<std::pair<std::uint16_t, std::int32_t>> result;
+        const int fd = libevdev_uinput_get_fd(device_);
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+        input_event ev{};
+        while (::read(fd, &ev, sizeof ev) == static_cast<ssize_t>(sizeof ev)) {
+            if (ev.type == EV_LED) {
+                result.emplace_back(ev.code, ev.value);
+            }
+        }
+        return result;
     }
     void unplug() {
         if (device_ != nullptr) {
@@ -213,11 +228,6 @@ int main() {
         return node != nullptr && linuxPlatform->inputContext().isGrabbed(*node);
     };
 
-    engine.setSelectedDevice(device);
-    toggleInterception(engine);
-    check(engine.isIntercepting(), "interception started");
-    check(pumpUntil(grabbed, 5s), "the test keyboard is grabbed");
-
     const auto expectOutput = [&](const char* what, const KeyList& expected) {
         pumpUntil([&] { return output.keys.size() >= expected.size(); }, 5s);
         pumpUntil([] { return false; }, 300ms); // anything more that comes
@@ -225,6 +235,58 @@ int main() {
                                            ", want " + describe(expected));
         output.keys.clear();
     };
+
+    // Recording a combination, as the mapping editor does: every key-down is
+    // swallowed, modifiers pass, and the HID usages and signatures come back.
+    engine.setIsForceBlockTap(true);
+    engine.startListening(*device);
+    check(pumpUntil(grabbed, 5s), "the keyboard is grabbed while recording");
+    keyboard.key(KEY_LEFTCTRL, 1, 0xE0);
+    keyboard.key(KEY_A, 1, 0x04);
+    keyboard.key(KEY_A, 0, 0x04);
+    keyboard.key(KEY_LEFTCTRL, 0, 0xE0);
+    expectOutput("while recording only the modifier reaches the desktop",
+                 {{KEY_LEFTCTRL, 1}, {KEY_LEFTCTRL, 0}});
+    const ListeningResult recorded = engine.stopListening();
+    engine.setIsForceBlockTap(false);
+    check(recorded.codes == std::vector<HidUsage>{0xE0, 0x04},
+          "the recording holds Left Control and A");
+    check(recorded.taps == std::vector<MacKeySignature>{MacKeySignature{0x00, kMaskControl}},
+          "the recording holds the signature Control+A");
+    check(pumpUntil([&] { return !grabbed(); }, 5s), "the keyboard is released after recording");
+
+    engine.setSelectedDevice(device);
+    toggleInterception(engine);
+    check(engine.isIntercepting(), "interception started");
+    check(pumpUntil(grabbed, 5s), "the test keyboard is grabbed");
+
+    // The desktop lights Caps Lock on the virtual keyboard; the grabbed
+    // keyboard, whose lights nobody else drives now, shows it.
+    {
+        const int ledFd = ::open(linuxPlatform->virtualKeyboard()->devnode().c_str(), O_WRONLY);
+        input_event on[2]{};
+        on[0].type = EV_LED;
+        on[0].code = LED_CAPSL;
+        on[0].value = 1;
+        on[1].type = EV_SYN;
+        on[1].code = SYN_REPORT;
+        const bool written = ledFd >= 0 && ::write(ledFd, on, sizeof on) == sizeof on;
+        std::vector<std::pair<std::uint16_t, std::int32_t>> lights;
+        pumpUntil(
+            [&] {
+                for (const auto& l : keyboard.leds()) {
+                    lights.push_back(l);
+                }
+                return !lights.empty();
+            },
+            5s);
+        check(written &&
+                  lights == std::vector<std::pair<std::uint16_t, std::int32_t>>{{LED_CAPSL, 1}},
+              "Caps Lock light is mirrored on the grabbed keyboard");
+        if (ledFd >= 0) {
+            ::close(ledFd);
+        }
+    }
 
     keyboard.key(KEY_LEFTCTRL, 1, 0xE0);
     keyboard.key(KEY_A, 1, 0x04);

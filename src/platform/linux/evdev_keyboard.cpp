@@ -86,7 +86,11 @@ void EvdevKeyboard::scheduleWithRunLoop() {
         return;
     }
     auto reader = std::make_shared<Reader>();
-    reader->fd = ::open(info_.devnode.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    // Writable when allowed, to light the keyboard's LEDs while it is grabbed.
+    reader->fd = ::open(info_.devnode.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (reader->fd < 0 && (errno == EACCES || errno == EPERM || errno == EROFS)) {
+        reader->fd = ::open(info_.devnode.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    }
     if (reader->fd < 0) {
         const int error = errno;
         if (error == EACCES || error == EPERM) {

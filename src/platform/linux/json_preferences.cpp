@@ -110,8 +110,9 @@ bool JsonFilePreferences::save() const {
         return false;
     }
     nlohmann::json document = nlohmann::json::object();
-    for (const auto& [key, value] : values_) {
-        std::visit([&](const auto& v) { document[key] = v; }, value);
+    for (const auto& entry : values_) {
+        const std::string& key = entry.first;
+        std::visit([&](const auto& v) { document[key] = v; }, entry.second);
     }
     return writeAtomically(
         file_, document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
