@@ -191,9 +191,17 @@ std::optional<std::filesystem::path> DiagnosticsView::askForPath(const std::stri
     if (folder.isEmpty()) {
         folder = QDir::homePath();
     }
-    const QString chosen = QFileDialog::getSaveFileName(
-        window(), tr("Save Diagnostics"),
-        QDir(folder).filePath(QString::fromStdString(proposedName)), tr("Plain text (*.txt)"));
+    QFileDialog dialog(window(), tr("Save Diagnostics"), folder);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    // Plain text only: a name typed without an extension gets ".txt".
+    dialog.setNameFilter(tr("Plain text (*.txt)"));
+    dialog.setDefaultSuffix(QStringLiteral("txt"));
+    dialog.selectFile(QString::fromStdString(proposedName));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return std::nullopt;
+    }
+    const QString chosen = dialog.selectedFiles().constFirst();
     if (chosen.isEmpty()) {
         return std::nullopt;
     }
