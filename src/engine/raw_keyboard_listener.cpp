@@ -58,7 +58,6 @@ RawKeyboardListener::RawKeyboardListener(std::shared_ptr<platform::Platform> pla
 }
 
 RawKeyboardListener::~RawKeyboardListener() {
-    *alive_ = false;
     platform_->setEmergencyExitHandler(nullptr);
     auto& scheduler = platform_->scheduler();
     if (repeatTimer_ != 0) {
@@ -219,7 +218,7 @@ void RawKeyboardListener::onDeviceMatched(const HidDeviceRef& device) {
 
     std::weak_ptr<bool> alive = alive_;
     platform_->scheduler().postToMain([this, alive, keyboard = std::move(keyboard), locationID] {
-        if (alive.expired() || !*alive.lock()) {
+        if (alive.expired()) {
             return;
         }
         willChange_.emit();
@@ -239,7 +238,7 @@ void RawKeyboardListener::onDeviceRemoved(const HidDeviceRef& device) {
 
     std::weak_ptr<bool> alive = alive_;
     platform_->scheduler().postToMain([this, alive, device, productName, vendorID, locationID] {
-        if (alive.expired() || !*alive.lock()) {
+        if (alive.expired()) {
             return;
         }
         seenKeyboardLocationIDs_.erase(locationID);
@@ -584,7 +583,7 @@ void RawKeyboardListener::editMapping(const KeyboardDevice& keyboard, const Devi
     auto timer = std::make_shared<platform::Scheduler::TimerId>(0);
     *timer = platform_->scheduler().scheduleOnce(
         kEditRestoreDelay, [this, alive, shared, timer, recordId] {
-            if (alive.expired() || !*alive.lock()) {
+            if (alive.expired()) {
                 return;
             }
             std::erase(pendingEditTimers_, *timer);

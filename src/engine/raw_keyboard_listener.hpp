@@ -223,7 +223,7 @@ private:
     std::vector<platform::Scheduler::TimerId> pendingEditTimers_;
 
     WillChangeSignal willChange_;
-    // Set in the destructor: queued main-thread work must not touch the engine.
+    // Expires with the engine: queued main-thread work must not touch it then.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

@@ -140,8 +140,9 @@ class SimWorld::Tap : public EventTap {
 public:
     Tap(SimWorld& world, Callback callback, void* userInfo)
         : world_(world), callback_(callback), userInfo_(userInfo) {
-        // Head insertion: the newest tap sees events first.
-        world_.taps_.insert(world_.taps_.begin(), this);
+        // Head insertion: the newest tap sees events first (the list is kept
+        // oldest first and walked from its end).
+        world_.taps_.push_back(this);
     }
     ~Tap() override {
         auto it = std::find(world_.taps_.begin(), world_.taps_.end(), this);
@@ -313,8 +314,8 @@ bool SimWorld::post(std::int64_t keyCode, EventFlags flags, bool keyDown) {
 void SimWorld::dispatch(const KeyEvent& event, bool synthetic) {
     ++dispatching_;
     bool swallowed = false;
-    for (std::size_t i = 0; i < taps_.size(); ++i) {
-        Tap* tap = taps_[i];
+    for (std::size_t i = taps_.size(); i > 0; --i) {
+        Tap* tap = taps_[i - 1];
         if (tap == nullptr || !tap->active()) {
             continue;
         }

@@ -192,7 +192,7 @@ private:
 
     std::vector<std::shared_ptr<SimKeyboard>> keyboards_;
     std::vector<Manager*> managers_;
-    std::vector<Tap*> taps_; // head first
+    std::vector<Tap*> taps_; // oldest first; events go newest first
     int dispatching_ = 0;
     bool tapsNeedCompaction_ = false;
 
