@@ -61,8 +61,8 @@ void PollLoop::postToMain(Task task) {
 
 Scheduler::TimerId PollLoop::scheduleOnce(Duration delay, Task task) {
     const TimerId id = nextTimerId_++;
-    timers_[id] =
-        Timer{now() + std::max(delay, Duration::zero()), Duration::zero(), std::move(task)};
+    timers_[id] = Timer{now() + std::max(delay, Duration::zero()), Duration::zero(),
+                        std::make_shared<Task>(std::move(task))};
     return id;
 }
 
@@ -70,8 +70,8 @@ Scheduler::TimerId PollLoop::scheduleRepeating(Duration firstDelay, Duration int
     const TimerId id = nextTimerId_++;
     // A repeating timer never fires more often than once a millisecond.
     const Duration safeInterval = std::max<Duration>(interval, std::chrono::milliseconds(1));
-    timers_[id] =
-        Timer{now() + std::max(firstDelay, Duration::zero()), safeInterval, std::move(task)};
+    timers_[id] = Timer{now() + std::max(firstDelay, Duration::zero()), safeInterval,
+                        std::make_shared<Task>(std::move(task))};
     return id;
 }
 
@@ -125,20 +125,20 @@ std::chrono::milliseconds PollLoop::timeUntilNextTimer(std::chrono::milliseconds
 std::size_t PollLoop::runDueTimers() {
     std::size_t ran = 0;
     const Duration t = now();
-    std::vector<TimerId> due;
+    dueTimers_.clear();
     for (const auto& [id, timer] : timers_) {
         if (timer.due <= t) {
-            due.push_back(id);
+            dueTimers_.push_back(id);
         }
     }
-    std::sort(due.begin(), due.end(),
+    std::sort(dueTimers_.begin(), dueTimers_.end(),
               [this](TimerId a, TimerId b) { return timers_.at(a).due < timers_.at(b).due; });
-    for (TimerId id : due) {
+    for (TimerId id : dueTimers_) {
         auto it = timers_.find(id);
         if (it == timers_.end()) {
             continue; // cancelled by an earlier callback
         }
-        Task task = it->second.task; // the callback may cancel its own timer
+        const std::shared_ptr<Task> task = it->second.task; // may cancel its own timer
         if (it->second.interval == Duration::zero()) {
             timers_.erase(it);
         } else {
@@ -147,7 +147,7 @@ std::size_t PollLoop::runDueTimers() {
                 it->second.due = t + it->second.interval; // do not catch up
             }
         }
-        runGuarded(task);
+        runGuarded(*task);
         ++ran;
     }
     return ran;
@@ -175,10 +175,10 @@ std::size_t PollLoop::runOnce(std::chrono::milliseconds timeout) {
     }
     wait = timeUntilNextTimer(wait);
 
-    std::vector<pollfd> fds;
-    std::vector<WatchId> ids;
-    fds.reserve(watches_.size() + 1);
-    ids.reserve(watches_.size());
+    std::vector<pollfd>& fds = pollFds_;
+    std::vector<WatchId>& ids = pollIds_;
+    fds.clear();
+    ids.clear();
     if (wakeFd_ >= 0) {
         fds.push_back(pollfd{wakeFd_, POLLIN, 0});
     }

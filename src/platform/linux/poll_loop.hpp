@@ -7,12 +7,15 @@
 #include "platform/linux/fd_watcher.hpp"
 #include "platform/ports.hpp"
 
+#include <poll.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -38,7 +41,8 @@ public:
     void unwatch(WatchId id) override;
 
     /// Waits at most `timeout` for something to do, then does everything
-    /// that is due. Returns the number of callbacks run.
+    /// that is due. Returns the number of callbacks run. Not reentrant:
+    /// callbacks must not run the loop themselves.
     std::size_t runOnce(std::chrono::milliseconds timeout);
     /// Runs until quit() or until `limit` has passed.
     void runFor(Duration limit);
@@ -57,7 +61,9 @@ private:
     struct Timer {
         Duration due{};
         Duration interval{}; // zero for one-shot
-        Task task;
+        // Shared so that firing a timer (which may cancel it) needs no copy
+        // of the closure: repeating timers fire on the key path.
+        std::shared_ptr<Task> task;
     };
     struct Watch {
         int fd = -1;
@@ -79,6 +85,11 @@ private:
     std::map<TimerId, Timer> timers_;
     WatchId nextWatchId_ = 1;
     std::map<WatchId, Watch> watches_;
+    // Reused from turn to turn, so that a turn allocates nothing once they
+    // have grown.
+    std::vector<pollfd> pollFds_;
+    std::vector<WatchId> pollIds_;
+    std::vector<TimerId> dueTimers_;
     std::atomic<bool> quit_{false};
 };
 
