@@ -1,0 +1,124 @@
+// The key path (evdev event in, tap decision, key written) must not touch the
+// heap once running: this binary counts every operator new while a test asks.
+#include "platform/linux/input_context.hpp"
+#include "platform/linux/poll_loop.hpp"
+#include "platform/linux/usage_decoder.hpp"
+
+#include <gtest/gtest.h>
+#include <linux/input-event-codes.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <memory>
+#include <new>
+
+namespace {
+std::atomic<bool> countingAllocations{false};
+std::atomic<long> allocations{0};
+} // namespace
+
+void* operator new(std::size_t size) {
+    if (countingAllocations.load(std::memory_order_relaxed)) {
+        allocations.fetch_add(1, std::memory_order_relaxed);
+    }
+    if (void* p = std::malloc(size == 0 ? 1 : size)) {
+        return p;
+    }
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+
+namespace chordwell::platform::lnx {
+namespace {
+
+class NullSink : public KeySink {
+public:
+    bool writeKey(std::uint16_t, std::int32_t) override {
+        ++writes;
+        return true;
+    }
+    long writes = 0;
+};
+
+class StillKeyboard : public GrabbableKeyboard {
+public:
+    EventPipeline::SourceId sourceId() const override { return 1; }
+    bool anyKeyDown() const override { return false; }
+    bool isKeyDown(std::uint16_t) const override { return false; }
+    bool setGrabbed(bool) override { return true; }
+    void setLed(std::uint16_t, std::int32_t) override {}
+    std::string displayName() const override { return "still"; }
+};
+
+// Swallows key-downs of A while Control is held, like a blocker with a
+// matching mapping.
+TapDecision blockControlA(void*, const KeyEvent& event) {
+    return event.type == EventType::keyDown && event.keyCode == 0 &&
+                   (event.flags & kMaskControl) != 0
+               ? TapDecision::swallow
+               : TapDecision::pass;
+}
+
+struct Frame {
+    std::uint16_t type;
+    std::uint16_t code;
+    std::int32_t value;
+};
+
+TEST(KeyPath, SteadyStateAllocatesNothing) {
+    // The counter itself works.
+    countingAllocations = true;
+    auto probe = std::make_unique<int>(1);
+    countingAllocations = false;
+    ASSERT_EQ(allocations.exchange(0), 1);
+
+    NullSink sink;
+    auto pipeline = std::make_shared<EventPipeline>(&sink);
+    auto loop = std::make_shared<PollLoop>();
+    InputContext context(loop, pipeline);
+    StillKeyboard keyboard;
+    context.attach(keyboard);
+    LinuxEventTap tap(pipeline, &blockControlA, nullptr);
+    tap.addToRunLoop();
+    tap.enable(true);
+    ASSERT_TRUE(context.isGrabbed(keyboard));
+    UsageDecoder decoder;
+
+    const Frame frames[] = {
+        {EV_MSC, MSC_SCAN, 0x700e0}, {EV_KEY, KEY_LEFTCTRL, 1}, {EV_SYN, SYN_REPORT, 0},
+        {EV_MSC, MSC_SCAN, 0x70004}, {EV_KEY, KEY_A, 1},        {EV_SYN, SYN_REPORT, 0},
+        {EV_KEY, KEY_A, 2},          {EV_SYN, SYN_REPORT, 0},   {EV_MSC, MSC_SCAN, 0x70004},
+        {EV_KEY, KEY_A, 0},          {EV_SYN, SYN_REPORT, 0},   {EV_MSC, MSC_SCAN, 0x700e0},
+        {EV_KEY, KEY_LEFTCTRL, 0},   {EV_SYN, SYN_REPORT, 0},   {EV_KEY, KEY_B, 1},
+        {EV_KEY, KEY_B, 0},          {EV_SYN, SYN_REPORT, 0},
+    };
+    const auto run = [&] {
+        for (const Frame& f : frames) {
+            if (auto key = decoder.feed(f.type, f.code, f.value)) {
+                context.handleKey(keyboard, key->code, key->value);
+            }
+        }
+        context.afterEvents(keyboard);
+        // What a mapping's output posts.
+        pipeline->postKey(8, kMaskControl, true);
+        pipeline->postKey(8, kMaskControl, false);
+    };
+    run(); // warm-up
+    allocations = 0;
+    countingAllocations = true;
+    for (int i = 0; i < 100; ++i) {
+        run();
+    }
+    countingAllocations = false;
+    EXPECT_EQ(allocations.load(), 0);
+    EXPECT_GT(sink.writes, 0);
+    EXPECT_FALSE(pipeline->anyVirtualKeyDown());
+}
+
+} // namespace
+} // namespace chordwell::platform::lnx
