@@ -73,7 +73,8 @@ struct Frame {
 TEST(KeyPath, SteadyStateAllocatesNothing) {
     // The counter itself works.
     countingAllocations = true;
-    auto probe = std::make_unique<int>(1);
+    static std::unique_ptr<int> probe; // kept, so the allocation cannot be elided
+    probe = std::make_unique<int>(1);
     countingAllocations = false;
     ASSERT_EQ(allocations.exchange(0), 1);
 
