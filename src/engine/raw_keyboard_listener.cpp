@@ -385,8 +385,12 @@ void RawKeyboardListener::onInputValue(const platform::HidDevice& sender,
         HeldKeys held = currentPressedCodes_;
         std::sort(held.begin(), held.end());
         if (const KeyMapping* mapping = findMapping(held.span())) {
-            triggerOutput(mapping->outputBehavior);
-            startRepeat(held.span(), mapping->outputBehavior);
+            // Work on a copy: observers told of the output's changes must not
+            // be able to pull the mapping away underneath. The copy reuses
+            // its storage from one match to the next.
+            matchedBehavior_ = mapping->outputBehavior;
+            triggerOutput(matchedBehavior_);
+            startRepeat(held.span(), matchedBehavior_);
         }
     }
 

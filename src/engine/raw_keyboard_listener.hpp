@@ -216,7 +216,8 @@ private:
     HeldKeys repeatingCombo_;
     OutputBehavior repeatingBehavior_;
     std::uint64_t repeatGeneration_ = 0;
-    bool isRepeatFiring_ = false; // repeats do not log again what the key-down logged
+    OutputBehavior matchedBehavior_; // the behaviour of the last match
+    bool isRepeatFiring_ = false;    // repeats do not log again what the key-down logged
 
     MappingIndex index_;
     // Timers of the delayed half of editMapping still pending.

@@ -262,6 +262,28 @@ TEST_F(EngineTest, TheRoadOfOneKeyPress) {
     EXPECT_TRUE(e.currentPressedCodes().empty());
 }
 
+TEST_F(EngineTest, ObserversMayDropTheRecordsWhileAMatchFires) {
+    addRecord({makeMapping({0xE0, 0x04}, OutputBehavior::copyOperation())});
+    auto kb = attach();
+    intercept(listed(kb));
+    auto& e = engine();
+    bool dropped = false;
+    auto subscription = e.subscribeWillChange([&] {
+        // The announcement of the pass-through, once both keys are held.
+        if (!dropped && e.currentPressedCodes().size() == 2) {
+            dropped = true;
+            e.setAllDeviceMappings({});
+        }
+    });
+    world_->keyDown(*kb, 0xE0);
+    world_->keyDown(*kb, 0x04);
+    EXPECT_TRUE(dropped);
+    EXPECT_EQ(postedDowns(), std::vector<std::int64_t>{8});
+    EXPECT_TRUE(e.isRepeating()); // with its own copy of the behaviour
+    world_->advance(milliseconds(500));
+    EXPECT_EQ(postedDowns(), (std::vector<std::int64_t>{8, 8}));
+}
+
 TEST_F(EngineTest, PublishedChangesAreAnnouncedBeforeTheyTakeEffect) {
     auto& e = engine();
     std::vector<bool> seen;
