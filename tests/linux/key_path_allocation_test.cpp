@@ -17,6 +17,12 @@ std::atomic<bool> countingAllocations{false};
 std::atomic<long> allocations{0};
 } // namespace
 
+// Counting operator new on top of malloc; GCC cannot see that the deletes
+// below pair with it.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+
 void* operator new(std::size_t size) {
     if (countingAllocations.load(std::memory_order_relaxed)) {
         allocations.fetch_add(1, std::memory_order_relaxed);
