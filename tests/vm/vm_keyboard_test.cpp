@@ -14,12 +14,15 @@
 #include <fcntl.h>
 #include <libevdev/libevdev-uinput.h>
 #include <libevdev/libevdev.h>
+#include <linux/uinput.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -54,10 +57,11 @@ std::string describe(const KeyList& keys) {
 // The stand-in for the user's USB keyboard.
 class TestKeyboard {
 public:
-    bool create() {
+    bool create(const char* name = "VMTest USB Keyboard",
+                const char* phys = "usb-0000:00:14.0-1/input0") {
         templ_ = libevdev_new();
-        libevdev_set_name(templ_, "VMTest USB Keyboard");
-        libevdev_set_phys(templ_, "usb-0000:00:14.0-1/input0");
+        libevdev_set_name(templ_, name);
+        libevdev_set_phys(templ_, phys);
         libevdev_set_id_bustype(templ_, 0x03);
         libevdev_set_id_vendor(templ_, 0x046d);
         libevdev_set_id_product(templ_, 0xc31c);
@@ -69,8 +73,10 @@ public:
         libevdev_enable_event_code(templ_, EV_LED, LED_CAPSL, nullptr);
         libevdev_enable_event_type(templ_, EV_MSC);
         libevdev_enable_event_code(templ_, EV_MSC, MSC_SCAN, nullptr);
-        return libevdev_uinput_create_from_device(templ_, LIBEVDEV_UINPUT_OPEN_MANAGED, &device_) ==
-               0;
+        // libevdev leaves the phys out; uinput takes it before the device exists.
+        fd_ = ::open("/dev/uinput", O_RDWR | O_CLOEXEC);
+        return fd_ >= 0 && ::ioctl(fd_, UI_SET_PHYS, phys) == 0 &&
+               libevdev_uinput_create_from_device(templ_, fd_, &device_) == 0;
     }
     // A key as a USB keyboard reports it: its scan code, then the key.
     void key(std::uint16_t code, std::int32_t value, std::uint32_t usage) {
@@ -96,6 +102,10 @@ public:
             libevdev_uinput_destroy(device_);
             device_ = nullptr;
         }
+        if (fd_ >= 0) {
+            ::close(fd_);
+            fd_ = -1;
+        }
     }
     ~TestKeyboard() {
         unplug();
@@ -107,6 +117,7 @@ public:
 private:
     libevdev* templ_ = nullptr;
     libevdev_uinput* device_ = nullptr;
+    int fd_ = -1;
 };
 
 // Reads what Chordwell's virtual keyboard emits (key events, repeats left out).
@@ -205,6 +216,34 @@ int main() {
         ownListed = ownListed || k.productName == lnx::kVirtualKeyboardName;
     }
     check(!ownListed, "Chordwell's own virtual keyboard is not listed");
+
+    // A keyboard plugged in later is found by the monitor, at a location of
+    // its own, and leaves the list when it is unplugged.
+    {
+        const auto listed = [&](const char* name) {
+            for (const auto& k : engine.discoveredKeyboards()) {
+                if (k.productName == name) {
+                    return true;
+                }
+            }
+            return false;
+        };
+        TestKeyboard second;
+        check(second.create("VMTest Second Keyboard", "usb-0000:00:14.0-2/input0") &&
+                  pumpUntil([&] { return listed("VMTest Second Keyboard"); }, 10s),
+              "a keyboard plugged in later is discovered");
+        std::set<std::int64_t> locations;
+        for (const auto& k : engine.discoveredKeyboards()) {
+            if (k.productName.rfind("VMTest", 0) == 0) {
+                locations.insert(k.deviceRef->integerProperty("LocationID").value_or(-1));
+            }
+        }
+        check(locations.size() == 2 && locations.count(-1) == 0,
+              "the two keyboards have locations of their own");
+        second.unplug();
+        check(pumpUntil([&] { return !listed("VMTest Second Keyboard"); }, 10s),
+              "a keyboard that is not listened to leaves the list when unplugged");
+    }
 
     // Left Control + A -> Copy (Control+C); Z -> Shift+B; B is not mapped.
     DeviceMapping record;

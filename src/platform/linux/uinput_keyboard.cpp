@@ -7,6 +7,8 @@
 #include <libevdev/libevdev-uinput.h>
 #include <libevdev/libevdev.h>
 #include <linux/input.h>
+#include <linux/uinput.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -42,6 +44,8 @@ std::unique_ptr<UinputKeyboard> UinputKeyboard::create(const std::string& uinput
     for (unsigned led : {LED_NUML, LED_CAPSL, LED_SCROLLL, LED_COMPOSE, LED_KANA}) {
         libevdev_enable_event_code(templ, EV_LED, led, nullptr);
     }
+    // libevdev does not pass the phys on; uinput takes it before creation.
+    ::ioctl(fd, UI_SET_PHYS, kVirtualKeyboardPhys);
     libevdev_uinput* device = nullptr;
     const int rc = libevdev_uinput_create_from_device(templ, fd, &device);
     if (rc != 0) {
