@@ -53,7 +53,9 @@ bench: deps
 format:
 	@git ls-files '*.cpp' '*.hpp' '*.h' '*.mm' | xargs clang-format -i
 
-install: build
+# Installs what `make build` produced (run `make build` first as yourself, then
+# `sudo make install`), so that nothing in build/ ends up owned by root.
+install:
 	@scripts/install-linux
 
 clean:
