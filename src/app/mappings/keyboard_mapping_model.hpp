@@ -206,6 +206,8 @@ public:
 
 private:
     void changed();
+    void endRecording(bool from);
+    void abandonRecording();
     void breadcrumb(const std::string& text) const;
     void appendMappings(const KeyboardDevice& keyboard, const std::vector<KeyMapping>& mappings,
                         bool filterDuplicates);

@@ -35,7 +35,7 @@ void KeyboardMappingModel::toggleCaptureFrom() {
     }
     const KeyboardDevice keyboard = *engine_.selectedDevice();
     if (isCapturingTo) {
-        toggleCaptureTo();
+        endRecording(false);
     }
     capturedInputCodesFrom.clear();
     capturedCustomCodesFrom.clear();
@@ -62,7 +62,7 @@ void KeyboardMappingModel::toggleCaptureTo() {
     }
     const KeyboardDevice keyboard = *engine_.selectedDevice();
     if (isCapturingFrom) {
-        toggleCaptureFrom();
+        endRecording(true);
     }
     capturedCustomCodesTo.clear();
     if (!engine_.isCapturingInput()) {
@@ -82,11 +82,37 @@ void KeyboardMappingModel::toggleCaptureTo() {
 
 void KeyboardMappingModel::stopCapturesIfRunning() {
     if (isCapturingFrom) {
-        toggleCaptureFrom();
+        endRecording(true);
     }
     if (isCapturingTo) {
-        toggleCaptureTo();
+        endRecording(false);
     }
+}
+
+void KeyboardMappingModel::endRecording(bool from) {
+    // A click decides by the engine's flag whether it starts or stops. When
+    // the engine has already stopped on its own (the keyboard was unplugged,
+    // the form was cleared) or listens for interception, "toggling" would
+    // start a new recording or end interception; the recording just ends.
+    if (engine_.isCapturingInput() && !engine_.isIntercepting()) {
+        if (from) {
+            toggleCaptureFrom();
+        } else {
+            toggleCaptureTo();
+        }
+    } else {
+        abandonRecording();
+    }
+}
+
+void KeyboardMappingModel::abandonRecording() {
+    isCapturingFrom = false;
+    isCapturingTo = false;
+    engine_.setIsForceBlockTap(false);
+    if (!engine_.isIntercepting()) {
+        (void)engine_.stopListening(); // releases a keyboard and tap left behind
+    }
+    changed();
 }
 
 void KeyboardMappingModel::nameFieldFocused() {
