@@ -168,6 +168,8 @@ void KeyboardMappingModel::syncWithEngine() {
         lastSeenSelectedId_ = nowSelected;
         if (engine_.selectedDevice()) {
             const KeyboardDevice keyboard = *engine_.selectedDevice();
+            // Chosen elsewhere (a simulate script): the list follows.
+            localKeyboardSelection_ = keyboard;
             engine_.loadMappings(keyboard);
         }
         didChange = true;

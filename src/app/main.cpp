@@ -1,0 +1,50 @@
+// Entry point of the Chordwell application.
+#include "app/controls/symbols.hpp"
+#include "app/shell/chordwell_app.hpp"
+
+#include <QApplication>
+
+#include <iostream>
+#include <string>
+#include <vector>
+
+#ifndef CHORDWELL_VERSION
+#define CHORDWELL_VERSION ""
+#endif
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    // The application's name is what the main window's title and the window
+    // searches of the status menu agree on; on macOS the bundle's
+    // Info.plist gives the same names.
+    QApplication::setApplicationName(QStringLiteral("Chordwell"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Chordwell"));
+    QApplication::setOrganizationName(QStringLiteral("Palvane"));
+    QApplication::setOrganizationDomain(QStringLiteral("palvane.com"));
+    QApplication::setApplicationVersion(QStringLiteral(CHORDWELL_VERSION));
+    QApplication::setDesktopFileName(QStringLiteral("chordwell"));
+    // A menu-bar utility: closing the last window leaves the status item.
+    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setWindowIcon(chordwell::app::applicationIcon());
+
+    std::vector<std::string> arguments;
+    const QStringList all = QApplication::arguments();
+    for (qsizetype i = 1; i < all.size(); ++i) {
+        arguments.push_back(all[i].toStdString());
+    }
+    std::string error;
+    const auto options = chordwell::app::parseArguments(arguments, error);
+    if (!options) {
+        std::cerr << "chordwell: " << error << "\n"
+                  << "usage: chordwell [--simulate SCRIPT [--exit-when-done] "
+                     "[--screenshot-dir DIR]] [--verbose]\n";
+        return 2;
+    }
+    chordwell::app::ChordwellApp app(*options);
+    if (!app.start(error)) {
+        std::cerr << "chordwell: " << error << "\n";
+        return app.exitCode();
+    }
+    const int status = QApplication::exec();
+    return status != 0 ? status : app.exitCode();
+}

@@ -1,0 +1,70 @@
+// The status item (a tray icon) with its small menu: "Show App", the
+// interception toggle and "Quit"; showing the application again; re-opening.
+#pragma once
+
+#include "app/shell/status_menu_model.hpp"
+
+#include <QObject>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+class QAction;
+class QMenu;
+class QSystemTrayIcon;
+class QWidget;
+
+namespace chordwell {
+class RawKeyboardListener;
+namespace platform {
+class AppPresence;
+} // namespace platform
+} // namespace chordwell
+
+namespace chordwell::app {
+
+class AppDelegate : public QObject {
+    Q_OBJECT
+
+public:
+    AppDelegate(RawKeyboardListener& engine, platform::AppPresence& presence,
+                QObject* parent = nullptr);
+    ~AppDelegate() override;
+
+    /// Creates the status item and its menu (once).
+    void setupStatusItem();
+    /// Titles and enabled states, each time the menu is about to open.
+    void updateMenuItems();
+    /// "Show App": regular application, activated, main window in front.
+    void showApp();
+    /// The toggle item: posts "toggleIntercept" and nothing else.
+    void activateToggleItemAction();
+    void quit();
+    /// The user re-opened the running application.
+    bool applicationShouldHandleReopen(bool hasVisibleWindows);
+
+    QSystemTrayIcon* statusItem() const { return statusItem_; }
+    QMenu* menu() const { return menu_; }
+    QAction* showAppItem() const { return showAppItem_; }
+    QAction* activateToggleItem() const { return activateToggleItem_; }
+    QAction* quitItem() const { return quitItem_; }
+
+    /// The application's top-level windows in Qt's order, as the menu rules
+    /// see them, and the widgets they describe.
+    static std::vector<WindowInfo> windowInfos(const std::vector<QWidget*>& windows);
+    static std::vector<QWidget*> topLevelWindows();
+    /// The application's name: what the main window's title is compared with.
+    static std::optional<std::string> bundleName();
+
+private:
+    RawKeyboardListener& engine_;
+    platform::AppPresence& presence_;
+    QSystemTrayIcon* statusItem_ = nullptr;
+    QMenu* menu_ = nullptr;
+    QAction* showAppItem_ = nullptr;
+    QAction* activateToggleItem_ = nullptr;
+    QAction* quitItem_ = nullptr;
+};
+
+} // namespace chordwell::app

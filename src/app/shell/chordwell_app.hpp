@@ -1,0 +1,104 @@
+// The application: builds the ports, the engine, the windows and the status
+// item, and keeps them for the life of the process.
+#pragma once
+
+#include <QObject>
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class QTimer;
+class QWidget;
+
+namespace chordwell {
+class RawKeyboardListener;
+struct ShortcutGroup;
+namespace platform {
+class Preferences;
+class Scheduler;
+namespace sim {
+class SimWorld;
+} // namespace sim
+} // namespace platform
+} // namespace chordwell
+
+namespace chordwell::app {
+
+class AppDelegate;
+class EngineBridge;
+class KeyboardMappingModel;
+class MainWindow;
+class SimulationPlayer;
+struct Composition;
+struct DesktopServices;
+
+struct AppOptions {
+    /// Run on the simulated world and play this script in real time.
+    std::optional<std::filesystem::path> simulateScript;
+    /// Save pictures of the windows into this folder, then quit.
+    std::optional<std::filesystem::path> screenshotDir;
+    /// Quit when the simulate script has run.
+    bool exitWhenScriptEnds = false;
+    /// Every log line on standard error too.
+    bool verbose = false;
+};
+
+/// The command line: `--simulate SCRIPT`, `--screenshot-dir DIR`,
+/// `--exit-when-done`, `--verbose`. Nothing with `error` set when it is wrong.
+std::optional<AppOptions> parseArguments(const std::vector<std::string>& arguments,
+                                         std::string& error);
+
+class ChordwellApp : public QObject {
+    Q_OBJECT
+
+public:
+    explicit ChordwellApp(AppOptions options);
+    ~ChordwellApp() override;
+
+    /// Builds everything and shows the main window. False (with `error`)
+    /// when it cannot start, e.g. an unreadable script.
+    bool start(std::string& error);
+
+    /// What the process should return when the event loop ends.
+    int exitCode() const { return exitCode_; }
+
+    RawKeyboardListener& rawKeyboardListener() const { return *engine_; }
+    KeyboardMappingModel& model() const { return *model_; }
+    MainWindow* mainWindow() const { return mainWindow_; }
+    AppDelegate* appDelegate() const { return delegate_; }
+    QWidget* settingsWindow() const { return settingsWindow_; }
+    QWidget* helpWindow() const { return helpWindow_; }
+    platform::sim::SimWorld* simWorld() const;
+
+    void openSettings();
+    void openHelp();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void pollNotices();
+    void scriptFinished();
+    void takeScreenshots();
+
+    AppOptions options_;
+    std::shared_ptr<platform::Scheduler> scheduler_;
+    std::shared_ptr<platform::Preferences> preferences_;
+    std::unique_ptr<DesktopServices> services_;
+    std::unique_ptr<Composition> composition_;
+    RawKeyboardListener* engine_ = nullptr;
+    std::unique_ptr<EngineBridge> bridge_;
+    std::unique_ptr<KeyboardMappingModel> model_;
+    MainWindow* mainWindow_ = nullptr;
+    QWidget* settingsWindow_ = nullptr;
+    QWidget* helpWindow_ = nullptr;
+    AppDelegate* delegate_ = nullptr;
+    QTimer* noticeTimer_ = nullptr;
+    SimulationPlayer* player_ = nullptr;
+    int exitCode_ = 0;
+};
+
+} // namespace chordwell::app

@@ -1,0 +1,173 @@
+#include "app/shell/main_window.hpp"
+
+#include "app/app_info.hpp"
+#include "app/mappings/keyboard_mapping_model.hpp"
+#include "app/mappings/keyboard_mapping_view.hpp"
+#include "app/shell/app_events.hpp"
+#include "app/shell/engine_bridge.hpp"
+#include "engine/raw_keyboard_listener.hpp"
+#include "platform/desktop.hpp"
+
+#include <QAction>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QHideEvent>
+#include <QKeySequence>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QVBoxLayout>
+
+namespace chordwell::app {
+
+std::vector<BannerMessage> bannerMessages(const std::vector<platform::PlatformNotice>& notices,
+                                          bool hasStorage, const std::string& storageError) {
+    std::vector<BannerMessage> lines;
+    if (!hasStorage) {
+        lines.push_back(BannerMessage{
+            "Mappings cannot be saved: the mappings folder is not available (" + storageError +
+                "). Chordwell keeps working, but changes are lost when it quits.",
+            "", ""});
+    }
+    for (const platform::PlatformNotice& n : notices) {
+        lines.push_back(BannerMessage{n.message, n.actionLabel, n.actionURL});
+    }
+    return lines;
+}
+
+MainWindow::MainWindow(KeyboardMappingModel& model, EngineBridge& bridge,
+                       platform::AppPresence& presence, platform::Desktop& desktop, Actions actions,
+                       std::shared_ptr<FileChooser> files, QWidget* parent)
+    : QMainWindow(parent), model_(model), presence_(presence), desktop_(desktop) {
+    setObjectName(QStringLiteral("remap"));
+    setWindowTitle(appDisplayName());
+    setMinimumSize(600, 400);
+    resize(900, 640);
+
+    auto* central = new QWidget(this);
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    banner_ = new QWidget(central);
+    banner_->setObjectName(QStringLiteral("banner"));
+    banner_->setAutoFillBackground(true);
+    QPalette warm = banner_->palette();
+    warm.setColor(QPalette::Window, QColor(0xFF, 0xF4, 0xD6));
+    warm.setColor(QPalette::WindowText, QColor(0x4A, 0x3B, 0x00));
+    banner_->setPalette(warm);
+    new QVBoxLayout(banner_);
+    banner_->hide();
+    layout->addWidget(banner_);
+    view_ = new KeyboardMappingView(model_, bridge, std::move(files), central);
+    layout->addWidget(view_, 1);
+    setCentralWidget(central);
+
+    buildMenus(std::move(actions));
+    // The status menu's toggle reaches interception through this window for
+    // as long as it exists, shown or closed to the status item.
+    connect(&AppEvents::instance(), &AppEvents::toggleIntercept, this,
+            [this] { model_.toggleInterception(!model_.engine().isIntercepting()); });
+    connect(&bridge, &EngineBridge::changed, this, [this] { updateManageMenu(); });
+    connect(qGuiApp, &QGuiApplication::applicationStateChanged, this,
+            [this](Qt::ApplicationState state) {
+                if (state != Qt::ApplicationActive) {
+                    model_.applicationResignedActive();
+                }
+            });
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::buildMenus(Actions actions) {
+#ifdef __APPLE__
+    // On macOS the menu bar belongs to the application, not to a window: a
+    // menu bar without parent stays while the settings or help window is in
+    // front.
+    globalMenuBar_ = std::make_unique<QMenuBar>(nullptr);
+    menuBar_ = globalMenuBar_.get();
+#else
+    menuBar_ = menuBar();
+#endif
+    manageMenu_ = menuBar_->addMenu(QStringLiteral("Manage"));
+    manageToggle_ = manageMenu_->addAction(QString(), this, [this] {
+        model_.toggleInterception(!model_.engine().isIntercepting());
+        updateManageMenu();
+    });
+    openSettings_ = manageMenu_->addAction(QStringLiteral("Open Settings"), this,
+                                           [open = actions.openSettings] {
+                                               if (open) {
+                                                   open();
+                                               }
+                                           });
+    openSettings_->setMenuRole(QAction::NoRole);
+    QMenu* helpMenu = menuBar_->addMenu(QStringLiteral("Help"));
+    help_ = helpMenu->addAction(QStringLiteral("Help"), this, [open = actions.openHelp] {
+        if (open) {
+            open();
+        }
+    });
+    help_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Question));
+    help_->setShortcutContext(Qt::ApplicationShortcut);
+    connect(manageMenu_, &QMenu::aboutToShow, this, [this] { updateManageMenu(); });
+    updateManageMenu();
+}
+
+void MainWindow::updateManageMenu() {
+    // Always enabled; with no keyboard selected the routine does nothing.
+    manageToggle_->setText((model_.engine().isIntercepting() ? QStringLiteral("Deactivate ")
+                                                             : QStringLiteral("Activate ")) +
+                           appDisplayName());
+    manageToggle_->setEnabled(true);
+    openSettings_->setEnabled(true);
+}
+
+void MainWindow::setBanner(const std::vector<BannerMessage>& messages) {
+    if (messages == bannerShown_) {
+        return;
+    }
+    bannerShown_ = messages;
+    QLayout* layout = banner_->layout();
+    while (QLayoutItem* item = layout->takeAt(0)) {
+        if (QWidget* w = item->widget()) {
+            w->deleteLater();
+        }
+        delete item;
+    }
+    for (const BannerMessage& m : messages) {
+        auto* row = new QWidget(banner_);
+        auto* rowLayout = new QHBoxLayout(row);
+        rowLayout->setContentsMargins(10, 6, 10, 6);
+        auto* text = new QLabel(QString::fromStdString(m.text), row);
+        text->setObjectName(QStringLiteral("bannerText"));
+        text->setTextFormat(Qt::PlainText);
+        text->setWordWrap(true);
+        rowLayout->addWidget(text, 1);
+        if (!m.actionLabel.empty() && !m.actionURL.empty()) {
+            auto* button = new QPushButton(QString::fromStdString(m.actionLabel), row);
+            button->setObjectName(QStringLiteral("bannerAction"));
+            const std::string url = m.actionURL;
+            connect(button, &QPushButton::clicked, this, [this, url] { desktop_.openURL(url); });
+            rowLayout->addWidget(button, 0, Qt::AlignTop);
+        }
+        layout->addWidget(row);
+    }
+    banner_->setVisible(!messages.empty());
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    presence_.setActivationPolicy(platform::ActivationPolicy::regular);
+}
+
+void MainWindow::hideEvent(QHideEvent* event) {
+    QMainWindow::hideEvent(event);
+    // A recording nobody can see would keep swallowing every key press.
+    model_.stopCapturesIfRunning();
+    if (!isMinimized()) {
+        presence_.setActivationPolicy(platform::ActivationPolicy::accessory);
+    }
+}
+
+} // namespace chordwell::app

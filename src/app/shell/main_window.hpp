@@ -1,0 +1,99 @@
+// The main window ("remap"): the keyboards-and-mappings view, a banner for
+// platform notices and storage problems, and the "Manage" and Help menus.
+// It follows the application's Dock presence and receives the status menu's
+// "toggleIntercept".
+#pragma once
+
+#include "platform/ports.hpp"
+
+#include <QMainWindow>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class QAction;
+class QLabel;
+class QMenu;
+class QMenuBar;
+class QPushButton;
+
+namespace chordwell {
+class RawKeyboardListener;
+namespace platform {
+class AppPresence;
+class Desktop;
+} // namespace platform
+} // namespace chordwell
+
+namespace chordwell::app {
+
+class EngineBridge;
+class FileChooser;
+class KeyboardMappingModel;
+class KeyboardMappingView;
+
+/// One line of the banner: a message and an optional button opening a URL.
+struct BannerMessage {
+    std::string text;
+    std::string actionLabel;
+    std::string actionURL;
+
+    friend bool operator==(const BannerMessage&, const BannerMessage&) = default;
+};
+
+/// The banner lines for the platform's notices and a storage failure.
+std::vector<BannerMessage> bannerMessages(const std::vector<platform::PlatformNotice>& notices,
+                                          bool hasStorage, const std::string& storageError);
+
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+
+public:
+    struct Actions {
+        std::function<void()> openSettings;
+        std::function<void()> openHelp;
+    };
+
+    MainWindow(KeyboardMappingModel& model, EngineBridge& bridge, platform::AppPresence& presence,
+               platform::Desktop& desktop, Actions actions,
+               std::shared_ptr<FileChooser> files = nullptr, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    KeyboardMappingView* mappingView() const { return view_; }
+    QMenu* manageMenu() const { return manageMenu_; }
+    QAction* manageToggleItem() const { return manageToggle_; }
+    QAction* openSettingsItem() const { return openSettings_; }
+    QAction* helpItem() const { return help_; }
+    QWidget* banner() const { return banner_; }
+
+    /// Shows these lines above the view (none: the banner disappears).
+    void setBanner(const std::vector<BannerMessage>& messages);
+    const std::vector<BannerMessage>& bannerShown() const { return bannerShown_; }
+
+    /// The "Manage" toggle's title for the current state.
+    void updateManageMenu();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    void buildMenus(Actions actions);
+
+    KeyboardMappingModel& model_;
+    platform::AppPresence& presence_;
+    platform::Desktop& desktop_;
+    KeyboardMappingView* view_ = nullptr;
+    QWidget* banner_ = nullptr;
+    std::vector<BannerMessage> bannerShown_;
+    QMenuBar* menuBar_ = nullptr;
+    std::unique_ptr<QMenuBar> globalMenuBar_;
+    QMenu* manageMenu_ = nullptr;
+    QAction* manageToggle_ = nullptr;
+    QAction* openSettings_ = nullptr;
+    QAction* help_ = nullptr;
+};
+
+} // namespace chordwell::app
