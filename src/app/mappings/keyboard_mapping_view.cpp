@@ -226,7 +226,9 @@ void KeyboardMappingView::buildMappingPane() {
     table_->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
     table_->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
     table_->horizontalHeader()->setSectionResizeMode(2, QHeaderView::Stretch);
-    table_->horizontalHeader()->setSectionResizeMode(3, QHeaderView::ResizeToContents);
+    // Cell widgets do not size their column: room for the two row buttons.
+    table_->horizontalHeader()->setSectionResizeMode(3, QHeaderView::Fixed);
+    table_->setColumnWidth(3, 72);
     table_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     listLayout->addWidget(table_, 1);
     mappingPane_->addWidget(list);
@@ -384,6 +386,10 @@ void KeyboardMappingView::refreshTable() {
         remove->setToolTip(QStringLiteral("Delete"));
         remove->setEnabled(enabled);
         setPointingHandCursor(remove);
+        for (QToolButton* b : {edit, remove}) {
+            b->setIconSize(QSize(16, 16));
+            b->setFixedSize(28, 26);
+        }
         layout->addWidget(edit);
         layout->addWidget(remove);
         table_->setCellWidget(r, 3, buttons);
