@@ -15,7 +15,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <locale>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -45,9 +47,13 @@ platform::PreferenceValue preferenceValue(std::string_view text) {
     if (text == "false") {
         return false;
     }
+    // A stream in the classic locale rather than floating-point from_chars,
+    // which the libc++ of older macOS SDKs lacks.
+    std::istringstream in{std::string(text)};
+    in.imbue(std::locale::classic());
+    in >> std::noskipws;
     double number = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), number);
-    if (!text.empty() && ec == std::errc() && end == text.data() + text.size()) {
+    if (!text.empty() && (in >> number) && in.peek() == std::char_traits<char>::eof()) {
         return number;
     }
     return std::string(text);
