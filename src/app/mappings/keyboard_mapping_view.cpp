@@ -141,13 +141,17 @@ void KeyboardMappingView::buildKeyboardPane() {
     keyboardList_->viewport()->setAutoFillBackground(false);
     keyboardList_->setAttribute(Qt::WA_TranslucentBackground);
     layout->addWidget(keyboardList_, 1);
-    connect(keyboardList_, &QListWidget::currentRowChanged, this, [this](int row) {
-        if (row < 0) {
+    // The selection, not the current row: a list that gains focus makes its
+    // first row current without anyone choosing that keyboard.
+    connect(keyboardList_, &QListWidget::itemSelectionChanged, this, [this] {
+        const QList<QListWidgetItem*> chosen = keyboardList_->selectedItems();
+        if (chosen.isEmpty()) {
             model_.selectKeyboard(std::nullopt);
             return;
         }
+        const int row = keyboardList_->row(chosen.front());
         const std::vector<KeyboardRow> rows = model_.keyboardRows();
-        if (static_cast<std::size_t>(row) < rows.size()) {
+        if (row >= 0 && static_cast<std::size_t>(row) < rows.size()) {
             model_.selectKeyboard(rows[static_cast<std::size_t>(row)].device);
         }
     });
@@ -344,8 +348,13 @@ void KeyboardMappingView::refreshKeyboardList() {
             keyboardList_->setItemWidget(item, cell);
         }
     }
-    if (keyboardList_->currentRow() != wantedRow) {
-        keyboardList_->setCurrentRow(wantedRow);
+    const QList<QListWidgetItem*> chosen = keyboardList_->selectedItems();
+    const int selectedRow = chosen.isEmpty() ? -1 : keyboardList_->row(chosen.front());
+    if (selectedRow != wantedRow) {
+        keyboardList_->clearSelection();
+        if (wantedRow >= 0) {
+            keyboardList_->setCurrentRow(wantedRow, QItemSelectionModel::ClearAndSelect);
+        }
     }
 }
 

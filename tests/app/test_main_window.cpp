@@ -1,0 +1,483 @@
+// The main window's widgets on the offscreen platform: what they show, what
+// is enabled while intercepting, and the dialogs' buttons.
+#include "app_test_support.hpp"
+
+#include "app/controls/big_power_toggle.hpp"
+#include "app/controls/hover_label_button.hpp"
+#include "app/controls/run_stop_button.hpp"
+#include "app/mappings/keyboard_mapping_view.hpp"
+#include "app/mappings/mapping_dialogs.hpp"
+#include "app/mappings/mapping_editor_view.hpp"
+#include "app/mappings/recording_field.hpp"
+#include "app/shell/app_events.hpp"
+#include "app/shell/engine_bridge.hpp"
+#include "app/shell/main_window.hpp"
+#include "platform/qt/qt_desktop.hpp"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QTableWidget>
+#include <QTest>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+using chordwell::KeyMapping;
+using chordwell::app::AppEvents;
+using chordwell::app::BannerMessage;
+using chordwell::app::EngineBridge;
+using chordwell::app::FileChooser;
+using chordwell::app::KeyboardMappingView;
+using chordwell::app::MainWindow;
+using chordwell::app::testing::makeMapping;
+using chordwell::app::testing::makeRecord;
+using chordwell::app::testing::ModelWorld;
+
+namespace {
+
+class FakeFiles : public FileChooser {
+public:
+    std::optional<std::filesystem::path> chooseImportFile(QWidget*) override { return importFile; }
+    std::optional<std::filesystem::path> chooseExportFile(QWidget*,
+                                                          const QString& proposed) override {
+        proposedName = proposed;
+        return exportFile;
+    }
+    std::optional<std::filesystem::path> importFile;
+    std::optional<std::filesystem::path> exportFile;
+    QString proposedName;
+};
+
+class FakeDesktop : public chordwell::platform::Desktop {
+public:
+    bool openURL(const std::string& url) override {
+        opened.push_back(url);
+        return true;
+    }
+    bool revealFile(const std::filesystem::path&) override { return true; }
+    void setClipboardText(const std::string&) override {}
+    std::string localizedHostName() const override { return "host"; }
+    std::string hostName() const override { return "host"; }
+    std::string operatingSystemVersionString() const override { return "test"; }
+    std::vector<std::string> opened;
+};
+
+QAbstractButton* buttonNamed(QMessageBox* box, const QString& text) {
+    for (QAbstractButton* b : box->buttons()) {
+        if (b->text() == text) {
+            return b;
+        }
+    }
+    return nullptr;
+}
+
+// A main window on a simulated world with two keyboards; "Magic Keyboard"
+// has two stored mappings.
+struct Window {
+    Window() {
+        w.writeMappingFile(0x05AC, 0x024F,
+                           makeRecord("Magic Keyboard", 0x05AC, 0x024F,
+                                      {makeMapping("Copy", {0xE0, 0x04}),
+                                       makeMapping("Paste", {0xE0, 0x19},
+                                                   chordwell::OutputBehavior::pasteOperation())}));
+        magic = w.attach("Magic Keyboard", 0x05AC, 0x024F, 1);
+        other = w.attach("another board", 2, 2, 2);
+        files = std::make_shared<FakeFiles>();
+        MainWindow::Actions actions;
+        actions.openSettings = [this] {
+            ++settingsOpened;
+        };
+        actions.openHelp = [this] {
+            ++helpOpened;
+        };
+        window = std::make_unique<MainWindow>(*w.model, bridge, presence, desktop, actions, files);
+        window->show();
+        pump();
+    }
+    KeyboardMappingView& view() const { return *window->mappingView(); }
+    void pump() {
+        for (int i = 0; i < 3; ++i) {
+            w.world->runMainQueue();
+            QCoreApplication::processEvents();
+        }
+    }
+    void select(const std::shared_ptr<chordwell::platform::sim::SimKeyboard>& kb) {
+        const auto rows = w.model->keyboardRows();
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            if (rows[i].device.id == w.device(kb).id) {
+                view().keyboardList()->item(static_cast<int>(i))->setSelected(true);
+            }
+        }
+        pump();
+    }
+    std::vector<QToolButton*> rowButtons(const char* name) const {
+        std::vector<QToolButton*> out;
+        for (int r = 0; r < view().table()->rowCount(); ++r) {
+            if (QWidget* cell = view().table()->cellWidget(r, 3)) {
+                out.push_back(cell->findChild<QToolButton*>(QString::fromLatin1(name)));
+            }
+        }
+        return out;
+    }
+
+    ModelWorld w;
+    std::shared_ptr<chordwell::platform::sim::SimKeyboard> magic;
+    std::shared_ptr<chordwell::platform::sim::SimKeyboard> other;
+    EngineBridge bridge{*w.engine};
+    chordwell::platform::qt::NoopAppPresence presence;
+    FakeDesktop desktop;
+    std::shared_ptr<FakeFiles> files;
+    int settingsOpened = 0;
+    int helpOpened = 0;
+    std::unique_ptr<MainWindow> window;
+};
+
+} // namespace
+
+TEST(MainWindow, IdentityMenusAndDockPresence) {
+    Window t;
+    EXPECT_EQ(t.window->objectName(), "remap");
+    EXPECT_EQ(t.window->windowTitle(), "Chordwell");
+    EXPECT_EQ(t.window->minimumSize(), QSize(600, 400));
+    EXPECT_EQ(t.window->manageMenu()->title(), "Manage");
+    EXPECT_EQ(t.window->manageToggleItem()->text(), "Activate Chordwell");
+    EXPECT_TRUE(t.window->manageToggleItem()->isEnabled()) << "always enabled";
+    EXPECT_EQ(t.window->openSettingsItem()->text(), "Open Settings");
+    EXPECT_EQ(t.window->helpItem()->text(), "Help");
+    EXPECT_EQ(t.window->helpItem()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Question));
+    t.window->openSettingsItem()->trigger();
+    t.window->helpItem()->trigger();
+    EXPECT_EQ(t.settingsOpened, 1);
+    EXPECT_EQ(t.helpOpened, 1);
+
+    EXPECT_EQ(t.presence.policy(), chordwell::platform::ActivationPolicy::regular);
+    t.window->close();
+    EXPECT_EQ(t.presence.policy(), chordwell::platform::ActivationPolicy::accessory);
+    t.window->show();
+    EXPECT_EQ(t.presence.policy(), chordwell::platform::ActivationPolicy::regular);
+}
+
+TEST(MainWindow, ManageToggleAndStatusNotificationDriveInterception) {
+    Window t;
+    t.window->manageToggleItem()->trigger(); // nothing selected: nothing happens
+    EXPECT_FALSE(t.w.engine->isIntercepting());
+    t.select(t.magic);
+    t.window->manageToggleItem()->trigger();
+    EXPECT_TRUE(t.w.engine->isIntercepting());
+    EXPECT_EQ(t.window->manageToggleItem()->text(), "Deactivate Chordwell");
+
+    // The status menu's notification, also while the window is closed.
+    t.window->close();
+    AppEvents::instance().postToggleIntercept();
+    EXPECT_FALSE(t.w.engine->isIntercepting());
+    AppEvents::instance().postToggleIntercept();
+    EXPECT_TRUE(t.w.engine->isIntercepting());
+}
+
+TEST(MainWindow, KeyboardListSelectionAndMappingPane) {
+    Window t;
+    auto& v = t.view();
+    ASSERT_EQ(v.keyboardList()->count(), 2);
+    auto titleOf = [&](int row) {
+        QWidget* cell = v.keyboardList()->itemWidget(v.keyboardList()->item(row));
+        return cell->findChild<QLabel*>(QStringLiteral("keyboardTitle"))->text();
+    };
+    EXPECT_EQ(titleOf(0), "another board");
+    EXPECT_EQ(titleOf(1), "Magic Keyboard");
+    // Focus alone makes a row current; it must not choose a keyboard.
+    t.window->activateWindow();
+    v.keyboardList()->setFocus(Qt::TabFocusReason);
+    QFocusEvent focusIn(QEvent::FocusIn, Qt::TabFocusReason);
+    QCoreApplication::sendEvent(v.keyboardList(), &focusIn);
+    t.pump();
+    EXPECT_FALSE(t.w.engine->selectedDevice());
+    EXPECT_FALSE(v.editor()->isVisibleTo(t.window.get()));
+    EXPECT_EQ(v.mappingPane()->currentIndex(), 0);
+    EXPECT_EQ(v.noDeviceLabel()->text(), "No device was selected.");
+    EXPECT_FALSE(v.runStopButton()->isEnabled());
+
+    t.select(t.magic);
+    EXPECT_EQ(t.w.engine->selectedDevice()->productName, "Magic Keyboard");
+    EXPECT_TRUE(v.editor()->isVisibleTo(t.window.get()));
+    EXPECT_EQ(v.mappingPane()->currentIndex(), 2);
+    EXPECT_EQ(v.mappingsTitle()->text(), "Mappings (2)");
+    EXPECT_EQ(v.table()->rowCount(), 2);
+    EXPECT_EQ(v.table()->horizontalHeaderItem(0)->text(), "Name");
+    EXPECT_EQ(v.table()->horizontalHeaderItem(1)->text(), "Input");
+    EXPECT_EQ(v.table()->horizontalHeaderItem(2)->text(), "Output");
+    QWidget* selectedCell = v.keyboardList()->itemWidget(v.keyboardList()->item(1));
+    EXPECT_NE(selectedCell->findChild<QLabel*>(QStringLiteral("checkmark")), nullptr);
+    EXPECT_TRUE(v.runStopButton()->isEnabled());
+    EXPECT_EQ(v.powerToggle()->labelText(), "Chordwell is:");
+
+    t.select(t.other);
+    EXPECT_EQ(v.mappingPane()->currentIndex(), 1);
+    EXPECT_EQ(v.noMappingsLabel()->text(), "No mappings found for this device.");
+}
+
+TEST(MainWindow, WhileInterceptingOnlyTheInterceptionControlsAndTheEmptyImportReact) {
+    Window t;
+    auto& v = t.view();
+    t.select(t.magic);
+    v.powerToggle()->click();
+    t.pump();
+    ASSERT_TRUE(t.w.engine->isIntercepting());
+    EXPECT_TRUE(v.powerToggle()->isOn());
+    EXPECT_TRUE(v.runStopButton()->isRunning());
+    EXPECT_FALSE(v.keyboardPane()->isEnabled());
+    EXPECT_FALSE(v.editor()->isEnabled());
+    EXPECT_FALSE(v.headerImportButton()->isEnabled());
+    EXPECT_FALSE(v.exportButton()->isEnabled());
+    EXPECT_FALSE(v.clearAllButton()->isEnabled());
+    for (QToolButton* b : t.rowButtons("editButton")) {
+        EXPECT_FALSE(b->isEnabled());
+    }
+    for (QToolButton* b : t.rowButtons("deleteButton")) {
+        EXPECT_FALSE(b->isEnabled());
+    }
+    EXPECT_TRUE(v.runStopButton()->isEnabled());
+    EXPECT_TRUE(v.emptyImportButton()->isEnabled());
+
+    v.runStopButton()->click(); // running: stops
+    t.pump();
+    EXPECT_FALSE(t.w.engine->isIntercepting());
+    EXPECT_TRUE(v.keyboardPane()->isEnabled());
+    EXPECT_TRUE(v.headerImportButton()->isEnabled());
+    for (QToolButton* b : t.rowButtons("deleteButton")) {
+        EXPECT_TRUE(b->isEnabled());
+    }
+}
+
+TEST(MainWindow, EditorFieldsAndTheSaveButton) {
+    Window t;
+    auto& v = t.view();
+    t.select(t.magic);
+    auto* editor = v.editor();
+    EXPECT_EQ(editor->nameField()->placeholderText(), "Mapping Name");
+    EXPECT_EQ(editor->fromField()->mainText(), "Click to capture");
+    EXPECT_FALSE(editor->saveButton()->isEnabled());
+    EXPECT_EQ(editor->saveButton()->text(), "Save Mapping");
+    EXPECT_EQ(editor->clearButton()->text(), "Clear");
+    EXPECT_FALSE(editor->toField()->isVisibleTo(t.window.get()));
+    QStringList entries;
+    for (QAction* a : editor->toMenu()->actions()) {
+        if (!a->isSeparator()) {
+            entries << a->text();
+        }
+    }
+    EXPECT_EQ(entries.mid(entries.size() - 2), (QStringList{"Custom", "No Action"}));
+
+    QTest::keyClicks(editor->nameField(), "Select all");
+    QTest::mouseClick(editor->fromField(), Qt::LeftButton);
+    t.pump();
+    EXPECT_TRUE(t.w.engine->isCapturingInput());
+    EXPECT_EQ(editor->fromField()->mainText(), "Press keys…");
+    t.w.world->keyDown(*t.magic, 0xE0);
+    t.w.world->keyDown(*t.magic, 0x04);
+    t.pump();
+    EXPECT_EQ(editor->fromField()->mainText(), "⌃ A");
+    EXPECT_EQ(editor->fromField()->detailText(), "224, 4");
+    EXPECT_TRUE(editor->saveButton()->isEnabled());
+    t.w.world->keyUp(*t.magic, 0x04);
+    t.w.world->keyUp(*t.magic, 0xE0);
+    editor->saveButton()->click();
+    t.pump();
+    EXPECT_EQ(v.mappingsTitle()->text(), "Mappings (3)");
+    EXPECT_EQ(editor->nameField()->text(), "Select all");
+    EXPECT_EQ(editor->fromField()->mainText(), "Click to capture");
+
+    // Editing the first row: the button turns into "xmark", the form says so.
+    t.rowButtons("editButton").at(0)->click();
+    t.pump();
+    EXPECT_EQ(editor->saveButton()->text(), "Edit Mapping");
+    EXPECT_EQ(editor->clearButton()->text(), "Cancel");
+    EXPECT_EQ(editor->nameField()->text(), "Copy");
+    EXPECT_EQ(t.rowButtons("editButton").at(0)->toolTip(), "Cancel editing");
+    t.rowButtons("editButton").at(0)->click(); // the xmark cancels
+    t.pump();
+    EXPECT_EQ(editor->saveButton()->text(), "Save Mapping");
+    EXPECT_EQ(editor->nameField()->text(), "");
+}
+
+TEST(MainWindow, DeleteSheetWithDoNotAskAgain) {
+    Window t;
+    auto& v = t.view();
+    t.select(t.magic);
+    t.rowButtons("deleteButton").at(1)->click();
+    t.pump();
+    auto* sheet = v.deleteDialog();
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_TRUE(sheet->isVisible());
+    EXPECT_EQ(sheet->nameText(), "Name: <b>Paste</b>");
+    EXPECT_EQ(sheet->inputSummary(), "⌃ V");
+    EXPECT_EQ(sheet->outputSummary(), "Paste");
+    EXPECT_EQ(sheet->cancelButton()->text(), "Cancel");
+    EXPECT_EQ(sheet->deleteButton()->text(), "Delete");
+    EXPECT_TRUE(sheet->deleteButton()->isDefault());
+    EXPECT_EQ(sheet->dontAskAgain()->text(), "Do not ask again");
+
+    sheet->cancelButton()->click();
+    t.pump();
+    EXPECT_EQ(v.mappingsTitle()->text(), "Mappings (2)");
+    EXPECT_EQ(v.deleteDialog(), nullptr);
+
+    t.rowButtons("deleteButton").at(1)->click();
+    t.pump();
+    ASSERT_NE(v.deleteDialog(), nullptr);
+    EXPECT_FALSE(v.deleteDialog()->dontAskAgain()->isChecked());
+    v.deleteDialog()->dontAskAgain()->setChecked(true);
+    v.deleteDialog()->deleteButton()->click();
+    t.pump();
+    EXPECT_EQ(v.mappingsTitle()->text(), "Mappings (1)");
+    EXPECT_TRUE(t.w.model->suppressDeleteConfirmation());
+
+    t.rowButtons("deleteButton").at(0)->click(); // no sheet any more
+    t.pump();
+    EXPECT_EQ(v.deleteDialog(), nullptr);
+    EXPECT_EQ(v.mappingPane()->currentIndex(), 1);
+}
+
+TEST(MainWindow, ImportAsksReplaceOrAppendAndReportsBadFiles) {
+    Window t;
+    auto& v = t.view();
+    t.select(t.magic);
+    const std::filesystem::path file = t.w.root() / "import.json";
+    std::ofstream(file) << chordwell::encodeDeviceMapping(
+        makeRecord("Elsewhere", 9, 9, {makeMapping("Imported", {0x05})}));
+    t.files->importFile = file;
+
+    v.headerImportButton()->click();
+    t.pump();
+    QMessageBox* options = v.importOptionsDialog();
+    ASSERT_NE(options, nullptr);
+    EXPECT_EQ(options->windowTitle(), "Import Options");
+    QStringList texts;
+    for (QAbstractButton* b : options->buttons()) {
+        texts << b->text();
+    }
+    EXPECT_TRUE(texts.contains("Replace existing mappings"));
+    EXPECT_TRUE(texts.contains("Append new ones to existing mappings"));
+    EXPECT_TRUE(texts.contains("Cancel"));
+    buttonNamed(options, "Append new ones to existing mappings")->click();
+    t.pump();
+    EXPECT_EQ(v.mappingsTitle()->text(), "Mappings (3)");
+
+    v.headerImportButton()->click();
+    t.pump();
+    ASSERT_NE(v.importOptionsDialog(), nullptr);
+    buttonNamed(v.importOptionsDialog(), "Replace existing mappings")->click();
+    t.pump();
+    EXPECT_EQ(v.mappingsTitle()->text(), "Mappings (1)");
+
+    v.headerImportButton()->click();
+    t.pump();
+    ASSERT_NE(v.importOptionsDialog(), nullptr);
+    buttonNamed(v.importOptionsDialog(), "Cancel")->click();
+    t.pump();
+    EXPECT_EQ(v.mappingsTitle()->text(), "Mappings (1)");
+    EXPECT_FALSE(t.w.model->showingImportChoice);
+
+    // An array of mappings instead of one record.
+    std::ofstream(file) << "[" << chordwell::toJson(makeMapping("A", {0x04})).dump() << "]";
+    v.headerImportButton()->click();
+    t.pump();
+    QMessageBox* error = v.errorDialog();
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(error->text(), "Import Error");
+    EXPECT_TRUE(error->informativeText().startsWith("The file “import.json” is not a valid"));
+    ASSERT_EQ(error->buttons().size(), 1);
+    EXPECT_EQ(error->buttons()[0]->text(), "OK");
+    EXPECT_EQ(v.mappingsTitle()->text(), "Mappings (1)") << "a failed import changes nothing";
+    const auto messages = t.w.systemLog->messages();
+    EXPECT_TRUE(std::any_of(messages.begin(), messages.end(), [](const std::string& m) {
+        return m.rfind("Failed to import mappings: The file “import.json”", 0) == 0;
+    }));
+    error->buttons()[0]->click();
+
+    // Cancelling the file dialog shows nothing.
+    t.files->importFile.reset();
+    v.emptyImportButton()->click();
+    t.pump();
+    EXPECT_EQ(v.importOptionsDialog(), nullptr);
+}
+
+TEST(MainWindow, DirectImportFromTheEmptyState) {
+    Window t;
+    auto& v = t.view();
+    t.select(t.other);
+    const std::filesystem::path file = t.w.root() / "import.json";
+    std::ofstream(file) << chordwell::encodeDeviceMapping(
+        makeRecord("X", 1, 1, {makeMapping("One", {0x05}), makeMapping("One", {0x05})}));
+    t.files->importFile = file;
+    v.emptyImportButton()->click();
+    t.pump();
+    EXPECT_EQ(v.importOptionsDialog(), nullptr) << "no question asked";
+    EXPECT_EQ(v.mappingsTitle()->text(), "Mappings (2)");
+}
+
+TEST(MainWindow, ExportProposesASafeNameAndWritesTheRecord) {
+    Window t;
+    auto& v = t.view();
+    t.select(t.magic);
+    t.files->exportFile = t.w.root() / "out.json";
+    v.exportButton()->click();
+    EXPECT_EQ(t.files->proposedName, "Magic Keyboard-mappings.json");
+    ASSERT_TRUE(std::filesystem::exists(t.w.root() / "out.json"));
+    EXPECT_TRUE(t.w.logged("Exported mappings to " + (t.w.root() / "out.json").string()));
+
+    t.files->exportFile = t.w.root() / "missing-folder" / "out.json";
+    v.exportButton()->click();
+    t.pump();
+    ASSERT_NE(v.errorDialog(), nullptr);
+    EXPECT_EQ(v.errorDialog()->text(), "Export Error");
+    v.errorDialog()->buttons()[0]->click();
+}
+
+TEST(MainWindow, ClearAllAsksFirst) {
+    Window t;
+    auto& v = t.view();
+    t.select(t.magic);
+    v.clearAllButton()->click();
+    QMessageBox* confirm = v.clearConfirmation();
+    ASSERT_NE(confirm, nullptr);
+    EXPECT_EQ(confirm->text(),
+              "Are you sure you want to clear all mappings? This cannot be undone.");
+    buttonNamed(confirm, "Cancel")->click();
+    t.pump();
+    EXPECT_EQ(v.mappingsTitle()->text(), "Mappings (2)");
+
+    v.clearAllButton()->click();
+    buttonNamed(v.clearConfirmation(), "Clear All")->click();
+    t.pump();
+    EXPECT_EQ(v.mappingPane()->currentIndex(), 1);
+    EXPECT_EQ(v.noMappingsLabel()->text(), "No mappings found for this device.");
+}
+
+TEST(MainWindow, BannerShowsNoticesAndStorageFailureWithTheirActions) {
+    Window t;
+    EXPECT_FALSE(t.window->banner()->isVisible());
+    const auto lines = chordwell::app::bannerMessages(
+        {{"Input Monitoring is off", "Open Settings", "x-settings://privacy"}}, false, "read-only");
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].text, "Mappings cannot be saved: the mappings folder is not available "
+                             "(read-only). Chordwell keeps working, but changes are lost when it "
+                             "quits.");
+    t.window->setBanner(lines);
+    EXPECT_TRUE(t.window->banner()->isVisible());
+    const auto buttons = t.window->banner()->findChildren<QPushButton*>("bannerAction");
+    ASSERT_EQ(buttons.size(), 1);
+    EXPECT_EQ(buttons[0]->text(), "Open Settings");
+    buttons[0]->click();
+    EXPECT_EQ(t.desktop.opened, (std::vector<std::string>{"x-settings://privacy"}));
+    t.window->setBanner({});
+    EXPECT_FALSE(t.window->banner()->isVisible());
+    EXPECT_TRUE(chordwell::app::bannerMessages({}, true, "").empty());
+}
