@@ -1,26 +1,86 @@
 #include "app/shell/engine_bridge.hpp"
 
+#include "engine/raw_keyboard_listener.hpp"
+
 #include <QMetaObject>
+#include <QSocketNotifier>
+
+#if defined(Q_OS_UNIX)
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 namespace chordwell::app {
 
+namespace {
+
+#if defined(Q_OS_UNIX)
+bool makeWakePipe(int& readEnd, int& writeEnd) {
+    int fds[2];
+    if (::pipe(fds) != 0) {
+        return false;
+    }
+    for (int fd : fds) {
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+        ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    }
+    readEnd = fds[0];
+    writeEnd = fds[1];
+    return true;
+}
+#endif
+
+} // namespace
+
 EngineBridge::EngineBridge(RawKeyboardListener& engine, QObject* parent)
-    : QObject(parent), engine_(engine),
-      subscription_(engine.subscribeWillChange([this] { announce(); })) {}
+    : QObject(parent), engine_(engine) {
+#if defined(Q_OS_UNIX)
+    if (makeWakePipe(wakeRead_, wakeWrite_)) {
+        notifier_ = new QSocketNotifier(wakeRead_, QSocketNotifier::Read, this);
+        connect(notifier_, &QSocketNotifier::activated, this, [this] {
+            char drain[64];
+            while (::read(wakeRead_, drain, sizeof drain) > 0) {
+            }
+            deliver();
+        });
+    }
+#endif
+    subscription_ = engine.subscribeWillChange([this] { announce(); });
+}
+
+EngineBridge::~EngineBridge() {
+    subscription_.cancel();
+    delete notifier_;
+#if defined(Q_OS_UNIX)
+    if (wakeRead_ >= 0) {
+        ::close(wakeRead_);
+        ::close(wakeWrite_);
+    }
+#endif
+}
 
 void EngineBridge::announce() {
-    // Called on the key path: no allocation once a refresh is pending.
     if (pending_) {
         return;
     }
     pending_ = true;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            pending_ = false;
-            Q_EMIT changed();
-        },
-        Qt::QueuedConnection);
+#if defined(Q_OS_UNIX)
+    if (wakeWrite_ >= 0) {
+        const char byte = 1;
+        // A full pipe already holds a wake-up: nothing is lost.
+        (void)!::write(wakeWrite_, &byte, 1);
+        return;
+    }
+#endif
+    QMetaObject::invokeMethod(this, &EngineBridge::deliver, Qt::QueuedConnection);
+}
+
+void EngineBridge::deliver() {
+    if (!pending_) {
+        return;
+    }
+    pending_ = false;
+    Q_EMIT changed();
 }
 
 } // namespace chordwell::app

@@ -3,11 +3,21 @@
 // of the event loop (a key press changes the held keys twice); the views
 // want to redraw once, after the changes. So every announcement schedules
 // at most one queued `changed()` per turn.
+//
+// Announcements come from the key-event path, which must not allocate: the
+// wake-up is one byte written to a pipe that the event loop watches, not a
+// posted event (which Qt allocates).
 #pragma once
 
-#include "engine/raw_keyboard_listener.hpp"
+#include "engine/observable.hpp"
 
 #include <QObject>
+
+class QSocketNotifier;
+
+namespace chordwell {
+class RawKeyboardListener;
+} // namespace chordwell
 
 namespace chordwell::app {
 
@@ -16,21 +26,28 @@ class EngineBridge : public QObject {
 
 public:
     explicit EngineBridge(RawKeyboardListener& engine, QObject* parent = nullptr);
+    ~EngineBridge() override;
 
     RawKeyboardListener& engine() const { return engine_; }
     /// A redraw is scheduled and has not run yet.
     bool isRefreshPending() const { return pending_; }
+
+    /// What the engine's announcement does (public for tests).
+    void announce();
 
 Q_SIGNALS:
     /// The engine's published state changed; re-read what you show.
     void changed();
 
 private:
-    void announce();
+    void deliver();
 
     RawKeyboardListener& engine_;
     Subscription subscription_;
     bool pending_ = false;
+    int wakeRead_ = -1;
+    int wakeWrite_ = -1;
+    QSocketNotifier* notifier_ = nullptr;
 };
 
 } // namespace chordwell::app
