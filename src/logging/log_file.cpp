@@ -108,17 +108,7 @@ std::string formatTimestamp(std::chrono::system_clock::time_point time, bool fra
 }
 
 std::string_view fileLevelLabel(LogLevel level) {
-    switch (level) {
-    case LogLevel::debug:
-        return "DEBUG";
-    case LogLevel::info:
-        return "INFO";
-    case LogLevel::warning:
-        return "WARN";
-    case LogLevel::error:
-        break;
-    }
-    return "ERROR";
+    return logLevelLabel(level);
 }
 
 // ------------------------------------------------------------------ LogFile

@@ -28,6 +28,22 @@ namespace chordwell {
 /// Log levels; any value above 2 counts as error.
 enum class LogLevel : std::uint8_t { debug = 0, info = 1, warning = 2, error = 3 };
 
+/// The label of a level as the logs print it: DEBUG, INFO, WARN, ERROR (any
+/// value above warning is ERROR).
+constexpr std::string_view logLevelLabel(LogLevel level) {
+    switch (level) {
+    case LogLevel::debug:
+        return "DEBUG";
+    case LogLevel::info:
+        return "INFO";
+    case LogLevel::warning:
+        return "WARN";
+    case LogLevel::error:
+        break;
+    }
+    return "ERROR";
+}
+
 namespace platform {
 
 // ---------------------------------------------------------------- Scheduler
@@ -198,8 +214,8 @@ public:
     virtual ~Paths() = default;
     /// The per-user application-support folder (created when missing), or an
     /// error when the system has none.
-    virtual std::optional<std::filesystem::path> applicationSupportDirectory(
-        std::error_code& error) const = 0;
+    virtual std::optional<std::filesystem::path>
+    applicationSupportDirectory(std::error_code& error) const = 0;
     /// The mappings folder inside application support ("Mappings/" on macOS).
     virtual std::filesystem::path mappingsFolder(const std::filesystem::path& appSupport) const {
         return appSupport / "Mappings";

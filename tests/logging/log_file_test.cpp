@@ -1,7 +1,7 @@
 #include "logging/log_file.hpp"
 #include <algorithm>
 
-#include "test_support.hpp"
+#include "support/test_support.hpp"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 
 #include "logging/log_file.hpp"
 #include "platform/memory/memory_ports.hpp"
-#include "test_support.hpp"
+#include "support/test_support.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "platform/linux/journal_log.hpp"
 #include "platform/linux/xdg_paths.hpp"
 
-#include "test_support.hpp"
+#include "support/test_support.hpp"
 
 #include <gtest/gtest.h>
 

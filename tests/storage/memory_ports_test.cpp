@@ -1,6 +1,6 @@
 #include "platform/memory/memory_ports.hpp"
 
-#include "test_support.hpp"
+#include "support/test_support.hpp"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 #include "logging/log.hpp"
 #include "model/json_codec.hpp"
 #include "platform/memory/memory_ports.hpp"
-#include "test_support.hpp"
+#include "support/test_support.hpp"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

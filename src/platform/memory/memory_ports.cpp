@@ -57,22 +57,6 @@ FolderPaths::applicationSupportDirectory(std::error_code& error) const {
     return applicationSupport_;
 }
 
-// ------------------------------------------------------------- log labels
-
-std::string_view logLevelLabel(LogLevel level) {
-    switch (level) {
-    case LogLevel::debug:
-        return "DEBUG";
-    case LogLevel::info:
-        return "INFO";
-    case LogLevel::warning:
-        return "WARN";
-    case LogLevel::error:
-        break;
-    }
-    return "ERROR";
-}
-
 namespace {
 
 class CapturingHandle : public SystemLogHandle {

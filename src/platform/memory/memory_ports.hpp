@@ -108,8 +108,6 @@ private:
     LogLevel minimumLevel_;
 };
 
-/// The label of a level as the logs print it: DEBUG, INFO, WARN, ERROR
-/// (any value above warning is ERROR).
-std::string_view logLevelLabel(LogLevel level);
+using chordwell::logLevelLabel;
 
 } // namespace chordwell::platform
