@@ -23,10 +23,15 @@ namespace chordwell::app::testing {
 
 class ModelWorld {
 public:
-    explicit ModelWorld(std::vector<ShortcutGroup> catalog = {}) {
+    /// `withStorage` false: the mappings folder cannot be created.
+    explicit ModelWorld(std::vector<ShortcutGroup> catalog = {}, bool withStorage = true) {
         logging::configure(systemLog, std::nullopt);
         world = std::make_shared<platform::sim::SimWorld>(root() / "support");
-        engine = std::make_unique<RawKeyboardListener>(world, mappingsFolder());
+        if (!withStorage) {
+            std::ofstream(root() / "blocker") << "a file where a folder should be";
+        }
+        engine = std::make_unique<RawKeyboardListener>(
+            world, withStorage ? mappingsFolder() : root() / "blocker" / "Mappings");
         model = std::make_unique<KeyboardMappingModel>(
             *engine, preferences, std::move(catalog),
             [this](const std::string& text) { breadcrumbs.push_back(text); });

@@ -467,3 +467,17 @@ TEST(MappingEditor, ClickingFromAfterAClearedToRecordingStartsFromCleanly) {
     EXPECT_EQ(m.capturedInputCodesFrom, (std::vector<HidUsage>{0x04}));
     EXPECT_FALSE(e.w.engine->isForceBlockTap());
 }
+
+TEST(MappingEditor, WithoutStorageMappingsStayInMemory) {
+    ModelWorld w({}, false);
+    ASSERT_FALSE(w.engine->hasStorage());
+    auto kb = w.attach("Board", 1, 1, 1);
+    w.model->selectKeyboard(w.device(kb));
+    w.model->setMappingName("Kept");
+    w.model->toggleCaptureFrom();
+    w.press(kb, {0x04});
+    w.model->saveMapping();
+    ASSERT_NE(w.model->selectedRecord(), nullptr);
+    EXPECT_EQ(w.model->mappingRows().at(0).name, "Kept");
+    EXPECT_EQ(w.model->mappingPaneState(), chordwell::app::MappingPaneState::mappings);
+}
