@@ -14,6 +14,7 @@
 #include "engine/raw_keyboard_listener.hpp"
 #include "logging/breadcrumbs.hpp"
 #include "logging/log.hpp"
+#include "platform/memory/memory_ports.hpp"
 #include "platform/qt/qt_preferences.hpp"
 #include "platform/qt/qt_scheduler.hpp"
 #include "platform/sim/script.hpp"
@@ -151,6 +152,8 @@ bool ChordwellApp::start(std::string& error) {
         commands = std::move(parsed.commands);
     }
 
+    // Lines the platform logs while it is being built reach the log file too.
+    logging::configure(nullptr, logsFolderOf(*nativePaths()));
     scheduler_ = std::make_shared<platform::qt::QtScheduler>();
     preferences_ = std::make_shared<platform::qt::QtPreferences>();
     services_ = std::make_unique<DesktopServices>(makeDesktopServices());
@@ -158,6 +161,9 @@ bool ChordwellApp::start(std::string& error) {
         options_.simulateScript
             ? composeSimulatedPlatform(scheduler_, preferences_, options_.verbose)
             : composeNativePlatform(scheduler_, preferences_));
+    if (options_.verbose && !options_.simulateScript) {
+        composition_->systemLog = std::make_shared<platform::StderrSystemLog>(LogLevel::debug);
+    }
     logging::configure(composition_->systemLog, composition_->logsFolder);
     log(LogLevel::info,
         std::string(options_.simulateScript ? "Starting on the simulated platform, version "
