@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -103,8 +104,9 @@ public:
         if (!in) {
             return std::nullopt;
         }
-        const std::string text((std::istreambuf_iterator<char>(in)),
-                               std::istreambuf_iterator<char>());
+        std::ostringstream buffer;
+        buffer << in.rdbuf();
+        const std::string text = buffer.str();
         auto decoded = decodeDeviceMappingText(text);
         if (!decoded) {
             return std::nullopt;

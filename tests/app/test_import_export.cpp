@@ -233,7 +233,9 @@ TEST(ExportFile, WritesTheCompactRecordThatImportReadsBack) {
     std::string error;
     ASSERT_TRUE(writeExportFile(file, record, error)) << error;
     std::ifstream in(file);
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::ostringstream buffer;
+    buffer << in.rdbuf();
+    const std::string text = buffer.str();
     EXPECT_EQ(text, chordwell::encodeDeviceMapping(record));
     EXPECT_EQ(text.find('\n'), std::string::npos) << "compact";
     const auto back = readImportFile(file);

@@ -15,6 +15,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -147,7 +148,9 @@ TEST(XdgAutostartLoginItem, RegisterUnregisterAndStatus) {
     ASSERT_TRUE(item.registerApp(error)) << error;
     EXPECT_EQ(item.status(), LoginItemStatus::enabled);
     std::ifstream in(item.entryFile());
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::ostringstream buffer;
+    buffer << in.rdbuf();
+    const std::string text = buffer.str();
     EXPECT_NE(text.find("Exec=\"/opt/My Apps/chordwell\"\n"), std::string::npos) << text;
     ASSERT_TRUE(item.unregisterApp(error)) << error;
     EXPECT_EQ(item.status(), LoginItemStatus::notRegistered);
