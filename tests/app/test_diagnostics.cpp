@@ -40,7 +40,9 @@ void writeText(const std::filesystem::path& path, const std::string& text) {
 
 std::string readText(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    std::ostringstream buffer;
+    buffer << in.rdbuf();
+    return buffer.str();
 }
 
 DiagnosticsIdentity identity() {
