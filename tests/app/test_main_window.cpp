@@ -82,7 +82,7 @@ QAbstractButton* buttonNamed(QMessageBox* box, const QString& text) {
 // A main window on a simulated world with two keyboards; "Magic Keyboard"
 // has two stored mappings.
 struct Window {
-    Window() {
+    explicit Window(std::vector<chordwell::ShortcutGroup> catalog = {}) : w(std::move(catalog)) {
         w.writeMappingFile(0x05AC, 0x024F,
                            makeRecord("Magic Keyboard", 0x05AC, 0x024F,
                                       {makeMapping("Copy", {0xE0, 0x04}),
@@ -480,4 +480,49 @@ TEST(MainWindow, BannerShowsNoticesAndStorageFailureWithTheirActions) {
     t.window->setBanner({});
     EXPECT_FALSE(t.window->banner()->isVisible());
     EXPECT_TRUE(chordwell::app::bannerMessages({}, true, "").empty());
+}
+
+TEST(MainWindow, ToMenuOffersTheCatalogThenCustomAndNoAction) {
+    chordwell::ShortcutItem undo{"undo last change", {{6, 0x100000}}};
+    chordwell::ShortcutItem redo{"redo", {{6, 0x120000}}};
+    Window t({chordwell::ShortcutGroup{"Editing", {undo, redo}}});
+    t.select(t.magic);
+    auto* editor = t.view().editor();
+    const QList<QAction*> entries = editor->toMenu()->actions();
+    ASSERT_GE(entries.size(), 4);
+    ASSERT_NE(entries[0]->menu(), nullptr);
+    EXPECT_EQ(entries[0]->text(), "Editing");
+    const QList<QAction*> items = entries[0]->menu()->actions();
+    ASSERT_EQ(items.size(), 2);
+    EXPECT_EQ(items[0]->text(), "Undo Last Change");
+    EXPECT_EQ(items[1]->text(), "Redo");
+    EXPECT_EQ(entries[entries.size() - 2]->text(), "Custom");
+    EXPECT_EQ(entries.back()->text(), "No Action");
+
+    items[1]->trigger();
+    t.pump();
+    EXPECT_EQ(editor->toMenuButton()->text(), "Redo");
+    EXPECT_TRUE(editor->toField()->isVisibleTo(t.window.get()));
+    EXPECT_EQ(editor->toField()->mainText(), "⇧⌘Z");
+    entries.back()->trigger();
+    t.pump();
+    EXPECT_EQ(editor->toMenuButton()->text(), "No Action");
+    EXPECT_FALSE(editor->toField()->isVisibleTo(t.window.get()));
+}
+
+TEST(MainWindow, ClosingTheWindowEndsARecordingButNotInterception) {
+    Window t;
+    t.select(t.magic);
+    t.view().editor()->fromField()->click();
+    t.pump();
+    ASSERT_TRUE(t.w.engine->isForceBlockTap());
+    t.window->close();
+    EXPECT_FALSE(t.w.engine->isForceBlockTap()) << "nobody could see the recording";
+    EXPECT_FALSE(t.w.model->isCapturingFrom);
+
+    t.window->show();
+    t.view().powerToggle()->click();
+    t.window->close();
+    EXPECT_TRUE(t.w.engine->isIntercepting());
+    EXPECT_TRUE(t.w.engine->selectedDevice());
 }
