@@ -97,12 +97,12 @@ struct Rig {
         world = std::make_shared<SimWorld>();
         world->setRecordAppEvents(false);
         world->setRunMainQueueAfterSteps(false);
-        platform::sim::SimKeyboardSpec spec;
-        spec.product = "Magic Keyboard";
-        spec.vendorID = kVendor;
-        spec.productID = kProduct;
-        spec.locationID = 1;
-        keyboard = world->attachKeyboard(spec);
+        platform::sim::SimKeyboardProperties properties;
+        properties.product = "Magic Keyboard";
+        properties.vendorID = kVendor;
+        properties.productID = kProduct;
+        properties.locationID = 1;
+        keyboard = world->attachKeyboard(properties);
         engine = std::make_unique<RawKeyboardListener>(world);
         world->runMainQueue();
         engine->setAllDeviceMappings(makeRecords(count));

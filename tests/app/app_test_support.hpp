@@ -49,12 +49,12 @@ public:
     std::shared_ptr<platform::sim::SimKeyboard> attach(const std::string& name, std::int64_t vendor,
                                                        std::int64_t product,
                                                        std::int64_t location) {
-        platform::sim::SimKeyboardSpec spec;
-        spec.product = name;
-        spec.vendorID = vendor;
-        spec.productID = product;
-        spec.locationID = location;
-        auto keyboard = world->attachKeyboard(spec);
+        platform::sim::SimKeyboardProperties properties;
+        properties.product = name;
+        properties.vendorID = vendor;
+        properties.productID = product;
+        properties.locationID = location;
+        auto keyboard = world->attachKeyboard(properties);
         settle();
         return keyboard;
     }

@@ -91,7 +91,7 @@ TEST_F(EngineTest, ReplugYieldsANewValueAtTheEnd) {
 }
 
 TEST_F(EngineTest, OnlyKeyboardInterfacesAreListed) {
-    SimKeyboardSpec mouse;
+    SimKeyboardProperties mouse;
     mouse.product = "Mouse";
     mouse.locationID = 3;
     mouse.deviceUsage = 2;

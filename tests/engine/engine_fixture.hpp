@@ -20,7 +20,7 @@ namespace chordwell::testing {
 
 using platform::sim::AppEvent;
 using platform::sim::SimKeyboard;
-using platform::sim::SimKeyboardSpec;
+using platform::sim::SimKeyboardProperties;
 using platform::sim::SimWorld;
 using std::chrono::milliseconds;
 
@@ -72,12 +72,12 @@ protected:
                                         std::optional<std::int64_t> vendor = kVendor,
                                         std::optional<std::int64_t> product = kProduct,
                                         std::optional<std::int64_t> location = 1) {
-        SimKeyboardSpec spec;
-        spec.product = std::move(name);
-        spec.vendorID = vendor;
-        spec.productID = product;
-        spec.locationID = location;
-        return world_->attachKeyboard(std::move(spec));
+        SimKeyboardProperties properties;
+        properties.product = std::move(name);
+        properties.vendorID = vendor;
+        properties.productID = product;
+        properties.locationID = location;
+        return world_->attachKeyboard(std::move(properties));
     }
 
     /// The engine's entry for a virtual keyboard.

@@ -172,10 +172,10 @@ void onDevice(void* context, int, const HidDeviceRef& device) {
 }
 
 TEST_F(SimWorldTest, TheHidManagerReportsKeyboardsOnceScheduled) {
-    SimKeyboardSpec early;
+    SimKeyboardProperties early;
     early.product = "Early";
     world.attachKeyboard(early);
-    SimKeyboardSpec mouse;
+    SimKeyboardProperties mouse;
     mouse.product = "Mouse";
     mouse.deviceUsage = 2;
     world.attachKeyboard(mouse);
@@ -191,7 +191,7 @@ TEST_F(SimWorldTest, TheHidManagerReportsKeyboardsOnceScheduled) {
     manager->scheduleWithRunLoop();
     EXPECT_EQ(matched, std::vector<std::string>{"Early"});
 
-    SimKeyboardSpec late;
+    SimKeyboardProperties late;
     late.product = "Late";
     auto kb = world.attachKeyboard(late);
     world.detachKeyboard(kb);
@@ -204,15 +204,15 @@ TEST_F(SimWorldTest, TheHidManagerReportsKeyboardsOnceScheduled) {
 }
 
 TEST_F(SimWorldTest, KeyboardPropertiesAreAbsentUnlessGiven) {
-    SimKeyboardSpec spec;
-    spec.vendorID = 0x05AC;
-    auto kb = world.attachKeyboard(spec);
+    SimKeyboardProperties properties;
+    properties.vendorID = 0x05AC;
+    auto kb = world.attachKeyboard(properties);
     EXPECT_EQ(kb->integerProperty("VendorID"), 0x05AC);
     EXPECT_EQ(kb->integerProperty("ProductID"), std::nullopt);
     EXPECT_EQ(kb->integerProperty("LocationID"), std::nullopt);
     EXPECT_EQ(kb->stringProperty("Product"), std::nullopt);
     EXPECT_TRUE(kb->sameDevice(*kb));
-    auto twin = world.attachKeyboard(spec);
+    auto twin = world.attachKeyboard(properties);
     EXPECT_FALSE(kb->sameDevice(*twin));
 }
 

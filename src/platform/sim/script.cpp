@@ -346,12 +346,12 @@ std::optional<ScriptError> ScriptRunner::execute(const ScriptCommand& command) {
         if (keyboardNamed(command.name)) {
             return fail("keyboard " + quote(command.name) + " already exists");
         }
-        SimKeyboardSpec spec;
-        spec.product = command.productName;
-        spec.vendorID = command.vendor;
-        spec.productID = command.product;
-        spec.locationID = command.location;
-        keyboards_[command.name] = world_.attachKeyboard(std::move(spec));
+        SimKeyboardProperties properties;
+        properties.product = command.productName;
+        properties.vendorID = command.vendor;
+        properties.productID = command.product;
+        properties.locationID = command.location;
+        keyboards_[command.name] = world_.attachKeyboard(std::move(properties));
         break;
     }
     case K::remove:

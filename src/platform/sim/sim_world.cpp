@@ -48,20 +48,20 @@ EventFlags modifierFlagOfUsage(HidUsage usage) {
 
 std::optional<std::string> SimKeyboard::stringProperty(std::string_view key) const {
     if (key == "Product") {
-        return spec_.product;
+        return properties_.product;
     }
     return std::nullopt;
 }
 
 std::optional<std::int64_t> SimKeyboard::integerProperty(std::string_view key) const {
     if (key == "VendorID") {
-        return spec_.vendorID;
+        return properties_.vendorID;
     }
     if (key == "ProductID") {
-        return spec_.productID;
+        return properties_.productID;
     }
     if (key == "LocationID") {
-        return spec_.locationID;
+        return properties_.locationID;
     }
     return std::nullopt;
 }
@@ -107,7 +107,8 @@ public:
     void close() override { open_ = false; }
 
     bool matches(const SimKeyboard& keyboard) const {
-        return keyboard.spec().deviceUsagePage == page_ && keyboard.spec().deviceUsage == usage_;
+        return keyboard.properties().deviceUsagePage == page_ &&
+               keyboard.properties().deviceUsage == usage_;
     }
     void deviceMatched(const std::shared_ptr<SimKeyboard>& keyboard) {
         if (scheduled_ && open_ && matched_ != nullptr && matches(*keyboard)) {
@@ -223,8 +224,8 @@ EventPoster& SimWorld::eventPoster() {
     return *poster_;
 }
 
-std::shared_ptr<SimKeyboard> SimWorld::attachKeyboard(SimKeyboardSpec spec) {
-    auto keyboard = std::make_shared<SimKeyboard>(std::move(spec));
+std::shared_ptr<SimKeyboard> SimWorld::attachKeyboard(SimKeyboardProperties properties) {
+    auto keyboard = std::make_shared<SimKeyboard>(std::move(properties));
     keyboard->attached_ = true;
     keyboards_.push_back(keyboard);
     const auto managers = managers_;

@@ -26,7 +26,7 @@ class SimWorld;
 
 /// The properties of a virtual keyboard; an absent property is absent from
 /// the device, as on a real one that does not report it.
-struct SimKeyboardSpec {
+struct SimKeyboardProperties {
     std::optional<std::string> product;
     std::optional<std::int64_t> vendorID;
     std::optional<std::int64_t> productID;
@@ -40,7 +40,7 @@ struct SimKeyboardSpec {
 /// One virtual keyboard interface.
 class SimKeyboard : public HidDevice {
 public:
-    explicit SimKeyboard(SimKeyboardSpec spec) : spec_(std::move(spec)) {}
+    explicit SimKeyboard(SimKeyboardProperties properties) : properties_(std::move(properties)) {}
 
     std::optional<std::string> stringProperty(std::string_view key) const override;
     std::optional<std::int64_t> integerProperty(std::string_view key) const override;
@@ -49,14 +49,14 @@ public:
     void scheduleWithRunLoop() override { scheduled_ = true; }
     void unscheduleFromRunLoop() override { scheduled_ = false; }
 
-    const SimKeyboardSpec& spec() const { return spec_; }
+    const SimKeyboardProperties& properties() const { return properties_; }
     bool attached() const { return attached_; }
     /// True while someone reads the keyboard's input.
     bool hasListener() const { return callback_ != nullptr && scheduled_; }
 
 private:
     friend class SimWorld;
-    SimKeyboardSpec spec_;
+    SimKeyboardProperties properties_;
     InputValueCallback callback_ = nullptr;
     void* context_ = nullptr;
     bool scheduled_ = false;
@@ -110,7 +110,7 @@ public:
     // ------------------------------------------------------------- keyboards
 
     /// Attaches a keyboard; every scheduled HID manager hears of it at once.
-    std::shared_ptr<SimKeyboard> attachKeyboard(SimKeyboardSpec spec);
+    std::shared_ptr<SimKeyboard> attachKeyboard(SimKeyboardProperties properties);
     /// Detaches it (its held modifiers are released silently).
     void detachKeyboard(const std::shared_ptr<SimKeyboard>& keyboard);
     const std::vector<std::shared_ptr<SimKeyboard>>& attachedKeyboards() const {
