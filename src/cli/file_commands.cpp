@@ -71,17 +71,30 @@ int runValidate(int argc, char** argv, std::istream& in, std::ostream& out, std:
     return status;
 }
 
-int runShow(int argc, char** argv, std::istream& in, std::ostream& out, std::ostream& err) {
+// The one FILE argument of `show` and `normalize`, decoded; nothing (with
+// `status` set and the message on `err`) on a usage error or a bad file.
+std::optional<DeviceMapping> loadOnlyRecord(const char* command, int argc, char** argv,
+                                            std::istream& in, std::ostream& err, int& status) {
     if (argc != 2) {
-        printCommandUsage(*findCliCommand("show"), err);
-        return kExitUsage;
+        printCommandUsage(*findCliCommand(command), err);
+        status = kExitUsage;
+        return std::nullopt;
     }
     const std::string path = argv[1];
     std::string error;
-    const auto record = loadRecord(path, in, error);
+    auto record = loadRecord(path, in, error);
     if (!record) {
         err << path << ": error: " << error << '\n';
-        return kExitFailure;
+        status = kExitFailure;
+    }
+    return record;
+}
+
+int runShow(int argc, char** argv, std::istream& in, std::ostream& out, std::ostream& err) {
+    int status = kExitOk;
+    const auto record = loadOnlyRecord("show", argc, argv, in, err, status);
+    if (!record) {
+        return status;
     }
     out << "Product name: " << quoted(record->productName) << '\n'
         << "Vendor ID: " << decimalAndHex(record->vendorID) << '\n'
@@ -98,16 +111,10 @@ int runShow(int argc, char** argv, std::istream& in, std::ostream& out, std::ost
 }
 
 int runNormalize(int argc, char** argv, std::istream& in, std::ostream& out, std::ostream& err) {
-    if (argc != 2) {
-        printCommandUsage(*findCliCommand("normalize"), err);
-        return kExitUsage;
-    }
-    const std::string path = argv[1];
-    std::string error;
-    const auto record = loadRecord(path, in, error);
+    int status = kExitOk;
+    const auto record = loadOnlyRecord("normalize", argc, argv, in, err, status);
     if (!record) {
-        err << path << ": error: " << error << '\n';
-        return kExitFailure;
+        return status;
     }
     out << encodeDeviceMapping(*record) << '\n';
     return kExitOk;
