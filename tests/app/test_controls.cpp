@@ -42,6 +42,11 @@ struct RunStopCase {
     const char* expectedSymbol;
 };
 
+// Test names print the case name rather than raw bytes.
+[[maybe_unused]] void PrintTo(const RunStopCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class RunStopPress : public ::testing::TestWithParam<RunStopCase> {};
 
 TEST_P(RunStopPress, CallsOnlyTheMatchingActionOncePerPress) {
@@ -115,6 +120,11 @@ struct HoverCase {
     bool labelBeforeHover;
 };
 
+// Test names print the case name rather than raw bytes.
+[[maybe_unused]] void PrintTo(const HoverCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class HoverLabel : public ::testing::TestWithParam<HoverCase> {};
 
 TEST_P(HoverLabel, LabelFadesInWhilePointedAtOnlyWhenAsked) {
@@ -174,6 +184,11 @@ struct ToggleCase {
     const char* caption;
     const char* symbol;
 };
+
+// Test names print the case name rather than raw bytes.
+[[maybe_unused]] void PrintTo(const ToggleCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class TogglePress : public ::testing::TestWithParam<ToggleCase> {};
 

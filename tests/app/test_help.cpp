@@ -34,6 +34,11 @@ struct PlatformCase {
     std::vector<const char*> absent;
 };
 
+// Test names print the case name rather than raw bytes.
+[[maybe_unused]] void PrintTo(const PlatformCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class HelpText : public ::testing::TestWithParam<PlatformCase> {};
 
 TEST_P(HelpText, DisplayNameOnlyInHowItWorksAndTroubleshooting) {

@@ -25,6 +25,11 @@ struct MatchCase {
     std::vector<std::int64_t> expectedOutputs;
 };
 
+// Test names print the case name rather than raw bytes.
+[[maybe_unused]] void PrintTo(const MatchCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class MatchingTest : public EngineTest, public ::testing::WithParamInterface<MatchCase> {};
 
 TEST_P(MatchingTest, FiresExactlyTheExpectedMappings) {

@@ -30,6 +30,11 @@ struct OutputCase {
     std::vector<Posted> expected;
 };
 
+// Test names print the case name rather than raw bytes.
+[[maybe_unused]] void PrintTo(const OutputCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class TriggerOutputTest : public EngineTest, public ::testing::WithParamInterface<OutputCase> {};
 
 // The held keys match the mapping, so each posted key-down passes only
@@ -184,6 +189,11 @@ struct RepeatCase {
     std::int64_t holdMs;
     std::vector<std::int64_t> expected;
 };
+
+// Test names print the case name rather than raw bytes.
+[[maybe_unused]] void PrintTo(const RepeatCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class RepeatTimingTest : public RepeatTest, public ::testing::WithParamInterface<RepeatCase> {};
 

@@ -21,6 +21,11 @@ struct DecisionCase {
     bool consumesEntry;
 };
 
+// Test names print the case name rather than raw bytes.
+[[maybe_unused]] void PrintTo(const DecisionCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class TapDecisionTest : public EngineTest, public ::testing::WithParamInterface<DecisionCase> {};
 
 TEST_P(TapDecisionTest, DecidesPassOrSwallow) {

@@ -14,6 +14,11 @@ struct HomeCase {
     std::optional<std::string> expected;
 };
 
+// Test names print a short description rather than raw bytes.
+[[maybe_unused]] void PrintTo(const HomeCase& c, std::ostream* os) {
+    *os << c.found;
+}
+
 class ResolveHomeRelative : public testing::TestWithParam<HomeCase> {};
 
 TEST_P(ResolveHomeRelative, ExpandsOnlyTheCurrentUsersHome) {

@@ -14,6 +14,11 @@ struct NoticeCase {
     std::vector<std::string> expectedURLs; // "" for a notice without a button
 };
 
+// Test names print a short description rather than raw bytes.
+[[maybe_unused]] void PrintTo(const NoticeCase& c, std::ostream* os) {
+    *os << c.expectedURLs.size() << " notices";
+}
+
 class MacNotices : public testing::TestWithParam<NoticeCase> {};
 
 TEST_P(MacNotices, OneNoticePerProblemInOrderOfImportance) {
@@ -58,6 +63,11 @@ struct TapTypeCase {
     std::uint32_t cgType;
     std::optional<EventType> expected;
 };
+
+// Test names print a short description rather than raw bytes.
+[[maybe_unused]] void PrintTo(const TapTypeCase& c, std::ostream* os) {
+    *os << "CGEventType " << c.cgType;
+}
 
 class TapEventTypes : public testing::TestWithParam<TapTypeCase> {};
 

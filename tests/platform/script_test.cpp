@@ -16,6 +16,11 @@ struct ParseErrorCase {
     std::string expected;
 };
 
+// Test names print a short description rather than raw bytes.
+[[maybe_unused]] void PrintTo(const ParseErrorCase& c, std::ostream* os) {
+    *os << c.expected;
+}
+
 class ScriptParseErrorTest : public ::testing::TestWithParam<ParseErrorCase> {};
 
 TEST_P(ScriptParseErrorTest, ReportsTheLineAndTheFault) {
@@ -158,6 +163,11 @@ struct RunErrorCase {
     const char* script;
     std::string expected;
 };
+
+// Test names print a short description rather than raw bytes.
+[[maybe_unused]] void PrintTo(const RunErrorCase& c, std::ostream* os) {
+    *os << c.expected;
+}
 
 class ScriptRunErrorTest : public ScriptRunTest,
                            public ::testing::WithParamInterface<RunErrorCase> {};

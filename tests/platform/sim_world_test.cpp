@@ -63,6 +63,11 @@ struct KeyCase {
     EventFlags flagsWhileDown;
 };
 
+// Test names print a short description rather than raw bytes.
+[[maybe_unused]] void PrintTo(const KeyCase& c, std::ostream* os) {
+    *os << "usage " << c.usage;
+}
+
 class SimKeyCodeTest : public ::testing::TestWithParam<KeyCase> {};
 
 TEST_P(SimKeyCodeTest, PhysicalKeysProduceTheSystemsEvents) {

@@ -127,6 +127,11 @@ struct FailureCase {
     std::string errStart;
 };
 
+// Test names print the expected message rather than raw bytes.
+[[maybe_unused]] void PrintTo(const FailureCase& c, std::ostream* os) {
+    *os << c.errStart;
+}
+
 class SimulateFailureTest : public SimulateCommandTest,
                             public ::testing::WithParamInterface<FailureCase> {};
 
