@@ -7,48 +7,12 @@
 #include "platform/memory/memory_ports.hpp"
 #include "platform/sim/sim_world.hpp"
 
+#include "support/allocation_counter.hpp"
+
 #include <benchmark/benchmark.h>
 
-#include <atomic>
-#include <cstdlib>
 #include <memory>
-#include <new>
 #include <vector>
-
-// ------------------------------------------------------ allocation counter
-
-namespace {
-std::atomic<std::uint64_t> gAllocations{0};
-} // namespace
-
-// Counting operator new on top of malloc; GCC cannot see that the deletes
-// below pair with it.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-
-void* operator new(std::size_t size) {
-    gAllocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size == 0 ? 1 : size)) {
-        return p;
-    }
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) {
-    return ::operator new(size);
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    std::free(p);
-}
 
 namespace chordwell {
 namespace {
@@ -142,15 +106,15 @@ void BM_KeyPress(benchmark::State& state) {
         rig.world->keyDown(*rig.keyboard, 0x04);
         rig.world->keyUp(*rig.keyboard, 0x04);
     }
-    const std::uint64_t allocationsBefore = gAllocations.load();
+    testsupport::AllocationCounter counter;
     const std::size_t postedBefore = rig.world->postedEventCount();
     for (auto _ : state) {
         rig.world->keyDown(*rig.keyboard, 0x04);
         rig.world->keyUp(*rig.keyboard, 0x04);
     }
+    const auto allocations = static_cast<double>(counter.stop());
     const auto iterations = static_cast<double>(state.iterations());
-    state.counters["allocs_per_key_event"] =
-        static_cast<double>(gAllocations.load() - allocationsBefore) / (2 * iterations);
+    state.counters["allocs_per_key_event"] = allocations / (2 * iterations);
     state.counters["posted_per_press"] =
         static_cast<double>(rig.world->postedEventCount() - postedBefore) / iterations;
 }

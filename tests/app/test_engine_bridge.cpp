@@ -8,41 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
-#include <new>
-
-// Counts heap allocations while `gCountAllocations` is set. The replacement
-// applies to the whole test program; it only counts, it changes nothing.
-namespace {
-std::atomic<bool> gCountAllocations{false};
-std::atomic<int> gAllocations{0};
-} // namespace
-
-void* operator new(std::size_t size) {
-    if (gCountAllocations.load(std::memory_order_relaxed)) {
-        gAllocations.fetch_add(1, std::memory_order_relaxed);
-    }
-    if (void* p = std::malloc(size == 0 ? 1 : size)) {
-        return p;
-    }
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) {
-    return ::operator new(size);
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    std::free(p);
-}
+#include "support/allocation_counter.hpp"
 
 using chordwell::app::EngineBridge;
 using chordwell::app::testing::ModelWorld;
@@ -71,12 +37,10 @@ TEST(EngineBridge, AnnouncingDoesNotAllocate) {
     QSignalSpy spy(&bridge, &EngineBridge::changed);
     int expected = 0;
     for (int i = 0; i < 50; ++i) {
-        gAllocations = 0;
-        gCountAllocations = true;
+        chordwell::testsupport::AllocationCounter counter;
         bridge.announce(); // what the key path runs
         bridge.announce();
-        gCountAllocations = false;
-        EXPECT_EQ(gAllocations.load(), 0) << "round " << i;
+        EXPECT_EQ(counter.stop(), 0u) << "round " << i;
         ++expected;
         ASSERT_TRUE(QTest::qWaitFor([&] { return spy.count() == expected; }, 5000));
     }

@@ -7,37 +7,9 @@
 #include <gtest/gtest.h>
 #include <linux/input-event-codes.h>
 
-#include <atomic>
-#include <cstdlib>
+#include "support/allocation_counter.hpp"
+
 #include <memory>
-#include <new>
-
-namespace {
-std::atomic<bool> countingAllocations{false};
-std::atomic<long> allocations{0};
-} // namespace
-
-// Counting operator new on top of malloc; GCC cannot see that the deletes
-// below pair with it.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-
-void* operator new(std::size_t size) {
-    if (countingAllocations.load(std::memory_order_relaxed)) {
-        allocations.fetch_add(1, std::memory_order_relaxed);
-    }
-    if (void* p = std::malloc(size == 0 ? 1 : size)) {
-        return p;
-    }
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
 
 namespace chordwell::platform::lnx {
 namespace {
@@ -78,11 +50,12 @@ struct Frame {
 
 TEST(KeyPath, SteadyStateAllocatesNothing) {
     // The counter itself works.
-    countingAllocations = true;
-    static std::unique_ptr<int> probe; // kept, so the allocation cannot be elided
-    probe = std::make_unique<int>(1);
-    countingAllocations = false;
-    ASSERT_EQ(allocations.exchange(0), 1);
+    {
+        testsupport::AllocationCounter counter;
+        static std::unique_ptr<int> probe; // kept, so the allocation cannot be elided
+        probe = std::make_unique<int>(1);
+        ASSERT_EQ(counter.stop(), 1u);
+    }
 
     NullSink sink;
     auto pipeline = std::make_shared<EventPipeline>(&sink);
@@ -116,13 +89,11 @@ TEST(KeyPath, SteadyStateAllocatesNothing) {
         pipeline->postKey(8, kMaskControl, false);
     };
     run(); // warm-up
-    allocations = 0;
-    countingAllocations = true;
+    testsupport::AllocationCounter counter;
     for (int i = 0; i < 100; ++i) {
         run();
     }
-    countingAllocations = false;
-    EXPECT_EQ(allocations.load(), 0);
+    EXPECT_EQ(counter.stop(), 0u);
     EXPECT_GT(sink.writes, 0);
     EXPECT_FALSE(pipeline->anyVirtualKeyDown());
 }
