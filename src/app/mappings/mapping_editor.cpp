@@ -214,27 +214,8 @@ void KeyboardMappingModel::saveMapping() {
         mapping.inputKeyCodes = codes;
         mapping.inputTapCodes = signatures;
         mapping.outputBehavior = behavior;
-        const DeviceMapping* record = findRecord(engine_.allDeviceMappings(), keyboard);
-        if (record != nullptr) {
-            const Uuid recordId = record->id;
-            engine_.mutateAllDeviceMappings([&](std::vector<DeviceMapping>& records) {
-                for (DeviceMapping& r : records) {
-                    if (r.id == recordId) {
-                        r.mappings.push_back(mapping);
-                        break;
-                    }
-                }
-            });
-        } else {
-            DeviceMapping fresh;
-            fresh.productName = keyboard.productName;
-            fresh.productID = keyboard.productID;
-            fresh.vendorID = keyboard.vendorID;
-            fresh.mappings.push_back(mapping);
-            engine_.mutateAllDeviceMappings(
-                [&](std::vector<DeviceMapping>& records) { records.push_back(std::move(fresh)); });
-        }
-        engine_.saveMappings(keyboard);
+        // Into the record of this product name and vendor, or a new one; then saved.
+        appendMappings(keyboard, {mapping}, false);
         breadcrumb("Mapping saved");
     }
 
