@@ -17,8 +17,8 @@
 #include "platform/memory/memory_ports.hpp"
 #include "platform/qt/qt_preferences.hpp"
 #include "platform/qt/qt_scheduler.hpp"
-#include "platform/sim/script.hpp"
 #include "platform/sim/sim_world.hpp"
+#include "script/script.hpp"
 #include "storage/shortcuts.hpp"
 
 #include <QApplication>
@@ -135,7 +135,7 @@ platform::sim::SimWorld* ChordwellApp::simWorld() const {
 }
 
 bool ChordwellApp::start(std::string& error) {
-    std::vector<platform::sim::ScriptCommand> commands;
+    std::vector<script::ScriptCommand> commands;
     if (options_.simulateScript) {
         const auto text = readText(*options_.simulateScript);
         if (!text) {
@@ -143,7 +143,7 @@ bool ChordwellApp::start(std::string& error) {
             exitCode_ = 2;
             return false;
         }
-        platform::sim::ParsedScript parsed = platform::sim::parseScript(*text);
+        script::ParsedScript parsed = script::parseScript(*text);
         if (parsed.error) {
             error = parsed.error->text();
             exitCode_ = 2;
