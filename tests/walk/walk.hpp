@@ -28,8 +28,12 @@ struct WalkFailure {
     std::string message;
 };
 
-/// The commands of a walk of `steps` steps from `seed`.
-std::vector<script::ScriptCommand> generateWalk(std::uint64_t seed, std::size_t steps);
+/// The commands of a walk of `steps` steps from `seed`. With `everyMode`
+/// the walk also switches the world's posting mode and delivery order and
+/// adds mappings without input keys; without, it stays in the default mode
+/// (posting at once, HID value first) and every mapping has keys.
+std::vector<script::ScriptCommand> generateWalk(std::uint64_t seed, std::size_t steps,
+                                                bool everyMode = true);
 
 /// Plays `commands` on a fresh world and engine, checking after each one.
 /// Commands that fail (an unknown keyboard, say) change nothing and are
