@@ -3,6 +3,7 @@
 // mapping file before they activate it.
 #include "cli/commands.hpp"
 #include "cli/file_input.hpp"
+#include "cli/terminal_text.hpp"
 #include "engine/raw_keyboard_listener.hpp"
 #include "logging/log.hpp"
 #include "model/json_codec.hpp"
@@ -140,15 +141,15 @@ private:
 
 // Installs a mapping file as the stored file of its keyboard model.
 bool installMappingFile(const std::string& file, std::istream& in, const fs::path& mappingsFolder,
-                        std::string& error) {
+                        InputFailure& error) {
     std::string text;
     if (!readInput(file, in, text, error)) {
-        error = file + ": " + error;
+        error.message = file + ": " + error.message;
         return false;
     }
     const auto record = decodeDeviceMappingText(text);
     if (!record) {
-        error = file + ": " + record.error();
+        error = {file + ": " + record.error(), kExitFailure};
         return false;
     }
     std::error_code ec;
@@ -159,7 +160,7 @@ bool installMappingFile(const std::string& file, std::istream& in, const fs::pat
     outFile << text;
     outFile.close();
     if (!outFile) {
-        error = file + ": cannot copy into the data folder";
+        error = {file + ": cannot copy into the data folder", kExitFailure};
         return false;
     }
     return true;
@@ -183,13 +184,15 @@ int runSimulate(int argc, char** argv, std::istream& in, std::ostream& out, std:
                        std::nullopt);
 
     std::string scriptText;
-    if (!readInput(options.script, in, scriptText, error)) {
-        err << "chordwellctl simulate: " << options.script << ": " << error << "\n";
-        return kExitFailure;
+    InputFailure failure;
+    if (!readInput(options.script, in, scriptText, failure)) {
+        err << "chordwellctl simulate: " << terminalSafe(options.script) << ": "
+            << terminalSafe(failure.message) << "\n";
+        return failure.status;
     }
     const platform::sim::ParsedScript parsed = platform::sim::parseScript(scriptText);
     if (parsed.error) {
-        err << parsed.error->text() << "\n";
+        err << terminalSafe(parsed.error->text()) << "\n";
         return kExitUsage;
     }
 
@@ -199,9 +202,9 @@ int runSimulate(int argc, char** argv, std::istream& in, std::ostream& out, std:
         return kExitFailure;
     }
     for (const std::string& file : options.mappingFiles) {
-        if (!installMappingFile(file, in, data.path() / "Mappings", error)) {
-            err << "chordwellctl simulate: " << error << "\n";
-            return kExitFailure;
+        if (!installMappingFile(file, in, data.path() / "Mappings", failure)) {
+            err << "chordwellctl simulate: " << terminalSafe(failure.message) << "\n";
+            return failure.status;
         }
     }
 
@@ -216,9 +219,9 @@ int runSimulate(int argc, char** argv, std::istream& in, std::ostream& out, std:
         RawKeyboardListener engine(world);
         world->runMainQueue();
         platform::sim::ScriptRunner runner(
-            *world, engine, [&out](const std::string& line) { out << line << "\n"; });
+            *world, engine, [&out](const std::string& line) { out << terminalSafe(line) << "\n"; });
         if (auto scriptError = runner.run(parsed.commands)) {
-            err << scriptError->text() << "\n";
+            err << terminalSafe(scriptError->text()) << "\n";
             status = kExitUsage;
         }
     }
