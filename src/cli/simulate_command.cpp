@@ -3,6 +3,7 @@
 // mapping file before they activate it.
 #include "cli/commands.hpp"
 #include "cli/file_input.hpp"
+#include "cli/signal_cleanup.hpp"
 #include "cli/terminal_text.hpp"
 #include "engine/raw_keyboard_listener.hpp"
 #include "logging/log.hpp"
@@ -201,6 +202,9 @@ int runSimulate(int argc, char** argv, std::istream& in, std::ostream& out, std:
         err << "chordwellctl simulate: cannot create a temporary data folder\n";
         return kExitFailure;
     }
+    // The folder holds copies of the user's mapping files: it goes away
+    // also when the run is interrupted or its reader goes away.
+    const RemoveFolderOnSignal removeOnSignal(data.path());
     for (const std::string& file : options.mappingFiles) {
         if (!installMappingFile(file, in, data.path() / "Mappings", failure)) {
             err << "chordwellctl simulate: " << terminalSafe(failure.message) << "\n";
