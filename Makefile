@@ -1,5 +1,5 @@
 # The commands users type. Everything else is CMake presets (CMakePresets.json).
-.PHONY: all deps build run test test-dev test-asan test-fuzz test-vm bench fuzz format install clean
+.PHONY: all deps build run demo test test-dev test-asan test-fuzz test-vm bench fuzz format install clean
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 ARGS ?=
@@ -15,6 +15,11 @@ build: deps
 
 run: build
 	@scripts/run-app $(ARGS)
+
+# The application on a simulated world with sample keyboards and mappings, in a
+# scratch folder: nothing needs a readable keyboard or a permission.
+demo: build
+	@scripts/run-app --demo $(ARGS)
 
 test: deps
 	$(MAKE) --no-print-directory test-dev

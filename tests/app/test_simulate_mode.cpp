@@ -34,8 +34,13 @@ TEST(AppArguments, AcceptedAndRefusedCommandLines) {
         {{"--simulate="}, false, "--simulate needs a script file"},
         {{"--screenshot-dir", "out"},
          false,
-         "--screenshot-dir and --exit-when-done need --simulate"},
-        {{"--exit-when-done"}, false, "--screenshot-dir and --exit-when-done need --simulate"},
+         "--screenshot-dir and --exit-when-done need --simulate or --demo"},
+        {{"--exit-when-done"},
+         false,
+         "--screenshot-dir and --exit-when-done need --simulate or --demo"},
+        {{"--demo", "--keep", "--exit-when-done"}, true, ""},
+        {{"--keep"}, false, "--keep needs --demo"},
+        {{"--demo", "--simulate", "s"}, false, "--demo and --simulate cannot be combined"},
         {{"--frobnicate"}, false, "unknown option: --frobnicate"},
     };
     for (const Case& c : cases) {
