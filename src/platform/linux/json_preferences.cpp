@@ -2,6 +2,7 @@
 
 #include "fileio/file_io.hpp"
 #include "logging/log.hpp"
+#include "model/json_reader.hpp"
 
 #include <nlohmann/json.hpp>
 
@@ -18,6 +19,31 @@ constexpr const char* kCategory = "settings";
 constexpr std::uintmax_t kMaxFileBytes = 1024 * 1024;
 
 } // namespace
+
+DecodeResult<PreferenceMap> decodePreferences(std::string_view text) {
+    auto parsed = parseJson(text);
+    if (!parsed) {
+        return DecodeResult<PreferenceMap>::failure(parsed.error());
+    }
+    const nlohmann::json& document = parsed.value().value;
+    std::string error;
+    if (!json_read::requireObject(document, "", error)) {
+        return DecodeResult<PreferenceMap>::failure(std::move(error));
+    }
+    PreferenceMap values;
+    for (const auto& [key, value] : document.items()) {
+        if (value.is_boolean()) {
+            values[key] = value.get<bool>();
+        } else if (value.is_number()) {
+            values[key] = value.get<double>();
+        } else if (value.is_string()) {
+            values[key] = value.get<std::string>();
+        } else {
+            values[key] = value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+        }
+    }
+    return DecodeResult<PreferenceMap>::success(std::move(values));
+}
 
 JsonFilePreferences::JsonFilePreferences(std::filesystem::path file) : file_(std::move(file)) {
     load();
@@ -41,40 +67,31 @@ void JsonFilePreferences::load() {
     if (status.type() == std::filesystem::file_type::not_found) {
         return;
     }
+    // Guarded like every stored file: a FIFO or a link to a device is
+    // refused, never read for ever.
     auto bytes = fileio::readRegularFile(file_, kMaxFileBytes, ec);
-    nlohmann::json document;
-    if (bytes) {
-        document = nlohmann::json::parse(*bytes, nullptr, false);
-    }
-    if (!bytes || document.is_discarded() || !document.is_object()) {
+    auto decoded =
+        bytes ? decodePreferences(*bytes)
+              : DecodeResult<PreferenceMap>::failure("cannot read the file: " + ec.message());
+    if (!decoded) {
         // Keep the user's file: set it aside (never over an earlier copy)
         // and start afresh.
         const auto aside = fileio::moveAside(file_, ".unreadable", ec);
         if (!aside) {
             writable_ = false; // never overwrite what could not be read
             log(LogLevel::error,
-                "Preferences file " + file_.string() + " cannot be read and cannot be set aside (" +
-                    ec.message() + "); changes stay in memory.",
+                "Preferences file " + file_.string() + " cannot be read (" + decoded.error() +
+                    ") and cannot be set aside (" + ec.message() + "); changes stay in memory.",
                 kCategory);
         } else {
             log(LogLevel::warning,
-                "Preferences file " + file_.string() + " cannot be read; kept it as " +
-                    aside->string() + " and started with defaults.",
+                "Preferences file " + file_.string() + " cannot be read (" + decoded.error() +
+                    "); kept it as " + aside->string() + " and started with defaults.",
                 kCategory);
         }
         return;
     }
-    for (const auto& [key, value] : document.items()) {
-        if (value.is_boolean()) {
-            values_[key] = value.get<bool>();
-        } else if (value.is_number()) {
-            values_[key] = value.get<double>();
-        } else if (value.is_string()) {
-            values_[key] = value.get<std::string>();
-        } else {
-            values_[key] = value.dump();
-        }
-    }
+    values_ = std::move(decoded).value();
 }
 
 bool JsonFilePreferences::save() const {
