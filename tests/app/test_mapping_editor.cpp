@@ -238,7 +238,7 @@ TEST(MappingEditor, SavingWhileRecordingEndsTheRecordingFirst) {
     EXPECT_FALSE(e.w.engine->isForceBlockTap());
 }
 
-TEST(MappingEditor, SavingForAnotherProductIdOfAKnownModelAppendsToThatRecord) {
+TEST(MappingEditor, SavingForAnotherProductIdOfAKnownModelAppendsToItsOwnRecord) {
     ModelWorld w;
     w.writeMappingFile(9, 100, makeRecord("Twin", 9, 100, {makeMapping("One", {0x04})}));
     auto first = w.attach("Twin", 9, 100, 1);
@@ -249,11 +249,18 @@ TEST(MappingEditor, SavingForAnotherProductIdOfAKnownModelAppendsToThatRecord) {
     w.model->toggleCaptureFrom();
     w.press(second, {0x05});
     w.model->saveMapping();
+    // Saved where it is matched and loaded again after a restart.
     const auto& records = w.engine->allDeviceMappings();
-    ASSERT_GE(records.size(), 1u);
-    EXPECT_EQ(records[0].productID, 100);
-    ASSERT_EQ(records[0].mappings.size(), 2u);
-    EXPECT_EQ(records[0].mappings[1].name, "Two");
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].mappings.size(), 1u);
+    EXPECT_EQ(records[1].productID, 200);
+    ASSERT_EQ(records[1].mappings.size(), 1u);
+    EXPECT_EQ(records[1].mappings[0].name, "Two");
+    const auto file = w.readMappingFile(9, 200);
+    ASSERT_TRUE(file.has_value());
+    ASSERT_EQ(file->mappings.size(), 1u);
+    EXPECT_EQ(file->mappings[0].name, "Two");
+    EXPECT_EQ(w.readMappingFile(9, 100)->mappings.size(), 1u);
 }
 
 TEST(MappingEditor, CatalogItemsBecomeCustomSequencesWithCapitalisedNames) {

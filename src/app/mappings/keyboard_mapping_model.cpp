@@ -1,5 +1,6 @@
 #include "app/mappings/keyboard_mapping_model.hpp"
 
+#include "engine/record_lookup.hpp"
 #include "logging/log.hpp"
 #include "model/key_labels.hpp"
 #include "storage/settings.hpp"
@@ -102,12 +103,8 @@ std::vector<KeyboardDevice> sortedKeyboards(const std::vector<KeyboardDevice>& k
 
 const DeviceMapping* findRecord(const std::vector<DeviceMapping>& records,
                                 const KeyboardDevice& keyboard) {
-    for (const DeviceMapping& r : records) {
-        if (r.productName == keyboard.productName && r.vendorID == keyboard.vendorID) {
-            return &r;
-        }
-    }
-    return nullptr;
+    const auto it = findRecordOfModel(records, keyboard.productID, keyboard.vendorID);
+    return it == records.end() ? nullptr : &*it;
 }
 
 std::string RecordingFieldState::placeholder() const {

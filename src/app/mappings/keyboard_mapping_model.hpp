@@ -40,8 +40,8 @@ mergeCapturedSignatures(const std::vector<HidUsage>& codes,
 /// order; keyboards with equal names keep their discovery order.
 std::vector<KeyboardDevice> sortedKeyboards(const std::vector<KeyboardDevice>& keyboards);
 
-/// The record shown for a keyboard: the first whose product name and vendor
-/// equal the keyboard's (the product id is not compared).
+/// The record shown for a keyboard: the first of its model (vendor and
+/// product identifiers), the record the engine loads, saves and matches.
 const DeviceMapping* findRecord(const std::vector<DeviceMapping>& records,
                                 const KeyboardDevice& keyboard);
 
