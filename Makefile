@@ -1,7 +1,8 @@
 # The commands users type. Everything else is CMake presets (CMakePresets.json).
 .PHONY: all deps build run demo test test-dev test-asan test-fuzz test-vm bench fuzz format install clean
 
-JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+# The processor count: getconf answers on Linux and macOS alike (macOS has no nproc).
+JOBS ?= $(shell getconf _NPROCESSORS_ONLN 2>/dev/null || sysctl -n hw.ncpu 2>/dev/null || echo 2)
 ARGS ?=
 
 all: build

@@ -3,6 +3,8 @@
 // mapping file before they activate it.
 #include "cli/commands.hpp"
 #include "cli/file_input.hpp"
+#include "cli/signal_cleanup.hpp"
+#include "cli/terminal_text.hpp"
 #include "engine/raw_keyboard_listener.hpp"
 #include "logging/log.hpp"
 #include "model/json_codec.hpp"
@@ -161,15 +163,15 @@ private:
 
 // Installs a mapping file as the stored file of its keyboard model.
 bool installMappingFile(const std::string& file, std::istream& in, const fs::path& mappingsFolder,
-                        std::string& error) {
+                        InputFailure& error) {
     std::string text;
     if (!readInput(file, in, text, error)) {
-        error = file + ": " + error;
+        error.message = file + ": " + error.message;
         return false;
     }
     const auto record = decodeDeviceMappingText(text);
     if (!record) {
-        error = file + ": " + record.error();
+        error = {file + ": " + record.error(), kExitFailure};
         return false;
     }
     std::error_code ec;
@@ -180,7 +182,7 @@ bool installMappingFile(const std::string& file, std::istream& in, const fs::pat
     outFile << text;
     outFile.close();
     if (!outFile) {
-        error = file + ": cannot copy into the data folder";
+        error = {file + ": cannot copy into the data folder", kExitFailure};
         return false;
     }
     return true;
@@ -209,13 +211,15 @@ int runSimulate(int argc, char** argv, std::istream& in, std::ostream& out, std:
                        std::nullopt);
 
     std::string scriptText;
-    if (!readInput(options.script, in, scriptText, error)) {
-        err << "chordwellctl simulate: " << options.script << ": " << error << "\n";
-        return kExitFailure;
+    InputFailure failure;
+    if (!readInput(options.script, in, scriptText, failure)) {
+        err << "chordwellctl simulate: " << terminalSafe(options.script) << ": "
+            << terminalSafe(failure.message) << "\n";
+        return failure.status;
     }
     const script::ParsedScript parsed = script::parseScript(scriptText);
     if (parsed.error) {
-        err << parsed.error->text() << "\n";
+        err << terminalSafe(parsed.error->text()) << "\n";
         return kExitUsage;
     }
 
@@ -224,10 +228,13 @@ int runSimulate(int argc, char** argv, std::istream& in, std::ostream& out, std:
         err << "chordwellctl simulate: cannot create a temporary data folder\n";
         return kExitFailure;
     }
+    // The folder holds copies of the user's mapping files: it goes away
+    // also when the run is interrupted or its reader goes away.
+    const RemoveFolderOnSignal removeOnSignal(data.path());
     for (const std::string& file : options.mappingFiles) {
-        if (!installMappingFile(file, in, data.path() / "Mappings", error)) {
-            err << "chordwellctl simulate: " << error << "\n";
-            return kExitFailure;
+        if (!installMappingFile(file, in, data.path() / "Mappings", failure)) {
+            err << "chordwellctl simulate: " << terminalSafe(failure.message) << "\n";
+            return failure.status;
         }
     }
 
@@ -241,10 +248,10 @@ int runSimulate(int argc, char** argv, std::istream& in, std::ostream& out, std:
     {
         RawKeyboardListener engine(world);
         world->runMainQueue();
-        script::ScriptRunner runner(*world, engine,
-                                    [&out](const std::string& line) { out << line << "\n"; });
+        script::ScriptRunner runner(
+            *world, engine, [&out](const std::string& line) { out << terminalSafe(line) << "\n"; });
         if (auto scriptError = runner.run(parsed.commands)) {
-            err << scriptError->text() << "\n";
+            err << terminalSafe(scriptError->text()) << "\n";
             status = kExitUsage;
         }
     }

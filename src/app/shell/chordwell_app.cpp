@@ -44,14 +44,42 @@ namespace {
 constexpr std::string_view kCategoryUi = "ui";
 constexpr int kNoticePollMs = 1000;
 
-std::optional<std::string> readText(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+// The script of --simulate. Only a regular file of sensible size is read: a
+// FIFO would block the start for ever, a device such as /dev/zero never ends
+// and a folder reads as an empty script.
+std::optional<std::string> readScript(const std::filesystem::path& path, std::string& problem) {
+    constexpr std::uintmax_t kMaxScriptBytes = 64 * 1024 * 1024;
+    std::error_code ec;
+    const auto status = std::filesystem::status(path, ec);
+    if (ec || !std::filesystem::exists(status)) {
+        problem = "cannot read " + path.string();
         return std::nullopt;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    if (!std::filesystem::is_regular_file(status)) {
+        problem = path.string() + " is not a regular file";
+        return std::nullopt;
+    }
+    const std::uintmax_t size = std::filesystem::file_size(path, ec);
+    if (ec || size > kMaxScriptBytes) {
+        problem = ec ? "cannot read " + path.string()
+                     : path.string() + " is larger than " +
+                           std::to_string(kMaxScriptBytes / (1024 * 1024)) + " MiB";
+        return std::nullopt;
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        problem = "cannot read " + path.string();
+        return std::nullopt;
+    }
+    std::string text(static_cast<std::size_t>(size) + 1, '\0');
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    const auto got = static_cast<std::uintmax_t>(in.gcount());
+    if (in.bad() || got > kMaxScriptBytes) {
+        problem = "cannot read " + path.string();
+        return std::nullopt;
+    }
+    text.resize(static_cast<std::size_t>(got));
+    return text;
 }
 
 // Lets queued work, layouts and paints happen before a picture is taken.
@@ -188,9 +216,8 @@ bool ChordwellApp::start(std::string& error) {
     }
     std::vector<script::ScriptCommand> commands;
     if (options_.simulateScript) {
-        const auto text = readText(*options_.simulateScript);
+        const auto text = readScript(*options_.simulateScript, error);
         if (!text) {
-            error = "cannot read " + options_.simulateScript->string();
             exitCode_ = 2;
             return false;
         }
