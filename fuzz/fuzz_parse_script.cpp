@@ -2,7 +2,7 @@
 // users and pasted from bug reports: the parser may refuse them, never crash.
 // What it accepts must be well-formed: commands in line order, each on a
 // line of the text, waits never negative.
-#include "platform/sim/script.hpp"
+#include "script/script.hpp"
 
 #include <algorithm>
 #include <cstddef>
@@ -21,9 +21,9 @@ namespace {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    using chordwell::platform::sim::ScriptCommand;
+    using chordwell::script::ScriptCommand;
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    const auto parsed = chordwell::platform::sim::parseScript(text);
+    const auto parsed = chordwell::script::parseScript(text);
     const auto lines = static_cast<int>(std::count(text.begin(), text.end(), '\n')) + 1;
     if (parsed.error) {
         if (parsed.error->message.empty() || parsed.error->line < 1 || parsed.error->line > lines) {

@@ -6,8 +6,8 @@
 #include "logging/log.hpp"
 #include "platform/memory/memory_ports.hpp"
 #include "platform/qt/qt_scheduler.hpp"
-#include "platform/sim/script.hpp"
 #include "platform/sim/sim_world.hpp"
+#include "script/script.hpp"
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>
@@ -79,7 +79,7 @@ struct RealTimeWorld {
 
     /// Plays the script and returns the printed lines without their times.
     std::vector<std::string> play(const std::string& text, std::optional<std::string>& error) {
-        auto parsed = chordwell::platform::sim::parseScript(text);
+        auto parsed = chordwell::script::parseScript(text);
         EXPECT_FALSE(parsed.error);
         std::vector<std::string> lines;
         SimulationPlayer player(*world, *engine, parsed.commands, [&](const std::string& line) {

@@ -3,7 +3,7 @@
 #include "app/demo/demo_keys.hpp"
 #include "engine/raw_keyboard_listener.hpp"
 #include "model/key_labels.hpp"
-#include "platform/sim/script.hpp"
+#include "script/script.hpp"
 
 #include <QFontDatabase>
 #include <QHBoxLayout>
@@ -208,7 +208,7 @@ void DemoWindow::clearPane() {
 }
 
 void DemoWindow::onAppEvent(const platform::sim::AppEvent& event) {
-    QString line = QString::fromStdString(platform::sim::formatAppEvent(event, origin_));
+    QString line = QString::fromStdString(script::formatAppEvent(event, origin_));
     if (event.type == platform::EventType::keyDown) {
         line += QStringLiteral("   %1").arg(readable(event));
         if (collecting_ && event.synthetic) {

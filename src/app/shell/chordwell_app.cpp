@@ -20,8 +20,8 @@
 #include "platform/qt/qt_desktop.hpp"
 #include "platform/qt/qt_preferences.hpp"
 #include "platform/qt/qt_scheduler.hpp"
-#include "platform/sim/script.hpp"
 #include "platform/sim/sim_world.hpp"
+#include "script/script.hpp"
 #include "storage/shortcuts.hpp"
 
 #include <QApplication>
@@ -214,14 +214,14 @@ bool ChordwellApp::start(std::string& error) {
     if (options_.demo && !prepareDemo(error)) {
         return false;
     }
-    std::vector<platform::sim::ScriptCommand> commands;
+    std::vector<script::ScriptCommand> commands;
     if (options_.simulateScript) {
         const auto text = readScript(*options_.simulateScript, error);
         if (!text) {
             exitCode_ = 2;
             return false;
         }
-        platform::sim::ParsedScript parsed = platform::sim::parseScript(*text);
+        script::ParsedScript parsed = script::parseScript(*text);
         if (parsed.error) {
             error = parsed.error->text();
             exitCode_ = 2;
