@@ -40,7 +40,7 @@ test-asan:
 
 # A short, bounded run of every fuzz target over its seed corpus (needs clang).
 test-fuzz:
-	@scripts/fuzz-smoke 20
+	@scripts/fuzz-smoke 15
 
 fuzz:
 	cmake --preset fuzz
