@@ -1,8 +1,8 @@
 #include "storage/shortcuts.hpp"
 
+#include "fileio/file_io.hpp"
 #include "logging/log.hpp"
 #include "model/json_reader.hpp"
-#include "storage/atomic_file.hpp"
 
 #include <array>
 #include <climits>
@@ -184,7 +184,8 @@ std::vector<ShortcutGroup> ShortcutsLoader::load() const {
             log(LogLevel::error, "shortcuts.json not found in bundle!", kCategory);
             return {};
         }
-        const auto bytes = storage::readFile(*resourcePath_, error);
+        // The shipped catalog is a few kilobytes; a megabyte is plenty.
+        const auto bytes = fileio::readRegularFile(*resourcePath_, 1024 * 1024, error);
         if (!bytes) {
             log(LogLevel::error, "Failed to decode shortcuts.json: " + error.message(), kCategory);
             return {};

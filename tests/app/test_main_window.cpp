@@ -461,6 +461,24 @@ TEST(MainWindow, ClearAllAsksFirst) {
     EXPECT_EQ(v.noMappingsLabel()->text(), "No mappings found for this device.");
 }
 
+TEST(MainWindow, AKeptAsideMappingFileIsNamedUntilDismissed) {
+    Window t;
+    chordwell::SetAsideFile file{"Magic Keyboard", "/m/05AC-024F.json",
+                                 "/m/05AC-024F.json.unreadable-20261207T101500Z", "is not valid"};
+    const auto lines = chordwell::app::bannerMessages({}, true, "", {file});
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].text.find("\u201CMagic Keyboard\u201D"), std::string::npos);
+    EXPECT_NE(lines[0].text.find(file.keptAt.string()), std::string::npos);
+    std::vector<std::string> dismissed;
+    t.window->setBannerDismissHandler([&](const std::string& key) { dismissed.push_back(key); });
+    t.window->setBanner(lines);
+    EXPECT_TRUE(t.window->banner()->isVisible());
+    const auto buttons = t.window->banner()->findChildren<QPushButton*>("bannerDismiss");
+    ASSERT_EQ(buttons.size(), 1);
+    buttons[0]->click();
+    EXPECT_EQ(dismissed, std::vector<std::string>{file.keptAt.string()});
+}
+
 TEST(MainWindow, BannerShowsNoticesAndStorageFailureWithTheirActions) {
     Window t;
     EXPECT_FALSE(t.window->banner()->isVisible());

@@ -201,5 +201,38 @@ TEST(ShippedCatalogTest, TheDefaultPathFindsALoadableCatalog) {
     EXPECT_GE(ShortcutsLoader(path).load().size(), 6u);
 }
 
+// Chords that destroy work at once, without the application or desktop
+// asking first: the catalog must never offer them as an output.
+TEST(ShippedCatalogTest, NoEntryDestroysWorkWithoutAsking) {
+    struct Chord {
+        std::int64_t keyCode;
+        EventFlags modifiers;
+        const char* why;
+    };
+    const Chord destructive[] = {
+        // X server "zap": kills the session and every unsaved document.
+        {51, kMaskControl | kMaskAlternate, "Control+Alt+Backspace"},
+        // macOS: log out at once, no confirmation.
+        {12, kMaskShift | kMaskAlternate | kMaskCommand, "Shift+Option+Command+Q"},
+    };
+    const fs::path catalogs[] = {
+        fs::path(CHORDWELL_TEST_RESOURCES_DIR) / "shortcuts.json",
+        fs::path(CHORDWELL_TEST_RESOURCES_DIR) / "linux" / "shortcuts.json",
+    };
+    for (const fs::path& path : catalogs) {
+        for (const ShortcutGroup& group : ShortcutsLoader(path).load()) {
+            for (const ShortcutItem& item : group.items) {
+                for (const KeyCodeEntry& entry : item.codes) {
+                    for (const Chord& chord : destructive) {
+                        EXPECT_FALSE(entry.keyCode == chord.keyCode &&
+                                     static_cast<EventFlags>(entry.modifiers) == chord.modifiers)
+                            << path << ": " << item.name << " is " << chord.why;
+                    }
+                }
+            }
+        }
+    }
+}
+
 } // namespace
 } // namespace chordwell

@@ -282,6 +282,12 @@ bool ChordwellApp::start(std::string& error) {
     };
     mainWindow_ = new MainWindow(*model_, *bridge_, *services_->presence, *services_->desktop,
                                  std::move(actions));
+    mainWindow_->setBannerDismissHandler([this](const std::string& keptAt) {
+        if (const auto& storage = engine_->storage()) {
+            storage->dismissSetAsideFile(keptAt);
+        }
+        pollNotices();
+    });
     delegate_ = new AppDelegate(*engine_, *services_->presence);
     delegate_->setupStatusItem();
     mainWindow_->show();
@@ -313,8 +319,10 @@ void ChordwellApp::pollNotices() {
     if (mainWindow_ == nullptr || engine_ == nullptr) {
         return;
     }
-    mainWindow_->setBanner(bannerMessages(composition_->platform->notices(), engine_->hasStorage(),
-                                          engine_->storageError()));
+    const auto& storage = engine_->storage();
+    mainWindow_->setBanner(bannerMessages(
+        composition_->platform->notices(), engine_->hasStorage(), engine_->storageError(),
+        storage ? storage->setAsideFiles() : std::vector<SetAsideFile>{}));
 }
 
 bool ChordwellApp::eventFilter(QObject* watched, QEvent* event) {

@@ -23,16 +23,25 @@
 namespace chordwell::app {
 
 std::vector<BannerMessage> bannerMessages(const std::vector<platform::PlatformNotice>& notices,
-                                          bool hasStorage, const std::string& storageError) {
+                                          bool hasStorage, const std::string& storageError,
+                                          const std::vector<SetAsideFile>& setAside) {
     std::vector<BannerMessage> lines;
     if (!hasStorage) {
         lines.push_back(BannerMessage{
             "Mappings cannot be saved: the mappings folder is not available (" + storageError +
                 "). Chordwell keeps working, but changes are lost when it quits.",
-            "", ""});
+            "", "", ""});
+    }
+    for (const SetAsideFile& file : setAside) {
+        // Otherwise the user sees an empty list and thinks the mappings gone.
+        lines.push_back(BannerMessage{
+            "The saved mappings of \u201C" + file.productName +
+                "\u201D could not be read, so the list starts empty. The file was kept as " +
+                file.keptAt.string() + ".",
+            "", "", file.keptAt.string()});
     }
     for (const platform::PlatformNotice& n : notices) {
-        lines.push_back(BannerMessage{n.message, n.actionLabel, n.actionURL});
+        lines.push_back(BannerMessage{n.message, n.actionLabel, n.actionURL, ""});
     }
     return lines;
 }
@@ -149,6 +158,17 @@ void MainWindow::setBanner(const std::vector<BannerMessage>& messages) {
             button->setObjectName(QStringLiteral("bannerAction"));
             const std::string url = m.actionURL;
             connect(button, &QPushButton::clicked, this, [this, url] { desktop_.openURL(url); });
+            rowLayout->addWidget(button, 0, Qt::AlignTop);
+        }
+        if (!m.dismissKey.empty()) {
+            auto* button = new QPushButton(QStringLiteral("Dismiss"), row);
+            button->setObjectName(QStringLiteral("bannerDismiss"));
+            const std::string key = m.dismissKey;
+            connect(button, &QPushButton::clicked, this, [this, key] {
+                if (dismissBanner_) {
+                    dismissBanner_(key);
+                }
+            });
             rowLayout->addWidget(button, 0, Qt::AlignTop);
         }
         layout->addWidget(row);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "platform/ports.hpp"
+#include "storage/storage_manager.hpp"
 
 #include <QMainWindow>
 
@@ -39,13 +40,18 @@ struct BannerMessage {
     std::string text;
     std::string actionLabel;
     std::string actionURL;
+    /// Non-empty: the line has a "Dismiss" button, which hands this key to
+    /// the window's dismiss handler. The line stays until then.
+    std::string dismissKey;
 
     friend bool operator==(const BannerMessage&, const BannerMessage&) = default;
 };
 
-/// The banner lines for the platform's notices and a storage failure.
+/// The banner lines for the platform's notices, a storage failure and the
+/// mapping files that could not be read and were kept aside.
 std::vector<BannerMessage> bannerMessages(const std::vector<platform::PlatformNotice>& notices,
-                                          bool hasStorage, const std::string& storageError);
+                                          bool hasStorage, const std::string& storageError,
+                                          const std::vector<SetAsideFile>& setAside = {});
 
 class MainWindow : public QMainWindow {
     Q_OBJECT
@@ -70,6 +76,10 @@ public:
 
     /// Shows these lines above the view (none: the banner disappears).
     void setBanner(const std::vector<BannerMessage>& messages);
+    /// Called with a line's dismissKey when its "Dismiss" button is pressed.
+    void setBannerDismissHandler(std::function<void(const std::string&)> handler) {
+        dismissBanner_ = std::move(handler);
+    }
     const std::vector<BannerMessage>& bannerShown() const { return bannerShown_; }
 
     /// The "Manage" toggle's title for the current state.
@@ -88,6 +98,7 @@ private:
     KeyboardMappingView* view_ = nullptr;
     QWidget* banner_ = nullptr;
     std::vector<BannerMessage> bannerShown_;
+    std::function<void(const std::string&)> dismissBanner_;
     QMenuBar* menuBar_ = nullptr;
     std::unique_ptr<QMenuBar> globalMenuBar_;
     QMenu* manageMenu_ = nullptr;

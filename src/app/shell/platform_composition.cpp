@@ -9,6 +9,7 @@
 #if defined(__APPLE__)
 #include "platform/macos/app_services.hpp"
 #include "platform/macos/mac_platform.hpp"
+#include "platform/macos/system_services.hpp"
 #elif defined(CHORDWELL_HAVE_LINUX_ADAPTERS)
 #include "platform/linux/linux_platform.hpp"
 #include "platform/linux/xdg_paths.hpp"
@@ -63,7 +64,10 @@ DesktopServices makeDesktopServices() {
     DesktopServices services;
 #if defined(__APPLE__)
     services.desktop = std::make_unique<platform::qt::QtDesktop>(
-        [](const std::filesystem::path& file) { return platform::mac::revealFileInFinder(file); });
+        [](const std::filesystem::path& file) { return platform::mac::revealFileInFinder(file); },
+        platform::qt::QtDesktop::SystemFacts{platform::mac::computerName,
+                                             platform::mac::operatingSystemVersionString,
+                                             platform::mac::hasDefaultApplicationForScheme});
     services.loginItem = std::make_unique<platform::mac::MacLoginItemService>();
     services.presence = std::make_unique<platform::mac::MacAppPresence>();
 #else

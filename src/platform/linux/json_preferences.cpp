@@ -1,16 +1,12 @@
 #include "platform/linux/json_preferences.hpp"
 
+#include "fileio/file_io.hpp"
 #include "logging/log.hpp"
 #include "model/json_reader.hpp"
 
 #include <nlohmann/json.hpp>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <system_error>
 
 namespace chordwell::platform::lnx {
@@ -19,34 +15,8 @@ namespace {
 
 constexpr const char* kCategory = "settings";
 
-// Writes `content` to a temporary file beside `file`, flushes it to disk and
-// renames it over `file`.
-bool writeAtomically(const std::filesystem::path& file, const std::string& content) {
-    std::error_code ec;
-    std::filesystem::create_directories(file.parent_path(), ec);
-    const std::filesystem::path temp = file.string() + ".tmp";
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        return false;
-    }
-    std::size_t done = 0;
-    while (done < content.size()) {
-        const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-        if (n <= 0) {
-            ::close(fd);
-            ::unlink(temp.c_str());
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    const bool synced = ::fsync(fd) == 0;
-    ::close(fd);
-    if (!synced || ::rename(temp.c_str(), file.c_str()) != 0) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    return true;
-}
+// A preferences file holds a handful of keys; anything this large is not one.
+constexpr std::uintmax_t kMaxFileBytes = 1024 * 1024;
 
 } // namespace
 
@@ -93,33 +63,35 @@ std::optional<std::filesystem::path> JsonFilePreferences::defaultFile() {
 
 void JsonFilePreferences::load() {
     std::error_code ec;
-    if (!std::filesystem::exists(file_, ec)) {
+    const auto status = std::filesystem::symlink_status(file_, ec);
+    if (status.type() == std::filesystem::file_type::not_found) {
         return;
     }
-    std::ifstream in(file_, std::ios::binary);
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    auto decoded = decodePreferences(buffer.str());
-    if (!in || !decoded) {
-        // Keep the user's file: set it aside and start afresh.
-        const std::filesystem::path aside = file_.string() + ".unreadable";
-        std::filesystem::rename(file_, aside, ec);
-        const std::string reason = in ? decoded.error() : std::string("cannot read the file");
-        if (ec) {
+    auto bytes = fileio::readRegularFile(file_, kMaxFileBytes, ec);
+    std::optional<DecodeResult<PreferenceMap>> decoded;
+    if (bytes) {
+        decoded.emplace(decodePreferences(*bytes));
+    }
+    if (!decoded || !*decoded) {
+        // Keep the user's file: set it aside (never over an earlier copy)
+        // and start afresh.
+        const std::string reason = decoded ? decoded->error() : ec.message();
+        const auto aside = fileio::moveAside(file_, ".unreadable", ec);
+        if (!aside) {
             writable_ = false; // never overwrite what could not be read
             log(LogLevel::error,
                 "Preferences file " + file_.string() + " cannot be read (" + reason +
-                    ") and cannot be set aside; changes stay in memory.",
+                    ") and cannot be set aside (" + ec.message() + "); changes stay in memory.",
                 kCategory);
         } else {
             log(LogLevel::warning,
                 "Preferences file " + file_.string() + " cannot be read (" + reason +
-                    "); kept it as " + aside.string() + " and started with defaults.",
+                    "); kept it as " + aside->string() + " and started with defaults.",
                 kCategory);
         }
         return;
     }
-    values_ = std::move(decoded).value();
+    values_ = std::move(*decoded).value();
 }
 
 bool JsonFilePreferences::save() const {
@@ -131,8 +103,10 @@ bool JsonFilePreferences::save() const {
         const std::string& key = entry.first;
         std::visit([&](const auto& v) { document[key] = v; }, entry.second);
     }
-    return writeAtomically(
-        file_, document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
+    std::error_code ec;
+    std::filesystem::create_directories(file_.parent_path(), ec);
+    return fileio::writeFileAtomically(
+        file_, document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n", ec);
 }
 
 std::optional<PreferenceValue> JsonFilePreferences::value(std::string_view key) const {

@@ -3,7 +3,8 @@
 // native platform when no application supplies its own store (the Qt
 // application uses QSettings). Every change is written at once, atomically
 // (a temporary file renamed over the old one). A file that cannot be read
-// is set aside as "preferences.json.unreadable" rather than overwritten.
+// is set aside as "preferences.json.unreadable" (then "-2", "-3" ...)
+// rather than overwritten.
 #pragma once
 
 #include "model/json_codec.hpp"

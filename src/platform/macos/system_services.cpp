@@ -4,12 +4,22 @@
 #include "platform/macos/home_path.hpp"
 #include "platform/memory/memory_ports.hpp"
 
+#include <CoreServices/CoreServices.h>
+// Every Xcode SDK has it; the trimmed SDK copies some checks run against may
+// not, and then the report falls back to the host name.
+#if __has_include(<SystemConfiguration/SystemConfiguration.h>)
+#include <SystemConfiguration/SystemConfiguration.h>
+#define CHORDWELL_HAVE_SYSTEM_CONFIGURATION 1
+#endif
+
 #include <limits.h>
 #include <os/log.h>
 #include <pwd.h>
+#include <sys/sysctl.h>
 #include <sysdir.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 
@@ -100,6 +110,62 @@ std::string defaultLogSubsystem() {
         }
     }
     return std::string(kFallbackSubsystem);
+}
+
+// ------------------------------------------------------------ host facts
+
+namespace {
+
+std::string sysctlText(const char* name) {
+    std::size_t size = 0;
+    if (sysctlbyname(name, nullptr, &size, nullptr, 0) != 0 || size == 0) {
+        return {};
+    }
+    std::string value(size, '\0');
+    if (sysctlbyname(name, value.data(), &size, nullptr, 0) != 0) {
+        return {};
+    }
+    value.resize(std::min(size, value.size()));
+    while (!value.empty() && value.back() == '\0') {
+        value.pop_back();
+    }
+    return value;
+}
+
+} // namespace
+
+std::string computerName() {
+#ifdef CHORDWELL_HAVE_SYSTEM_CONFIGURATION
+    CFRef<CFStringRef> name =
+        CFRef<CFStringRef>::adopt(SCDynamicStoreCopyComputerName(nullptr, nullptr));
+    return name ? toUtf8(name.get()).value_or(std::string()) : std::string();
+#else
+    return {};
+#endif
+}
+
+std::string operatingSystemVersionString() {
+    const std::string version = sysctlText("kern.osproductversion");
+    const std::string build = sysctlText("kern.osversion");
+    if (version.empty()) {
+        return {};
+    }
+    return "Version " + version + (build.empty() ? std::string() : " (Build " + build + ")");
+}
+
+bool hasDefaultApplicationForScheme(const std::string& scheme) {
+    CFRef<CFStringRef> text = makeCFString(scheme + ":");
+    if (!text) {
+        return true; // cannot ask: let the opener try
+    }
+    CFRef<CFURLRef> url =
+        CFRef<CFURLRef>::adopt(CFURLCreateWithString(kCFAllocatorDefault, text.get(), nullptr));
+    if (!url) {
+        return true;
+    }
+    CFRef<CFURLRef> application =
+        CFRef<CFURLRef>::adopt(LSCopyDefaultApplicationURLForURL(url.get(), kLSRolesAll, nullptr));
+    return static_cast<bool>(application);
 }
 
 // ------------------------------------------------------------------ paths

@@ -14,6 +14,18 @@ namespace chordwell::platform::mac {
 /// tool, the tests).
 std::string defaultLogSubsystem();
 
+/// The Computer Name of the Sharing settings ("John's MacBook Pro"); ""
+/// when the system gives none.
+std::string computerName();
+
+/// "Version 14.2 (Build 23C64)", as NSProcessInfo's
+/// operatingSystemVersionString reads.
+std::string operatingSystemVersionString();
+
+/// Whether Launch Services names a default application for URLs of
+/// `scheme` ("mailto").
+bool hasDefaultApplicationForScheme(const std::string& scheme);
+
 /// "~/Library/Application Support", created when missing.
 class MacPaths final : public Paths {
 public:

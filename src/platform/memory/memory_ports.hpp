@@ -4,6 +4,7 @@
 // --verbose.
 #pragma once
 
+#include "logging/stderr_log.hpp"
 #include "platform/ports.hpp"
 
 #include <filesystem>
@@ -92,21 +93,8 @@ public:
                                                 std::string_view category) override;
 };
 
-/// Writes "[LEVEL] (category) message" lines to standard error for every
-/// level at or above `minimumLevel`.
-class StderrSystemLog : public SystemLog {
-public:
-    explicit StderrSystemLog(LogLevel minimumLevel = LogLevel::debug);
-    std::shared_ptr<SystemLogHandle> makeHandle(std::string_view subsystem,
-                                                std::string_view category) override;
-
-    /// The line as written (without the trailing newline).
-    static std::string formatLine(LogLevel level, std::string_view category,
-                                  std::string_view message);
-
-private:
-    LogLevel minimumLevel_;
-};
+/// The standard-error log lives with the logging it backs up.
+using StderrSystemLog = logging::StderrSystemLog;
 
 using chordwell::logLevelLabel;
 
