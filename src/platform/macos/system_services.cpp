@@ -5,11 +5,14 @@
 #include "platform/memory/memory_ports.hpp"
 
 #include <limits.h>
+#include <mach-o/dyld.h>
 #include <os/log.h>
 #include <pwd.h>
 #include <sysdir.h>
 #include <unistd.h>
 
+#include <array>
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 
@@ -114,6 +117,20 @@ MacPaths::applicationSupportDirectory(std::error_code& error) const {
     }
     // Creation and the checks of an existing folder are the shared ones.
     return FolderPaths(*folder).applicationSupportDirectory(error);
+}
+
+std::optional<std::filesystem::path> MacPaths::resourceDirectory() const {
+    std::array<char, 4096> buffer{};
+    auto size = static_cast<std::uint32_t>(buffer.size());
+    std::optional<std::filesystem::path> executable;
+    if (_NSGetExecutablePath(buffer.data(), &size) == 0) {
+        std::error_code error;
+        auto path = std::filesystem::canonical(buffer.data(), error);
+        if (!error && !path.empty()) {
+            executable = std::move(path);
+        }
+    }
+    return resourceDirectoryBeside(executable);
 }
 
 // ------------------------------------------------------------ preferences
