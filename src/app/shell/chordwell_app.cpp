@@ -42,6 +42,8 @@ namespace chordwell::app {
 namespace {
 
 constexpr std::string_view kCategoryUi = "ui";
+// Platforms that cannot report changes of their notices (macOS: permissions
+// and secure input have no notification) are read this often.
 constexpr int kNoticePollMs = 1000;
 
 // The script of --simulate. Only a regular file of sensible size is read: a
@@ -164,6 +166,9 @@ ChordwellApp::~ChordwellApp() {
     if (qApp != nullptr) {
         qApp->removeEventFilter(this);
     }
+    if (composition_ && composition_->platform) {
+        composition_->platform->setNoticeObserver(nullptr);
+    }
     delete demoWindow_;
     delete player_;
     delete settingsWindow_;
@@ -267,7 +272,8 @@ bool ChordwellApp::start(std::string& error) {
     RawKeyboardListener::setSharedPlatformFactory([platform] { return platform; });
     engine_ = &RawKeyboardListener::shared();
 
-    std::vector<ShortcutGroup> catalog = ShortcutsLoader(defaultShortcutsPath()).load();
+    std::vector<ShortcutGroup> catalog =
+        ShortcutsLoader(defaultShortcutsPath(platform->paths())).load();
     bridge_ = std::make_unique<EngineBridge>(*engine_);
     model_ = std::make_unique<KeyboardMappingModel>(
         *engine_, platform->preferences(), std::move(catalog),
@@ -292,9 +298,26 @@ bool ChordwellApp::start(std::string& error) {
     delegate_->setupStatusItem();
     mainWindow_->show();
 
-    noticeTimer_ = new QTimer(this);
-    connect(noticeTimer_, &QTimer::timeout, this, [this] { pollNotices(); });
-    noticeTimer_->start(kNoticePollMs);
+    // Where the platform reports every change of its notices, nothing wakes
+    // the process while all is quiet. The report may come from deep inside
+    // the engine's work: the banner follows on the next turn of the loop.
+    const bool pushed = platform->setNoticeObserver([this] {
+        if (!noticeRefreshQueued_) {
+            noticeRefreshQueued_ = true;
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    noticeRefreshQueued_ = false;
+                    pollNotices();
+                },
+                Qt::QueuedConnection);
+        }
+    });
+    if (!pushed) {
+        noticeTimer_ = new QTimer(this);
+        connect(noticeTimer_, &QTimer::timeout, this, [this] { pollNotices(); });
+        noticeTimer_->start(kNoticePollMs);
+    }
     pollNotices();
     qApp->installEventFilter(this);
 

@@ -13,6 +13,7 @@
 #endif
 
 #include <limits.h>
+#include <mach-o/dyld.h>
 #include <os/log.h>
 #include <pwd.h>
 #include <sys/sysctl.h>
@@ -20,6 +21,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 
@@ -180,6 +183,20 @@ MacPaths::applicationSupportDirectory(std::error_code& error) const {
     }
     // Creation and the checks of an existing folder are the shared ones.
     return FolderPaths(*folder).applicationSupportDirectory(error);
+}
+
+std::optional<std::filesystem::path> MacPaths::resourceDirectory() const {
+    std::array<char, 4096> buffer{};
+    auto size = static_cast<std::uint32_t>(buffer.size());
+    std::optional<std::filesystem::path> executable;
+    if (_NSGetExecutablePath(buffer.data(), &size) == 0) {
+        std::error_code error;
+        auto path = std::filesystem::canonical(buffer.data(), error);
+        if (!error && !path.empty()) {
+            executable = std::move(path);
+        }
+    }
+    return resourceDirectoryBeside(executable);
 }
 
 // ------------------------------------------------------------ preferences

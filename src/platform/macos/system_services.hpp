@@ -31,6 +31,8 @@ class MacPaths final : public Paths {
 public:
     std::optional<std::filesystem::path>
     applicationSupportDirectory(std::error_code& error) const override;
+    /// "Contents/Resources" of the bundle the program runs from.
+    std::optional<std::filesystem::path> resourceDirectory() const override;
 };
 
 /// The application's user defaults (CFPreferences, current application,
