@@ -47,10 +47,58 @@ bool writeAtomically(const std::filesystem::path& file, const std::string& conte
     return true;
 }
 
+std::map<std::string, PreferenceValue, std::less<>> valuesOf(const nlohmann::json& document) {
+    std::map<std::string, PreferenceValue, std::less<>> values;
+    for (const auto& [key, value] : document.items()) {
+        if (value.is_boolean()) {
+            values[key] = value.get<bool>();
+        } else if (value.is_number()) {
+            values[key] = value.get<double>();
+        } else if (value.is_string()) {
+            values[key] = value.get<std::string>();
+        } else {
+            values[key] = value.dump();
+        }
+    }
+    return values;
+}
+
 } // namespace
 
-JsonFilePreferences::JsonFilePreferences(std::filesystem::path file) : file_(std::move(file)) {
+JsonFilePreferences::JsonFilePreferences(std::filesystem::path file,
+                                         std::chrono::milliseconds refreshInterval)
+    : file_(std::move(file)), refreshInterval_(refreshInterval) {
     load();
+    loadedTime_ = modificationTime();
+    lastCheck_ = std::chrono::steady_clock::now();
+}
+
+std::filesystem::file_time_type JsonFilePreferences::modificationTime() const {
+    std::error_code ec;
+    const auto time = std::filesystem::last_write_time(file_, ec);
+    return ec ? std::filesystem::file_time_type{} : time;
+}
+
+void JsonFilePreferences::refreshIfChanged() const {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastCheck_ < refreshInterval_) {
+        return;
+    }
+    lastCheck_ = now;
+    const auto time = modificationTime();
+    if (time == loadedTime_ || time == std::filesystem::file_time_type{}) {
+        return;
+    }
+    loadedTime_ = time;
+    // Written by someone else: their values replace ours. A file that cannot
+    // be read now (a hand edit in progress) changes nothing.
+    std::ifstream in(file_, std::ios::binary);
+    std::stringstream buffer;
+    buffer << in.rdbuf();
+    const nlohmann::json document = nlohmann::json::parse(buffer.str(), nullptr, false);
+    if (in && !document.is_discarded() && document.is_object()) {
+        values_ = valuesOf(document);
+    }
 }
 
 std::optional<std::filesystem::path> JsonFilePreferences::defaultFile() {
@@ -92,17 +140,7 @@ void JsonFilePreferences::load() {
         }
         return;
     }
-    for (const auto& [key, value] : document.items()) {
-        if (value.is_boolean()) {
-            values_[key] = value.get<bool>();
-        } else if (value.is_number()) {
-            values_[key] = value.get<double>();
-        } else if (value.is_string()) {
-            values_[key] = value.get<std::string>();
-        } else {
-            values_[key] = value.dump();
-        }
-    }
+    values_ = valuesOf(document);
 }
 
 bool JsonFilePreferences::save() const {
@@ -120,6 +158,7 @@ bool JsonFilePreferences::save() const {
 
 std::optional<PreferenceValue> JsonFilePreferences::value(std::string_view key) const {
     std::lock_guard<std::mutex> lock(mutex_);
+    refreshIfChanged();
     auto it = values_.find(key);
     if (it == values_.end()) {
         return std::nullopt;
@@ -134,6 +173,7 @@ void JsonFilePreferences::setValue(std::string_view key, const PreferenceValue& 
         log(LogLevel::error, "Could not write the preferences file " + file_.string() + ".",
             kCategory);
     }
+    loadedTime_ = modificationTime(); // our own write is no news
 }
 
 } // namespace chordwell::platform::lnx
