@@ -1,6 +1,7 @@
 #include "platform/linux/json_preferences.hpp"
 
 #include "logging/log.hpp"
+#include "model/json_reader.hpp"
 
 #include <nlohmann/json.hpp>
 
@@ -47,8 +48,19 @@ bool writeAtomically(const std::filesystem::path& file, const std::string& conte
     return true;
 }
 
-std::map<std::string, PreferenceValue, std::less<>> valuesOf(const nlohmann::json& document) {
-    std::map<std::string, PreferenceValue, std::less<>> values;
+} // namespace
+
+DecodeResult<PreferenceMap> decodePreferences(std::string_view text) {
+    auto parsed = parseJson(text);
+    if (!parsed) {
+        return DecodeResult<PreferenceMap>::failure(parsed.error());
+    }
+    const nlohmann::json& document = parsed.value().value;
+    std::string error;
+    if (!json_read::requireObject(document, "", error)) {
+        return DecodeResult<PreferenceMap>::failure(std::move(error));
+    }
+    PreferenceMap values;
     for (const auto& [key, value] : document.items()) {
         if (value.is_boolean()) {
             values[key] = value.get<bool>();
@@ -57,13 +69,11 @@ std::map<std::string, PreferenceValue, std::less<>> valuesOf(const nlohmann::jso
         } else if (value.is_string()) {
             values[key] = value.get<std::string>();
         } else {
-            values[key] = value.dump();
+            values[key] = value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
         }
     }
-    return values;
+    return DecodeResult<PreferenceMap>::success(std::move(values));
 }
-
-} // namespace
 
 JsonFilePreferences::JsonFilePreferences(std::filesystem::path file,
                                          std::chrono::milliseconds refreshInterval)
@@ -95,9 +105,9 @@ void JsonFilePreferences::refreshIfChanged() const {
     std::ifstream in(file_, std::ios::binary);
     std::stringstream buffer;
     buffer << in.rdbuf();
-    const nlohmann::json document = nlohmann::json::parse(buffer.str(), nullptr, false);
-    if (in && !document.is_discarded() && document.is_object()) {
-        values_ = valuesOf(document);
+    auto decoded = decodePreferences(buffer.str());
+    if (in && decoded) {
+        values_ = std::move(decoded).value();
     }
 }
 
@@ -121,26 +131,27 @@ void JsonFilePreferences::load() {
     std::ifstream in(file_, std::ios::binary);
     std::stringstream buffer;
     buffer << in.rdbuf();
-    nlohmann::json document = nlohmann::json::parse(buffer.str(), nullptr, false);
-    if (!in || document.is_discarded() || !document.is_object()) {
+    auto decoded = decodePreferences(buffer.str());
+    if (!in || !decoded) {
         // Keep the user's file: set it aside and start afresh.
         const std::filesystem::path aside = file_.string() + ".unreadable";
         std::filesystem::rename(file_, aside, ec);
+        const std::string reason = in ? decoded.error() : std::string("cannot read the file");
         if (ec) {
             writable_ = false; // never overwrite what could not be read
             log(LogLevel::error,
-                "Preferences file " + file_.string() +
-                    " cannot be read and cannot be set aside; changes stay in memory.",
+                "Preferences file " + file_.string() + " cannot be read (" + reason +
+                    ") and cannot be set aside; changes stay in memory.",
                 kCategory);
         } else {
             log(LogLevel::warning,
-                "Preferences file " + file_.string() + " cannot be read; kept it as " +
-                    aside.string() + " and started with defaults.",
+                "Preferences file " + file_.string() + " cannot be read (" + reason +
+                    "); kept it as " + aside.string() + " and started with defaults.",
                 kCategory);
         }
         return;
     }
-    values_ = valuesOf(document);
+    values_ = std::move(decoded).value();
 }
 
 bool JsonFilePreferences::save() const {

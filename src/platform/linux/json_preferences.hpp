@@ -9,6 +9,7 @@
 // process is picked up within a second.
 #pragma once
 
+#include "model/json_codec.hpp"
 #include "platform/ports.hpp"
 
 #include <chrono>
@@ -17,8 +18,15 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace chordwell::platform::lnx {
+
+using PreferenceMap = std::map<std::string, PreferenceValue, std::less<>>;
+
+/// The preferences file's text: one JSON object. Booleans, numbers and
+/// strings keep their type; any other value is kept as its JSON text.
+DecodeResult<PreferenceMap> decodePreferences(std::string_view text);
 
 class JsonFilePreferences final : public Preferences {
 public:
@@ -47,7 +55,7 @@ private:
 
     std::filesystem::path file_;
     mutable std::mutex mutex_;
-    mutable std::map<std::string, PreferenceValue, std::less<>> values_;
+    mutable PreferenceMap values_;
     bool writable_ = true;
     mutable std::filesystem::file_time_type loadedTime_{};
     std::chrono::milliseconds refreshInterval_;
