@@ -129,6 +129,9 @@ public:
     /// The selected keyboard's record, or nullptr.
     const DeviceMapping* selectedRecord() const;
     std::vector<MappingRow> mappingRows() const;
+    /// Counts the model's own changes of the engine's records; with the
+    /// record's size and storage it tells a view whether its rows are stale.
+    std::uint64_t recordsRevision() const { return recordsRevision_; }
     /// "Mappings (3)".
     std::string mappingsTitle() const;
     /// Both upper panes, the header's import / export / clear and the row
@@ -220,6 +223,7 @@ private:
 
     std::optional<KeyboardDevice> localKeyboardSelection_;
     std::optional<Uuid> lastSeenSelectedId_;
+    std::uint64_t recordsRevision_ = 0;
     // What the delete sheet was opened for.
     std::optional<KeyboardDevice> deleteKeyboard_;
     Uuid deleteRecordId_;

@@ -202,6 +202,21 @@ std::optional<std::filesystem::path> MacPaths::resourceDirectory() const {
 // ------------------------------------------------------------ preferences
 
 std::optional<PreferenceValue> MacPreferences::value(std::string_view key) const {
+    const auto now = std::chrono::steady_clock::now();
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (now - cachedAt_ >= std::chrono::seconds(1)) {
+        cache_.clear();
+        cachedAt_ = now;
+    }
+    if (auto it = cache_.find(key); it != cache_.end()) {
+        return it->second;
+    }
+    std::optional<PreferenceValue> read = readStored(key);
+    cache_.emplace(std::string(key), read);
+    return read;
+}
+
+std::optional<PreferenceValue> MacPreferences::readStored(std::string_view key) {
     CFRef<CFStringRef> cfKey = makeCFString(key);
     if (!cfKey) {
         return std::nullopt;
@@ -235,6 +250,10 @@ void MacPreferences::setValue(std::string_view key, const PreferenceValue& value
     CFRef<CFStringRef> cfKey = makeCFString(key);
     if (!cfKey) {
         return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        cache_.erase(std::string(key)); // read back as stored at the next read
     }
     if (const bool* flag = std::get_if<bool>(&value)) {
         CFPreferencesSetAppValue(cfKey.get(), *flag ? kCFBooleanTrue : kCFBooleanFalse,
