@@ -3,9 +3,12 @@
 #include "app/app_info.hpp"
 #include "app/diagnostics/diagnostics_model.hpp"
 #include "app/help/help_view.hpp"
+#include "app/help/help_window.hpp"
 #include "app/mappings/keyboard_mapping_model.hpp"
 #include "app/mappings/keyboard_mapping_view.hpp"
+#include "app/settings/observable_preferences.hpp"
 #include "app/settings/settings_view.hpp"
+#include "app/settings/settings_window.hpp"
 #include "app/shell/app_delegate.hpp"
 #include "app/shell/engine_bridge.hpp"
 #include "app/shell/main_window.hpp"
@@ -155,7 +158,10 @@ bool ChordwellApp::start(std::string& error) {
     // Lines the platform logs while it is being built reach the log file too.
     logging::configure(nullptr, logsFolderOf(*nativePaths()));
     scheduler_ = std::make_shared<platform::qt::QtScheduler>();
-    preferences_ = std::make_shared<platform::qt::QtPreferences>();
+    // Every write is announced, so the settings window follows changes made
+    // in the main window.
+    preferences_ =
+        std::make_shared<ObservablePreferences>(std::make_shared<platform::qt::QtPreferences>());
     services_ = std::make_unique<DesktopServices>(makeDesktopServices());
     composition_ = std::make_unique<Composition>(
         options_.simulateScript
@@ -222,30 +228,18 @@ void ChordwellApp::pollNotices() {
 bool ChordwellApp::eventFilter(QObject* watched, QEvent* event) {
     if (watched == qApp && event->type() == QEvent::ApplicationActivate) {
         pollNotices();
-#ifdef __APPLE__
-        // Clicking the Dock icon or launching the running application again.
-        bool anyVisible = false;
-        for (const WindowInfo& w : AppDelegate::windowInfos(AppDelegate::topLevelWindows())) {
-            anyVisible = anyVisible || (w.hasTitleBar && w.isVisible);
-        }
-        delegate_->applicationShouldHandleReopen(anyVisible);
-#endif
+        // A reopen (Dock icon, launching again) is the delegate's: it tells
+        // one from an ordinary activation.
     }
     return QObject::eventFilter(watched, event);
 }
 
 void ChordwellApp::openSettings() {
     if (settingsWindow_ == nullptr) {
-        settingsWindow_ = new QWidget(nullptr, Qt::Window);
-        settingsWindow_->setObjectName(QStringLiteral("settings"));
-        settingsWindow_->setWindowTitle(QStringLiteral("Settings"));
-        auto* layout = new QVBoxLayout(settingsWindow_);
-        layout->setContentsMargins(0, 0, 0, 0);
         auto* view = new SettingsView(*preferences_, *services_->loginItem, *services_->desktop,
-                                      DiagnosticsSources::shared(), settingsWindow_);
+                                      DiagnosticsSources::shared());
         view->setObjectName(QStringLiteral("settingsView"));
-        layout->addWidget(view);
-        layout->setSizeConstraint(QLayout::SetFixedSize);
+        settingsWindow_ = new SettingsWindow(view);
     } else if (auto* view = settingsWindow_->findChild<SettingsView*>()) {
         // The window's content is built afresh each time it opens.
         view->refresh();
@@ -257,13 +251,7 @@ void ChordwellApp::openSettings() {
 
 void ChordwellApp::openHelp() {
     if (helpWindow_ == nullptr) {
-        helpWindow_ = new QWidget(nullptr, Qt::Window);
-        helpWindow_->setObjectName(QStringLiteral("help"));
-        helpWindow_->setWindowTitle(QStringLiteral("Help"));
-        helpWindow_->setMinimumSize(360, 400);
-        helpWindow_->resize(520, 640);
-        auto* layout = new QVBoxLayout(helpWindow_);
-        layout->addWidget(new HelpView(*services_->desktop, helpWindow_));
+        helpWindow_ = new HelpWindow(new HelpView(*services_->desktop));
     }
     helpWindow_->show();
     helpWindow_->raise();

@@ -43,6 +43,10 @@ struct BannerMessage {
     friend bool operator==(const BannerMessage&, const BannerMessage&) = default;
 };
 
+/// A menu title or item with its mnemonic ("&Manage"); on macOS, which has
+/// no mnemonics, the text without the marker.
+QString menuText(const QString& text);
+
 /// The banner lines for the platform's notices and a storage failure.
 std::vector<BannerMessage> bannerMessages(const std::vector<platform::PlatformNotice>& notices,
                                           bool hasStorage, const std::string& storageError);
@@ -65,6 +69,11 @@ public:
     QMenu* manageMenu() const { return manageMenu_; }
     QAction* manageToggleItem() const { return manageToggle_; }
     QAction* openSettingsItem() const { return openSettings_; }
+    /// The application menu's standard settings command (macOS only).
+    QAction* settingsCommand() const { return settingsCommand_; }
+    QMenuBar* windowMenuBar() const { return menuBar_; }
+    /// How long a status line stays.
+    static constexpr int kStatusMessageMs = 15000;
     QAction* helpItem() const { return help_; }
     QWidget* banner() const { return banner_; }
 
@@ -93,6 +102,7 @@ private:
     QMenu* manageMenu_ = nullptr;
     QAction* manageToggle_ = nullptr;
     QAction* openSettings_ = nullptr;
+    QAction* settingsCommand_ = nullptr;
     QAction* help_ = nullptr;
 };
 
