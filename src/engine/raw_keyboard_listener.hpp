@@ -5,12 +5,18 @@
 //
 // Everything runs on the main thread. The engine talks to the operating
 // system only through the platform ports it was built with.
+//
+// One class, its members implemented by job: raw_keyboard_listener.cpp
+// (construction, published fields), keyboard_discovery.cpp, listening.cpp
+// (the listening lifecycle and the interception switch), key_matching.cpp
+// (held keys and matching), key_output.cpp (output and key repeat) and
+// mapping_records.cpp (load / save / edit / delete of the records).
 #pragma once
 
-#include "engine/fixed_list.hpp"
 #include "engine/mapping_index.hpp"
 #include "engine/observable.hpp"
 #include "engine/tap_blocker_listener.hpp"
+#include "model/inline_list.hpp"
 #include "model/keys.hpp"
 #include "model/records.hpp"
 #include "platform/ports.hpp"
@@ -43,7 +49,7 @@ public:
     /// Keys held at once on the listened keyboard that are tracked; further
     /// keys are not tracked (and so cannot complete a mapping).
     static constexpr std::size_t kMaxHeldKeys = 32;
-    using HeldKeys = FixedList<HidUsage, kMaxHeldKeys>;
+    using HeldKeys = InlineList<HidUsage, kMaxHeldKeys>;
 
     /// Builds the engine on `platform`. The mapping storage lives in
     /// `storageFolder` when given, otherwise in the platform's mappings
