@@ -289,6 +289,7 @@ void SettingsView::build(const QString& displayName, platform::Desktop& desktop,
         auto* row = new QHBoxLayout;
         row->addWidget(new QLabel(title, timings_));
         slider = new QSlider(Qt::Horizontal, timings_);
+        slider->setAccessibleName(title);
         slider->setRange(0, scale.lastPosition());
         slider->setSingleStep(1);
         slider->setPageStep(std::max(1, scale.lastPosition() / 5));

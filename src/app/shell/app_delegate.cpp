@@ -203,6 +203,7 @@ void AppDelegate::toggleMenu() {
     }
     if (menu_->isVisible()) {
         menu_->hide();
+        menuHidden_.invalidate(); // closed by this very click
         return;
     }
     // A click on the icon while the menu is open first closes the menu

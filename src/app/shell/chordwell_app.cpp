@@ -30,8 +30,10 @@
 #include <QApplication>
 #include <QDir>
 #include <QEvent>
+#include <QPalette>
 #include <QPixmap>
 #include <QSettings>
+#include <QSystemTrayIcon>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWidget>
@@ -91,6 +93,45 @@ void settleEvents() {
         QCoreApplication::sendPostedEvents();
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     }
+}
+
+// A dark palette as desktops' dark themes give one, for the screenshots.
+QPalette darkPalette() {
+    QPalette p;
+    const QColor window(0x2B, 0x2B, 0x2E);
+    const QColor base(0x1E, 0x1E, 0x20);
+    const QColor text(0xEE, 0xEE, 0xF0);
+    p.setColor(QPalette::Window, window);
+    p.setColor(QPalette::WindowText, text);
+    p.setColor(QPalette::Base, base);
+    p.setColor(QPalette::AlternateBase, window);
+    p.setColor(QPalette::Text, text);
+    p.setColor(QPalette::Button, QColor(0x3A, 0x3A, 0x3E));
+    p.setColor(QPalette::ButtonText, text);
+    p.setColor(QPalette::Highlight, QColor(0x3D, 0x7E, 0xD6));
+    p.setColor(QPalette::HighlightedText, Qt::white);
+    p.setColor(QPalette::ToolTipBase, window);
+    p.setColor(QPalette::ToolTipText, text);
+    p.setColor(QPalette::Link, QColor(0x6C, 0xB4, 0xFF));
+    p.setColor(QPalette::PlaceholderText, QColor(0xEE, 0xEE, 0xF0, 0x99));
+    p.setColor(QPalette::Mid, QColor(0x55, 0x55, 0x5A));
+    p.setColor(QPalette::Light, QColor(0x50, 0x50, 0x55));
+    p.setColor(QPalette::Dark, QColor(0x18, 0x18, 0x1A));
+    for (const QPalette::ColorRole role :
+         {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}) {
+        p.setColor(QPalette::Disabled, role, QColor(0x80, 0x80, 0x85));
+    }
+    return p;
+}
+
+bool saveTrayIcon(const AppDelegate* delegate, const std::filesystem::path& file) {
+    if (delegate == nullptr || delegate->statusItem() == nullptr) {
+        return false;
+    }
+    return delegate->statusItem()
+        ->icon()
+        .pixmap(QSize(64, 64))
+        .save(QString::fromStdString(file.string()), "PNG");
 }
 
 bool saveGrab(QWidget* widget, const std::filesystem::path& file) {
@@ -453,6 +494,17 @@ void ChordwellApp::takeScreenshots() {
     ok = saveGrab(settingsWindow_, dir / "settings.png") && ok;
     openHelp();
     ok = saveGrab(helpWindow_, dir / "help.png") && ok;
+    ok = saveTrayIcon(delegate_, dir / "tray-icon.png") && ok;
+
+    // The same windows after the palette turned dark while running, as when
+    // the desktop switches theme: every symbol must follow.
+    const QPalette light = QApplication::palette();
+    QApplication::setPalette(darkPalette());
+    ok = saveGrab(mainWindow_, dir / "dark-main-mappings.png") && ok;
+    ok = saveGrab(settingsWindow_, dir / "dark-settings.png") && ok;
+    ok = saveGrab(helpWindow_, dir / "dark-help.png") && ok;
+    ok = saveTrayIcon(delegate_, dir / "dark-tray-icon.png") && ok;
+    QApplication::setPalette(light);
     if (!ok) {
         std::cerr << "could not save every screenshot in " << dir.string() << std::endl;
         exitCode_ = 1;
