@@ -25,7 +25,7 @@ RawKeyboardListener::HeldKeys RawKeyboardListener::currentPressedCodesSnapshot()
 }
 
 void RawKeyboardListener::clearPressedCodes() {
-    willChange_.emit();
+    announce(EngineChange::heldKeys);
     currentPressedCodes_.clear();
 }
 
@@ -87,7 +87,7 @@ void RawKeyboardListener::onInputValue(const platform::HidDevice& sender,
             return;
         }
         if (tapBlockerListener_ && currentPressedCodes_.contains(code)) {
-            willChange_.emit();
+            announce(EngineChange::heldKeys);
             tapBlockerListener_->lockMutateValues([&] { currentPressedCodes_.eraseFirst(code); });
         }
         if (repeatTimer_ != 0 && repeatingCombo_.contains(code)) {
@@ -98,7 +98,7 @@ void RawKeyboardListener::onInputValue(const platform::HidDevice& sender,
 
     if (isIntercepting_) {
         if (tapBlockerListener_ && !currentPressedCodes_.contains(code)) {
-            willChange_.emit();
+            announce(EngineChange::heldKeys);
             tapBlockerListener_->lockMutateValues([&] {
                 if (!currentPressedCodes_.contains(code)) {
                     currentPressedCodes_.push_back(code);
@@ -118,7 +118,7 @@ void RawKeyboardListener::onInputValue(const platform::HidDevice& sender,
     }
 
     if (isCapturingInput_ && !containsCode(capturedInputCodes_, code)) {
-        willChange_.emit();
+        announce(EngineChange::capture);
         capturedInputCodes_.push_back(code);
     }
 }

@@ -80,7 +80,7 @@ bool RawKeyboardListener::allowThrough(std::int64_t keyCode, EventFlags flags) {
     if (!tapBlockerListener_->addPassThrough(KeyComboSignature::passThrough(keyCode, flags))) {
         return false;
     }
-    setTapBlockerListener(tapBlockerListener_);
+    announce(EngineChange::passThroughs);
     return true;
 }
 

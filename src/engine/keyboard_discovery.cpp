@@ -74,7 +74,7 @@ void RawKeyboardListener::onDeviceMatched(const HidDeviceRef& device) {
         if (alive.expired()) {
             return;
         }
-        willChange_.emit();
+        announce(EngineChange::discoveredKeyboards);
         discoveredKeyboards_.push_back(keyboard);
         log(LogLevel::info,
             "Matched Device: " + keyboard.productName +
@@ -95,7 +95,7 @@ void RawKeyboardListener::onDeviceRemoved(const HidDeviceRef& device) {
             return;
         }
         seenKeyboardLocationIDs_.erase(locationID);
-        willChange_.emit();
+        announce(EngineChange::discoveredKeyboards);
         std::erase_if(discoveredKeyboards_, [&](const KeyboardDevice& k) {
             return platform::sameDevice(k.deviceRef, device);
         });

@@ -29,7 +29,7 @@ void RawKeyboardListener::loadMappings(const KeyboardDevice& keyboard) {
         // "loading" nothing over it would throw the user's mappings away.
         return;
     }
-    mutateAllDeviceMappings([&](std::vector<DeviceMapping>& records) {
+    mutateRecordsOfModel(modelOf(keyboard), [&](std::vector<DeviceMapping>& records) {
         if (it == records.end()) {
             DeviceMapping record;
             record.productName = keyboard.productName;
@@ -78,7 +78,8 @@ void RawKeyboardListener::editMapping(const KeyboardDevice& keyboard, const Devi
     edited[static_cast<std::size_t>(target - record->mappings.begin())] = mapping;
     const Uuid recordId = record->id;
 
-    mutateAllDeviceMappings([&](std::vector<DeviceMapping>&) { record->mappings.clear(); });
+    mutateRecordsOfModel(modelOf(*record),
+                         [&](std::vector<DeviceMapping>&) { record->mappings.clear(); });
 
     // The list on screen empties, then comes back with the change: the
     // second half runs a moment later on the main thread.
@@ -108,8 +109,9 @@ void RawKeyboardListener::restoreEditedRecord(const Uuid& recordId,
         log(LogLevel::warning, "editMapping: device record is gone; edit not restored", kCategory);
         return;
     }
-    mutateAllDeviceMappings(
-        [&](std::vector<DeviceMapping>&) { record->mappings = std::move(mappings); });
+    mutateRecordsOfModel(modelOf(*record), [&](std::vector<DeviceMapping>&) {
+        record->mappings = std::move(mappings);
+    });
     saveMappings(keyboard);
 }
 
@@ -121,7 +123,7 @@ void RawKeyboardListener::deleteMapping(const KeyboardDevice& keyboard, const Uu
         return;
     }
     const Uuid mappingId = mapping.id;
-    mutateAllDeviceMappings([&](std::vector<DeviceMapping>&) {
+    mutateRecordsOfModel(modelOf(*record), [&](std::vector<DeviceMapping>&) {
         std::erase_if(record->mappings, [&](const KeyMapping& m) { return m.id == mappingId; });
     });
     saveMappings(keyboard);
@@ -133,7 +135,8 @@ void RawKeyboardListener::clearAllMappings(const KeyboardDevice& keyboard, const
     if (record == allDeviceMappings_.end()) {
         return;
     }
-    mutateAllDeviceMappings([&](std::vector<DeviceMapping>&) { record->mappings.clear(); });
+    mutateRecordsOfModel(modelOf(*record),
+                         [&](std::vector<DeviceMapping>&) { record->mappings.clear(); });
     saveMappings(keyboard);
 }
 

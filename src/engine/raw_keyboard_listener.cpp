@@ -72,48 +72,48 @@ RawKeyboardListener::~RawKeyboardListener() {
 // ---------------------------------------------------------------- published
 
 void RawKeyboardListener::setAllDeviceMappings(std::vector<DeviceMapping> records) {
-    willChange_.emit();
+    announce(EngineChange::records);
     allDeviceMappings_ = std::move(records);
     recordsChanged();
 }
 
 void RawKeyboardListener::setIsCapturingInput(bool value) {
-    willChange_.emit();
+    announce(EngineChange::capture);
     isCapturingInput_ = value;
 }
 
 void RawKeyboardListener::setIsIntercepting(bool value) {
-    willChange_.emit();
+    announce(EngineChange::interception);
     isIntercepting_ = value;
 }
 
 void RawKeyboardListener::setIsForceBlockTap(bool value) {
-    willChange_.emit();
+    announce(EngineChange::interception);
     isForceBlockTap_ = value;
 }
 
 void RawKeyboardListener::setCapturedInputCodes(std::vector<HidUsage> codes) {
-    willChange_.emit();
+    announce(EngineChange::capture);
     capturedInputCodes_ = std::move(codes);
 }
 
 void RawKeyboardListener::setSelectedDevice(std::optional<KeyboardDevice> device) {
-    willChange_.emit();
+    announce(EngineChange::selection);
     selectedDevice_ = std::move(device);
 }
 
 void RawKeyboardListener::setTapBlockerListener(std::shared_ptr<TapBlockerListener> blocker) {
-    willChange_.emit();
+    announce(EngineChange::tapBlocker);
     tapBlockerListener_ = std::move(blocker);
-    // Forward the blocker's announcements as the engine's own. Re-assigning
-    // the same blocker (after each pass-through) keeps the subscription it
+    // Forward the blocker's announcements (its recorded signatures) as the
+    // engine's own. Re-assigning the same blocker keeps the subscription it
     // already has: the forwarding is the same either way.
     if (tapBlockerListener_.get() != blockerSubscribedTo_ || !tapBlockerListener_) {
         blockerCancellable_.cancel();
         blockerSubscribedTo_ = nullptr;
         if (tapBlockerListener_) {
-            blockerCancellable_ =
-                tapBlockerListener_->subscribeWillChange([this] { willChange_.emit(); });
+            blockerCancellable_ = tapBlockerListener_->subscribeWillChange(
+                [this] { announce(EngineChange::tapSignatures); });
             blockerSubscribedTo_ = tapBlockerListener_.get();
         }
     }

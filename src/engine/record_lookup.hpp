@@ -3,12 +3,20 @@
 // loading, saving, editing and matching all choose records by this one rule.
 #pragma once
 
+#include "engine/engine_changes.hpp"
 #include "model/records.hpp"
 
 #include <algorithm>
 #include <cstdint>
 
 namespace chordwell {
+
+inline KeyboardModelId modelOf(const DeviceMapping& record) {
+    return {record.productID, record.vendorID};
+}
+inline KeyboardModelId modelOf(const KeyboardDevice& keyboard) {
+    return {keyboard.productID, keyboard.vendorID};
+}
 
 inline bool isRecordOfModel(const DeviceMapping& record, std::int64_t productID,
                             std::int64_t vendorID) {
