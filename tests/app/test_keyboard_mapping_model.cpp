@@ -298,7 +298,9 @@ TEST(KeyboardMappingModel, EndingAStaleRecordingNeverStopsInterception) {
     auto kb = w.attach("Board", 1, 1, 1);
     w.model->selectKeyboard(w.device(kb));
     w.model->toggleCaptureFrom();
-    w.model->clearOrCancel(); // ends the engine's capture but not the field's state
+    // The engine's capture ends behind the field's back.
+    w.engine->setIsCapturingInput(false);
+    w.engine->setIsForceBlockTap(false);
     ASSERT_TRUE(w.model->isCapturingFrom);
     chordwell::toggleInterception(*w.engine); // as the status menu's routine would elsewhere
     w.settle();

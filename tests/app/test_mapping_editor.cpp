@@ -462,8 +462,8 @@ TEST(MappingEditor, ClickingFromAfterAClearedToRecordingStartsFromCleanly) {
     auto& m = *e.w.model;
     m.chooseConstantBehavior(0);
     m.toggleCaptureTo();
-    m.clearOrCancel(); // the engine's capture ends, the field's flag does not
-    ASSERT_TRUE(m.isCapturingTo);
+    m.clearOrCancel(); // ends the recording, flag and all
+    ASSERT_FALSE(m.isCapturingTo);
     m.toggleCaptureFrom();
     EXPECT_FALSE(m.isCapturingTo);
     EXPECT_TRUE(m.isCapturingFrom);
@@ -487,4 +487,60 @@ TEST(MappingEditor, WithoutStorageMappingsStayInMemory) {
     ASSERT_NE(w.model->selectedRecord(), nullptr);
     EXPECT_EQ(w.model->mappingRows().at(0).name, "Kept");
     EXPECT_EQ(w.model->mappingPaneState(), chordwell::app::MappingPaneState::mappings);
+}
+
+TEST(MappingEditor, EditingShowsTheEditedMappingsOwnOutputLabel) {
+    // Whatever the menu showed before, editing shows the edited output.
+    struct Case {
+        const char* what;
+        OutputBehavior output;
+        std::string label;
+    };
+    const std::vector<Case> cases = {
+        {"paste", OutputBehavior::pasteOperation(), "Paste"},
+        {"copy", OutputBehavior::copyOperation(), "Copy"},
+        {"nothing", OutputBehavior::none(), "No Action"},
+        {"custom sequence", OutputBehavior::customKeySequence("Undo", {{6, kCmd}}), "Undo"},
+    };
+    for (const Case& c : cases) {
+        Editor e(catalog());
+        auto& m = *e.w.model;
+        m.chooseCatalogItem(0, 0); // "Copy To Clipboard" becomes the label
+        ASSERT_EQ(m.toMenuLabel(), "Copy To Clipboard");
+        m.startEditing(makeMapping("Edited", {0x04}, c.output));
+        EXPECT_EQ(m.toMenuLabel(), c.label) << c.what;
+        // Saving it back would keep the output it had.
+        EXPECT_EQ(m.currentOutputBehavior(), c.output) << c.what;
+    }
+}
+
+TEST(MappingEditor, ClearEndsARunningRecordingCleanly) {
+    for (const bool from : {true, false}) {
+        Editor e;
+        auto& m = *e.w.model;
+        m.setMappingName("Name");
+        if (from) {
+            m.toggleCaptureFrom();
+        } else {
+            m.chooseConstantBehavior(0); // Custom: the "To" field is shown
+            m.toggleCaptureTo();
+        }
+        e.w.world->keyDown(*e.kb, 0x04);
+        e.w.settle();
+        m.clearOrCancel();
+        e.w.settle();
+        EXPECT_FALSE(m.isCapturingFrom) << from;
+        EXPECT_FALSE(m.isCapturingTo) << from;
+        EXPECT_FALSE(e.w.engine->isCapturingInput()) << from;
+        EXPECT_FALSE(e.w.engine->isForceBlockTap()) << from;
+        EXPECT_TRUE(m.fromField().isEnabled && m.toField().isEnabled) << from;
+        EXPECT_FALSE(m.fromField().isRecording || m.toField().isRecording) << from;
+        EXPECT_TRUE(m.capturedInputCodesFrom.empty()) << from;
+        e.w.world->keyUp(*e.kb, 0x04);
+        e.w.settle();
+        // The next click starts a fresh recording rather than ending a stale one.
+        m.toggleCaptureFrom();
+        EXPECT_TRUE(m.isCapturingFrom && e.w.engine->isCapturingInput()) << from;
+        m.toggleCaptureFrom();
+    }
 }

@@ -312,15 +312,15 @@ void KeyboardMappingModel::importMappings(const std::vector<KeyMapping>& mapping
         return;
     }
     if (const auto& selected = engine_.selectedDevice()) {
-        appendMappings(*selected, mappings, true);
-        breadcrumb("Imported " + std::to_string(mappings.size()) + " mappings");
+        const std::size_t added = appendMappings(*selected, mappings, true);
+        breadcrumb("Imported " + std::to_string(added) + " mappings");
     }
     changed();
 }
 
-void KeyboardMappingModel::appendMappings(const KeyboardDevice& keyboard,
-                                          const std::vector<KeyMapping>& mappings,
-                                          bool filterDuplicates) {
+std::size_t KeyboardMappingModel::appendMappings(const KeyboardDevice& keyboard,
+                                                 const std::vector<KeyMapping>& mappings,
+                                                 bool filterDuplicates) {
     const DeviceMapping* record = findRecord(engine_.allDeviceMappings(), keyboard);
     if (record != nullptr) {
         std::vector<KeyMapping> kept;
@@ -345,7 +345,7 @@ void KeyboardMappingModel::appendMappings(const KeyboardDevice& keyboard,
             kept = mappings;
         }
         if (kept.empty()) {
-            return;
+            return 0;
         }
         const Uuid recordId = record->id;
         ++recordsRevision_;
@@ -358,25 +358,27 @@ void KeyboardMappingModel::appendMappings(const KeyboardDevice& keyboard,
                 }
             }
         });
-    } else {
-        DeviceMapping fresh;
-        fresh.productName = keyboard.productName;
-        fresh.productID = keyboard.productID;
-        fresh.vendorID = keyboard.vendorID;
-        fresh.mappings = mappings;
-        ++recordsRevision_;
-        engine_.mutateAllDeviceMappings(
-            [&](std::vector<DeviceMapping>& records) { records.push_back(std::move(fresh)); });
+        engine_.saveMappings(keyboard);
+        return kept.size();
     }
+    DeviceMapping fresh;
+    fresh.productName = keyboard.productName;
+    fresh.productID = keyboard.productID;
+    fresh.vendorID = keyboard.vendorID;
+    fresh.mappings = mappings;
+    ++recordsRevision_;
+    engine_.mutateAllDeviceMappings(
+        [&](std::vector<DeviceMapping>& records) { records.push_back(std::move(fresh)); });
     engine_.saveMappings(keyboard);
+    return mappings.size();
 }
 
 void KeyboardMappingModel::appendImportedMappings() {
     showingImportChoice = false;
     if (const auto& selected = engine_.selectedDevice()) {
         const KeyboardDevice keyboard = *selected;
-        appendMappings(keyboard, importedMappings, true);
-        breadcrumb("Imported " + std::to_string(importedMappings.size()) + " mappings (append)");
+        const std::size_t added = appendMappings(keyboard, importedMappings, true);
+        breadcrumb("Imported " + std::to_string(added) + " mappings (append)");
     }
     changed();
 }

@@ -212,8 +212,9 @@ private:
     void endRecording(bool from);
     void abandonRecording();
     void breadcrumb(const std::string& text) const;
-    void appendMappings(const KeyboardDevice& keyboard, const std::vector<KeyMapping>& mappings,
-                        bool filterDuplicates);
+    /// How many mappings were added.
+    std::size_t appendMappings(const KeyboardDevice& keyboard,
+                               const std::vector<KeyMapping>& mappings, bool filterDuplicates);
     void deleteNow(const KeyMapping& mapping, const KeyboardDevice& keyboard, const Uuid& recordId);
 
     RawKeyboardListener& engine_;

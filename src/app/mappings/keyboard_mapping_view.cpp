@@ -82,7 +82,9 @@ KeyboardMappingView::KeyboardMappingView(KeyboardMappingModel& model, EngineBrid
     upperLayout->addWidget(editorDivider_);
     editor_ = new MappingEditorView(model_, upper_);
     upperLayout->addWidget(editor_, 3);
-    root->addWidget(upper_, 45);
+    // The upper panes take the room they need; the mapping list gets the
+    // rest (a fixed share left it four rows under empty editor space).
+    root->addWidget(upper_, 0);
 
     root->addWidget(divider(this));
     buildMappingPane();
@@ -90,7 +92,7 @@ KeyboardMappingView::KeyboardMappingView(KeyboardMappingModel& model, EngineBrid
     auto* lowerLayout = new QVBoxLayout(lower);
     lowerLayout->setContentsMargins(10, 10, 10, 10);
     lowerLayout->addWidget(mappingPane_);
-    root->addWidget(lower, 40);
+    root->addWidget(lower, 1);
 
     connect(&bridge_, &EngineBridge::changed, this, [this] { engineChanged(); });
     model_.setOnChanged([this] { scheduleRefresh(); });
