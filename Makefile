@@ -1,5 +1,5 @@
 # The commands users type. Everything else is CMake presets (CMakePresets.json).
-.PHONY: all deps build run demo test test-dev test-asan test-fuzz test-vm bench fuzz format install clean
+.PHONY: all deps build run demo test test-dev test-asan test-fuzz test-vm bench bench-vm fuzz format install package clean
 
 # The processor count: getconf answers on Linux and macOS alike (macOS has no nproc).
 JOBS ?= $(shell getconf _NPROCESSORS_ONLN 2>/dev/null || sysctl -n hw.ncpu 2>/dev/null || echo 2)
@@ -40,7 +40,7 @@ test-asan:
 
 # A short, bounded run of every fuzz target over its seed corpus (needs clang).
 test-fuzz:
-	@scripts/fuzz-smoke 20
+	@scripts/fuzz-smoke 15
 
 fuzz:
 	cmake --preset fuzz
@@ -65,6 +65,20 @@ bench: deps
 	cmake --preset release
 	cmake --build --preset release -j $(JOBS)
 	@for b in build/release/bench/bench_*; do [ -x "$$b" ] && "$$b"; done
+
+# The Debian package (Linux) or Chordwell.dmg (macOS) of a build preset, in
+# build/<preset>/packages/. The dev build is what `make test` checks; pass
+# PACKAGE_PRESET=release for an optimised package.
+PACKAGE_PRESET ?= dev
+package: deps
+	cmake --preset $(PACKAGE_PRESET)
+	cmake --build --preset $(PACKAGE_PRESET) -j $(JOBS)
+	cd build/$(PACKAGE_PRESET) && cpack -B packages
+
+# Key latency in the VM of test-vm, beside interception-tools (not part of test).
+bench-vm:
+	@CHORDWELL_BENCH_DEPS=1 scripts/install-deps
+	@scripts/bench-vm
 
 format:
 	@git ls-files '*.cpp' '*.hpp' '*.h' '*.mm' | xargs clang-format -i

@@ -1,6 +1,7 @@
 // Entry point of the Chordwell application.
 #include "app/controls/symbols.hpp"
 #include "app/shell/chordwell_app.hpp"
+#include "platform/ports.hpp"
 
 #include <QApplication>
 
@@ -13,6 +14,11 @@
 #endif
 
 int main(int argc, char** argv) {
+#ifdef CHORDWELL_DEVELOPMENT_RESOURCES
+    // Running from the build folder: the catalog is the source tree's. The
+    // installed program is built without this.
+    chordwell::platform::setDevelopmentResourceDirectory(CHORDWELL_DEVELOPMENT_RESOURCES);
+#endif
     QApplication application(argc, argv);
     // The application's name is what the main window's title and the window
     // searches of the status menu agree on; on macOS the bundle's

@@ -38,9 +38,10 @@ int runKeyboards(int argc, char** argv, std::istream&, std::ostream& out, std::o
     const auto keyboards = platform::lnx::listKeyboards();
     bool unreadable = false;
     out << "Keyboards: " << keyboards.size() << "\n";
+    std::size_t number = 0; // what `chordwellctl run --keyboard NUMBER` takes
     for (const auto& keyboard : keyboards) {
         const auto& info = keyboard.info;
-        out << "  " << quoted(info.name.empty() ? "Unknown" : info.name) << "\n"
+        out << "  " << ++number << ". " << quoted(info.name.empty() ? "Unknown" : info.name) << "\n"
             << "    vendor " << hex4(info.vendor) << ", product " << hex4(info.product)
             << ", location " << (info.location ? std::to_string(*info.location) : "-") << "\n"
             << "    " << terminalSafe(info.devnode) << ", "

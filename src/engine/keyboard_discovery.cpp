@@ -89,12 +89,16 @@ void RawKeyboardListener::onDeviceRemoved(const HidDeviceRef& device) {
     const std::int64_t vendorID = device->integerProperty("VendorID").value_or(-1);
     const std::int64_t locationID = device->integerProperty("LocationID").value_or(-1);
 
+    // Forgotten here, where the arrival is checked, not in the queued work: a
+    // quick re-plug delivers the removal and the arrival in one batch, and the
+    // arrival must find the location free.
+    seenKeyboardLocationIDs_.erase(locationID);
+
     std::weak_ptr<bool> alive = alive_;
-    platform_->scheduler().postToMain([this, alive, device, productName, vendorID, locationID] {
+    platform_->scheduler().postToMain([this, alive, device, productName, vendorID] {
         if (alive.expired()) {
             return;
         }
-        seenKeyboardLocationIDs_.erase(locationID);
         announce(EngineChange::discoveredKeyboards);
         std::erase_if(discoveredKeyboards_, [&](const KeyboardDevice& k) {
             return platform::sameDevice(k.deviceRef, device);

@@ -60,10 +60,9 @@ void RawKeyboardListener::saveMappings(const KeyboardDevice& keyboard) {
 
 void RawKeyboardListener::editMapping(const KeyboardDevice& keyboard, const DeviceMapping& templ,
                                       const KeyMapping& mapping) {
-    auto record = std::find_if(
-        allDeviceMappings_.begin(), allDeviceMappings_.end(), [&](const DeviceMapping& r) {
-            return r.productName == templ.productName && r.vendorID == templ.vendorID;
-        });
+    // By the model's identifiers, as loading, saving and matching choose:
+    // two models may share a product name and a vendor.
+    auto record = findRecordOfModel(allDeviceMappings_, templ.productID, templ.vendorID);
     if (record == allDeviceMappings_.end()) {
         log(LogLevel::warning, "editMapping: device not found", kCategory);
         return;

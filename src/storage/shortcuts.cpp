@@ -4,13 +4,7 @@
 #include "logging/log.hpp"
 #include "model/json_reader.hpp"
 
-#include <array>
 #include <climits>
-#include <unistd.h>
-
-#if defined(__APPLE__)
-#include <mach-o/dyld.h>
-#endif
 
 namespace chordwell {
 namespace fs = std::filesystem;
@@ -75,25 +69,6 @@ bool readGroup(const Json& json, const std::string& path, ShortcutGroup& group,
            readRequiredArray(json, "items", path, group.items, error, readItem);
 }
 
-std::optional<fs::path> executableDirectory() {
-#if defined(__APPLE__)
-    std::array<char, 4096> buffer{};
-    auto size = static_cast<std::uint32_t>(buffer.size());
-    if (_NSGetExecutablePath(buffer.data(), &size) != 0) {
-        return std::nullopt;
-    }
-    std::error_code error;
-    auto path = fs::canonical(buffer.data(), error);
-#else
-    std::error_code error;
-    auto path = fs::read_symlink("/proc/self/exe", error);
-#endif
-    if (error || path.empty()) {
-        return std::nullopt;
-    }
-    return path.parent_path();
-}
-
 } // namespace
 
 std::string capitalizedWords(std::string_view text) {
@@ -150,28 +125,17 @@ decodeShortcutCatalog(std::string_view text, std::vector<std::string>* duplicate
     return CatalogResult::success(std::move(groups));
 }
 
-std::optional<fs::path> defaultShortcutsPath() {
-    std::vector<fs::path> candidates;
-    if (const auto directory = executableDirectory()) {
-#if defined(__APPLE__)
-        candidates.push_back(*directory / ".." / "Resources" / "shortcuts.json");
-#else
-        candidates.push_back(*directory / ".." / "share" / "chordwell" / "shortcuts.json");
-#endif
+std::optional<fs::path> defaultShortcutsPath(const platform::Paths& paths) {
+    const std::optional<fs::path> resources = paths.resourceDirectory();
+    if (!resources) {
+        return std::nullopt;
     }
-#ifdef CHORDWELL_BUILD_SHORTCUTS_PATH
-    candidates.emplace_back(CHORDWELL_BUILD_SHORTCUTS_PATH);
-#endif
-#ifdef CHORDWELL_INSTALLED_SHORTCUTS_PATH
-    candidates.emplace_back(CHORDWELL_INSTALLED_SHORTCUTS_PATH);
-#endif
-    for (const fs::path& candidate : candidates) {
-        std::error_code error;
-        if (fs::is_regular_file(candidate, error)) {
-            return candidate.lexically_normal();
-        }
+    fs::path candidate = *resources / "shortcuts.json";
+    std::error_code error;
+    if (!fs::is_regular_file(candidate, error)) {
+        return std::nullopt;
     }
-    return std::nullopt;
+    return candidate.lexically_normal();
 }
 
 ShortcutsLoader::ShortcutsLoader(std::optional<fs::path> resourcePath)

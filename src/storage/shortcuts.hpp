@@ -5,6 +5,7 @@
 
 #include "model/json_codec.hpp"
 #include "model/records.hpp"
+#include "platform/ports.hpp"
 
 #include <cstdint>
 #include <filesystem>
@@ -61,11 +62,10 @@ std::string capitalizedWords(std::string_view text);
 DecodeResult<std::vector<ShortcutGroup>>
 decodeShortcutCatalog(std::string_view text, std::vector<std::string>* duplicateKeys = nullptr);
 
-/// The shipped catalog, looked up next to the executable: in a macOS bundle
-/// "../Resources/shortcuts.json"; on Linux "../share/chordwell/shortcuts.json"
-/// (installed, any prefix), then the source tree's resources (running from a
-/// build), then the configured install location. Nothing when none exists.
-std::optional<std::filesystem::path> defaultShortcutsPath();
+/// The shipped catalog: "shortcuts.json" in the resource folder of `paths`
+/// (the application bundle's resources, or the installed "share/chordwell").
+/// Nothing when it does not exist.
+std::optional<std::filesystem::path> defaultShortcutsPath(const platform::Paths& paths);
 
 class ShortcutsLoader {
 public:

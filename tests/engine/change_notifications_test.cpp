@@ -180,7 +180,7 @@ TEST(ValueSignal, ObserversAfterANestedEmissionStillSeeTheOuterValue) {
 
 TEST_F(EngineTest, AnnouncingOnTheKeyPathAllocatesNothing) {
     addRecord({makeMapping({0xE0, 0x04}, OutputBehavior::copyOperation())});
-    world_->setRecordAppEvents(false);
+    world_->setAppEventLimit(0);
     auto kb = attach();
     intercept(listed(kb));
     auto& e = engine();

@@ -194,11 +194,59 @@ TEST(ShippedCatalogTest, EveryEntryDecodesAndEveryKeyHasALabel) {
     }
 }
 
-TEST(ShippedCatalogTest, TheDefaultPathFindsALoadableCatalog) {
-    const auto path = defaultShortcutsPath();
-    ASSERT_TRUE(path.has_value());
-    EXPECT_TRUE(fs::is_regular_file(*path));
-    EXPECT_GE(ShortcutsLoader(path).load().size(), 6u);
+// Where the catalog is looked up: an installed program reads the installed
+// folder beside its "bin" and nothing else; the development folder counts
+// only when nothing is installed beside the program.
+TEST(ResourceLookupTest, InstalledFolderFirstThenDevelopmentThenNothing) {
+    struct Case {
+        const char* what;
+        bool installed;        // <prefix>/share/chordwell/shortcuts.json exists
+        bool developmentGiven; // the program declared a development folder
+        bool knowsExecutable;  // the adapter found the running program
+        const char* expected;  // "installed", "development" or "" (none)
+    };
+    const Case cases[] = {
+        {"installed only", true, false, true, "installed"},
+        {"installed wins over the source tree", true, true, true, "installed"},
+        {"build folder run uses the source tree", false, true, true, "development"},
+        {"installed program without its catalog finds none", false, false, true, ""},
+        {"unknown program location falls back", false, true, false, "development"},
+        {"unknown program location, nothing declared", true, false, false, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir temp;
+        const fs::path prefix = temp.path() / "root" / "usr";
+        fs::create_directories(prefix / "bin");
+        const fs::path installed = prefix / "share" / "chordwell";
+        const fs::path development = temp.path() / "source" / "resources";
+        fs::create_directories(development);
+        writeText(development / "shortcuts.json", "[]");
+        if (c.installed) {
+            fs::create_directories(installed);
+            writeText(installed / "shortcuts.json", "[]");
+        }
+        if (c.developmentGiven) {
+            platform::setDevelopmentResourceDirectory(development);
+        } else {
+            platform::setDevelopmentResourceDirectory({});
+        }
+        const auto executable =
+            c.knowsExecutable ? std::optional(prefix / "bin" / "chordwell") : std::nullopt;
+        const auto directory = platform::resourceDirectoryBeside(executable);
+        const platform::FolderPaths paths(temp.path() / "support", directory);
+        const auto catalog = defaultShortcutsPath(paths);
+        const std::string expected = c.expected;
+        if (expected.empty()) {
+            EXPECT_EQ(catalog, std::nullopt);
+        } else {
+            ASSERT_TRUE(catalog.has_value());
+            EXPECT_EQ(*catalog,
+                      ((expected == "installed" ? installed : development) / "shortcuts.json")
+                          .lexically_normal());
+        }
+    }
+    platform::setDevelopmentResourceDirectory({});
 }
 
 // Chords that destroy work at once, without the application or desktop

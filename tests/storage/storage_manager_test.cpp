@@ -357,6 +357,25 @@ TEST_F(StorageTest, ALinkedMappingFileStaysALink) {
     EXPECT_EQ(record->mappings, sampleMappings());
 }
 
+TEST_F(StorageTest, RepeatedKeysLoadAsBeforeWithAWarning) {
+    StorageManager storage = makeStorage();
+    std::string errorText;
+    ASSERT_TRUE(storage.saveMappings(sampleMappings(), keyboard(), errorText)) << errorText;
+    const fs::path file = storage.folder() / "05AC-024F.json";
+    std::string text = readText(file);
+    text.insert(text.rfind('}'), R"(,"mappings":[])");
+    writeText(file, text);
+    systemLog->clear();
+
+    EXPECT_TRUE(storage.loadMappings(keyboard()).empty());
+    EXPECT_TRUE(fs::exists(file));
+    const auto entries = systemLog->entries();
+    ASSERT_FALSE(entries.empty());
+    EXPECT_EQ(entries[1], storageLine(LogLevel::warning, "Mapping file " + file.string() +
+                                                             " repeats the key mappings; the "
+                                                             "last one is used"));
+}
+
 TEST_F(StorageTest, FilesThatAreNotSmallRegularFilesAreSetAsideWithANotice) {
     // A FIFO would hang the window for ever, a link to /dev/zero eat all
     // memory: both are refused unread, like a file that is too large, and
@@ -499,25 +518,6 @@ TEST_F(StorageTest, AnUnreadableLinkedFileIsSetAsideBesideItsTarget) {
     EXPECT_TRUE(fs::is_symlink(storage.fileURL(keyboard())));
     EXPECT_EQ(storage.loadMappings(keyboard()), sampleMappings());
     EXPECT_EQ(readText(kept), "{ broken");
-}
-
-TEST_F(StorageTest, RepeatedKeysLoadAsBeforeWithAWarning) {
-    StorageManager storage = makeStorage();
-    std::string errorText;
-    ASSERT_TRUE(storage.saveMappings(sampleMappings(), keyboard(), errorText)) << errorText;
-    const fs::path file = storage.folder() / "05AC-024F.json";
-    std::string text = readText(file);
-    text.insert(text.rfind('}'), R"(,"mappings":[])");
-    writeText(file, text);
-    systemLog->clear();
-
-    EXPECT_TRUE(storage.loadMappings(keyboard()).empty());
-    EXPECT_TRUE(fs::exists(file));
-    const auto entries = systemLog->entries();
-    ASSERT_FALSE(entries.empty());
-    EXPECT_EQ(entries[1], storageLine(LogLevel::warning, "Mapping file " + file.string() +
-                                                             " repeats the key mappings; the "
-                                                             "last one is used"));
 }
 
 } // namespace

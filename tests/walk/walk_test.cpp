@@ -64,10 +64,6 @@ class WalkScenarioTest : public WalkTest, public ::testing::WithParamInterface<M
 // by the walk's own rules (output arrives, the combination does not, other
 // keys pass, nothing stays down).
 TEST_P(WalkScenarioTest, MappingsBehaveInThisMode) {
-    if (!std::string_view(GetParam().modes).empty() &&
-        !::testing::GTEST_FLAG(also_run_disabled_tests)) {
-        GTEST_SKIP() << "the engine does not hold yet in this mode (see the every-mode walk)";
-    }
     std::string fortyKeys;
     for (int i = 0; i < 40; ++i) {
         fortyKeys += (i == 0 ? "" : ",") + std::to_string(i % 30) + (i % 2 ? "/0x100000" : "");
@@ -88,13 +84,17 @@ TEST_P(WalkScenarioTest, MappingsBehaveInThisMode) {
         "up k0 0x05\ndown k0 0x04\nup k0 0x04\n";
     const auto parsed = script::parseScript(text);
     ASSERT_FALSE(parsed.error) << parsed.error->text();
-    EXPECT_EQ(playWalk(parsed.commands), std::nullopt);
+    if (auto failure = playWalk(parsed.commands)) {
+        ADD_FAILURE() << "step " << failure->step << ": " << failure->message;
+    }
 }
 
+INSTANTIATE_TEST_SUITE_P(Modes, WalkScenarioTest,
+                         ::testing::Values(ModeScript{"sync_hid_first", ""}));
+// Not yet: the engine does not hold in these modes (see the every-mode walk).
 INSTANTIATE_TEST_SUITE_P(
-    Modes, WalkScenarioTest,
-    ::testing::Values(ModeScript{"sync_hid_first", ""},
-                      ModeScript{"sync_tap_first", "order tap-first\n"},
+    DISABLED_UnkindModes, WalkScenarioTest,
+    ::testing::Values(ModeScript{"sync_tap_first", "order tap-first\n"},
                       ModeScript{"async_hid_first", "posting async\n"},
                       ModeScript{"async_tap_first", "posting async\norder tap-first\n"},
                       ModeScript{"async_random", "posting async\norder random 11\n"}));

@@ -125,7 +125,14 @@ void DiagnosticsModel::revealLog() {
             savedConfirmation_ = "No log file has been created yet.";
             return;
         }
-        desktop_.revealFile(*current);
+        if (desktop_.revealFile(*current)) {
+            savedConfirmation_.reset();
+            return;
+        }
+        // No file manager took it: say where the file is instead of nothing.
+        savedConfirmation_ =
+            "No file manager could show the log file. It is " + current->string() + ".";
+        log(LogLevel::warning, "No file manager could show the log file", "diagnostics");
     } catch (const std::exception& exception) {
         log(LogLevel::error, std::string("Revealing the log file failed: ") + exception.what(),
             "diagnostics");

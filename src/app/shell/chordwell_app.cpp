@@ -5,9 +5,12 @@
 #include "app/demo/demo_window.hpp"
 #include "app/diagnostics/diagnostics_model.hpp"
 #include "app/help/help_view.hpp"
+#include "app/help/help_window.hpp"
 #include "app/mappings/keyboard_mapping_model.hpp"
 #include "app/mappings/keyboard_mapping_view.hpp"
+#include "app/settings/observable_preferences.hpp"
 #include "app/settings/settings_view.hpp"
+#include "app/settings/settings_window.hpp"
 #include "app/shell/app_delegate.hpp"
 #include "app/shell/engine_bridge.hpp"
 #include "app/shell/main_window.hpp"
@@ -27,8 +30,10 @@
 #include <QApplication>
 #include <QDir>
 #include <QEvent>
+#include <QPalette>
 #include <QPixmap>
 #include <QSettings>
+#include <QSystemTrayIcon>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWidget>
@@ -42,6 +47,8 @@ namespace chordwell::app {
 namespace {
 
 constexpr std::string_view kCategoryUi = "ui";
+// Platforms that cannot report changes of their notices (macOS: permissions
+// and secure input have no notification) are read this often.
 constexpr int kNoticePollMs = 1000;
 
 // The script of --simulate. Only a regular file of sensible size is read: a
@@ -88,6 +95,45 @@ void settleEvents() {
         QCoreApplication::sendPostedEvents();
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     }
+}
+
+// A dark palette as desktops' dark themes give one, for the screenshots.
+QPalette darkPalette() {
+    QPalette p;
+    const QColor window(0x2B, 0x2B, 0x2E);
+    const QColor base(0x1E, 0x1E, 0x20);
+    const QColor text(0xEE, 0xEE, 0xF0);
+    p.setColor(QPalette::Window, window);
+    p.setColor(QPalette::WindowText, text);
+    p.setColor(QPalette::Base, base);
+    p.setColor(QPalette::AlternateBase, window);
+    p.setColor(QPalette::Text, text);
+    p.setColor(QPalette::Button, QColor(0x3A, 0x3A, 0x3E));
+    p.setColor(QPalette::ButtonText, text);
+    p.setColor(QPalette::Highlight, QColor(0x3D, 0x7E, 0xD6));
+    p.setColor(QPalette::HighlightedText, Qt::white);
+    p.setColor(QPalette::ToolTipBase, window);
+    p.setColor(QPalette::ToolTipText, text);
+    p.setColor(QPalette::Link, QColor(0x6C, 0xB4, 0xFF));
+    p.setColor(QPalette::PlaceholderText, QColor(0xEE, 0xEE, 0xF0, 0x99));
+    p.setColor(QPalette::Mid, QColor(0x55, 0x55, 0x5A));
+    p.setColor(QPalette::Light, QColor(0x50, 0x50, 0x55));
+    p.setColor(QPalette::Dark, QColor(0x18, 0x18, 0x1A));
+    for (const QPalette::ColorRole role :
+         {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}) {
+        p.setColor(QPalette::Disabled, role, QColor(0x80, 0x80, 0x85));
+    }
+    return p;
+}
+
+bool saveTrayIcon(const AppDelegate* delegate, const std::filesystem::path& file) {
+    if (delegate == nullptr || delegate->statusItem() == nullptr) {
+        return false;
+    }
+    return delegate->statusItem()
+        ->icon()
+        .pixmap(QSize(64, 64))
+        .save(QString::fromStdString(file.string()), "PNG");
 }
 
 bool saveGrab(QWidget* widget, const std::filesystem::path& file) {
@@ -164,6 +210,9 @@ ChordwellApp::~ChordwellApp() {
     if (qApp != nullptr) {
         qApp->removeEventFilter(this);
     }
+    if (composition_ && composition_->platform) {
+        composition_->platform->setNoticeObserver(nullptr);
+    }
     delete demoWindow_;
     delete player_;
     delete settingsWindow_;
@@ -237,12 +286,16 @@ bool ChordwellApp::start(std::string& error) {
         demo_ ? std::make_shared<platform::FolderPaths>(demo_->folder()) : nativePaths();
     logging::configure(nullptr, logsFolderOf(*paths));
     scheduler_ = std::make_shared<platform::qt::QtScheduler>();
+    // Every write is announced, so the settings window follows changes made
+    // in the main window.
+    std::shared_ptr<platform::Preferences> store;
     if (demo_) {
-        preferences_ = std::make_shared<platform::qt::QtPreferences>(std::make_unique<QSettings>(
+        store = std::make_shared<platform::qt::QtPreferences>(std::make_unique<QSettings>(
             QString::fromStdString(demo_->preferencesFile().string()), QSettings::IniFormat));
     } else {
-        preferences_ = std::make_shared<platform::qt::QtPreferences>();
+        store = std::make_shared<platform::qt::QtPreferences>();
     }
+    preferences_ = std::make_shared<ObservablePreferences>(std::move(store));
     services_ = std::make_unique<DesktopServices>(makeDesktopServices());
     if (demo_) {
         services_->loginItem = std::make_unique<platform::qt::XdgAutostartLoginItem>(
@@ -267,7 +320,8 @@ bool ChordwellApp::start(std::string& error) {
     RawKeyboardListener::setSharedPlatformFactory([platform] { return platform; });
     engine_ = &RawKeyboardListener::shared();
 
-    std::vector<ShortcutGroup> catalog = ShortcutsLoader(defaultShortcutsPath()).load();
+    std::vector<ShortcutGroup> catalog =
+        ShortcutsLoader(defaultShortcutsPath(platform->paths())).load();
     bridge_ = std::make_unique<EngineBridge>(*engine_);
     model_ = std::make_unique<KeyboardMappingModel>(
         *engine_, platform->preferences(), std::move(catalog),
@@ -292,9 +346,26 @@ bool ChordwellApp::start(std::string& error) {
     delegate_->setupStatusItem();
     mainWindow_->show();
 
-    noticeTimer_ = new QTimer(this);
-    connect(noticeTimer_, &QTimer::timeout, this, [this] { pollNotices(); });
-    noticeTimer_->start(kNoticePollMs);
+    // Where the platform reports every change of its notices, nothing wakes
+    // the process while all is quiet. The report may come from deep inside
+    // the engine's work: the banner follows on the next turn of the loop.
+    const bool pushed = platform->setNoticeObserver([this] {
+        if (!noticeRefreshQueued_) {
+            noticeRefreshQueued_ = true;
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    noticeRefreshQueued_ = false;
+                    pollNotices();
+                },
+                Qt::QueuedConnection);
+        }
+    });
+    if (!pushed) {
+        noticeTimer_ = new QTimer(this);
+        connect(noticeTimer_, &QTimer::timeout, this, [this] { pollNotices(); });
+        noticeTimer_->start(kNoticePollMs);
+    }
     pollNotices();
     qApp->installEventFilter(this);
 
@@ -328,30 +399,18 @@ void ChordwellApp::pollNotices() {
 bool ChordwellApp::eventFilter(QObject* watched, QEvent* event) {
     if (watched == qApp && event->type() == QEvent::ApplicationActivate) {
         pollNotices();
-#ifdef __APPLE__
-        // Clicking the Dock icon or launching the running application again.
-        bool anyVisible = false;
-        for (const WindowInfo& w : AppDelegate::windowInfos(AppDelegate::topLevelWindows())) {
-            anyVisible = anyVisible || (w.hasTitleBar && w.isVisible);
-        }
-        delegate_->applicationShouldHandleReopen(anyVisible);
-#endif
+        // A reopen (Dock icon, launching again) is the delegate's: it tells
+        // one from an ordinary activation.
     }
     return QObject::eventFilter(watched, event);
 }
 
 void ChordwellApp::openSettings() {
     if (settingsWindow_ == nullptr) {
-        settingsWindow_ = new QWidget(nullptr, Qt::Window);
-        settingsWindow_->setObjectName(QStringLiteral("settings"));
-        settingsWindow_->setWindowTitle(QStringLiteral("Settings"));
-        auto* layout = new QVBoxLayout(settingsWindow_);
-        layout->setContentsMargins(0, 0, 0, 0);
         auto* view = new SettingsView(*preferences_, *services_->loginItem, *services_->desktop,
-                                      DiagnosticsSources::shared(), settingsWindow_);
+                                      DiagnosticsSources::shared());
         view->setObjectName(QStringLiteral("settingsView"));
-        layout->addWidget(view);
-        layout->setSizeConstraint(QLayout::SetFixedSize);
+        settingsWindow_ = new SettingsWindow(view);
     } else if (auto* view = settingsWindow_->findChild<SettingsView*>()) {
         // The window's content is built afresh each time it opens.
         view->refresh();
@@ -363,13 +422,7 @@ void ChordwellApp::openSettings() {
 
 void ChordwellApp::openHelp() {
     if (helpWindow_ == nullptr) {
-        helpWindow_ = new QWidget(nullptr, Qt::Window);
-        helpWindow_->setObjectName(QStringLiteral("help"));
-        helpWindow_->setWindowTitle(QStringLiteral("Help"));
-        helpWindow_->setMinimumSize(360, 400);
-        helpWindow_->resize(520, 640);
-        auto* layout = new QVBoxLayout(helpWindow_);
-        layout->addWidget(new HelpView(*services_->desktop, helpWindow_));
+        helpWindow_ = new HelpWindow(new HelpView(*services_->desktop));
     }
     helpWindow_->show();
     helpWindow_->raise();
@@ -472,6 +525,17 @@ void ChordwellApp::takeScreenshots() {
     ok = saveGrab(settingsWindow_, dir / "settings.png") && ok;
     openHelp();
     ok = saveGrab(helpWindow_, dir / "help.png") && ok;
+    ok = saveTrayIcon(delegate_, dir / "tray-icon.png") && ok;
+
+    // The same windows after the palette turned dark while running, as when
+    // the desktop switches theme: every symbol must follow.
+    const QPalette light = QApplication::palette();
+    QApplication::setPalette(darkPalette());
+    ok = saveGrab(mainWindow_, dir / "dark-main-mappings.png") && ok;
+    ok = saveGrab(settingsWindow_, dir / "dark-settings.png") && ok;
+    ok = saveGrab(helpWindow_, dir / "dark-help.png") && ok;
+    ok = saveTrayIcon(delegate_, dir / "dark-tray-icon.png") && ok;
+    QApplication::setPalette(light);
     if (!ok) {
         std::cerr << "could not save every screenshot in " << dir.string() << std::endl;
         exitCode_ = 1;

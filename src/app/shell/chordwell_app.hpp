@@ -113,7 +113,8 @@ private:
     QWidget* settingsWindow_ = nullptr;
     QWidget* helpWindow_ = nullptr;
     AppDelegate* delegate_ = nullptr;
-    QTimer* noticeTimer_ = nullptr;
+    QTimer* noticeTimer_ = nullptr; // only where the platform cannot report changes
+    bool noticeRefreshQueued_ = false;
     SimulationPlayer* player_ = nullptr;
     DemoWindow* demoWindow_ = nullptr;
     int exitCode_ = 0;

@@ -47,6 +47,10 @@ struct BannerMessage {
     friend bool operator==(const BannerMessage&, const BannerMessage&) = default;
 };
 
+/// A menu title or item with its mnemonic ("&Manage"); on macOS, which has
+/// no mnemonics, the text without the marker.
+QString menuText(const QString& text);
+
 /// The banner lines for the platform's notices, a storage failure and the
 /// mapping files that could not be read and were kept aside.
 std::vector<BannerMessage> bannerMessages(const std::vector<platform::PlatformNotice>& notices,
@@ -71,6 +75,11 @@ public:
     QMenu* manageMenu() const { return manageMenu_; }
     QAction* manageToggleItem() const { return manageToggle_; }
     QAction* openSettingsItem() const { return openSettings_; }
+    /// The application menu's standard settings command (macOS only).
+    QAction* settingsCommand() const { return settingsCommand_; }
+    QMenuBar* windowMenuBar() const { return menuBar_; }
+    /// How long a status line stays.
+    static constexpr int kStatusMessageMs = 15000;
     QAction* helpItem() const { return help_; }
     QWidget* banner() const { return banner_; }
 
@@ -104,6 +113,7 @@ private:
     QMenu* manageMenu_ = nullptr;
     QAction* manageToggle_ = nullptr;
     QAction* openSettings_ = nullptr;
+    QAction* settingsCommand_ = nullptr;
     QAction* help_ = nullptr;
 };
 

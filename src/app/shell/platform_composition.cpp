@@ -4,6 +4,7 @@
 #include "platform/qt/qt_desktop.hpp"
 #include "platform/sim/sim_world.hpp"
 
+#include <QCoreApplication>
 #include <QStandardPaths>
 
 #if defined(__APPLE__)
@@ -82,12 +83,18 @@ std::shared_ptr<platform::Paths> nativePaths() {
 #if defined(CHORDWELL_HAVE_LINUX_ADAPTERS) && !defined(__APPLE__)
     return std::make_shared<platform::XdgPaths>();
 #else
-    // Application Support on macOS; elsewhere the generic data folder.
+    // Application Support on macOS; elsewhere the generic data folder. The
+    // resources are those of the bundle the program runs from.
     const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     if (base.isEmpty()) {
         return std::make_shared<platform::FolderPaths>();
     }
-    return std::make_shared<platform::FolderPaths>(std::filesystem::path(base.toStdString()));
+    const QString program = QCoreApplication::applicationFilePath();
+    return std::make_shared<platform::FolderPaths>(
+        std::filesystem::path(base.toStdString()),
+        platform::resourceDirectoryBeside(
+            program.isEmpty() ? std::nullopt
+                              : std::optional(std::filesystem::path(program.toStdString()))));
 #endif
 }
 

@@ -71,6 +71,7 @@ public:
     bool setGrabbed(bool grabbed) override;
     void setLed(std::uint16_t code, std::int32_t value) override;
     std::string displayName() const override;
+    std::string lockName() const override;
 
 private:
     struct Reader;

@@ -10,11 +10,13 @@
 #pragma once
 
 #include "platform/linux/event_pipeline.hpp"
+#include "platform/linux/keyboard_lock.hpp"
 #include "platform/ports.hpp"
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -34,6 +36,9 @@ public:
     virtual void setLed(std::uint16_t code, std::int32_t value) = 0;
     /// Product name, for log lines.
     virtual std::string displayName() const = 0;
+    /// The name of the keyboard's lock among Chordwell processes (its event
+    /// node, "event5"); empty: the keyboard takes no lock.
+    virtual std::string lockName() const { return {}; }
 };
 
 /// Permission problems, each told to the user once it is seen.
@@ -82,6 +87,8 @@ public:
     void reportProblem(PlatformProblem problem, const std::string& detail);
     bool hasProblem(PlatformProblem problem) const { return problems_.count(problem) != 0; }
     std::vector<PlatformNotice> notices() const;
+    /// Called (on the main thread) whenever notices() changed.
+    void setNoticesObserver(std::function<void()> observer);
 
     /// Re-evaluates every grab (the taps changed).
     void updateGrabs();
@@ -90,6 +97,7 @@ private:
     struct Attached {
         GrabbableKeyboard* keyboard = nullptr;
         bool grabbed = false;
+        std::shared_ptr<KeyboardLock> lock; // held while grabbed
     };
     Attached* find(const GrabbableKeyboard& keyboard);
     const Attached* find(const GrabbableKeyboard& keyboard) const;
@@ -97,6 +105,9 @@ private:
     void tryGrab(Attached& entry);
     void release(Attached& entry);
     void triggerEmergencyExit();
+    void refuseGrab(Attached& entry, const std::string& holder);
+    void setHeldElsewhere(const GrabbableKeyboard& keyboard, std::optional<std::string> text);
+    void noticesChanged();
 
     std::shared_ptr<Scheduler> scheduler_;
     std::shared_ptr<EventPipeline> pipeline_;
@@ -105,6 +116,9 @@ private:
     std::function<void()> emergencyHandler_;
     bool emergencyLatched_ = false;
     std::set<PlatformProblem> problems_;
+    // Keyboards another Chordwell process holds, with the notice's text.
+    std::vector<std::pair<const GrabbableKeyboard*, std::string>> heldElsewhere_;
+    std::function<void()> noticesObserver_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

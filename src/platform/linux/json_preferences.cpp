@@ -45,8 +45,40 @@ DecodeResult<PreferenceMap> decodePreferences(std::string_view text) {
     return DecodeResult<PreferenceMap>::success(std::move(values));
 }
 
-JsonFilePreferences::JsonFilePreferences(std::filesystem::path file) : file_(std::move(file)) {
+JsonFilePreferences::JsonFilePreferences(std::filesystem::path file,
+                                         std::chrono::milliseconds refreshInterval)
+    : file_(std::move(file)), refreshInterval_(refreshInterval) {
     load();
+    loadedTime_ = modificationTime();
+    lastCheck_ = std::chrono::steady_clock::now();
+}
+
+std::filesystem::file_time_type JsonFilePreferences::modificationTime() const {
+    std::error_code ec;
+    const auto time = std::filesystem::last_write_time(file_, ec);
+    return ec ? std::filesystem::file_time_type{} : time;
+}
+
+void JsonFilePreferences::refreshIfChanged() const {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastCheck_ < refreshInterval_) {
+        return;
+    }
+    lastCheck_ = now;
+    const auto time = modificationTime();
+    if (time == loadedTime_ || time == std::filesystem::file_time_type{}) {
+        return;
+    }
+    loadedTime_ = time;
+    // Written by someone else: their values replace ours. A file that cannot
+    // be read now (a hand edit in progress) changes nothing.
+    std::ifstream in(file_, std::ios::binary);
+    std::stringstream buffer;
+    buffer << in.rdbuf();
+    auto decoded = decodePreferences(buffer.str());
+    if (in && decoded) {
+        values_ = std::move(decoded).value();
+    }
 }
 
 std::optional<std::filesystem::path> JsonFilePreferences::defaultFile() {
@@ -67,31 +99,31 @@ void JsonFilePreferences::load() {
     if (status.type() == std::filesystem::file_type::not_found) {
         return;
     }
-    // Guarded like every stored file: a FIFO or a link to a device is
-    // refused, never read for ever.
     auto bytes = fileio::readRegularFile(file_, kMaxFileBytes, ec);
-    auto decoded =
-        bytes ? decodePreferences(*bytes)
-              : DecodeResult<PreferenceMap>::failure("cannot read the file: " + ec.message());
-    if (!decoded) {
+    std::optional<DecodeResult<PreferenceMap>> decoded;
+    if (bytes) {
+        decoded.emplace(decodePreferences(*bytes));
+    }
+    if (!decoded || !*decoded) {
         // Keep the user's file: set it aside (never over an earlier copy)
         // and start afresh.
+        const std::string reason = decoded ? decoded->error() : ec.message();
         const auto aside = fileio::moveAside(file_, ".unreadable", ec);
         if (!aside) {
             writable_ = false; // never overwrite what could not be read
             log(LogLevel::error,
-                "Preferences file " + file_.string() + " cannot be read (" + decoded.error() +
+                "Preferences file " + file_.string() + " cannot be read (" + reason +
                     ") and cannot be set aside (" + ec.message() + "); changes stay in memory.",
                 kCategory);
         } else {
             log(LogLevel::warning,
-                "Preferences file " + file_.string() + " cannot be read (" + decoded.error() +
+                "Preferences file " + file_.string() + " cannot be read (" + reason +
                     "); kept it as " + aside->string() + " and started with defaults.",
                 kCategory);
         }
         return;
     }
-    values_ = std::move(decoded).value();
+    values_ = std::move(*decoded).value();
 }
 
 bool JsonFilePreferences::save() const {
@@ -111,6 +143,7 @@ bool JsonFilePreferences::save() const {
 
 std::optional<PreferenceValue> JsonFilePreferences::value(std::string_view key) const {
     std::lock_guard<std::mutex> lock(mutex_);
+    refreshIfChanged();
     auto it = values_.find(key);
     if (it == values_.end()) {
         return std::nullopt;
@@ -125,6 +158,7 @@ void JsonFilePreferences::setValue(std::string_view key, const PreferenceValue& 
         log(LogLevel::error, "Could not write the preferences file " + file_.string() + ".",
             kCategory);
     }
+    loadedTime_ = modificationTime(); // our own write is no news
 }
 
 } // namespace chordwell::platform::lnx

@@ -13,6 +13,7 @@
 #endif
 
 #include <limits.h>
+#include <mach-o/dyld.h>
 #include <os/log.h>
 #include <pwd.h>
 #include <sys/sysctl.h>
@@ -20,6 +21,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 
@@ -182,9 +185,38 @@ MacPaths::applicationSupportDirectory(std::error_code& error) const {
     return FolderPaths(*folder).applicationSupportDirectory(error);
 }
 
+std::optional<std::filesystem::path> MacPaths::resourceDirectory() const {
+    std::array<char, 4096> buffer{};
+    auto size = static_cast<std::uint32_t>(buffer.size());
+    std::optional<std::filesystem::path> executable;
+    if (_NSGetExecutablePath(buffer.data(), &size) == 0) {
+        std::error_code error;
+        auto path = std::filesystem::canonical(buffer.data(), error);
+        if (!error && !path.empty()) {
+            executable = std::move(path);
+        }
+    }
+    return resourceDirectoryBeside(executable);
+}
+
 // ------------------------------------------------------------ preferences
 
 std::optional<PreferenceValue> MacPreferences::value(std::string_view key) const {
+    const auto now = std::chrono::steady_clock::now();
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (now - cachedAt_ >= std::chrono::seconds(1)) {
+        cache_.clear();
+        cachedAt_ = now;
+    }
+    if (auto it = cache_.find(key); it != cache_.end()) {
+        return it->second;
+    }
+    std::optional<PreferenceValue> read = readStored(key);
+    cache_.emplace(std::string(key), read);
+    return read;
+}
+
+std::optional<PreferenceValue> MacPreferences::readStored(std::string_view key) {
     CFRef<CFStringRef> cfKey = makeCFString(key);
     if (!cfKey) {
         return std::nullopt;
@@ -218,6 +250,10 @@ void MacPreferences::setValue(std::string_view key, const PreferenceValue& value
     CFRef<CFStringRef> cfKey = makeCFString(key);
     if (!cfKey) {
         return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        cache_.erase(std::string(key)); // read back as stored at the next read
     }
     if (const bool* flag = std::get_if<bool>(&value)) {
         CFPreferencesSetAppValue(cfKey.get(), *flag ? kCFBooleanTrue : kCFBooleanFalse,

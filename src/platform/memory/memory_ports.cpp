@@ -34,8 +34,9 @@ void MemoryPreferences::removeValue(std::string_view key) {
 
 // ------------------------------------------------------------------ paths
 
-FolderPaths::FolderPaths(std::filesystem::path applicationSupport)
-    : applicationSupport_(std::move(applicationSupport)) {}
+FolderPaths::FolderPaths(std::filesystem::path applicationSupport,
+                         std::optional<std::filesystem::path> resources)
+    : applicationSupport_(std::move(applicationSupport)), resources_(std::move(resources)) {}
 
 std::optional<std::filesystem::path>
 FolderPaths::applicationSupportDirectory(std::error_code& error) const {

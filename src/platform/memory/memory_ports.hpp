@@ -42,15 +42,19 @@ private:
 class FolderPaths : public Paths {
 public:
     FolderPaths() = default;
-    explicit FolderPaths(std::filesystem::path applicationSupport);
+    explicit FolderPaths(std::filesystem::path applicationSupport,
+                         std::optional<std::filesystem::path> resources = std::nullopt);
 
     /// Creates the folder when missing and returns it; nothing (with the
     /// error set) when there is no folder or it cannot be created.
     std::optional<std::filesystem::path>
     applicationSupportDirectory(std::error_code& error) const override;
+    /// The resource folder given at construction, if any.
+    std::optional<std::filesystem::path> resourceDirectory() const override { return resources_; }
 
 private:
     std::optional<std::filesystem::path> applicationSupport_;
+    std::optional<std::filesystem::path> resources_;
 };
 
 /// One line a CapturingSystemLog received.
