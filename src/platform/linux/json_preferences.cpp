@@ -72,11 +72,13 @@ void JsonFilePreferences::refreshIfChanged() const {
     loadedTime_ = time;
     // Written by someone else: their values replace ours. A file that cannot
     // be read now (a hand edit in progress) changes nothing.
-    std::ifstream in(file_, std::ios::binary);
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    auto decoded = decodePreferences(buffer.str());
-    if (in && decoded) {
+    std::error_code ec;
+    const auto bytes = fileio::readRegularFile(file_, kMaxFileBytes, ec);
+    if (!bytes) {
+        return;
+    }
+    auto decoded = decodePreferences(*bytes);
+    if (decoded) {
         values_ = std::move(decoded).value();
     }
 }
