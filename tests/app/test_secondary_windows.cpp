@@ -308,19 +308,19 @@ TEST(StatusItem, MenuOpensBesideTheIconNeverUnderThePointer) {
     QRandomGenerator random(16);
     for (int i = 0; i < 500; ++i) {
         const bool knownIcon = random.bounded(2) == 0;
-        const QRect icon =
-            knownIcon ? QRect(random.bounded(1366 - 24), random.bounded(740 - 24), 24, 24) : QRect();
+        const QRect icon = knownIcon
+                               ? QRect(random.bounded(1366 - 24), random.bounded(740 - 24), 24, 24)
+                               : QRect();
         const QPoint cursor =
             knownIcon ? icon.center() : QPoint(random.bounded(1366), random.bounded(740));
         const QSize menu(120 + random.bounded(200), 60 + random.bounded(120));
         const QRect placed(AppDelegate::statusMenuPosition(icon, cursor, menu, available), menu);
-        const std::string where = std::to_string(i) + ": icon " + std::to_string(icon.x()) + "," +
-                                  std::to_string(icon.y()) + " cursor " +
-                                  std::to_string(cursor.x()) + "," + std::to_string(cursor.y()) +
-                                  " placed " + std::to_string(placed.x()) + "," +
-                                  std::to_string(placed.y()) + " " +
-                                  std::to_string(placed.width()) + "x" +
-                                  std::to_string(placed.height());
+        const std::string where =
+            std::to_string(i) + ": icon " + std::to_string(icon.x()) + "," +
+            std::to_string(icon.y()) + " cursor " + std::to_string(cursor.x()) + "," +
+            std::to_string(cursor.y()) + " placed " + std::to_string(placed.x()) + "," +
+            std::to_string(placed.y()) + " " + std::to_string(placed.width()) + "x" +
+            std::to_string(placed.height());
         EXPECT_TRUE(available.contains(placed)) << where;
         EXPECT_FALSE(placed.contains(cursor)) << where << ": a second click would choose an item";
         if (knownIcon) {

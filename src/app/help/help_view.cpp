@@ -4,6 +4,7 @@
 #include "logging/log.hpp"
 #include "platform/desktop.hpp"
 
+#include <QEvent>
 #include <QFont>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -182,6 +183,18 @@ HelpView::HelpView(platform::Desktop& desktop, const QString& displayName,
     build(displayName, helpPlatform);
 }
 
+void HelpView::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange) {
+        // Links take their colour when laid out; a new theme needs a new layout.
+        for (QLabel* label : links_) {
+            const QString text = label->text();
+            label->clear();
+            label->setText(text);
+        }
+    }
+}
+
 void HelpView::openLink(const QString& url) {
     if (desktop_.openURL(url.toStdString())) {
         linkStatus_->clear();
@@ -245,6 +258,7 @@ void HelpView::build(const QString& displayName, HelpPlatform helpPlatform) {
     auto* mail = linkLabel(email, QStringLiteral("mailto:") + email, content);
     mail->setObjectName(QStringLiteral("supportEmailLink"));
     connect(mail, &QLabel::linkActivated, this, &HelpView::openLink);
+    links_.push_back(mail);
     stack->addWidget(mail);
 
     auto* websiteRow = new QHBoxLayout;
@@ -253,6 +267,7 @@ void HelpView::build(const QString& displayName, HelpPlatform helpPlatform) {
     auto* website = linkLabel(websiteDomain(), websiteURL(), content);
     website->setObjectName(QStringLiteral("websiteLink"));
     connect(website, &QLabel::linkActivated, this, &HelpView::openLink);
+    links_.push_back(website);
     websiteRow->addWidget(website);
     websiteRow->addStretch(1);
     stack->addLayout(websiteRow);

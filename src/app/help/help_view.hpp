@@ -56,12 +56,16 @@ public:
     /// Says that a link could not be opened (hidden until one fails).
     QLabel* linkStatus() const { return linkStatus_; }
 
+protected:
+    void changeEvent(QEvent* event) override;
+
 private:
     void build(const QString& displayName, HelpPlatform helpPlatform);
 
     platform::Desktop& desktop_;
     QScrollArea* scrollArea_ = nullptr;
     QLabel* linkStatus_ = nullptr;
+    std::vector<QLabel*> links_;
 };
 
 } // namespace chordwell::app

@@ -19,6 +19,11 @@ namespace chordwell::app {
 
 namespace {
 
+const QString kToMenuStyle = QStringLiteral(
+    "QToolButton { border: 1px solid palette(mid); border-radius: 4px; padding: 3px 6px; "
+    "text-align: left; }"
+    "QToolButton:focus { border: 2px solid palette(highlight); padding: 2px 5px; }");
+
 QLabel* headline(const QString& text, QWidget* parent) {
     auto* label = new QLabel(text, parent);
     QFont f = label->font();
@@ -68,10 +73,7 @@ MappingEditorView::MappingEditorView(KeyboardMappingModel& model, QWidget* paren
     // The outline of the spec'd rounded rectangle; with keyboard focus it
     // turns into the highlight colour, as the style's own focus frame would
     // (a style sheet border replaces that frame).
-    toMenuButton_->setStyleSheet(QStringLiteral(
-        "QToolButton { border: 1px solid palette(mid); border-radius: 4px; padding: 3px 6px; "
-        "text-align: left; }"
-        "QToolButton:focus { border: 2px solid palette(highlight); padding: 2px 5px; }"));
+    toMenuButton_->setStyleSheet(kToMenuStyle);
     toMenuButton_->setFocusPolicy(Qt::StrongFocus);
     toMenu_ = new QMenu(toMenuButton_);
     toMenuButton_->setMenu(toMenu_);
@@ -182,6 +184,16 @@ void MappingEditorView::keyPressEvent(QKeyEvent* event) {
         return;
     }
     QWidget::keyPressEvent(event);
+}
+
+void MappingEditorView::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange && toMenuButton_ != nullptr) {
+        // A style sheet takes its palette() colours once; a theme switched
+        // while running would leave the "To" menu in the old colours.
+        toMenuButton_->setStyleSheet(QString());
+        toMenuButton_->setStyleSheet(kToMenuStyle);
+    }
 }
 
 bool MappingEditorView::eventFilter(QObject* watched, QEvent* event) {

@@ -337,6 +337,7 @@ void SettingsView::build(const QString& displayName, platform::Desktop& desktop,
     about->addWidget(linkStatus_);
     for (QLabel* label : {website, terms, privacy}) {
         connect(label, &QLabel::linkActivated, this, &SettingsView::openLink);
+        links_.push_back(label);
     }
     stack->addStretch(1);
 
@@ -418,6 +419,19 @@ QSize SettingsView::sizeHint() const {
 
 QSize SettingsView::minimumSizeHint() const {
     return sizeHint();
+}
+
+void SettingsView::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange) {
+        // A link's colour is fixed when its text is laid out: lay it out
+        // again so that a dark theme gets its own link colour.
+        for (QLabel* label : links_) {
+            const QString text = label->text();
+            label->clear();
+            label->setText(text);
+        }
+    }
 }
 
 bool SettingsView::event(QEvent* event) {

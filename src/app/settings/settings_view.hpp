@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace chordwell::platform {
 class Preferences;
@@ -148,6 +149,7 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
     bool event(QEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void build(const QString& displayName, platform::Desktop& desktop,
@@ -159,6 +161,7 @@ private:
     platform::Preferences& preferences_;
     platform::Desktop& desktop_;
     QLabel* linkStatus_ = nullptr;
+    std::vector<QLabel*> links_;
     QCheckBox* launchAtLogin_ = nullptr;
     QCheckBox* confirmDelete_ = nullptr;
     QCheckBox* keyRepeat_ = nullptr;
