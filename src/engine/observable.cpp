@@ -121,6 +121,10 @@ void WillChangeSignal::emit() {
     }
 }
 
+bool WillChangeSignal::hasSlots() const {
+    return !state_->slots.empty() || !state_->pending.empty();
+}
+
 std::size_t WillChangeSignal::subscriberCount() const {
     std::size_t n = 0;
     for (const auto& s : state_->slots) {

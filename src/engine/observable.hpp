@@ -57,6 +57,9 @@ public:
     [[nodiscard]] Subscription subscribe(std::function<void()> observer);
     void emit();
     std::size_t subscriberCount() const;
+    /// False when no observer (even a cancelled one) is registered: the cheap
+    /// check that lets an emission with nobody listening do nothing.
+    bool hasSlots() const;
 
 private:
     std::shared_ptr<detail::SignalState> state_;
@@ -77,6 +80,9 @@ public:
         return inner_.subscribe([current = current_, f = std::move(observer)] { f(*current); });
     }
     void emit(const Payload& value) {
+        if (!inner_.hasSlots()) {
+            return;
+        }
         // Held locally: an observer may destroy the signal's owner.
         const std::shared_ptr<Payload> current = current_;
         const Payload outer = *current;
