@@ -103,6 +103,8 @@ void TapBlockerListener::stop() {
     pendingKeyDowns_.clear();
     tapReleased_.clear();
     tapPressed_.clear();
+    awaitingTap_.clear();
+    tapAhead_.clear();
 }
 
 void TapBlockerListener::registerTapSignatures(std::span<const MacKeySignature> signatures) {
@@ -208,6 +210,9 @@ platform::TapDecision TapBlockerListener::handle(const platform::KeyEvent& event
     });
 
     if (event.type == EventType::keyUp) {
+        if (const auto usage = usageOfKeyCode(event.keyCode)) {
+            tapAhead_.eraseFirst(*usage);
+        }
         // The key-up of a key-down that still waits for its HID value waits
         // with it, so that the application never sees the up first.
         for (std::size_t i = 0; i < pendingKeyDowns_.size(); ++i) {
@@ -272,10 +277,17 @@ platform::TapDecision TapBlockerListener::handle(const platform::KeyEvent& event
         return TapDecision::swallow;
     }
 
+    // The tap event of a key whose HID value has just arrived is the user's
+    // key, even when an output in flight looks the same (a mapping of Space
+    // to Space, or Command held while Command+Space is posted): it must not
+    // take the output's pass-through.
+    const auto usage = usageOfKeyCode(event.keyCode);
+    const bool awaited = usage && awaitingTap_.eraseFirst(*usage);
+
     // One of the engine's own keys coming back. Posted events return in the
     // order they were posted, so entries older than this one whose events
     // have not come back never will (a post the system dropped): they go too.
-    if (passRegistered) {
+    if (passRegistered && !awaited) {
         lockMutateValues([&] {
             auto it = std::find(forceLetItPassKeys_.begin(), forceLetItPassKeys_.end(), passCombo);
             if (it != forceLetItPassKeys_.end()) {
@@ -289,9 +301,14 @@ platform::TapDecision TapBlockerListener::handle(const platform::KeyEvent& event
     // matters, not the event's own key...
     std::sort(held.begin(), held.end());
     const bool heldMatches = owner_.findMapping(held.span()) != nullptr;
-    const auto usage = usageOfKeyCode(event.keyCode);
     if (!usage || held.contains(*usage)) {
         return heldMatches ? TapDecision::swallow : TapDecision::pass;
+    }
+    if (!awaited && !tapAhead_.contains(*usage)) {
+        if (tapAhead_.full()) {
+            tapAhead_.erase(0); // the oldest, most likely another keyboard's
+        }
+        tapAhead_.push_back(*usage);
     }
 
     // ...unless the event's HID value has not arrived yet (the two come
@@ -327,6 +344,7 @@ platform::TapDecision TapBlockerListener::handle(const platform::KeyEvent& event
 void TapBlockerListener::hidKeyDown(HidUsage usage, bool matched) {
     tapReleased_.eraseFirst(usage);
     tapPressed_.eraseFirst(usage);
+    const bool tapCameFirst = tapAhead_.eraseFirst(usage);
     for (std::size_t i = 0; i < pendingKeyDowns_.size(); ++i) {
         if (pendingKeyDowns_[i].usage == usage) {
             const PendingKeyDown key = pendingKeyDowns_[i];
@@ -337,11 +355,23 @@ void TapBlockerListener::hidKeyDown(HidUsage usage, bool matched) {
             return;
         }
     }
+    // Its tap event is still to come (when the key has a system key code),
+    // unless it came first.
+    if (tapCameFirst) {
+        return;
+    }
+    if (!awaitingTap_.contains(usage)) {
+        if (awaitingTap_.full()) {
+            awaitingTap_.erase(0);
+        }
+        awaitingTap_.push_back(usage);
+    }
 }
 
 void TapBlockerListener::hidKeyUp(HidUsage usage) {
     tapReleased_.eraseFirst(usage);
     tapPressed_.eraseFirst(usage);
+    awaitingTap_.eraseFirst(usage);
 }
 
 void TapBlockerListener::settlePendingKeyDowns() {

@@ -123,6 +123,12 @@ private:
     InlineList<PendingKeyDown, kMaxPendingKeyDowns> pendingKeyDowns_;
     InlineList<HidUsage, kMaxPendingKeyDowns> tapReleased_;
     InlineList<HidUsage, kMaxPendingKeyDowns> tapPressed_; // modifiers only
+    // Keys whose HID value went down before their tap event came: that event
+    // is the user's key even when it looks like one of the engine's own.
+    InlineList<HidUsage, kMaxPendingKeyDowns> awaitingTap_;
+    // Keys whose tap event came before their HID value (or from another
+    // keyboard): their HID value then awaits no tap event.
+    InlineList<HidUsage, kMaxPendingKeyDowns> tapAhead_;
     bool settlingQueued_ = false;
     std::vector<MacKeySignature> persistentCapturedTapSignatures_;
     std::vector<MacKeySignature> allTapSignaturesIncludingNotCapturedByTap_;

@@ -124,6 +124,20 @@ TEST_P(UnkindWorldTest, KeysOfAnotherKeyboardPassUnlessAMappingIsHeld) {
     EXPECT_EQ(world_->keysDownAtApplication(), 0u);
 }
 
+TEST_P(UnkindWorldTest, AnOutputThatLooksLikeItsOwnKeyStillArrives) {
+    // Space becomes Space: the posted key and the user's look alike, and
+    // with posting on a later turn the user's comes back first.
+    setPreference(settings::kKeyRepeatEnabled, false);
+    auto kb = listenedKeyboard({makeMapping({0x2C}, keyOutput(49))});
+    world_->keyDown(*kb, 0x2C);
+    world_->keyUp(*kb, 0x2C);
+    world_->keyDown(*kb, 0x2C);
+    world_->keyUp(*kb, 0x2C);
+    EXPECT_EQ(postedDowns(), (std::vector<std::int64_t>{49, 49}));
+    EXPECT_TRUE(physicalDowns().empty());
+    EXPECT_EQ(world_->keysDownAtApplication(), 0u);
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Modes, UnkindWorldTest,
     ::testing::Values(WorldMode{"sync_hid_first", PostingMode::sync, DeliveryOrder::hidFirst},
