@@ -43,7 +43,9 @@ void RawKeyboardListener::rebuildIndex() {
 }
 
 const KeyMapping* RawKeyboardListener::findMapping(std::span<const HidUsage> codes) const {
-    if (!selectedDeviceMapping_) {
+    // No keys held is no combination: a mapping without input keys never
+    // matches (it would otherwise swallow every key of every keyboard).
+    if (!selectedDeviceMapping_ || codes.empty()) {
         return nullptr;
     }
     if (codes.size() > MappingIndex::kMaxIndexedKeys) {
@@ -82,16 +84,25 @@ void RawKeyboardListener::onInputValue(const platform::HidDevice& sender,
     const auto code = static_cast<HidUsage>(value.usage);
     const bool keyDown = value.integerValue == 1;
 
+    // Observers hear of each change before it takes effect and may call back
+    // into the engine (stop interception, stop listening): after every
+    // announcement the state is looked at afresh.
     if (!keyDown) {
         if (!isIntercepting_) {
             return;
         }
         if (tapBlockerListener_ && currentPressedCodes_.contains(code)) {
             announce(EngineChange::heldKeys);
-            tapBlockerListener_->lockMutateValues([&] { currentPressedCodes_.eraseFirst(code); });
+            if (tapBlockerListener_) {
+                tapBlockerListener_->lockMutateValues(
+                    [&] { currentPressedCodes_.eraseFirst(code); });
+            }
         }
         if (repeatTimer_ != 0 && repeatingCombo_.contains(code)) {
             stopRepeat();
+        }
+        if (tapBlockerListener_) {
+            tapBlockerListener_->hidKeyUp(code);
         }
         return; // a key-up never touches the capture
     }
@@ -99,21 +110,31 @@ void RawKeyboardListener::onInputValue(const platform::HidDevice& sender,
     if (isIntercepting_) {
         if (tapBlockerListener_ && !currentPressedCodes_.contains(code)) {
             announce(EngineChange::heldKeys);
-            tapBlockerListener_->lockMutateValues([&] {
-                if (!currentPressedCodes_.contains(code)) {
-                    currentPressedCodes_.push_back(code);
-                }
-            });
+            if (tapBlockerListener_) {
+                tapBlockerListener_->lockMutateValues([&] {
+                    if (!currentPressedCodes_.contains(code)) {
+                        currentPressedCodes_.push_back(code);
+                    }
+                });
+            }
         }
         HeldKeys held = currentPressedCodes_;
         std::sort(held.begin(), held.end());
-        if (const KeyMapping* mapping = findMapping(held.span())) {
+        const KeyMapping* mapping = isIntercepting_ ? findMapping(held.span()) : nullptr;
+        if (mapping != nullptr) {
             // Work on a copy: observers told of the output's changes must not
             // be able to pull the mapping away underneath. The copy reuses
             // its storage from one match to the next.
             matchedBehavior_ = mapping->outputBehavior;
             triggerOutput(matchedBehavior_);
-            startRepeat(held.span(), matchedBehavior_);
+            // An observer may have ended interception during the output: a
+            // repeat armed now would never see the key-up that stops it.
+            if (isIntercepting_ && tapBlockerListener_) {
+                startRepeat(held.span(), matchedBehavior_);
+            }
+        }
+        if (tapBlockerListener_) {
+            tapBlockerListener_->hidKeyDown(code, mapping != nullptr);
         }
     }
 

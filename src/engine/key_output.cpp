@@ -15,9 +15,18 @@ namespace {
 
 constexpr std::string_view kCategory = "keyboard";
 
+// Seconds as the clock's nanoseconds. Beyond the clock's range (about 292
+// years) is "never"; the conversion itself would overflow.
 platform::Scheduler::Duration seconds(double s) {
-    return std::chrono::duration_cast<platform::Scheduler::Duration>(
-        std::chrono::duration<double>(s));
+    using Duration = platform::Scheduler::Duration;
+    constexpr double kMaxSeconds = 9.2e9;
+    if (!(s > 0)) {
+        return Duration::zero();
+    }
+    if (s >= kMaxSeconds) {
+        return Duration::max();
+    }
+    return std::chrono::duration_cast<Duration>(std::chrono::duration<double>(s));
 }
 
 } // namespace
@@ -32,8 +41,17 @@ std::optional<std::vector<HidUsage>> RawKeyboardListener::repeatingCombo() const
 // ------------------------------------------------------------------ output
 
 void RawKeyboardListener::triggerOutput(const OutputBehavior& behavior) {
-    auto emitKey = [this](std::int64_t keyCode, EventFlags flags) {
+    // An observer told of a pass-through may end interception or listening:
+    // the rest of the output is then not posted.
+    const TapBlockerListener* const blocker = tapBlockerListener_.get();
+    auto emitKey = [this, blocker](std::int64_t keyCode, EventFlags flags) {
+        if (tapBlockerListener_.get() != blocker) {
+            return;
+        }
         const bool registered = allowThrough(keyCode, flags);
+        if (tapBlockerListener_.get() != blocker) {
+            return;
+        }
         const bool posted = postKeyStroke(keyCode, flags);
         if (registered && !posted && tapBlockerListener_) {
             // Nothing will ever consume it; left in place it would later let

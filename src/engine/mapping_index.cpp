@@ -16,6 +16,9 @@ const KeyMapping* findMappingLinear(const std::vector<DeviceMapping>& records,
             continue;
         }
         for (const KeyMapping& mapping : record.mappings) {
+            if (mapping.inputKeyCodes.empty()) {
+                continue; // never matches; kept in the record as it is
+            }
             std::vector<HidUsage> keys = mapping.inputKeyCodes;
             std::sort(keys.begin(), keys.end());
             if (keys == sorted) {
@@ -52,6 +55,9 @@ void MappingIndex::rebuild(const std::vector<DeviceMapping>& records, std::int64
             continue;
         }
         for (const KeyMapping& mapping : record.mappings) {
+            if (mapping.inputKeyCodes.empty()) {
+                continue; // a mapping without input keys never matches
+            }
             std::vector<HidUsage> keys = mapping.inputKeyCodes;
             std::sort(keys.begin(), keys.end());
             if (keys.size() > kMaxIndexedKeys) {

@@ -4,6 +4,7 @@
 #include "logging/log.hpp"
 
 #include <algorithm>
+#include <array>
 
 namespace chordwell {
 
@@ -15,9 +16,47 @@ bool containsSignature(const std::vector<MacKeySignature>& list, const MacKeySig
     return std::find(list.begin(), list.end(), s) != list.end();
 }
 
+// The HID usage behind a system key code (the inverse of the model's table;
+// where two usages share a code, the lower one). Modifiers never matter
+// here: they arrive as flag changes, which are never swallowed.
+std::optional<HidUsage> usageOfKeyCode(std::int64_t keyCode) {
+    static const std::array<HidUsage, 256> table = [] {
+        std::array<HidUsage, 256> t{};
+        for (const auto& [usage, code] : hidToMacKeyCodeTable()) {
+            if (code < t.size() && (t[code] == 0 || usage < t[code])) {
+                t[code] = usage;
+            }
+        }
+        // The right-hand modifiers report codes of their own.
+        t[62] = 0xE4;
+        t[60] = 0xE5;
+        t[61] = 0xE6;
+        t[54] = 0xE7;
+        return t;
+    }();
+    if (keyCode < 0 || keyCode >= static_cast<std::int64_t>(table.size())) {
+        return std::nullopt;
+    }
+    const HidUsage usage = table[static_cast<std::size_t>(keyCode)];
+    return usage == 0 ? std::nullopt : std::optional<HidUsage>(usage);
+}
+
+bool isModifierUsage(HidUsage usage) {
+    return usage >= 0xE0 && usage <= 0xE7;
+}
+
+EventFlags modifierFlag(HidUsage usage) {
+    static constexpr std::array<EventFlags, 4> kFlags = {kMaskControl, kMaskShift, kMaskAlternate,
+                                                         kMaskCommand};
+    return kFlags[(usage - 0xE0u) % 4u];
+}
+
 } // namespace
 
-TapBlockerListener::TapBlockerListener(RawKeyboardListener& owner) : owner_(owner) {}
+TapBlockerListener::TapBlockerListener(RawKeyboardListener& owner) : owner_(owner) {
+    // Room for a long custom sequence in flight without growing.
+    forceLetItPassKeys_.reserve(64);
+}
 
 TapBlockerListener::~TapBlockerListener() {
     stop();
@@ -60,6 +99,12 @@ void TapBlockerListener::stop() {
     }
     eventTap_.reset();
     sourceAdded_ = false;
+    // Key-downs still waiting for their HID value are settled by nobody now.
+    pendingKeyDowns_.clear();
+    tapReleased_.clear();
+    tapPressed_.clear();
+    awaitingTap_.clear();
+    tapAhead_.clear();
 }
 
 void TapBlockerListener::registerTapSignatures(std::span<const MacKeySignature> signatures) {
@@ -71,10 +116,7 @@ void TapBlockerListener::registerTapSignatures(std::span<const MacKeySignature> 
 }
 
 std::vector<KeyComboSignature> TapBlockerListener::forceLetItPassKeys() const {
-    return lockMutateValues([this] {
-        return std::vector<KeyComboSignature>(forceLetItPassKeys_.begin(),
-                                              forceLetItPassKeys_.end());
-    });
+    return lockMutateValues([this] { return forceLetItPassKeys_; });
 }
 
 bool TapBlockerListener::addPassThrough(const KeyComboSignature& combo) {
@@ -82,8 +124,10 @@ bool TapBlockerListener::addPassThrough(const KeyComboSignature& combo) {
         return false;
     }
     lockMutateValues([&] {
-        if (forceLetItPassKeys_.full()) {
-            forceLetItPassKeys_.erase(0); // oldest first
+        if (forceLetItPassKeys_.size() >= kMaxPassThroughs) {
+            // Only a guard of memory: entries leave when their own event
+            // comes back, so this many in flight means events were lost.
+            forceLetItPassKeys_.erase(forceLetItPassKeys_.begin());
         }
         forceLetItPassKeys_.push_back(combo);
     });
@@ -94,7 +138,8 @@ void TapBlockerListener::withdrawPassThrough(const KeyComboSignature& combo) {
     lockMutateValues([&] {
         for (std::size_t i = forceLetItPassKeys_.size(); i > 0; --i) {
             if (forceLetItPassKeys_[i - 1] == combo) {
-                forceLetItPassKeys_.erase(i - 1);
+                forceLetItPassKeys_.erase(forceLetItPassKeys_.begin() +
+                                          static_cast<std::ptrdiff_t>(i - 1));
                 return;
             }
         }
@@ -111,7 +156,24 @@ platform::TapDecision TapBlockerListener::handleTapEvent(void* userInfo,
     if (userInfo == nullptr) {
         return platform::TapDecision::pass;
     }
-    return static_cast<TapBlockerListener*>(userInfo)->handle(event);
+    auto* blocker = static_cast<TapBlockerListener*>(userInfo);
+    // An observer told of a recorded signature may stop listening, which
+    // drops the engine's reference: keep the blocker alive until it answers.
+    const std::shared_ptr<TapBlockerListener> keep = blocker->weak_from_this().lock();
+    return blocker->handle(event);
+}
+
+void TapBlockerListener::queueSettling() {
+    if (settlingQueued_) {
+        return;
+    }
+    settlingQueued_ = true;
+    std::weak_ptr<TapBlockerListener> weak = weak_from_this();
+    owner_.platform().scheduler().postToMain([weak] {
+        if (auto self = weak.lock()) {
+            self->settlePendingKeyDowns();
+        }
+    });
 }
 
 platform::TapDecision TapBlockerListener::handle(const platform::KeyEvent& event) {
@@ -142,9 +204,51 @@ platform::TapDecision TapBlockerListener::handle(const platform::KeyEvent& event
     lockMutateValues([&] {
         held = owner_.currentPressedCodes_;
         forceBlock = owner_.isForceBlockTap_;
-        passRegistered = isKeyDown && forceLetItPassKeys_.contains(passCombo);
+        passRegistered =
+            isKeyDown && std::find(forceLetItPassKeys_.begin(), forceLetItPassKeys_.end(),
+                                   passCombo) != forceLetItPassKeys_.end();
     });
 
+    if (event.type == EventType::keyUp) {
+        if (const auto usage = usageOfKeyCode(event.keyCode)) {
+            tapAhead_.eraseFirst(*usage);
+        }
+        // The key-up of a key-down that still waits for its HID value waits
+        // with it, so that the application never sees the up first.
+        for (std::size_t i = 0; i < pendingKeyDowns_.size(); ++i) {
+            if (pendingKeyDowns_[i].keyCode == event.keyCode && !pendingKeyDowns_[i].released) {
+                pendingKeyDowns_[i].released = true;
+                pendingKeyDowns_[i].upFlags = event.flags;
+                return TapDecision::swallow;
+            }
+        }
+        // A key that is up although its HID value still says down: until
+        // that value arrives (at the latest by the end of the turn), the
+        // decisions below leave the key out.
+        if (const auto usage = usageOfKeyCode(event.keyCode); usage && held.contains(*usage) &&
+                                                              !tapReleased_.contains(*usage) &&
+                                                              tapReleased_.push_back(*usage)) {
+            queueSettling();
+        }
+    }
+    if (event.type == EventType::flagsChanged) {
+        // A modifier whose HID value has not arrived yet: the decisions
+        // below count it as its flag says, until the value comes.
+        if (const auto usage = usageOfKeyCode(event.keyCode); usage && isModifierUsage(*usage)) {
+            if ((event.flags & modifierFlag(*usage)) != 0) {
+                if (!held.contains(*usage) && !tapPressed_.contains(*usage) &&
+                    tapPressed_.push_back(*usage)) {
+                    queueSettling();
+                }
+            } else {
+                tapPressed_.eraseFirst(*usage);
+                if (held.contains(*usage) && !tapReleased_.contains(*usage) &&
+                    tapReleased_.push_back(*usage)) {
+                    queueSettling();
+                }
+            }
+        }
+    }
     // Key-ups and modifier changes always pass, also those of mapped keys.
     if (!isKeyDown) {
         return TapDecision::pass;
@@ -173,18 +277,138 @@ platform::TapDecision TapBlockerListener::handle(const platform::KeyEvent& event
         return TapDecision::swallow;
     }
 
-    // Only whether the held keys of the listened keyboard match a mapping
-    // matters, not the event's own key.
-    std::sort(held.begin(), held.end());
-    if (owner_.findMapping(held.span()) == nullptr) {
+    // The tap event of a key whose HID value has just arrived is the user's
+    // key, even when an output in flight looks the same (a mapping of Space
+    // to Space, or Command held while Command+Space is posted): it must not
+    // take the output's pass-through.
+    const auto usage = usageOfKeyCode(event.keyCode);
+    const bool awaited = usage && awaitingTap_.eraseFirst(*usage);
+
+    // One of the engine's own keys coming back. Posted events return in the
+    // order they were posted, so entries older than this one whose events
+    // have not come back never will (a post the system dropped): they go too.
+    if (passRegistered && !awaited) {
+        lockMutateValues([&] {
+            auto it = std::find(forceLetItPassKeys_.begin(), forceLetItPassKeys_.end(), passCombo);
+            if (it != forceLetItPassKeys_.end()) {
+                forceLetItPassKeys_.erase(forceLetItPassKeys_.begin(), it + 1);
+            }
+        });
         return TapDecision::pass;
     }
 
-    if (passRegistered) {
-        lockMutateValues([&] { forceLetItPassKeys_.eraseFirst(passCombo); });
+    // Only whether the held keys of the listened keyboard match a mapping
+    // matters, not the event's own key...
+    std::sort(held.begin(), held.end());
+    const bool heldMatches = owner_.findMapping(held.span()) != nullptr;
+    if (!usage || held.contains(*usage)) {
+        return heldMatches ? TapDecision::swallow : TapDecision::pass;
+    }
+    if (!awaited && !tapAhead_.contains(*usage)) {
+        if (tapAhead_.full()) {
+            tapAhead_.erase(0); // the oldest, most likely another keyboard's
+        }
+        tapAhead_.push_back(*usage);
+    }
+
+    // ...unless the event's HID value has not arrived yet (the two come
+    // through separate sources, in no fixed order): then the key it carries
+    // decides what the held keys will be, minus keys already seen going up.
+    RawKeyboardListener::HeldKeys expected;
+    for (HidUsage h : held) {
+        if (!tapReleased_.contains(h)) {
+            expected.push_back(h);
+        }
+    }
+    for (HidUsage h : tapPressed_) {
+        if (!expected.contains(h)) {
+            expected.push_back(h);
+        }
+    }
+    expected.push_back(*usage);
+    std::sort(expected.begin(), expected.end());
+    const bool completes = owner_.findMapping(expected.span()) != nullptr;
+    if (!heldMatches && !completes) {
         return TapDecision::pass;
     }
+    // The key may belong to another keyboard and its HID value never come:
+    // it waits, swallowed, until its value arrives or the turn ends, and is
+    // posted again then if it turned out to complete nothing.
+    if (!pendingKeyDowns_.push_back(PendingKeyDown{event.keyCode, event.flags, *usage})) {
+        return heldMatches ? TapDecision::swallow : TapDecision::pass;
+    }
+    queueSettling();
     return TapDecision::swallow;
+}
+
+void TapBlockerListener::hidKeyDown(HidUsage usage, bool matched) {
+    tapReleased_.eraseFirst(usage);
+    tapPressed_.eraseFirst(usage);
+    const bool tapCameFirst = tapAhead_.eraseFirst(usage);
+    for (std::size_t i = 0; i < pendingKeyDowns_.size(); ++i) {
+        if (pendingKeyDowns_[i].usage == usage) {
+            const PendingKeyDown key = pendingKeyDowns_[i];
+            pendingKeyDowns_.erase(i);
+            if (!matched) {
+                repost(key);
+            }
+            return;
+        }
+    }
+    // Its tap event is still to come (when the key has a system key code),
+    // unless it came first.
+    if (tapCameFirst) {
+        return;
+    }
+    if (!awaitingTap_.contains(usage)) {
+        if (awaitingTap_.full()) {
+            awaitingTap_.erase(0);
+        }
+        awaitingTap_.push_back(usage);
+    }
+}
+
+void TapBlockerListener::hidKeyUp(HidUsage usage) {
+    tapReleased_.eraseFirst(usage);
+    tapPressed_.eraseFirst(usage);
+    awaitingTap_.eraseFirst(usage);
+}
+
+void TapBlockerListener::settlePendingKeyDowns() {
+    settlingQueued_ = false;
+    // Every HID value of the turn has arrived: a key-down still waiting came
+    // from another keyboard, and is swallowed only while the listened
+    // keyboard's held keys match a mapping.
+    if (!pendingKeyDowns_.empty()) {
+        RawKeyboardListener::HeldKeys held = owner_.currentPressedCodesSnapshot();
+        std::sort(held.begin(), held.end());
+        const bool heldMatches = owner_.findMapping(held.span()) != nullptr;
+        while (!pendingKeyDowns_.empty()) {
+            const PendingKeyDown key = pendingKeyDowns_[0];
+            pendingKeyDowns_.erase(0);
+            if (!heldMatches) {
+                repost(key);
+            }
+        }
+    }
+    tapReleased_.clear();
+    tapPressed_.clear();
+}
+
+void TapBlockerListener::repost(const PendingKeyDown& key) {
+    // The user's own key, late: it passes this tap through a pass-through.
+    auto& poster = owner_.platform().eventPoster();
+    const KeyComboSignature combo = KeyComboSignature::passThrough(key.keyCode, key.flags);
+    const bool registered = addPassThrough(combo);
+    if (!poster.postKeyEvent(key.keyCode, key.flags, true)) {
+        if (registered) {
+            withdrawPassThrough(combo);
+        }
+        return;
+    }
+    if (key.released) {
+        (void)poster.postKeyEvent(key.keyCode, key.upFlags, false);
+    }
 }
 
 } // namespace chordwell

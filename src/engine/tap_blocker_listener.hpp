@@ -22,12 +22,17 @@ namespace chordwell {
 
 class RawKeyboardListener;
 
-class TapBlockerListener {
+// Owned through a shared pointer (the engine's), so that the tap callback can
+// keep it alive while it decides.
+class TapBlockerListener : public std::enable_shared_from_this<TapBlockerListener> {
 public:
-    /// At most this many pass-throughs wait for their key-down; beyond that
-    /// the oldest is dropped. A real pass-through is consumed within the same
-    /// turn of the event loop, so only stale entries ever reach the bound.
-    static constexpr std::size_t kMaxPassThroughs = 32;
+    /// A pass-through leaves the list when its own event comes back through
+    /// the tap (posted events come back in posting order, so older entries
+    /// still waiting then were lost and leave with it). This bound only
+    /// guards memory should events stop coming back; no output comes near.
+    static constexpr std::size_t kMaxPassThroughs = 4096;
+    /// Key-downs that can wait at once for their HID value (see handle()).
+    static constexpr std::size_t kMaxPendingKeyDowns = 16;
 
     explicit TapBlockerListener(RawKeyboardListener& owner);
     TapBlockerListener(const TapBlockerListener&) = delete;
@@ -71,6 +76,19 @@ public:
     /// Withdraws the newest entry equal to `combo` (its post failed).
     void withdrawPassThrough(const KeyComboSignature& combo);
 
+    /// The HID value of `usage` went down on the listened keyboard; `matched`:
+    /// the held keys then completed a mapping. Settles a key-down of that key
+    /// the tap swallowed before the value arrived: it stays swallowed when
+    /// matched, else it is posted again.
+    void hidKeyDown(HidUsage usage, bool matched);
+    /// The HID value of `usage` went up on the listened keyboard.
+    void hidKeyUp(HidUsage usage);
+    /// The end of a turn in which tap events came ahead of HID values: a
+    /// key-down whose value never came (another keyboard's) is posted again
+    /// unless the listened keyboard's held keys match a mapping.
+    void settlePendingKeyDowns();
+    std::size_t pendingKeyDownCount() const { return pendingKeyDowns_.size(); }
+
     /// The tap callback (user data = the blocker).
     static platform::TapDecision handleTapEvent(void* userInfo, const platform::KeyEvent& event);
 
@@ -81,13 +99,37 @@ public:
     RawKeyboardListener& rawKeyboardListener() const { return owner_; }
 
 private:
+    struct PendingKeyDown {
+        std::int64_t keyCode = 0;
+        EventFlags flags = 0;
+        HidUsage usage = 0;
+        bool released = false; // its key-up came too, and waits with it
+        EventFlags upFlags = 0;
+
+        friend bool operator==(const PendingKeyDown&, const PendingKeyDown&) = default;
+    };
+
     platform::TapDecision handle(const platform::KeyEvent& event);
     void appendPersistent(const MacKeySignature& signature);
+    void queueSettling();
+    void repost(const PendingKeyDown& key);
 
     RawKeyboardListener& owner_;
     std::unique_ptr<platform::EventTap> eventTap_;
     bool sourceAdded_ = false;
-    InlineList<KeyComboSignature, kMaxPassThroughs> forceLetItPassKeys_;
+    std::vector<KeyComboSignature> forceLetItPassKeys_;
+    // Key-downs swallowed before their HID value arrived, and keys the tap
+    // saw go up before their HID value did; both settle by the turn's end.
+    InlineList<PendingKeyDown, kMaxPendingKeyDowns> pendingKeyDowns_;
+    InlineList<HidUsage, kMaxPendingKeyDowns> tapReleased_;
+    InlineList<HidUsage, kMaxPendingKeyDowns> tapPressed_; // modifiers only
+    // Keys whose HID value went down before their tap event came: that event
+    // is the user's key even when it looks like one of the engine's own.
+    InlineList<HidUsage, kMaxPendingKeyDowns> awaitingTap_;
+    // Keys whose tap event came before their HID value (or from another
+    // keyboard): their HID value then awaits no tap event.
+    InlineList<HidUsage, kMaxPendingKeyDowns> tapAhead_;
+    bool settlingQueued_ = false;
     std::vector<MacKeySignature> persistentCapturedTapSignatures_;
     std::vector<MacKeySignature> allTapSignaturesIncludingNotCapturedByTap_;
     mutable std::mutex lockMutateValues_;

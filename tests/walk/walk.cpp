@@ -113,8 +113,7 @@ private:
         ScriptCommand c;
         c.kind = K::map;
         c.name = kMappingNames[below(kMappingNames.size())];
-        // An empty key set now and then (only in the full walk for now: the
-        // engine still lets such a mapping match whenever nothing is held).
+        // An empty key set now and then (it must never match).
         if (!everyMode_ || !chance(3)) {
             const std::size_t count = 1 + below(3);
             std::set<HidUsage> keys;

@@ -38,11 +38,9 @@ TEST_F(WalkTest, AFixedSeedWalkHoldsInTheDefaultMode) {
     }
 }
 
-// Not yet: in the unkind modes the engine still lets a combination through
-// when its tap event comes before its HID value, swallows the next key after
-// a late key-up, and loses output beyond 32 in-flight pass-throughs with
-// asynchronous posting. Run with --gtest_also_run_disabled_tests.
-TEST_F(WalkTest, DISABLED_AFixedSeedWalkHoldsInEveryMode) {
+// Posting at once or on the next turn, HID values first, last or either way,
+// and mappings without input keys now and then.
+TEST_F(WalkTest, AFixedSeedWalkHoldsInEveryMode) {
     for (std::uint64_t seed : {1u, 2u, 3u, 4u}) {
         SCOPED_TRACE("seed " + std::to_string(seed));
         expectWalkHolds(generateWalk(seed, 50'000));
@@ -89,12 +87,10 @@ TEST_P(WalkScenarioTest, MappingsBehaveInThisMode) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, WalkScenarioTest,
-                         ::testing::Values(ModeScript{"sync_hid_first", ""}));
-// Not yet: the engine does not hold in these modes (see the every-mode walk).
 INSTANTIATE_TEST_SUITE_P(
-    DISABLED_UnkindModes, WalkScenarioTest,
-    ::testing::Values(ModeScript{"sync_tap_first", "order tap-first\n"},
+    Modes, WalkScenarioTest,
+    ::testing::Values(ModeScript{"sync_hid_first", ""},
+                      ModeScript{"sync_tap_first", "order tap-first\n"},
                       ModeScript{"async_hid_first", "posting async\n"},
                       ModeScript{"async_tap_first", "posting async\norder tap-first\n"},
                       ModeScript{"async_random", "posting async\norder random 11\n"}));

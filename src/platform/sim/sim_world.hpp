@@ -212,6 +212,8 @@ public:
     /// keep millions of events.
     void setAppEventLimit(std::size_t limit);
     std::size_t appEventLimit() const { return appEventLimit_; }
+    /// Keeps the default number of recent events, or none.
+    void setRecordAppEvents(bool on) { setAppEventLimit(on ? kDefaultAppEventLimit : 0); }
     static constexpr std::size_t kDefaultAppEventLimit = 4096;
     /// Every event that ever reached the application, also those dropped.
     std::uint64_t appEventCount() const { return appEventCount_; }
