@@ -257,9 +257,28 @@ void KeyboardMappingView::buildMappingPane() {
 }
 
 void KeyboardMappingView::engineChanged() {
+    const EngineChanges& what = bridge_.deliveredChanges();
+    // Held keys and pass-throughs change at every key press while
+    // intercepting; nothing here shows them.
+    constexpr std::uint32_t shown = static_cast<std::uint32_t>(EngineChange::records) |
+                                    static_cast<std::uint32_t>(EngineChange::discoveredKeyboards) |
+                                    static_cast<std::uint32_t>(EngineChange::selection) |
+                                    static_cast<std::uint32_t>(EngineChange::capture) |
+                                    static_cast<std::uint32_t>(EngineChange::interception) |
+                                    static_cast<std::uint32_t>(EngineChange::tapBlocker) |
+                                    static_cast<std::uint32_t>(EngineChange::tapSignatures);
+    if ((what.bits() & shown) == 0) {
+        return;
+    }
+    if (what.contains(EngineChange::records)) {
+        ++engineRecordsRevision_;
+    }
     // The model's reaction to the engine (load a newly selected keyboard,
     // drop one that went away) happens whether or not anyone looks.
-    model_.syncWithEngine();
+    if (what.contains(EngineChange::discoveredKeyboards) ||
+        what.contains(EngineChange::selection)) {
+        model_.syncWithEngine();
+    }
     scheduleRefresh();
 }
 
@@ -375,7 +394,7 @@ void KeyboardMappingView::refreshTable() {
         now.data = record->mappings.data();
         now.size = record->mappings.size();
     }
-    now.revision = model_.recordsRevision();
+    now.revision = model_.recordsRevision() + engineRecordsRevision_;
     if (recordShown_ != now) {
         recordShown_ = now;
         static const std::vector<KeyMapping> kNone;

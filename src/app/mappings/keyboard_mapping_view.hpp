@@ -139,6 +139,8 @@ private:
     MappingTableView* table_ = nullptr;
     MappingTableModel* tableModel_ = nullptr;
     int topRowBeforeEmptied_ = -1;
+    // Counts the engine's records changes delivered to the view.
+    std::uint64_t engineRecordsRevision_ = 0;
 
     DeleteConfirmationDialog* deleteDialog_ = nullptr;
     QMessageBox* importOptions_ = nullptr;

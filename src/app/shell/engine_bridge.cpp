@@ -45,7 +45,7 @@ EngineBridge::EngineBridge(RawKeyboardListener& engine, QObject* parent)
         });
     }
 #endif
-    subscription_ = engine.subscribeWillChange([this] { announce(); });
+    subscription_ = engine.subscribeChanges([this](const EngineChanges& what) { announce(what); });
 }
 
 EngineBridge::~EngineBridge() {
@@ -59,7 +59,17 @@ EngineBridge::~EngineBridge() {
 #endif
 }
 
-void EngineBridge::announce() {
+EngineChanges EngineBridge::everyChange() {
+    EngineChanges all;
+    for (std::uint32_t bit = 1;
+         bit != 0 && bit <= static_cast<std::uint32_t>(EngineChange::tapSignatures); bit <<= 1) {
+        all |= EngineChanges(static_cast<EngineChange>(bit));
+    }
+    return all;
+}
+
+void EngineBridge::announce(const EngineChanges& what) {
+    collected_ |= what;
     if (pending_) {
         return;
     }
@@ -80,6 +90,8 @@ void EngineBridge::deliver() {
         return;
     }
     pending_ = false;
+    delivered_ = collected_;
+    collected_ = EngineChanges();
     Q_EMIT changed();
 }
 

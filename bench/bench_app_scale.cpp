@@ -1,0 +1,463 @@
+// The whole application with many mappings and many keyboards: the main
+// window (Qt, offscreen) on the simulated platform, driven by the Qt
+// scheduler and QSettings preferences as the real application is.
+//
+// Without arguments it runs one child process per scenario (so that each
+// peak memory figure is its own) and prints a table:
+//   bench_app_scale                   every scenario
+//   bench_app_scale --mappings N      one keyboard with N stored mappings
+//   bench_app_scale --keyboards K     K keyboards attached one after another
+//
+// Times are wall-clock unless called CPU (the main thread's CPU time).
+#include "app/mappings/keyboard_list.hpp"
+#include "app/mappings/keyboard_mapping_model.hpp"
+#include "app/mappings/keyboard_mapping_view.hpp"
+#include "app/mappings/mapping_table.hpp"
+#include "app/shell/engine_bridge.hpp"
+#include "app/shell/main_window.hpp"
+#include "app/shell/platform_composition.hpp"
+#include "engine/raw_keyboard_listener.hpp"
+#include "logging/log.hpp"
+#include "model/json_codec.hpp"
+#include "platform/memory/memory_ports.hpp"
+#include "platform/qt/qt_desktop.hpp"
+#include "platform/qt/qt_preferences.hpp"
+#include "platform/qt/qt_scheduler.hpp"
+#include "platform/sim/sim_world.hpp"
+#include "storage/settings.hpp"
+#include "storage/storage_manager.hpp"
+
+#include "support/allocation_counter.hpp"
+
+#include <QApplication>
+#include <QItemSelectionModel>
+#include <QListView>
+#include <QSettings>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+namespace chordwell {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr std::int64_t kVendor = 0x05AC;
+constexpr std::int64_t kProduct = 0x024F;
+
+double threadCpuMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
+}
+
+double msSince(Clock::time_point t) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
+}
+
+// "VmRSS" or "VmHWM" (the peak) of this process, in MB.
+double memoryMb(const std::string& field) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind(field + ":", 0) == 0) {
+            std::istringstream in(line.substr(field.size() + 1));
+            double kb = 0;
+            in >> kb;
+            return kb / 1024.0;
+        }
+    }
+    return -1;
+}
+
+// `count` mappings with distinct two-key sets, names and a mix of outputs,
+// as a user's file would hold them; Control+A to "Copy" is among them.
+std::vector<KeyMapping> makeMappings(int count, int salt) {
+    std::vector<KeyMapping> out;
+    out.reserve(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        KeyMapping m;
+        m.name = "Mapping " + std::to_string(salt) + "-" + std::to_string(i);
+        m.inputKeyCodes = {static_cast<HidUsage>(0xE1 + i % 3),
+                           static_cast<HidUsage>(0x100 + salt * 20000 + i)};
+        m.inputTapCodes = {MacKeySignature{56, 0}, MacKeySignature{i % 50, 0}};
+        switch (i % 3) {
+        case 0:
+            m.outputBehavior = OutputBehavior::pasteOperation();
+            break;
+        case 1:
+            m.outputBehavior = OutputBehavior::customKeySequence(
+                "Sequence " + std::to_string(i),
+                {MacKeySignature{i % 40, kMaskCommand}, MacKeySignature{(i + 1) % 40, 0}});
+            break;
+        default:
+            m.outputBehavior = OutputBehavior::openSearchBar();
+            break;
+        }
+        out.push_back(std::move(m));
+    }
+    if (salt == 0 && count > 0) {
+        KeyMapping& copy = out[static_cast<std::size_t>(count / 2)];
+        copy.name = "Copy";
+        copy.inputKeyCodes = {0xE0, 0x04};
+        copy.inputTapCodes = {};
+        copy.outputBehavior = OutputBehavior::copyOperation();
+    }
+    return out;
+}
+
+// The application's parts, as ChordwellApp builds them in simulate mode.
+struct App {
+    explicit App(const std::filesystem::path& root) {
+        logging::configure(std::make_shared<platform::NullSystemLog>(), std::nullopt);
+        scheduler = std::make_shared<platform::qt::QtScheduler>();
+        preferences = std::make_shared<platform::qt::QtPreferences>(std::make_unique<QSettings>(
+            QString::fromStdString((root / "preferences.ini").string()), QSettings::IniFormat));
+        composition = app::composeSimulatedPlatform(scheduler, preferences, false);
+        engine = std::make_unique<RawKeyboardListener>(composition.platform, root / "Mappings");
+        model = std::make_unique<app::KeyboardMappingModel>(*engine, *preferences);
+        bridge = std::make_unique<app::EngineBridge>(*engine);
+        window = std::make_unique<app::MainWindow>(*model, *bridge, presence, desktop,
+                                                   app::MainWindow::Actions{});
+        window->show();
+        settle();
+    }
+    ~App() {
+        window.reset();
+        bridge.reset();
+        model.reset();
+        engine.reset();
+        logging::configure(nullptr, std::nullopt);
+    }
+
+    app::KeyboardMappingView& view() const { return *window->mappingView(); }
+    app::MappingTableModel& table() const { return *view().tableModel(); }
+
+    void settle() {
+        for (int i = 0; i < 3; ++i) {
+            QCoreApplication::processEvents();
+        }
+    }
+    // Turns the event loop until `done` (bounded, so a fault cannot hang).
+    bool turnUntil(const std::function<bool()>& done, int boundMs = 20000) {
+        const auto start = Clock::now();
+        while (!done()) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            if (msSince(start) > boundMs) {
+                return false;
+            }
+        }
+        return true;
+    }
+    std::shared_ptr<platform::sim::SimKeyboard> attach(const std::string& name, std::int64_t vendor,
+                                                       std::int64_t product,
+                                                       std::int64_t location) {
+        platform::sim::SimKeyboardProperties p;
+        p.product = name;
+        p.vendorID = vendor;
+        p.productID = product;
+        p.locationID = location;
+        return composition.simWorld->attachKeyboard(p);
+    }
+
+    std::shared_ptr<platform::qt::QtScheduler> scheduler;
+    std::shared_ptr<platform::qt::QtPreferences> preferences;
+    app::Composition composition;
+    std::unique_ptr<RawKeyboardListener> engine;
+    std::unique_ptr<app::KeyboardMappingModel> model;
+    std::unique_ptr<app::EngineBridge> bridge;
+    platform::qt::NoopAppPresence presence;
+    platform::qt::QtDesktop desktop;
+    std::unique_ptr<app::MainWindow> window;
+};
+
+std::filesystem::path makeRoot() {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "chordwell-bench-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        std::perror("mkdtemp");
+        std::exit(1);
+    }
+    return pattern;
+}
+
+using Results = std::vector<std::pair<std::string, double>>;
+
+void print(const Results& results) {
+    for (const auto& [key, value] : results) {
+        std::printf("%s=%.4f\n", key.c_str(), value);
+    }
+}
+
+// One key press of A while Control is held and Control+A is mapped: the
+// HID value, the match, the output, the repeat armed; then the release.
+// `turn`: the event loop turns after each key event (the views' update).
+double keyEventMicros(App& a, platform::sim::SimKeyboard& keyboard, int presses, bool turn) {
+    platform::sim::SimWorld& world = *a.composition.simWorld;
+    const double cpu0 = threadCpuMs();
+    for (int i = 0; i < presses; ++i) {
+        world.keyDown(keyboard, 0x04);
+        if (turn) {
+            QCoreApplication::processEvents();
+        }
+        world.keyUp(keyboard, 0x04);
+        if (turn) {
+            QCoreApplication::processEvents();
+        }
+    }
+    return (threadCpuMs() - cpu0) * 1000.0 / (2.0 * presses);
+}
+
+int runMappings(int count) {
+    const std::filesystem::path root = makeRoot();
+    Results r;
+    r.emplace_back("mappings", count);
+    {
+        DeviceMapping record;
+        record.productName = "Magic Keyboard";
+        record.vendorID = kVendor;
+        record.productID = kProduct;
+        record.mappings = makeMappings(count, 0);
+        std::filesystem::create_directories(root / "Mappings");
+        std::ofstream(root / "Mappings" / StorageManager::fileName(kVendor, kProduct))
+            << encodeDeviceMapping(record);
+    }
+    App a(root);
+    auto keyboard = a.attach("Magic Keyboard", kVendor, kProduct, 1);
+    a.turnUntil([&] { return a.view().keyboardListModel()->rowCount() == 1; });
+    r.emplace_back("rss_before_select_mb", memoryMb("VmRSS"));
+
+    // Select the keyboard as a click in the list does, until the table is
+    // drawn with its rows.
+    auto start = Clock::now();
+    double cpu = threadCpuMs();
+    a.view().keyboardList()->selectionModel()->select(a.view().keyboardListModel()->index(0),
+                                                      QItemSelectionModel::ClearAndSelect);
+    a.turnUntil([&] { return a.table().rowCount() == count; });
+    a.window->repaint();
+    r.emplace_back("select_ms", msSince(start));
+    r.emplace_back("select_cpu_ms", threadCpuMs() - cpu);
+    a.settle();
+    r.emplace_back("rss_shown_mb", memoryMb("VmRSS"));
+    r.emplace_back("peak_rss_shown_mb", memoryMb("VmHWM"));
+
+    // Key events while intercepting, Control held.
+    a.model->toggleInterception(true);
+    a.settle();
+    a.composition.simWorld->keyDown(*keyboard, 0xE0);
+    a.settle();
+    keyEventMicros(a, *keyboard, 300, true); // warm-up
+    r.emplace_back("key_visible_us", keyEventMicros(a, *keyboard, 3000, true));
+    a.window->hide();
+    a.settle();
+    keyEventMicros(a, *keyboard, 300, true);
+    r.emplace_back("key_hidden_us", keyEventMicros(a, *keyboard, 3000, true));
+    a.window->show();
+    a.settle();
+    {
+        // Heap allocations on the key path itself (engine, Qt scheduler,
+        // QSettings preferences), and over whole turns of the loop.
+        keyEventMicros(a, *keyboard, 300, false);
+        testsupport::AllocationCounter counter;
+        keyEventMicros(a, *keyboard, 1000, false);
+        r.emplace_back("allocs_per_key_event", static_cast<double>(counter.stop()) / 2000.0);
+        testsupport::AllocationCounter turns;
+        keyEventMicros(a, *keyboard, 1000, true);
+        r.emplace_back("allocs_per_key_event_with_turns",
+                       static_cast<double>(turns.stop()) / 2000.0);
+    }
+    r.emplace_back("timer_slots", static_cast<double>(a.scheduler->timerSlotCount()));
+    a.composition.simWorld->keyUp(*keyboard, 0xE0);
+    a.model->toggleInterception(false);
+    a.settle();
+
+    // Add one mapping through the editor (file write included).
+    a.model->setMappingName("Added");
+    a.model->capturedInputCodesFrom = {0xE2, 0x2B};
+    a.model->capturedCustomCodesFrom = {MacKeySignature{58, 0}, MacKeySignature{48, 0}};
+    start = Clock::now();
+    cpu = threadCpuMs();
+    a.model->saveMapping();
+    a.turnUntil([&] { return a.table().rowCount() == count + 1; });
+    a.window->repaint();
+    r.emplace_back("add_ms", msSince(start));
+    r.emplace_back("add_cpu_ms", threadCpuMs() - cpu);
+
+    // Edit the middle row: the first half empties the list, the second
+    // half (a timer later) brings it back changed and writes the file.
+    const KeyMapping* middle = a.table().mappingAt(a.table().rowCount() / 2);
+    a.model->startEditing(*middle);
+    a.model->setMappingName("Edited");
+    start = Clock::now();
+    cpu = threadCpuMs();
+    a.model->saveMapping();
+    a.turnUntil([&] { return a.table().rowCount() == 0; });
+    a.window->repaint();
+    r.emplace_back("edit_first_half_ms", msSince(start));
+    r.emplace_back("edit_first_half_cpu_ms", threadCpuMs() - cpu);
+    cpu = threadCpuMs();
+    a.turnUntil([&] { return a.table().rowCount() == count + 1; });
+    a.window->repaint();
+    r.emplace_back("edit_second_half_cpu_ms", threadCpuMs() - cpu);
+
+    // Delete the middle row without the confirmation sheet.
+    settings::setSuppressDeleteConfirmation(*a.preferences, true);
+    const KeyMapping doomed = *a.table().mappingAt(a.table().rowCount() / 2);
+    const DeviceMapping* record = a.model->selectedRecord();
+    start = Clock::now();
+    cpu = threadCpuMs();
+    a.model->requestDelete(doomed, *a.engine->selectedDevice(), record->id);
+    a.turnUntil([&] { return a.table().rowCount() == count; });
+    a.window->repaint();
+    r.emplace_back("delete_ms", msSince(start));
+    r.emplace_back("delete_cpu_ms", threadCpuMs() - cpu);
+
+    // Import 10,000 new mappings with "Append new ones to existing mappings".
+    const std::vector<KeyMapping> imported = makeMappings(10000, 1);
+    start = Clock::now();
+    cpu = threadCpuMs();
+    a.model->importMappings(imported, false);
+    a.model->appendImportedMappings();
+    a.turnUntil([&] { return a.table().rowCount() == count + 10000; });
+    a.window->repaint();
+    r.emplace_back("import_10000_ms", msSince(start));
+    r.emplace_back("import_10000_cpu_ms", threadCpuMs() - cpu);
+    r.emplace_back("peak_rss_end_mb", memoryMb("VmHWM"));
+    print(r);
+    std::error_code ec;
+    std::filesystem::remove_all(root, ec);
+    return 0;
+}
+
+int runKeyboards(int count) {
+    const std::filesystem::path root = makeRoot();
+    Results r;
+    r.emplace_back("keyboards", count);
+    {
+        App a(root);
+        auto* list = a.view().keyboardListModel();
+        std::vector<std::shared_ptr<platform::sim::SimKeyboard>> attached;
+        const double cpu = threadCpuMs();
+        const auto start = Clock::now();
+        for (int i = 0; i < count; ++i) {
+            // Names in no order, some equal but for case.
+            const int n = (i * 7919) % count;
+            attached.push_back(a.attach((i % 2 ? "dock keyboard " : "Dock Keyboard ") +
+                                            std::to_string(n % (count / 2 + 1)),
+                                        0x1000 + i, i, 10 + i));
+            a.turnUntil([&] { return list->rowCount() == i + 1; });
+        }
+        r.emplace_back("attach_cpu_ms", threadCpuMs() - cpu);
+        r.emplace_back("attach_ms", msSince(start));
+        const std::vector<KeyboardDevice> expected =
+            app::sortedKeyboards(a.engine->discoveredKeyboards());
+        bool sorted = list->rowCount() == static_cast<int>(expected.size());
+        for (std::size_t i = 0; sorted && i < expected.size(); ++i) {
+            sorted = list->keyboardAt(static_cast<int>(i))->id == expected[i].id;
+        }
+        r.emplace_back("sorted_and_complete", sorted ? 1 : 0);
+    }
+    print(r);
+    std::error_code ec;
+    std::filesystem::remove_all(root, ec);
+    return 0;
+}
+
+std::map<std::string, double> runChild(const std::string& self, const std::string& args) {
+    std::map<std::string, double> out;
+    FILE* pipe = ::popen((self + " " + args).c_str(), "r");
+    if (pipe == nullptr) {
+        return out;
+    }
+    char line[256];
+    while (std::fgets(line, sizeof line, pipe) != nullptr) {
+        std::string text(line);
+        const auto eq = text.find('=');
+        if (eq != std::string::npos) {
+            out[text.substr(0, eq)] = std::atof(text.c_str() + eq + 1);
+        }
+    }
+    ::pclose(pipe);
+    return out;
+}
+
+int runAll(const std::string& self) {
+    const std::vector<int> counts = {10, 1000, 10000};
+    std::vector<std::map<std::string, double>> rows;
+    for (int n : counts) {
+        rows.push_back(runChild(self, "--mappings " + std::to_string(n)));
+    }
+    const std::vector<std::pair<std::string, std::string>> lines = {
+        {"select_ms", "select keyboard until table drawn (ms)"},
+        {"select_cpu_ms", "  main-thread CPU (ms)"},
+        {"key_visible_us", "key event, intercepting, window visible (µs CPU)"},
+        {"key_hidden_us", "key event, intercepting, window hidden (µs CPU)"},
+        {"allocs_per_key_event", "heap allocations per key event (key path)"},
+        {"allocs_per_key_event_with_turns", "  with the event loop's turns"},
+        {"add_ms", "add one mapping, file written (ms)"},
+        {"add_cpu_ms", "  main-thread CPU (ms)"},
+        {"edit_first_half_ms", "edit: first half (ms)"},
+        {"edit_first_half_cpu_ms", "  main-thread CPU (ms)"},
+        {"edit_second_half_cpu_ms", "edit: delayed second half, file written (ms CPU)"},
+        {"delete_ms", "delete one mapping, file written (ms)"},
+        {"delete_cpu_ms", "  main-thread CPU (ms)"},
+        {"import_10000_ms", "import 10,000 by append, file written (ms)"},
+        {"import_10000_cpu_ms", "  main-thread CPU (ms)"},
+        {"peak_rss_shown_mb", "peak RSS with the table shown (MB)"},
+        {"peak_rss_end_mb", "peak RSS at the end, after the import (MB)"},
+    };
+    std::printf("| measure | N = 10 | N = 1,000 | N = 10,000 |\n|---|---|---|---|\n");
+    for (const auto& [key, title] : lines) {
+        std::printf("| %s |", title.c_str());
+        for (const auto& row : rows) {
+            const auto it = row.find(key);
+            if (it == row.end()) {
+                std::printf(" – |");
+            } else {
+                std::printf(" %.3g |", it->second);
+            }
+        }
+        std::printf("\n");
+    }
+    const auto k = runChild(self, "--keyboards 1000");
+    std::printf("\n1,000 keyboards attached one after another: %.0f ms main-thread CPU "
+                "(%.0f ms wall), list sorted and complete: %s\n",
+                k.count("attach_cpu_ms") ? k.at("attach_cpu_ms") : -1.0,
+                k.count("attach_ms") ? k.at("attach_ms") : -1.0,
+                k.count("sorted_and_complete") && k.at("sorted_and_complete") > 0 ? "yes" : "NO");
+    return 0;
+}
+
+} // namespace
+} // namespace chordwell
+
+int main(int argc, char** argv) {
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    const std::string self = argv[0];
+    if (argc == 1) {
+        return chordwell::runAll(self);
+    }
+    const std::string mode = argv[1];
+    const int count = argc > 2 ? std::atoi(argv[2]) : 0;
+    QApplication application(argc, argv);
+    if (mode == "--mappings" && count >= 0) {
+        return chordwell::runMappings(count);
+    }
+    if (mode == "--keyboards" && count > 0) {
+        return chordwell::runKeyboards(count);
+    }
+    std::cerr << "usage: bench_app_scale [--mappings N | --keyboards K]\n";
+    return 2;
+}
