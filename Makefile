@@ -1,7 +1,8 @@
 # The commands users type. Everything else is CMake presets (CMakePresets.json).
-.PHONY: all deps build run test test-dev test-asan test-fuzz test-vm bench bench-vm fuzz format install package clean
+.PHONY: all deps build run demo test test-dev test-asan test-fuzz test-vm bench bench-vm fuzz format install package clean
 
-JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+# The processor count: getconf answers on Linux and macOS alike (macOS has no nproc).
+JOBS ?= $(shell getconf _NPROCESSORS_ONLN 2>/dev/null || sysctl -n hw.ncpu 2>/dev/null || echo 2)
 ARGS ?=
 
 all: build
@@ -15,6 +16,11 @@ build: deps
 
 run: build
 	@scripts/run-app $(ARGS)
+
+# The application on a simulated world with sample keyboards and mappings, in a
+# scratch folder: nothing needs a readable keyboard or a permission.
+demo: build
+	@scripts/run-app --demo $(ARGS)
 
 test: deps
 	$(MAKE) --no-print-directory test-dev
@@ -40,6 +46,16 @@ fuzz:
 	cmake --preset fuzz
 	cmake --build --preset fuzz -j $(JOBS)
 	@echo "fuzz targets are in build/fuzz/fuzz/"
+
+# Random walks of the engine on the simulated world, 10 million steps with
+# random seeds in every mode (minutes; not part of make test). Prints the seed
+# of any failing walk and the script it shrinks to, which chordwellctl
+# simulate replays. SOAK_ARGS="--steps N --every-mode 0" and so on.
+SOAK_ARGS ?=
+soak: deps
+	cmake --preset release
+	cmake --build --preset release --target chordwell_walk_soak -j $(JOBS)
+	build/release/tests/walk/chordwell_walk_soak --steps 10000000 $(SOAK_ARGS)
 
 # Real-kernel test of the Linux backend in a small QEMU VM (skipped without qemu).
 test-vm:

@@ -42,8 +42,8 @@ int main(int argc, char** argv) {
     const auto options = chordwell::app::parseArguments(arguments, error);
     if (!options) {
         std::cerr << "chordwell: " << error << "\n"
-                  << "usage: chordwell [--simulate SCRIPT [--exit-when-done] "
-                     "[--screenshot-dir DIR]] [--verbose]\n";
+                  << "usage: chordwell [--simulate SCRIPT | --demo [--keep]] "
+                     "[--exit-when-done] [--screenshot-dir DIR] [--verbose]\n";
         return 2;
     }
     chordwell::app::ChordwellApp app(*options);

@@ -38,10 +38,18 @@ ReadOutcome readMappingFile(const fs::path& file) {
         outcome.problem = "cannot be read: " + error.message();
         return outcome;
     }
-    auto decoded = decodeDeviceMappingText(*bytes);
+    std::vector<std::string> duplicateKeys;
+    auto decoded = decodeDeviceMappingText(*bytes, &duplicateKeys);
     if (!decoded) {
         outcome.problem = "is not a valid mapping record: " + decoded.error();
         return outcome;
+    }
+    // Loaded as always (the last of repeated keys counts), but said, since
+    // another JSON reader may take the first one.
+    for (const std::string& path : duplicateKeys) {
+        log(LogLevel::warning,
+            "Mapping file " + file.string() + " repeats the key " + path + "; the last one is used",
+            kCategory);
     }
     outcome.status = ReadOutcome::Status::ok;
     outcome.record = std::move(decoded).value();

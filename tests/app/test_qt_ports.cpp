@@ -202,7 +202,6 @@ TEST(QtDesktop, ClipboardAndNames) {
     EXPECT_FALSE(desktop.openURL("not a url with spaces %zz"));
 }
 
-#if defined(__linux__)
 #include "platform/qt/qt_fd_watcher.hpp"
 
 #include <unistd.h>
@@ -229,4 +228,3 @@ TEST(QtFdWatcher, CallsBackWhenReadableAndStopsAfterUnwatch) {
     ::close(fds[0]);
     ::close(fds[1]);
 }
-#endif

@@ -4,7 +4,9 @@
 #include <linux/input-event-codes.h>
 
 #include <functional>
+#include <map>
 #include <memory>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -417,6 +419,246 @@ TEST(LinuxEventPoster, BuiltInShortcutsAreTheDesktopOnes) {
         }
     }
     EXPECT_FALSE(poster.postKeyEvent(8, 0, true));
+}
+
+// A tap that swallows every key-down while `swallow` is set, as the blocker
+// does for a matched combination or a recording.
+struct SwallowingTap {
+    bool swallow = false;
+    ScriptedTap tap;
+    void install(const std::shared_ptr<EventPipeline>& pipeline) {
+        tap.decide = [this](const KeyEvent& e) {
+            return swallow && e.type == EventType::keyDown ? TapDecision::swallow
+                                                           : TapDecision::pass;
+        };
+        tap.install(pipeline);
+    }
+};
+
+struct GuardStep {
+    enum Kind { press, release, swallowOn, swallowOff, post } kind;
+    std::uint16_t code = 0;   // press / release
+    std::int64_t keyCode = 0; // post (down and up)
+    EventFlags flags = 0;     // post
+};
+
+struct GuardCase {
+    const char* name;
+    std::vector<GuardStep> steps;
+    std::vector<Written> written;
+};
+
+TEST(EventPipeline, ModifiersLeftAloneByChordwellNeverComeUpAsALoneTap) {
+    using S = GuardStep;
+    const Written n1{kNeutralKey, 1}, n0{kNeutralKey, 0};
+    const GuardCase cases[] = {
+        {"Super+X mapped to A: neutral key before both Super releases",
+         {{S::press, KEY_LEFTMETA},
+          {S::swallowOn},
+          {S::press, KEY_X},
+          {S::post, 0, 0, 0},
+          {S::release, KEY_X},
+          {S::swallowOff},
+          {S::release, KEY_LEFTMETA}},
+         {{KEY_LEFTMETA, 1},
+          n1,
+          n0,
+          {KEY_LEFTMETA, 0},
+          {KEY_A, 1},
+          {KEY_A, 0},
+          {KEY_LEFTMETA, 1},
+          n1,
+          n0,
+          {KEY_LEFTMETA, 0}}},
+        {"Super+X mapped to Control+C: Control keeps Super company, the restored Super is guarded",
+         {{S::press, KEY_LEFTMETA},
+          {S::swallowOn},
+          {S::press, KEY_X},
+          {S::post, 0, 8, kMaskControl},
+          {S::release, KEY_X},
+          {S::swallowOff},
+          {S::release, KEY_LEFTMETA}},
+         {{KEY_LEFTMETA, 1},
+          {KEY_LEFTCTRL, 1},
+          {KEY_LEFTMETA, 0},
+          {KEY_C, 1},
+          {KEY_C, 0},
+          {KEY_LEFTCTRL, 0},
+          {KEY_LEFTMETA, 1},
+          n1,
+          n0,
+          {KEY_LEFTMETA, 0}}},
+        {"a Super tap of the user's own reaches the desktop as it is",
+         {{S::press, KEY_LEFTMETA}, {S::release, KEY_LEFTMETA}},
+         {{KEY_LEFTMETA, 1}, {KEY_LEFTMETA, 0}}},
+        {"a recording swallows Alt+A: Alt does not come up alone",
+         {{S::swallowOn},
+          {S::press, KEY_LEFTALT},
+          {S::press, KEY_A},
+          {S::release, KEY_A},
+          {S::release, KEY_LEFTALT}},
+         {{KEY_LEFTALT, 1}, n1, n0, {KEY_LEFTALT, 0}}},
+        {"right-hand modifiers are guarded too",
+         {{S::swallowOn},
+          {S::press, KEY_RIGHTCTRL},
+          {S::press, KEY_RIGHTALT},
+          {S::press, KEY_Q},
+          {S::release, KEY_RIGHTALT},
+          {S::release, KEY_RIGHTCTRL}},
+         {{KEY_RIGHTCTRL, 1}, {KEY_RIGHTALT, 1}, n1, n0, {KEY_RIGHTALT, 0}, {KEY_RIGHTCTRL, 0}}},
+        {"an output that keeps the held modifier needs no neutral key",
+         {{S::press, KEY_LEFTMETA},
+          {S::swallowOn},
+          {S::press, KEY_X},
+          {S::post, 0, 16, kMaskCommand},
+          {S::release, KEY_X},
+          {S::release, KEY_LEFTMETA}},
+         {{KEY_LEFTMETA, 1}, {KEY_Y, 1}, {KEY_Y, 0}, {KEY_LEFTMETA, 0}}},
+        {"a modifier typed with an unmapped key needs none either",
+         {{S::press, KEY_LEFTALT},
+          {S::press, KEY_TAB},
+          {S::release, KEY_TAB},
+          {S::release, KEY_LEFTALT}},
+         {{KEY_LEFTALT, 1}, {KEY_TAB, 1}, {KEY_TAB, 0}, {KEY_LEFTALT, 0}}},
+        {"a modifier restored after an output is guarded",
+         {{S::press, KEY_LEFTSHIFT},
+          {S::press, KEY_LEFTCTRL},
+          {S::post, 0, 8, kMaskControl},
+          {S::release, KEY_LEFTCTRL},
+          {S::release, KEY_LEFTSHIFT}},
+         {{KEY_LEFTSHIFT, 1},
+          {KEY_LEFTCTRL, 1},
+          {KEY_LEFTSHIFT, 0},
+          {KEY_C, 1},
+          {KEY_C, 0},
+          {KEY_LEFTSHIFT, 1},
+          {KEY_LEFTCTRL, 0},
+          n1,
+          n0,
+          {KEY_LEFTSHIFT, 0}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Fixture f;
+        SwallowingTap tap;
+        tap.install(f.pipeline);
+        for (const GuardStep& step : c.steps) {
+            switch (step.kind) {
+            case S::press:
+                f.pipeline->physicalKey(kKeyboard, step.code, 1);
+                break;
+            case S::release:
+                f.pipeline->physicalKey(kKeyboard, step.code, 0);
+                break;
+            case S::swallowOn:
+                tap.swallow = true;
+                break;
+            case S::swallowOff:
+                tap.swallow = false;
+                break;
+            case S::post: {
+                // Chordwell's own output passes the taps, as a registered
+                // pass-through does.
+                const bool was = tap.swallow;
+                tap.swallow = false;
+                EXPECT_TRUE(f.pipeline->postKey(step.keyCode, step.flags, true));
+                EXPECT_TRUE(f.pipeline->postKey(step.keyCode, step.flags, false));
+                tap.swallow = was;
+                break;
+            }
+            }
+        }
+        EXPECT_EQ(f.sink.written, c.written);
+    }
+}
+
+// A virtual keyboard whose writes fail at random; it keeps what a reader of
+// the device would believe is down.
+class FlakySink : public KeySink {
+public:
+    explicit FlakySink(unsigned seed) : random_(seed) {}
+    bool writeKey(std::uint16_t code, std::int32_t value) override {
+        if (failing && std::bernoulli_distribution(0.25)(random_)) {
+            return false;
+        }
+        if (value == 1) {
+            down[code] = true;
+        } else if (value == 0) {
+            down.erase(code);
+        }
+        return true;
+    }
+    bool failing = true;
+    std::map<std::uint16_t, bool> down;
+
+private:
+    std::mt19937 random_;
+};
+
+TEST(EventPipeline, FailedWritesAreReportedAndTheDownKeysStayTrue) {
+    const std::uint16_t physical[] = {KEY_LEFTCTRL, KEY_LEFTSHIFT, KEY_RIGHTALT, KEY_LEFTMETA,
+                                      KEY_A,        KEY_X,         KEY_SPACE};
+    const std::int64_t posted[] = {8, 9, 0, 55, 49};
+    const EventFlags flags[] = {0, kMaskControl, kMaskShift | kMaskCommand, kRightShiftFlags};
+    for (unsigned seed = 1; seed <= 40; ++seed) {
+        SCOPED_TRACE(seed);
+        FlakySink sink(seed);
+        auto pipeline = std::make_shared<EventPipeline>(&sink);
+        std::mt19937 random(seed * 7919);
+        const auto pick = [&](auto& range) {
+            return range[std::uniform_int_distribution<std::size_t>(0,
+                                                                    std::size(range) - 1)(random)];
+        };
+        std::optional<std::pair<std::int64_t, EventFlags>> postedDown;
+        for (int step = 0; step < 300; ++step) {
+            if (std::bernoulli_distribution(0.6)(random)) {
+                pipeline->physicalKey(kKeyboard, pick(physical),
+                                      std::bernoulli_distribution(0.5)(random) ? 1 : 0);
+            } else if (!postedDown) {
+                const std::int64_t key = pick(posted);
+                const EventFlags f = pick(flags);
+                const auto code = evdevCodeForTapKeyCode(key);
+                ASSERT_TRUE(code.has_value());
+                const bool wasDown = sink.down.count(*code) != 0;
+                const bool ok = pipeline->postKey(key, f, true);
+                // A post reported as done put its key down; a failed one did not.
+                EXPECT_EQ(ok || wasDown, sink.down.count(*code) != 0) << "post of " << key;
+                if (ok) {
+                    postedDown.emplace(key, f);
+                }
+            } else {
+                const auto code = evdevCodeForTapKeyCode(postedDown->first);
+                const bool ok = pipeline->postKey(postedDown->first, postedDown->second, false);
+                if (ok) {
+                    EXPECT_EQ(sink.down.count(*code), 0u);
+                }
+                postedDown.reset();
+            }
+            for (std::uint16_t code = 0; code <= kMaxEvdevKeyCode; ++code) {
+                ASSERT_EQ(pipeline->isVirtuallyDown(code), sink.down.count(code) != 0)
+                    << "key " << code << " at step " << step;
+            }
+        }
+        sink.failing = false;
+        pipeline->releaseAll();
+        EXPECT_TRUE(sink.down.empty()) << "releasing everything leaves nothing down";
+    }
+}
+
+TEST(LinuxEventPoster, AFailedWriteIsAFailedPost) {
+    FlakySink sink(1);
+    auto pipeline = std::make_shared<EventPipeline>(&sink);
+    LinuxEventPoster poster(pipeline);
+    sink.failing = false;
+    EXPECT_TRUE(poster.postKeyEvent(8, kMaskControl, true));
+    EXPECT_TRUE(poster.postKeyEvent(8, kMaskControl, false));
+    struct AlwaysFails : KeySink {
+        bool writeKey(std::uint16_t, std::int32_t) override { return false; }
+    } broken;
+    pipeline->setSink(&broken);
+    EXPECT_FALSE(poster.postKeyEvent(8, kMaskControl, true));
+    EXPECT_FALSE(pipeline->anyVirtualKeyDown());
+    pipeline->setSink(nullptr);
 }
 
 } // namespace

@@ -69,8 +69,10 @@ TEST_F(JsonPreferencesTest, StoredTypesAreReadBack) {
 }
 
 TEST_F(JsonPreferencesTest, UnreadableFileIsKeptAside) {
-    const char* broken[] = {"{not json", "[1, 2, 3]", "\"just text\""};
-    for (const char* text : broken) {
+    const std::string deep = "{\"a\":" + std::string(100, '[') + std::string(100, ']') + "}";
+    const std::string broken[] = {
+        "{not json", "[1, 2, 3]", "\"just text\"", std::string("{}\0{\"a\":1}", 10), "{} {}", deep};
+    for (const std::string& text : broken) {
         SCOPED_TRACE(text);
         fs::remove_all(file_.parent_path());
         writeFile(text);

@@ -61,7 +61,7 @@ TEST_F(ShortcutsTest, AnyMalformedEntryEmptiesTheWholeCatalog) {
     const Case cases[] = {
         {"", "invalid JSON"},
         {"[{", "invalid JSON"},
-        {R"({"groupName": "A", "items": []})", "expected an array of groups"},
+        {R"({"groupName": "A", "items": []})", "expected an array"},
         {R"([{"items": []}])", "[0].groupName: missing"},
         {R"([{"groupName": 5, "items": []}])", "[0].groupName: expected a string"},
         {R"([{"groupName": "A"}])", "[0].items: missing"},

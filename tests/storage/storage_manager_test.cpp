@@ -354,5 +354,24 @@ TEST_F(StorageTest, ALinkedMappingFileStaysALink) {
     EXPECT_EQ(record->mappings, sampleMappings());
 }
 
+TEST_F(StorageTest, RepeatedKeysLoadAsBeforeWithAWarning) {
+    StorageManager storage = makeStorage();
+    std::string errorText;
+    ASSERT_TRUE(storage.saveMappings(sampleMappings(), keyboard(), errorText)) << errorText;
+    const fs::path file = storage.folder() / "05AC-024F.json";
+    std::string text = readText(file);
+    text.insert(text.rfind('}'), R"(,"mappings":[])");
+    writeText(file, text);
+    systemLog->clear();
+
+    EXPECT_TRUE(storage.loadMappings(keyboard()).empty());
+    EXPECT_TRUE(fs::exists(file));
+    const auto entries = systemLog->entries();
+    ASSERT_FALSE(entries.empty());
+    EXPECT_EQ(entries[1], storageLine(LogLevel::warning, "Mapping file " + file.string() +
+                                                             " repeats the key mappings; the "
+                                                             "last one is used"));
+}
+
 } // namespace
 } // namespace chordwell

@@ -1,6 +1,8 @@
 #include "app/shell/chordwell_app.hpp"
 
 #include "app/app_info.hpp"
+#include "app/demo/demo_session.hpp"
+#include "app/demo/demo_window.hpp"
 #include "app/diagnostics/diagnostics_model.hpp"
 #include "app/help/help_view.hpp"
 #include "app/mappings/keyboard_mapping_model.hpp"
@@ -15,16 +17,18 @@
 #include "logging/breadcrumbs.hpp"
 #include "logging/log.hpp"
 #include "platform/memory/memory_ports.hpp"
+#include "platform/qt/qt_desktop.hpp"
 #include "platform/qt/qt_preferences.hpp"
 #include "platform/qt/qt_scheduler.hpp"
-#include "platform/sim/script.hpp"
 #include "platform/sim/sim_world.hpp"
+#include "script/script.hpp"
 #include "storage/shortcuts.hpp"
 
 #include <QApplication>
 #include <QDir>
 #include <QEvent>
 #include <QPixmap>
+#include <QSettings>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWidget>
@@ -42,14 +46,42 @@ constexpr std::string_view kCategoryUi = "ui";
 // and secure input have no notification) are read this often.
 constexpr int kNoticePollMs = 1000;
 
-std::optional<std::string> readText(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+// The script of --simulate. Only a regular file of sensible size is read: a
+// FIFO would block the start for ever, a device such as /dev/zero never ends
+// and a folder reads as an empty script.
+std::optional<std::string> readScript(const std::filesystem::path& path, std::string& problem) {
+    constexpr std::uintmax_t kMaxScriptBytes = 64 * 1024 * 1024;
+    std::error_code ec;
+    const auto status = std::filesystem::status(path, ec);
+    if (ec || !std::filesystem::exists(status)) {
+        problem = "cannot read " + path.string();
         return std::nullopt;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    if (!std::filesystem::is_regular_file(status)) {
+        problem = path.string() + " is not a regular file";
+        return std::nullopt;
+    }
+    const std::uintmax_t size = std::filesystem::file_size(path, ec);
+    if (ec || size > kMaxScriptBytes) {
+        problem = ec ? "cannot read " + path.string()
+                     : path.string() + " is larger than " +
+                           std::to_string(kMaxScriptBytes / (1024 * 1024)) + " MiB";
+        return std::nullopt;
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        problem = "cannot read " + path.string();
+        return std::nullopt;
+    }
+    std::string text(static_cast<std::size_t>(size) + 1, '\0');
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    const auto got = static_cast<std::uintmax_t>(in.gcount());
+    if (in.bad() || got > kMaxScriptBytes) {
+        problem = "cannot read " + path.string();
+        return std::nullopt;
+    }
+    text.resize(static_cast<std::size_t>(got));
+    return text;
 }
 
 // Lets queued work, layouts and paints happen before a picture is taken.
@@ -99,6 +131,10 @@ std::optional<AppOptions> parseArguments(const std::vector<std::string>& argumen
                 return std::nullopt;
             }
             options.screenshotDir = *v;
+        } else if (a == "--demo") {
+            options.demo = true;
+        } else if (a == "--keep") {
+            options.keepDemoFolder = true;
         } else if (a == "--exit-when-done") {
             options.exitWhenScriptEnds = true;
         } else if (a == "--verbose") {
@@ -108,8 +144,17 @@ std::optional<AppOptions> parseArguments(const std::vector<std::string>& argumen
             return std::nullopt;
         }
     }
-    if ((options.screenshotDir || options.exitWhenScriptEnds) && !options.simulateScript) {
-        error = "--screenshot-dir and --exit-when-done need --simulate";
+    if (options.demo && options.simulateScript) {
+        error = "--demo and --simulate cannot be combined";
+        return std::nullopt;
+    }
+    if (options.keepDemoFolder && !options.demo) {
+        error = "--keep needs --demo";
+        return std::nullopt;
+    }
+    if ((options.screenshotDir || options.exitWhenScriptEnds) && !options.simulateScript &&
+        !options.demo) {
+        error = "--screenshot-dir and --exit-when-done need --simulate or --demo";
         return std::nullopt;
     }
     return options;
@@ -124,6 +169,7 @@ ChordwellApp::~ChordwellApp() {
     if (composition_ && composition_->platform) {
         composition_->platform->setNoticeObserver(nullptr);
     }
+    delete demoWindow_;
     delete player_;
     delete settingsWindow_;
     delete helpWindow_;
@@ -133,6 +179,36 @@ ChordwellApp::~ChordwellApp() {
     // end their subscriptions here.
     model_.reset();
     bridge_.reset();
+    if (demo_) {
+        // Nothing may write into the scratch folder once it is gone.
+        logging::configure(nullptr, std::nullopt);
+        if (options_.keepDemoFolder) {
+            std::cerr << "chordwell: the demo's folder is kept at " << demo_->folder().string()
+                      << std::endl;
+        }
+    }
+}
+
+std::optional<std::filesystem::path> ChordwellApp::demoFolder() const {
+    return demo_ ? std::optional<std::filesystem::path>(demo_->folder()) : std::nullopt;
+}
+
+bool ChordwellApp::prepareDemo(std::string& error) {
+    const auto resources = demoResourcesFolder();
+    if (!resources) {
+        error = "the demo's files (demo.script) are not installed";
+        exitCode_ = 2;
+        return false;
+    }
+    auto session = DemoSession::create(*resources, error);
+    if (!session) {
+        exitCode_ = 1;
+        return false;
+    }
+    demo_ = std::make_unique<DemoSession>(std::move(*session));
+    demo_->keep(options_.keepDemoFolder);
+    options_.simulateScript = demo_->script();
+    return true;
 }
 
 platform::sim::SimWorld* ChordwellApp::simWorld() const {
@@ -140,15 +216,17 @@ platform::sim::SimWorld* ChordwellApp::simWorld() const {
 }
 
 bool ChordwellApp::start(std::string& error) {
-    std::vector<platform::sim::ScriptCommand> commands;
+    if (options_.demo && !prepareDemo(error)) {
+        return false;
+    }
+    std::vector<script::ScriptCommand> commands;
     if (options_.simulateScript) {
-        const auto text = readText(*options_.simulateScript);
+        const auto text = readScript(*options_.simulateScript, error);
         if (!text) {
-            error = "cannot read " + options_.simulateScript->string();
             exitCode_ = 2;
             return false;
         }
-        platform::sim::ParsedScript parsed = platform::sim::parseScript(*text);
+        script::ParsedScript parsed = script::parseScript(*text);
         if (parsed.error) {
             error = parsed.error->text();
             exitCode_ = 2;
@@ -158,21 +236,35 @@ bool ChordwellApp::start(std::string& error) {
     }
 
     // Lines the platform logs while it is being built reach the log file too.
-    logging::configure(nullptr, logsFolderOf(*nativePaths()));
+    // The demo keeps to its scratch folder: its mappings, preferences, log
+    // and login item never touch the user's own.
+    std::shared_ptr<platform::Paths> paths =
+        demo_ ? std::make_shared<platform::FolderPaths>(demo_->folder()) : nativePaths();
+    logging::configure(nullptr, logsFolderOf(*paths));
     scheduler_ = std::make_shared<platform::qt::QtScheduler>();
-    preferences_ = std::make_shared<platform::qt::QtPreferences>();
+    if (demo_) {
+        preferences_ = std::make_shared<platform::qt::QtPreferences>(std::make_unique<QSettings>(
+            QString::fromStdString(demo_->preferencesFile().string()), QSettings::IniFormat));
+    } else {
+        preferences_ = std::make_shared<platform::qt::QtPreferences>();
+    }
     services_ = std::make_unique<DesktopServices>(makeDesktopServices());
+    if (demo_) {
+        services_->loginItem = std::make_unique<platform::qt::XdgAutostartLoginItem>(
+            demo_->folder() / "autostart", QCoreApplication::applicationFilePath().toStdString());
+    }
     composition_ = std::make_unique<Composition>(
         options_.simulateScript
-            ? composeSimulatedPlatform(scheduler_, preferences_, options_.verbose)
+            ? composeSimulatedPlatform(scheduler_, preferences_, options_.verbose, paths)
             : composeNativePlatform(scheduler_, preferences_));
     if (options_.verbose && !options_.simulateScript) {
         composition_->systemLog = std::make_shared<platform::StderrSystemLog>(LogLevel::debug);
     }
     logging::configure(composition_->systemLog, composition_->logsFolder);
     log(LogLevel::info,
-        std::string(options_.simulateScript ? "Starting on the simulated platform, version "
-                                            : "Starting, version ") +
+        std::string(demo_                     ? "Starting the demo, version "
+                    : options_.simulateScript ? "Starting on the simulated platform, version "
+                                              : "Starting, version ") +
             appVersionString().toStdString(),
         kCategoryUi);
 
@@ -229,6 +321,12 @@ bool ChordwellApp::start(std::string& error) {
                                            std::cout << line << '\n' << std::flush;
                                        });
         connect(player_, &SimulationPlayer::finished, this, [this] { scriptFinished(); });
+        if (demo_) {
+            // Made after the player, so that what reaches the focused
+            // application is shown in the window rather than printed.
+            demoWindow_ = new DemoWindow(*composition_->simWorld, *engine_);
+            demoWindow_->show();
+        }
         player_->start();
     }
     return true;
@@ -301,12 +399,42 @@ void ChordwellApp::scriptFinished() {
         return;
     }
     if (options_.screenshotDir) {
-        takeScreenshots();
+        if (demo_) {
+            takeDemoScreenshots();
+        } else {
+            takeScreenshots();
+        }
         QCoreApplication::exit(exitCode_);
         return;
     }
     if (options_.exitWhenScriptEnds) {
         QCoreApplication::exit(exitCode_);
+    }
+}
+
+void ChordwellApp::takeDemoScreenshots() {
+    const std::filesystem::path dir = *options_.screenshotDir;
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    // Mid-use: intercepting, Control+A typed (Copy), then Control+H (a custom
+    // sequence) held while the pane shows what the application received.
+    if (!engine_->isIntercepting()) {
+        toggleInterception(*engine_);
+    }
+    demoWindow_->pressKey(0xE0);
+    demoWindow_->pressKey(0x04);
+    demoWindow_->releaseKey(0x04);
+    demoWindow_->pressKey(0x0B);
+    demoWindow_->releaseKey(0x0B);
+    demoWindow_->releaseKey(0xE0);
+    demoWindow_->pressKey(0x16); // S alone passes unchanged
+    demoWindow_->releaseKey(0x16);
+    bool ok = saveGrab(demoWindow_, dir / "demo.png");
+    mainWindow_->mappingView()->refresh();
+    ok = saveGrab(mainWindow_, dir / "demo-main.png") && ok;
+    if (!ok) {
+        std::cerr << "could not save every screenshot in " << dir.string() << std::endl;
+        exitCode_ = 1;
     }
 }
 

@@ -128,9 +128,11 @@ Composition composeNativePlatform(std::shared_ptr<platform::Scheduler> scheduler
 
 Composition composeSimulatedPlatform(std::shared_ptr<platform::Scheduler> scheduler,
                                      std::shared_ptr<platform::Preferences> preferences,
-                                     bool verbose) {
+                                     bool verbose, std::shared_ptr<platform::Paths> paths) {
     Composition c;
-    std::shared_ptr<platform::Paths> paths = nativePaths();
+    if (!paths) {
+        paths = nativePaths();
+    }
     std::error_code error;
     c.simWorld = std::make_shared<platform::sim::SimWorld>(
         std::move(scheduler), paths->applicationSupportDirectory(error));

@@ -9,7 +9,7 @@
 // runs before the event tap.
 #pragma once
 
-#include "platform/linux/fd_watcher.hpp"
+#include "platform/fd_watcher.hpp"
 #include "platform/linux/input_context.hpp"
 #include "platform/linux/usage_decoder.hpp"
 #include "platform/ports.hpp"

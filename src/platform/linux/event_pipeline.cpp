@@ -123,23 +123,49 @@ TapDecision EventPipeline::dispatch(const KeyEvent& event) {
     return decision;
 }
 
-void EventPipeline::write(std::uint16_t code, bool down, SourceId owner) {
+bool EventPipeline::write(std::uint16_t code, bool down, SourceId owner, bool guarded) {
     if (sink_ == nullptr || code > kMaxEvdevKeyCode) {
-        return;
+        return false;
     }
     if (down) {
         if (virtualDown_.test(code)) {
-            return;
+            return true;
         }
-        sink_->writeKey(code, 1);
+        if (!sink_->writeKey(code, 1)) {
+            return false;
+        }
+        interrupted_ |= virtualDown_; // whatever was held now has company
         virtualDown_.set(code);
         virtualOwner_[code] = owner;
-    } else {
-        if (!virtualDown_.test(code)) {
-            return; // its key-down never reached the virtual keyboard
+        guarded_.set(code, guarded && modifierForEvdevCode(code).has_value());
+        interrupted_.reset(code);
+        return true;
+    }
+    if (!virtualDown_.test(code)) {
+        return true; // its key-down never reached the virtual keyboard
+    }
+    if (guarded_.test(code) && !interrupted_.test(code)) {
+        // Through write() itself, so that a neutral key whose release
+        // failed is known to be down. Best effort otherwise: if it cannot be
+        // written, the release below most likely fails too and says so.
+        if (write(kNeutralKey, true, kSynthetic)) {
+            write(kNeutralKey, false, kSynthetic);
         }
-        sink_->writeKey(code, 0);
-        virtualDown_.reset(code);
+    }
+    if (!sink_->writeKey(code, 0)) {
+        return false; // still down on the virtual keyboard
+    }
+    virtualDown_.reset(code);
+    guarded_.reset(code);
+    interrupted_.reset(code);
+    return true;
+}
+
+void EventPipeline::guardHeldModifiers() {
+    for (const ModifierKey& modifier : modifierKeys()) {
+        if (virtualDown_.test(modifier.evdevCode)) {
+            guarded_.set(modifier.evdevCode);
+        }
     }
 }
 
@@ -193,6 +219,8 @@ void EventPipeline::physicalKey(SourceId source, std::uint16_t code, std::int32_
     }
     if (dispatch(event) == TapDecision::pass) {
         write(code, down, source);
+    } else if (down) {
+        guardHeldModifiers(); // they no longer come up alone by the user's doing
     }
 }
 
@@ -225,9 +253,10 @@ void EventPipeline::restoreAdjustment() {
         }
     }
     for (const HeldModifier& lifted : adjustment_.lifted) {
-        // Put back only what the keyboard still holds.
+        // Put back only what the keyboard still holds. Its release will
+        // follow with nothing in between: guarded.
         if (holdsModifier(lifted.source, lifted.code)) {
-            write(lifted.code, true, lifted.source);
+            write(lifted.code, true, lifted.source, true);
         }
     }
     adjustment_ = Adjustment{};
@@ -246,16 +275,17 @@ bool EventPipeline::postKey(std::int64_t keyCode, EventFlags flags, bool keyDown
         return true; // posted; a tap decided to drop it
     }
     if (!keyDown) {
-        write(*code, false, kSynthetic);
+        const bool released = write(*code, false, kSynthetic);
         restoreAdjustment();
-        return true;
+        return released;
     }
 
     restoreAdjustment();
     const auto ownModifier = modifierForEvdevCode(*code);
     const std::span<const ModifierKey> modifiers = modifierKeys();
     // Families come in (left, right) pairs.
-    for (std::size_t i = 0; i + 1 < modifiers.size(); i += 2) {
+    bool written = true;
+    for (std::size_t i = 0; written && i + 1 < modifiers.size(); i += 2) {
         const ModifierKey& left = modifiers[i];
         const ModifierKey& right = modifiers[i + 1];
         if (ownModifier && ownModifier->flag == left.flag) {
@@ -269,25 +299,33 @@ bool EventPipeline::postKey(std::int64_t keyCode, EventFlags flags, bool keyDown
                 const bool useRight =
                     (flags & right.deviceFlag) != 0 && (flags & left.deviceFlag) == 0;
                 const std::uint16_t press = useRight ? right.evdevCode : left.evdevCode;
-                write(press, true, kSynthetic);
-                adjustment_.pressed.push_back(press);
                 adjustment_.active = true;
+                written = write(press, true, kSynthetic);
+                if (written) {
+                    adjustment_.pressed.push_back(press);
+                }
             }
             continue;
         }
         for (const ModifierKey* side : {&left, &right}) {
-            if (virtualDown_.test(side->evdevCode)) {
+            if (written && virtualDown_.test(side->evdevCode)) {
                 const SourceId owner = virtualOwner_[side->evdevCode];
-                write(side->evdevCode, false, owner);
-                if (owner != kSynthetic) {
+                adjustment_.active = true;
+                guarded_.set(side->evdevCode); // lifted for us, not by the user
+                written = write(side->evdevCode, false, owner);
+                if (written && owner != kSynthetic) {
                     adjustment_.lifted.push_back(HeldModifier{owner, side->evdevCode});
                 }
-                adjustment_.active = true;
             }
         }
     }
-    write(*code, true, kSynthetic);
-    return true;
+    if (written && write(*code, true, kSynthetic)) {
+        return true;
+    }
+    // The key would come out with the wrong modifiers, or not at all: put
+    // the modifiers back as they were and report the failure.
+    restoreAdjustment();
+    return false;
 }
 
 // ------------------------------------------------------- LinuxEventPoster

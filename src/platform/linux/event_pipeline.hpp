@@ -6,6 +6,18 @@
 // and whatever passes is written to one virtual keyboard (uinput) that the
 // desktop reads instead of the grabbed devices. The path allocates nothing:
 // all state is held in fixed-size tables.
+//
+// Modifier guard. Desktops give a modifier pressed and released alone a
+// meaning of its own (Super opens the GNOME overview or the KDE launcher, a
+// lone Alt opens the menu bar of many applications). When Chordwell swallows
+// a key while a modifier is held, or lifts and restores a held modifier
+// around its output, the desktop would see such a lone tap the user never
+// typed. So before the virtual keyboard releases a modifier that Chordwell
+// left alone in that way, the pipeline taps a neutral key (kNeutralKey): a
+// key code the kernel reserves for keys without meaning, which no desktop
+// binds and which types nothing, but which is "another key" to every lone-tap
+// detector. A modifier the user taps alone while nothing was swallowed still
+// reaches the desktop as the plain tap it is.
 #pragma once
 
 #include "platform/linux/key_tables.hpp"
@@ -30,6 +42,9 @@ public:
 };
 
 class EventPipeline;
+
+/// The key tapped between a guarded modifier's down and up (KEY_UNKNOWN).
+inline constexpr std::uint16_t kNeutralKey = 240;
 
 /// An event tap of the in-process stream. It takes part in the stream while
 /// it is added to the run loop and enabled.
@@ -101,7 +116,8 @@ public:
     /// exactly `flags`; if it passes, the modifiers named in `flags` are
     /// pressed around the key on the virtual keyboard (and held modifiers
     /// not named are lifted), and restored after the key-up. False when the
-    /// key code has no key or nothing can be written.
+    /// key code has no key, nothing can be written, or a write failed (then
+    /// the key is not down and the modifiers are as they were).
     bool postKey(std::int64_t keyCode, EventFlags flags, bool keyDown);
 
     /// The flag word of the modifiers held on grabbed keyboards.
@@ -123,7 +139,14 @@ private:
     };
 
     TapDecision dispatch(const KeyEvent& event);
-    void write(std::uint16_t code, bool down, SourceId owner);
+    /// Writes one key change and keeps virtualDown_ true to what the virtual
+    /// keyboard holds: a failed write changes nothing. `guarded`: a modifier
+    /// written down here must not later come up as a lone tap.
+    bool write(std::uint16_t code, bool down, SourceId owner, bool guarded = false);
+    /// Every modifier held on the virtual keyboard must not come up alone.
+    void guardHeldModifiers();
+    /// Releases what the last posted key pressed and puts back what it
+    /// lifted (also undoes a post that failed half-way).
     void restoreAdjustment();
     bool holdsModifier(SourceId source, std::uint16_t code) const;
     template <typename Predicate> void removeHeld(Predicate remove) {
@@ -145,6 +168,10 @@ private:
     InlineList<HeldModifier, 32> heldModifiers_;
     std::bitset<kMaxEvdevKeyCode + 1> virtualDown_;
     std::array<SourceId, kMaxEvdevKeyCode + 1> virtualOwner_{};
+    // Per virtual modifier (indexed by evdev code): whether it must not come
+    // up alone, and whether another key went down since it did.
+    std::bitset<kMaxEvdevKeyCode + 1> guarded_;
+    std::bitset<kMaxEvdevKeyCode + 1> interrupted_;
     Adjustment adjustment_;
 };
 

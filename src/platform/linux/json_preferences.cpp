@@ -1,6 +1,7 @@
 #include "platform/linux/json_preferences.hpp"
 
 #include "logging/log.hpp"
+#include "model/json_reader.hpp"
 
 #include <nlohmann/json.hpp>
 
@@ -49,6 +50,31 @@ bool writeAtomically(const std::filesystem::path& file, const std::string& conte
 
 } // namespace
 
+DecodeResult<PreferenceMap> decodePreferences(std::string_view text) {
+    auto parsed = parseJson(text);
+    if (!parsed) {
+        return DecodeResult<PreferenceMap>::failure(parsed.error());
+    }
+    const nlohmann::json& document = parsed.value().value;
+    std::string error;
+    if (!json_read::requireObject(document, "", error)) {
+        return DecodeResult<PreferenceMap>::failure(std::move(error));
+    }
+    PreferenceMap values;
+    for (const auto& [key, value] : document.items()) {
+        if (value.is_boolean()) {
+            values[key] = value.get<bool>();
+        } else if (value.is_number()) {
+            values[key] = value.get<double>();
+        } else if (value.is_string()) {
+            values[key] = value.get<std::string>();
+        } else {
+            values[key] = value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+        }
+    }
+    return DecodeResult<PreferenceMap>::success(std::move(values));
+}
+
 JsonFilePreferences::JsonFilePreferences(std::filesystem::path file) : file_(std::move(file)) {
     load();
 }
@@ -73,36 +99,27 @@ void JsonFilePreferences::load() {
     std::ifstream in(file_, std::ios::binary);
     std::stringstream buffer;
     buffer << in.rdbuf();
-    nlohmann::json document = nlohmann::json::parse(buffer.str(), nullptr, false);
-    if (!in || document.is_discarded() || !document.is_object()) {
+    auto decoded = decodePreferences(buffer.str());
+    if (!in || !decoded) {
         // Keep the user's file: set it aside and start afresh.
         const std::filesystem::path aside = file_.string() + ".unreadable";
         std::filesystem::rename(file_, aside, ec);
+        const std::string reason = in ? decoded.error() : std::string("cannot read the file");
         if (ec) {
             writable_ = false; // never overwrite what could not be read
             log(LogLevel::error,
-                "Preferences file " + file_.string() +
-                    " cannot be read and cannot be set aside; changes stay in memory.",
+                "Preferences file " + file_.string() + " cannot be read (" + reason +
+                    ") and cannot be set aside; changes stay in memory.",
                 kCategory);
         } else {
             log(LogLevel::warning,
-                "Preferences file " + file_.string() + " cannot be read; kept it as " +
-                    aside.string() + " and started with defaults.",
+                "Preferences file " + file_.string() + " cannot be read (" + reason +
+                    "); kept it as " + aside.string() + " and started with defaults.",
                 kCategory);
         }
         return;
     }
-    for (const auto& [key, value] : document.items()) {
-        if (value.is_boolean()) {
-            values_[key] = value.get<bool>();
-        } else if (value.is_number()) {
-            values_[key] = value.get<double>();
-        } else if (value.is_string()) {
-            values_[key] = value.get<std::string>();
-        } else {
-            values_[key] = value.dump();
-        }
-    }
+    values_ = std::move(decoded).value();
 }
 
 bool JsonFilePreferences::save() const {

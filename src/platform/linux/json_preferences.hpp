@@ -6,6 +6,7 @@
 // is set aside as "preferences.json.unreadable" rather than overwritten.
 #pragma once
 
+#include "model/json_codec.hpp"
 #include "platform/ports.hpp"
 
 #include <filesystem>
@@ -13,8 +14,15 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace chordwell::platform::lnx {
+
+using PreferenceMap = std::map<std::string, PreferenceValue, std::less<>>;
+
+/// The preferences file's text: one JSON object. Booleans, numbers and
+/// strings keep their type; any other value is kept as its JSON text.
+DecodeResult<PreferenceMap> decodePreferences(std::string_view text);
 
 class JsonFilePreferences final : public Preferences {
 public:
@@ -35,7 +43,7 @@ private:
 
     std::filesystem::path file_;
     mutable std::mutex mutex_;
-    std::map<std::string, PreferenceValue, std::less<>> values_;
+    PreferenceMap values_;
     bool writable_ = true;
 };
 

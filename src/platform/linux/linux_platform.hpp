@@ -6,8 +6,8 @@
 // (the caller runs it, see pollLoop()) and a JSON preferences file.
 #pragma once
 
+#include "platform/fd_watcher.hpp"
 #include "platform/linux/event_pipeline.hpp"
-#include "platform/linux/fd_watcher.hpp"
 #include "platform/linux/input_context.hpp"
 #include "platform/linux/poll_loop.hpp"
 #include "platform/ports.hpp"

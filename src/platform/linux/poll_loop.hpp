@@ -4,7 +4,7 @@
 // (chordwellctl, the VM test, tests of the adapters).
 #pragma once
 
-#include "platform/linux/fd_watcher.hpp"
+#include "platform/fd_watcher.hpp"
 #include "platform/ports.hpp"
 
 #include <poll.h>

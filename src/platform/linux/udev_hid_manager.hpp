@@ -11,8 +11,8 @@
 // udev itself applies.
 #pragma once
 
+#include "platform/fd_watcher.hpp"
 #include "platform/linux/evdev_keyboard.hpp"
-#include "platform/linux/fd_watcher.hpp"
 #include "platform/linux/input_context.hpp"
 #include "platform/ports.hpp"
 

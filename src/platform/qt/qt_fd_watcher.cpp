@@ -1,7 +1,5 @@
 #include "platform/qt/qt_fd_watcher.hpp"
 
-#if defined(__linux__)
-
 #include <QSocketNotifier>
 
 namespace chordwell::platform::qt {
@@ -15,7 +13,7 @@ QtFdWatcher::~QtFdWatcher() {
     }
 }
 
-lnx::FdWatcher::WatchId QtFdWatcher::watchReadable(int fd, std::function<void()> onReadable) {
+FdWatcher::WatchId QtFdWatcher::watchReadable(int fd, std::function<void()> onReadable) {
     if (fd < 0 || !onReadable) {
         return 0;
     }
@@ -47,5 +45,3 @@ void QtFdWatcher::unwatch(WatchId id) {
 }
 
 } // namespace chordwell::platform::qt
-
-#endif

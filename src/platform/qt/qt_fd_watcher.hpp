@@ -1,10 +1,8 @@
-// The Linux adapters' file-descriptor watcher on Qt's event loop: one
-// QSocketNotifier per watched descriptor.
+// The file-descriptor watcher on Qt's event loop: one QSocketNotifier per
+// watched descriptor.
 #pragma once
 
-#if defined(__linux__)
-
-#include "platform/linux/fd_watcher.hpp"
+#include "platform/fd_watcher.hpp"
 
 #include <QObject>
 
@@ -16,7 +14,7 @@ class QSocketNotifier;
 
 namespace chordwell::platform::qt {
 
-class QtFdWatcher : public lnx::FdWatcher {
+class QtFdWatcher : public FdWatcher {
 public:
     QtFdWatcher();
     ~QtFdWatcher() override;
@@ -40,5 +38,3 @@ private:
 };
 
 } // namespace chordwell::platform::qt
-
-#endif

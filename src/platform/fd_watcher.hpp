@@ -1,14 +1,15 @@
-// Watching file descriptors for readability on the main thread. The Linux
-// adapters (udev monitor, evdev nodes, the virtual keyboard) never poll in a
-// loop of their own: they hand their descriptors to the main loop, which
-// calls back when data is there. The application supplies a watcher on its
-// Qt event loop; tools and tests use PollLoop.
+// Watching file descriptors for readability on the main thread. Adapters that
+// read descriptors (on Linux: the udev monitor, evdev nodes, the virtual
+// keyboard) never poll in a loop of their own: they hand their descriptors to
+// the main loop, which calls back when data is there. The application
+// supplies a watcher on its Qt event loop; tools and tests use the Linux
+// adapter's poll(2) loop.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 
-namespace chordwell::platform::lnx {
+namespace chordwell::platform {
 
 class FdWatcher {
 public:
@@ -23,4 +24,4 @@ public:
     virtual void unwatch(WatchId id) = 0;
 };
 
-} // namespace chordwell::platform::lnx
+} // namespace chordwell::platform
