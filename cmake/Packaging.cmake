@@ -36,21 +36,18 @@ set(CPACK_PACKAGE_HOMEPAGE_URL "${CHORDWELL_WEBSITE_URL}")
 set(CPACK_STRIP_FILES ON)
 
 if(CHORDWELL_PLATFORM_LINUX AND TARGET chordwell_app AND TARGET chordwell_cli_lib)
-    set(CHORDWELL_INSTALLED_BIN_DIR "${CMAKE_BINARY_DIR}/installed-programs")
-    add_executable(chordwell_installed ${PROJECT_SOURCE_DIR}/src/app/main.cpp)
-    target_link_libraries(chordwell_installed PRIVATE chordwell_app chordwell_warnings)
-    add_executable(chordwellctl_installed ${PROJECT_SOURCE_DIR}/src/cli/main.cpp)
-    target_link_libraries(chordwellctl_installed PRIVATE chordwell_cli_lib chordwell_warnings)
-    set_target_properties(chordwell_installed PROPERTIES OUTPUT_NAME chordwell)
-    set_target_properties(chordwellctl_installed PROPERTIES OUTPUT_NAME chordwellctl)
-    set_target_properties(chordwell_installed chordwellctl_installed PROPERTIES
-        RUNTIME_OUTPUT_DIRECTORY "${CHORDWELL_INSTALLED_BIN_DIR}")
-    install(TARGETS chordwell_installed chordwellctl_installed
-            RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    # In a folder of their own: at the top level the build tool would take
+    # "chordwell" to mean this copy.
+    add_subdirectory("${PROJECT_SOURCE_DIR}/cmake/installed-programs"
+                     "${CMAKE_BINARY_DIR}/installed-programs")
 
     set(linux_resources "${CHORDWELL_RESOURCES_DIR}/linux")
     install(FILES "${linux_resources}/shortcuts.json"
             DESTINATION ${CMAKE_INSTALL_DATADIR}/chordwell)
+    if(EXISTS "${CHORDWELL_RESOURCES_DIR}/demo")
+        install(DIRECTORY "${CHORDWELL_RESOURCES_DIR}/demo"
+                DESTINATION ${CMAKE_INSTALL_DATADIR}/chordwell)
+    endif()
     install(FILES "${linux_resources}/chordwell.desktop"
             DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
     install(FILES "${CHORDWELL_RESOURCES_DIR}/icons/chordwell.svg"

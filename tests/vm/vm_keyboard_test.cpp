@@ -29,6 +29,9 @@
 
 using namespace chordwell;
 using namespace std::chrono_literals;
+
+// tests/vm/vm_background_mode.cpp
+int checkBackgroundMode(const std::string& program, const std::string& ownVirtualKeyboard);
 namespace lnx = chordwell::platform::lnx;
 
 namespace {
@@ -380,6 +383,9 @@ int main() {
     check(pumpUntil([&] { return !findTestKeyboard().has_value(); }, 5s),
           "the unplugged keyboard leaves the list");
     expectOutput("the held Shift is released", {{KEY_LEFTSHIFT, 0}});
+
+    // The background mode, as the VM carries chordwellctl beside this program.
+    failures += checkBackgroundMode("/chordwellctl", linuxPlatform->virtualKeyboard()->devnode());
 
     std::printf("VMTEST: %s (%d failed)\n", failures == 0 ? "PASS" : "FAIL", failures);
     std::fflush(stdout);

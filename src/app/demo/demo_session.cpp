@@ -1,5 +1,7 @@
 #include "app/demo/demo_session.hpp"
 
+#include "platform/ports.hpp"
+
 #include <QCoreApplication>
 #include <QDir>
 
@@ -22,9 +24,12 @@ std::optional<fs::path> demoResourcesFolder() {
         candidates.push_back(exe / ".." / "share" / "chordwell" / "demo");
 #endif
     }
-#ifdef CHORDWELL_RESOURCES_DIR
-    candidates.push_back(fs::path(CHORDWELL_RESOURCES_DIR) / "demo");
-#endif
+    // A program running from the build folder: the source tree's demo,
+    // beside its platform's resources.
+    if (const auto development = platform::developmentResourceDirectory()) {
+        candidates.push_back(*development / "demo");
+        candidates.push_back(*development / ".." / "demo");
+    }
     for (const fs::path& candidate : candidates) {
         std::error_code error;
         if (fs::is_regular_file(candidate / "demo.script", error)) {
