@@ -82,21 +82,6 @@ bool fsyncRetrying(int fd) {
     }
 }
 
-bool writeAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
 // Opens `path` for reading without ever blocking on a FIFO or device, and
 // accepts it only when it is a regular file.
 FileDescriptor openRegularForReading(const fs::path& path, struct stat& attributes,
@@ -441,6 +426,21 @@ std::size_t removeStaleTemporaryFiles(const fs::path& folder) {
         }
     }
     return removed;
+}
+
+bool writeAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, size);
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
 }
 
 } // namespace chordwell::fileio

@@ -7,6 +7,7 @@
 // the platform adapters can all use it without depending on each other.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -25,6 +26,10 @@ enum class FileError {
 
 const std::error_category& fileErrorCategory();
 std::error_code make_error_code(FileError error);
+
+/// Writes the whole buffer to `fd`, retrying after signals and short
+/// writes; false (errno set) when the descriptor refuses.
+bool writeAll(int fd, const char* data, std::size_t size);
 
 } // namespace chordwell::fileio
 
@@ -80,5 +85,9 @@ std::optional<long> temporaryFileOwner(std::string_view fileName);
 /// our temporary files whose writing process no longer exists and that
 /// belong to this user. Anything else is left alone. Returns how many went.
 std::size_t removeStaleTemporaryFiles(const std::filesystem::path& folder);
+
+/// Writes the whole buffer to `fd`, retrying after signals and short
+/// writes; false (errno set) when the descriptor refuses.
+bool writeAll(int fd, const char* data, std::size_t size);
 
 } // namespace chordwell::fileio

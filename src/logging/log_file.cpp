@@ -26,22 +26,6 @@ void putDigits(char* out, unsigned value, int width) {
     }
 }
 
-// Writes the whole buffer, retrying after signals and short writes.
-bool writeAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
 // One file's share of readAll: its end, starting on a whole line when the
 // beginning had to be left out. Missing, unreadable or refused: nothing.
 std::string readTail(const fs::path& path) {
@@ -545,7 +529,7 @@ bool LogFile::Writer::openCurrent(const std::string& firstLine, bool& lineWritte
                 const std::string note = formatLine(
                     std::chrono::system_clock::now(), LogLevel::error, "logging",
                     "The log file cannot be rotated; later lines are dropped until it can.");
-                writeAll(fd_, note.data(), note.size());
+                fileio::writeAll(fd_, note.data(), note.size());
                 close();
             }
         }
@@ -600,7 +584,7 @@ void LogFile::Writer::write(const std::string& line) {
         data = mended.data();
         size = mended.size();
     }
-    if (writeAll(fd_, data, size)) {
+    if (fileio::writeAll(fd_, data, size)) {
         size_ += static_cast<std::int64_t>(size);
         tornLine_ = false;
         succeeded();

@@ -70,7 +70,7 @@ MappingEditorView::MappingEditorView(KeyboardMappingModel& model, QWidget* paren
     toMenuButton_->setPopupMode(QToolButton::InstantPopup);
     toMenuButton_->setToolButtonStyle(Qt::ToolButtonTextOnly);
     toMenuButton_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    // The outline of the spec'd rounded rectangle; with keyboard focus it
+    // The outline of the rounded rectangle; with keyboard focus it
     // turns into the highlight colour, as the style's own focus frame would
     // (a style sheet border replaces that frame).
     toMenuButton_->setStyleSheet(kToMenuStyle);

@@ -114,16 +114,16 @@ public:
 #endif
 #if defined(__linux__)
         if (fd_ >= 0) {
-            itimerspec spec{};
+            itimerspec timing{};
             // An interval of 0 would spin the loop; one millisecond is the
             // floor. A first delay of 0 would disarm: one nanosecond fires
             // at the next turn.
-            spec.it_value = toTimespec(std::max(first, Duration(1)));
+            timing.it_value = toTimespec(std::max(first, Duration(1)));
             if (interval) {
-                spec.it_interval =
+                timing.it_interval =
                     toTimespec(std::max<Duration>(*interval, std::chrono::milliseconds(1)));
             }
-            ::timerfd_settime(fd_, 0, &spec, nullptr);
+            ::timerfd_settime(fd_, 0, &timing, nullptr);
             return;
         }
 #endif
