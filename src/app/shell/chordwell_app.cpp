@@ -11,6 +11,7 @@
 #include "app/shell/main_window.hpp"
 #include "app/shell/platform_composition.hpp"
 #include "app/shell/simulation_player.hpp"
+#include "app/shell/tray_notice.hpp"
 #include "engine/raw_keyboard_listener.hpp"
 #include "logging/breadcrumbs.hpp"
 #include "logging/log.hpp"
@@ -25,6 +26,7 @@
 #include <QDir>
 #include <QEvent>
 #include <QPixmap>
+#include <QSystemTrayIcon>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWidget>
@@ -192,6 +194,7 @@ bool ChordwellApp::start(std::string& error) {
                                  std::move(actions));
     delegate_ = new AppDelegate(*engine_, *services_->presence);
     delegate_->setupStatusItem();
+    trayAvailable_ = QSystemTrayIcon::isSystemTrayAvailable();
     mainWindow_->show();
 
     noticeTimer_ = new QTimer(this);
@@ -215,8 +218,12 @@ void ChordwellApp::pollNotices() {
     if (mainWindow_ == nullptr || engine_ == nullptr) {
         return;
     }
-    mainWindow_->setBanner(bannerMessages(composition_->platform->notices(), engine_->hasStorage(),
-                                          engine_->storageError()));
+    std::vector<BannerMessage> lines = bannerMessages(
+        composition_->platform->notices(), engine_->hasStorage(), engine_->storageError());
+    if (auto notice = noTrayNotice(trayAvailable_)) {
+        lines.push_back(std::move(*notice));
+    }
+    mainWindow_->setBanner(lines);
 }
 
 bool ChordwellApp::eventFilter(QObject* watched, QEvent* event) {
@@ -232,6 +239,19 @@ bool ChordwellApp::eventFilter(QObject* watched, QEvent* event) {
 #endif
     }
     return QObject::eventFilter(watched, event);
+}
+
+void ChordwellApp::showMainWindow() {
+    if (delegate_ != nullptr) {
+        delegate_->showApp();
+    }
+    if (mainWindow_ != nullptr && !mainWindow_->isVisible()) {
+        // The window searches go by title; show ours even if its title
+        // differs from the bundle name.
+        mainWindow_->show();
+        mainWindow_->raise();
+        mainWindow_->activateWindow();
+    }
 }
 
 void ChordwellApp::openSettings() {

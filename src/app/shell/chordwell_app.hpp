@@ -75,6 +75,8 @@ public:
 
     void openSettings();
     void openHelp();
+    /// Brings the main window to the front (another launch asked for it).
+    void showMainWindow();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -97,6 +99,7 @@ private:
     QWidget* helpWindow_ = nullptr;
     AppDelegate* delegate_ = nullptr;
     QTimer* noticeTimer_ = nullptr;
+    bool trayAvailable_ = true;
     SimulationPlayer* player_ = nullptr;
     int exitCode_ = 0;
 };
