@@ -99,9 +99,11 @@ INSTANTIATE_TEST_SUITE_P(
         PlatformCase{"linux",
                      HelpPlatform::linuxDesktop,
                      {"‘input’ group", "udev rule", "use your main keyboard.",
-                      "restart your computer", "• Input Monitoring: to capture global key events.",
+                      "restart your computer", "/dev/uinput",
+                      "Ctrl+C (Copy) to perform the action of Super (Open Search)",
                       "Note: The Fn key cannot be captured."},
-                     {"System Settings", "Mac keyboard", "your Mac", "Finder"}}),
+                     {"System Settings", "Mac keyboard", "your Mac", "Finder", "Input Monitoring",
+                      "Accessibility", "⌘"}}),
     [](const auto& param) { return std::string(param.param.name); });
 
 TEST(HelpView, WrapsToTheWindowAndScrollsOnlyVertically) {

@@ -62,9 +62,13 @@ HelpPage helpPage(const QString& displayName, HelpPlatform platform) {
     page.sections.push_back(
         {QStringLiteral("Permissions Required"),
          {QStringLiteral("Chordwell needs two permissions to work:"),
-          QStringLiteral("• Input Monitoring: to capture global key events."),
-          QStringLiteral("• Accessibility: to override original key behavior and trigger mapped "
-                         "actions."),
+          mac ? QStringLiteral("• Input Monitoring: to capture global key events.")
+              : QStringLiteral("• Reading keyboards (/dev/input, the ‘input’ group): to capture "
+                               "global key events."),
+          mac ? QStringLiteral("• Accessibility: to override original key behavior and trigger "
+                               "mapped actions.")
+              : QStringLiteral("• Writing /dev/uinput (Chordwell's udev rule): to override "
+                               "original key behavior and trigger mapped actions."),
           grantText,
           QStringLiteral("Note: The Fn key cannot be captured. Use Control as an alternative if "
                          "needed.")},
@@ -82,9 +86,11 @@ HelpPage helpPage(const QString& displayName, HelpPlatform platform) {
          {displayName +
               QStringLiteral(" listens for your specified key sequences and, on a match, "
                              "suppresses the original behavior and performs the mapped action. "
-                             "For example, if you map ⌘C (Copy) to perform the action of ⌘␣ "
-                             "(Open Search), then it will block the Copy action and perform the "
-                             "target action, opening the search."),
+                             "For example, if you map ") +
+              (mac ? QStringLiteral("⌘C (Copy) to perform the action of ⌘␣ (Open Search)")
+                   : QStringLiteral("Ctrl+C (Copy) to perform the action of Super (Open Search)")) +
+              QStringLiteral(", then it will block the Copy action and perform the target action, "
+                             "opening the search."),
           QStringLiteral("PS: Some keys in your keyboard may not be blocked, such as Capslock. "
                          "The original behavior will still be triggered.")}});
 
