@@ -1,5 +1,5 @@
 # The commands users type. Everything else is CMake presets (CMakePresets.json).
-.PHONY: all deps build run test test-dev test-asan test-fuzz test-vm bench fuzz format install clean
+.PHONY: all deps build run demo test test-dev test-asan test-fuzz test-vm bench bench-vm fuzz format install package clean
 
 # The processor count: getconf answers on Linux and macOS alike (macOS has no nproc).
 JOBS ?= $(shell getconf _NPROCESSORS_ONLN 2>/dev/null || sysctl -n hw.ncpu 2>/dev/null || echo 2)
@@ -16,6 +16,11 @@ build: deps
 
 run: build
 	@scripts/run-app $(ARGS)
+
+# The application on a simulated world with sample keyboards and mappings, in a
+# scratch folder: nothing needs a readable keyboard or a permission.
+demo: build
+	@scripts/run-app --demo $(ARGS)
 
 test: deps
 	$(MAKE) --no-print-directory test-dev
@@ -35,12 +40,22 @@ test-asan:
 
 # A short, bounded run of every fuzz target over its seed corpus (needs clang).
 test-fuzz:
-	@scripts/fuzz-smoke 20
+	@scripts/fuzz-smoke 15
 
 fuzz:
 	cmake --preset fuzz
 	cmake --build --preset fuzz -j $(JOBS)
 	@echo "fuzz targets are in build/fuzz/fuzz/"
+
+# Random walks of the engine on the simulated world, 10 million steps with
+# random seeds in every mode (minutes; not part of make test). Prints the seed
+# of any failing walk and the script it shrinks to, which chordwellctl
+# simulate replays. SOAK_ARGS="--steps N --every-mode 0" and so on.
+SOAK_ARGS ?=
+soak: deps
+	cmake --preset release
+	cmake --build --preset release --target chordwell_walk_soak -j $(JOBS)
+	build/release/tests/walk/chordwell_walk_soak --steps 10000000 $(SOAK_ARGS)
 
 # Real-kernel test of the Linux backend in a small QEMU VM (skipped without qemu).
 test-vm:
@@ -50,6 +65,20 @@ bench: deps
 	cmake --preset release
 	cmake --build --preset release -j $(JOBS)
 	@for b in build/release/bench/bench_*; do [ -x "$$b" ] && "$$b"; done
+
+# The Debian package (Linux) or Chordwell.dmg (macOS) of a build preset, in
+# build/<preset>/packages/. The dev build is what `make test` checks; pass
+# PACKAGE_PRESET=release for an optimised package.
+PACKAGE_PRESET ?= dev
+package: deps
+	cmake --preset $(PACKAGE_PRESET)
+	cmake --build --preset $(PACKAGE_PRESET) -j $(JOBS)
+	cd build/$(PACKAGE_PRESET) && cpack -B packages
+
+# Key latency in the VM of test-vm, beside interception-tools (not part of test).
+bench-vm:
+	@CHORDWELL_BENCH_DEPS=1 scripts/install-deps
+	@scripts/bench-vm
 
 format:
 	@git ls-files '*.cpp' '*.hpp' '*.h' '*.mm' | xargs clang-format -i

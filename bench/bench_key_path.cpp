@@ -59,7 +59,7 @@ struct Rig {
     explicit Rig(int count) {
         logging::configure(std::make_shared<platform::NullSystemLog>(), std::nullopt);
         world = std::make_shared<SimWorld>();
-        world->setRecordAppEvents(false);
+        world->setAppEventLimit(0);
         world->setRunMainQueueAfterSteps(false);
         platform::sim::SimKeyboardProperties properties;
         properties.product = "Magic Keyboard";
@@ -119,11 +119,40 @@ void BM_KeyPress(benchmark::State& state) {
         static_cast<double>(rig.world->postedEventCount() - postedBefore) / iterations;
 }
 
+// The same key press with observers of both announcement kinds, as the
+// application subscribes them: each only notes what changed.
+void BM_KeyPressObserved(benchmark::State& state) {
+    Rig rig(static_cast<int>(state.range(0)));
+    std::size_t coarse = 0;
+    EngineChanges seen;
+    auto willChange = rig.engine->subscribeWillChange([&] { ++coarse; });
+    auto changes = rig.engine->subscribeChanges([&](const EngineChanges& c) { seen |= c; });
+    for (int i = 0; i < 100; ++i) {
+        rig.world->keyDown(*rig.keyboard, 0x04);
+        rig.world->keyUp(*rig.keyboard, 0x04);
+    }
+    testsupport::AllocationCounter counter;
+    for (auto _ : state) {
+        rig.world->keyDown(*rig.keyboard, 0x04);
+        rig.world->keyUp(*rig.keyboard, 0x04);
+    }
+    const auto allocations = static_cast<double>(counter.stop());
+    const auto iterations = static_cast<double>(state.iterations());
+    state.counters["allocs_per_key_event"] = allocations / (2 * iterations);
+    state.counters["announcements_per_press"] = static_cast<double>(coarse) / (iterations + 100);
+    benchmark::DoNotOptimize(seen);
+}
+
 } // namespace
 } // namespace chordwell
 
 BENCHMARK(chordwell::BM_FindMappingIndexed)->Arg(10)->Arg(1000)->Arg(10000);
 BENCHMARK(chordwell::BM_FindMappingLinear)->Arg(10)->Arg(1000)->Arg(10000);
 BENCHMARK(chordwell::BM_KeyPress)->Arg(10)->Arg(10000)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(chordwell::BM_KeyPressObserved)
+    ->Arg(10)
+    ->Arg(10000)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 
 BENCHMARK_MAIN();

@@ -28,6 +28,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         return 0;
     }
+    // Nothing may follow the record, not even after a NUL byte.
+    if (text.find('\0') != std::string_view::npos) {
+        fail("a record followed by a NUL byte was accepted", std::string(text));
+    }
     const std::string encoded = chordwell::encodeDeviceMapping(first.value());
     const auto second = chordwell::decodeDeviceMappingText(encoded);
     if (!second.ok()) {

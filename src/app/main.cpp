@@ -2,6 +2,7 @@
 #include "app/controls/symbols.hpp"
 #include "app/shell/chordwell_app.hpp"
 #include "app/shell/single_instance.hpp"
+#include "platform/ports.hpp"
 
 #include <QApplication>
 
@@ -15,6 +16,11 @@
 #endif
 
 int main(int argc, char** argv) {
+#ifdef CHORDWELL_DEVELOPMENT_RESOURCES
+    // Running from the build folder: the catalog is the source tree's. The
+    // installed program is built without this.
+    chordwell::platform::setDevelopmentResourceDirectory(CHORDWELL_DEVELOPMENT_RESOURCES);
+#endif
     QApplication application(argc, argv);
     // The application's name is what the main window's title and the window
     // searches of the status menu agree on; on macOS the bundle's
@@ -38,13 +44,13 @@ int main(int argc, char** argv) {
     const auto options = chordwell::app::parseArguments(arguments, error);
     if (!options) {
         std::cerr << "chordwell: " << error << "\n"
-                  << "usage: chordwell [--simulate SCRIPT [--exit-when-done] "
-                     "[--screenshot-dir DIR]] [--verbose]\n";
+                  << "usage: chordwell [--simulate SCRIPT | --demo [--keep]] "
+                     "[--exit-when-done] [--screenshot-dir DIR] [--verbose]\n";
         return 2;
     }
-    // One instance per user; simulated runs are independent of it.
+    // One instance per user; simulated and demo runs are independent of it.
     std::unique_ptr<chordwell::app::SingleInstance> instance;
-    if (!options->simulateScript) {
+    if (!options->simulateScript && !options->demo) {
         using Claim = chordwell::app::SingleInstance::Claim;
         instance = std::make_unique<chordwell::app::SingleInstance>(
             chordwell::app::SingleInstance::defaultFolder());

@@ -1,37 +1,50 @@
 // validate, show and normalize: the commands that read mapping files.
 #include "cli/commands.hpp"
 #include "cli/file_input.hpp"
+#include "cli/terminal_text.hpp"
 #include "model/json_codec.hpp"
 #include "model/key_labels.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace chordwell::cli {
 
 namespace {
 
-/// Reads and decodes one FILE argument; on failure writes the message that
-/// validate prints after "FILE: error: ".
-std::optional<DeviceMapping> loadRecord(const std::string& path, std::istream& in,
-                                        std::string& error) {
+/// One FILE argument, decoded, with what validate reports beyond decoding.
+struct LoadedRecord {
+    std::optional<DeviceMapping> record;
+    std::string error;         // the message after "FILE: error: " when no record
+    int status = kExitFailure; // the exit status an error calls for
+    std::vector<std::string> duplicateKeys;
+};
+
+LoadedRecord loadRecord(const std::string& path, std::istream& in) {
+    LoadedRecord loaded;
     std::string text;
-    if (!readInput(path, in, text, error)) {
-        return std::nullopt;
+    InputFailure failure;
+    if (!readInput(path, in, text, failure)) {
+        loaded.error = failure.message;
+        loaded.status = failure.status;
+        return loaded;
     }
-    auto result = decodeDeviceMappingText(text);
+    auto result = decodeDeviceMappingText(text, &loaded.duplicateKeys);
     if (!result.ok()) {
-        error = result.error();
-        return std::nullopt;
+        loaded.error = result.error();
+        return loaded;
     }
-    return std::move(result).value();
+    loaded.record = std::move(result).value();
+    return loaded;
 }
 
-/// A string as a JSON string literal: quoted, with control characters and
-/// quotes escaped, so that names from a file cannot drive the terminal.
+/// A string as a quoted literal, so that names from a file cannot drive the
+/// terminal.
 std::string quoted(const std::string& text) {
-    return nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    return quotedForTerminal(text);
 }
 
 std::string decimalAndHex(std::int64_t value) {
@@ -60,12 +73,29 @@ int runValidate(int argc, char** argv, std::istream& in, std::ostream& out, std:
     int status = kExitOk;
     for (int i = 1; i < argc; ++i) {
         const std::string path = argv[i];
-        std::string error;
-        if (auto record = loadRecord(path, in, error)) {
-            out << path << ": ok (" << record->mappings.size() << " mappings)\n";
-        } else {
-            out << path << ": error: " << error << '\n';
-            status = kExitFailure;
+        const std::string shownPath = terminalSafe(path);
+        LoadedRecord loaded = loadRecord(path, in);
+        if (!loaded.record) {
+            out << shownPath << ": error: " << terminalSafe(loaded.error) << '\n';
+            status = std::max(status, loaded.status);
+            continue;
+        }
+        // Another JSON reader may take the first of repeated keys where we
+        // take the last: the file means different things to different tools.
+        if (!loaded.duplicateKeys.empty()) {
+            for (const std::string& key : loaded.duplicateKeys) {
+                out << shownPath << ": error: " << terminalSafe(key) << ": duplicate key\n";
+            }
+            status = std::max(status, kExitFailure);
+            continue;
+        }
+        const auto& mappings = loaded.record->mappings;
+        out << shownPath << ": ok (" << mappings.size() << " mappings)\n";
+        for (std::size_t m = 0; m < mappings.size(); ++m) {
+            if (mappings[m].inputKeyCodes.empty()) {
+                out << shownPath << ": warning: mappings[" << m
+                    << "].inputKeyCodes: no input keys, the mapping never matches\n";
+            }
         }
     }
     return status;
@@ -81,13 +111,12 @@ std::optional<DeviceMapping> loadOnlyRecord(const char* command, int argc, char*
         return std::nullopt;
     }
     const std::string path = argv[1];
-    std::string error;
-    auto record = loadRecord(path, in, error);
-    if (!record) {
-        err << path << ": error: " << error << '\n';
-        status = kExitFailure;
+    LoadedRecord loaded = loadRecord(path, in);
+    if (!loaded.record) {
+        err << terminalSafe(path) << ": error: " << terminalSafe(loaded.error) << '\n';
+        status = loaded.status;
     }
-    return record;
+    return std::move(loaded.record);
 }
 
 int runShow(int argc, char** argv, std::istream& in, std::ostream& out, std::ostream& err) {

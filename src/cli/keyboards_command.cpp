@@ -3,10 +3,10 @@
 #ifdef __linux__
 
 #include "cli/commands.hpp"
+#include "cli/terminal_text.hpp"
 #include "platform/linux/input_context.hpp"
 #include "platform/linux/udev_hid_manager.hpp"
 
-#include <nlohmann/json.hpp>
 #include <unistd.h>
 
 #include <cstdio>
@@ -17,7 +17,7 @@ namespace chordwell::cli {
 namespace {
 
 std::string quoted(const std::string& text) {
-    return nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    return quotedForTerminal(text);
 }
 
 std::string hex4(const std::optional<std::int64_t>& value) {
@@ -38,12 +38,13 @@ int runKeyboards(int argc, char** argv, std::istream&, std::ostream& out, std::o
     const auto keyboards = platform::lnx::listKeyboards();
     bool unreadable = false;
     out << "Keyboards: " << keyboards.size() << "\n";
+    std::size_t number = 0; // what `chordwellctl run --keyboard NUMBER` takes
     for (const auto& keyboard : keyboards) {
         const auto& info = keyboard.info;
-        out << "  " << quoted(info.name.empty() ? "Unknown" : info.name) << "\n"
+        out << "  " << ++number << ". " << quoted(info.name.empty() ? "Unknown" : info.name) << "\n"
             << "    vendor " << hex4(info.vendor) << ", product " << hex4(info.product)
             << ", location " << (info.location ? std::to_string(*info.location) : "-") << "\n"
-            << "    " << info.devnode << ", "
+            << "    " << terminalSafe(info.devnode) << ", "
             << (keyboard.readable ? "readable" : "NOT readable by this user") << "\n";
         unreadable = unreadable || !keyboard.readable;
     }

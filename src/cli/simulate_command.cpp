@@ -3,12 +3,14 @@
 // mapping file before they activate it.
 #include "cli/commands.hpp"
 #include "cli/file_input.hpp"
+#include "cli/signal_cleanup.hpp"
+#include "cli/terminal_text.hpp"
 #include "engine/raw_keyboard_listener.hpp"
 #include "logging/log.hpp"
 #include "model/json_codec.hpp"
 #include "platform/memory/memory_ports.hpp"
-#include "platform/sim/script.hpp"
 #include "platform/sim/sim_world.hpp"
+#include "script/script.hpp"
 #include "storage/storage_manager.hpp"
 
 #include <charconv>
@@ -32,32 +34,51 @@ namespace {
 
 namespace fs = std::filesystem;
 
+constexpr const char* kSimulateHelp =
+    "\n"
+    "Runs the keyboard engine on a simulated computer and prints, one line per\n"
+    "event, what reaches the focused application:\n"
+    "  <ms> <keyDown|keyUp|flagsChanged> <key> keyCode=<code> flags=0x<hex>\n"
+    "\n"
+    "Options:\n"
+    "  --mappings FILE       a mapping file to install for the run (repeatable)\n"
+    "  --set KEY=VALUE       a preference for the run, e.g. key_repeat_enabled=false\n"
+    "  --no-accessibility    the event tap cannot be created\n"
+    "  --verbose             log lines on standard error\n"
+    "  SCRIPT|-              the script (default: standard input)\n"
+    "\n"
+    "Script commands (one a line, # starts a comment, numbers decimal or 0x hex):\n"
+    "  keyboard NAME [vendor=N] [product=N] [location=N] [name=\"Product Name\"]\n"
+    "  remove NAME           unplug the keyboard\n"
+    "  select NAME           select it in the main window (loads its mappings)\n"
+    "  intercept             start or stop interception on the selected keyboard\n"
+    "  down NAME USAGE       a key goes down (HID usage, e.g. 0x04 A, 0xE0 left Control)\n"
+    "  up NAME USAGE         a key goes up\n"
+    "  wait MS               let MS milliseconds pass (key repeat runs meanwhile)\n"
+    "  list                  print the keyboards the engine found\n"
+    "  status                print whether interception is on, and the selection\n"
+    "  posting sync|async    posted events pass the taps at once (default), or on\n"
+    "                        the next turn of the main queue, as on macOS\n"
+    "  order hid-first|tap-first|random SEED\n"
+    "                        for each key, whether its raw HID value (default) or\n"
+    "                        its event-tap event arrives first; the value that\n"
+    "                        comes second arrives at the end of the command's turn\n"
+    "  set KEY=VALUE         change a preference, as --set does\n"
+    "  map NAME USAGES OUTPUT\n"
+    "                        add, or edit by name, a mapping of the selected keyboard's\n"
+    "                        model: USAGES comma-separated (e.g. 0xE0,0x04) or -, OUTPUT\n"
+    "                        none, copy, paste, search or key codes CODE[/FLAGS],...\n"
+    "  unmap NAME            delete that mapping\n"
+    "  clear                 delete every mapping of the selected keyboard's model\n";
+
 struct SimulateOptions {
     std::vector<std::string> mappingFiles;
     std::vector<std::pair<std::string, platform::PreferenceValue>> preferences;
     bool noAccessibility = false;
     bool verbose = false;
+    bool help = false;
     std::string script = "-";
 };
-
-platform::PreferenceValue preferenceValue(std::string_view text) {
-    if (text == "true") {
-        return true;
-    }
-    if (text == "false") {
-        return false;
-    }
-    // A stream in the classic locale rather than floating-point from_chars,
-    // which the libc++ of older macOS SDKs lacks.
-    std::istringstream in{std::string(text)};
-    in.imbue(std::locale::classic());
-    in >> std::noskipws;
-    double number = 0;
-    if (!text.empty() && (in >> number) && in.peek() == std::char_traits<char>::eof()) {
-        return number;
-    }
-    return std::string(text);
-}
 
 // Parses the arguments; false on a usage error (message already in `error`).
 bool parseOptions(int argc, char** argv, SimulateOptions& options, std::string& error) {
@@ -89,11 +110,13 @@ bool parseOptions(int argc, char** argv, SimulateOptions& options, std::string& 
                 return false;
             }
             options.preferences.emplace_back(std::string(pair.substr(0, eq)),
-                                             preferenceValue(pair.substr(eq + 1)));
+                                             script::parsePreferenceValue(pair.substr(eq + 1)));
         } else if (arg == "--no-accessibility") {
             options.noAccessibility = true;
         } else if (arg == "--verbose") {
             options.verbose = true;
+        } else if (arg == "--help" || arg == "-h") {
+            options.help = true;
         } else if (arg.size() > 1 && arg.front() == '-') {
             error = "unknown option " + std::string(arg);
             return false;
@@ -140,15 +163,15 @@ private:
 
 // Installs a mapping file as the stored file of its keyboard model.
 bool installMappingFile(const std::string& file, std::istream& in, const fs::path& mappingsFolder,
-                        std::string& error) {
+                        InputFailure& error) {
     std::string text;
     if (!readInput(file, in, text, error)) {
-        error = file + ": " + error;
+        error.message = file + ": " + error.message;
         return false;
     }
     const auto record = decodeDeviceMappingText(text);
     if (!record) {
-        error = file + ": " + record.error();
+        error = {file + ": " + record.error(), kExitFailure};
         return false;
     }
     std::error_code ec;
@@ -159,7 +182,7 @@ bool installMappingFile(const std::string& file, std::istream& in, const fs::pat
     outFile << text;
     outFile.close();
     if (!outFile) {
-        error = file + ": cannot copy into the data folder";
+        error = {file + ": cannot copy into the data folder", kExitFailure};
         return false;
     }
     return true;
@@ -173,6 +196,11 @@ int runSimulate(int argc, char** argv, std::istream& in, std::ostream& out, std:
         printCommandUsage(*findCliCommand("simulate"), err);
         return kExitUsage;
     }
+    if (options.help) {
+        printCommandUsage(*findCliCommand("simulate"), out);
+        out << kSimulateHelp;
+        return kExitOk;
+    }
 
     // Log lines never reach standard output; with --verbose they go to
     // standard error.
@@ -183,13 +211,15 @@ int runSimulate(int argc, char** argv, std::istream& in, std::ostream& out, std:
                        std::nullopt);
 
     std::string scriptText;
-    if (!readInput(options.script, in, scriptText, error)) {
-        err << "chordwellctl simulate: " << options.script << ": " << error << "\n";
-        return kExitFailure;
+    InputFailure failure;
+    if (!readInput(options.script, in, scriptText, failure)) {
+        err << "chordwellctl simulate: " << terminalSafe(options.script) << ": "
+            << terminalSafe(failure.message) << "\n";
+        return failure.status;
     }
-    const platform::sim::ParsedScript parsed = platform::sim::parseScript(scriptText);
+    const script::ParsedScript parsed = script::parseScript(scriptText);
     if (parsed.error) {
-        err << parsed.error->text() << "\n";
+        err << terminalSafe(parsed.error->text()) << "\n";
         return kExitUsage;
     }
 
@@ -198,10 +228,13 @@ int runSimulate(int argc, char** argv, std::istream& in, std::ostream& out, std:
         err << "chordwellctl simulate: cannot create a temporary data folder\n";
         return kExitFailure;
     }
+    // The folder holds copies of the user's mapping files: it goes away
+    // also when the run is interrupted or its reader goes away.
+    const RemoveFolderOnSignal removeOnSignal(data.path());
     for (const std::string& file : options.mappingFiles) {
-        if (!installMappingFile(file, in, data.path() / "Mappings", error)) {
-            err << "chordwellctl simulate: " << error << "\n";
-            return kExitFailure;
+        if (!installMappingFile(file, in, data.path() / "Mappings", failure)) {
+            err << "chordwellctl simulate: " << terminalSafe(failure.message) << "\n";
+            return failure.status;
         }
     }
 
@@ -215,10 +248,10 @@ int runSimulate(int argc, char** argv, std::istream& in, std::ostream& out, std:
     {
         RawKeyboardListener engine(world);
         world->runMainQueue();
-        platform::sim::ScriptRunner runner(
-            *world, engine, [&out](const std::string& line) { out << line << "\n"; });
+        script::ScriptRunner runner(
+            *world, engine, [&out](const std::string& line) { out << terminalSafe(line) << "\n"; });
         if (auto scriptError = runner.run(parsed.commands)) {
-            err << scriptError->text() << "\n";
+            err << terminalSafe(scriptError->text()) << "\n";
             status = kExitUsage;
         }
     }
@@ -232,7 +265,7 @@ extern const CliCommand simulateCommand;
 const CliCommand simulateCommand{
     "simulate",
     "simulate [--mappings FILE]... [--set KEY=VALUE]... [--no-accessibility] [--verbose] "
-    "[SCRIPT|-]",
+    "[--help] [SCRIPT|-]",
     runSimulate, "try mappings on simulated keyboards, driven by a script"};
 
 } // namespace chordwell::cli

@@ -1,5 +1,7 @@
 #include "engine/mapping_index.hpp"
 
+#include "engine/record_lookup.hpp"
+
 #include <algorithm>
 
 namespace chordwell {
@@ -10,7 +12,7 @@ const KeyMapping* findMappingLinear(const std::vector<DeviceMapping>& records,
     std::vector<HidUsage> sorted(codes.begin(), codes.end());
     std::sort(sorted.begin(), sorted.end());
     for (const DeviceMapping& record : records) {
-        if (record.productID != productID || record.vendorID != vendorID) {
+        if (!isRecordOfModel(record, productID, vendorID)) {
             continue;
         }
         for (const KeyMapping& mapping : record.mappings) {
@@ -46,7 +48,7 @@ void MappingIndex::rebuild(const std::vector<DeviceMapping>& records, std::int64
                            std::int64_t vendorID) {
     clear();
     for (const DeviceMapping& record : records) {
-        if (record.productID != productID || record.vendorID != vendorID) {
+        if (!isRecordOfModel(record, productID, vendorID)) {
             continue;
         }
         for (const KeyMapping& mapping : record.mappings) {

@@ -1,9 +1,11 @@
-// "Will change" announcements of the engine's published fields.
+// Change announcements of the engine's published fields.
 //
 // Observers (the user interface) are told before a published value changes.
-// One signal per object is enough: observers re-read whatever they show.
-// Emission runs on the main thread and must not allocate, because the key
-// event path announces changes of the held keys and of the pass-through list.
+// WillChangeSignal says only that something changes: observers re-read
+// whatever they show. ValueSignal hands each observer a value as well (the
+// engine says what changes). Emission runs on the main thread and must not
+// allocate, because the key event path announces changes of the held keys and
+// of the pass-through list.
 #pragma once
 
 #include <cstddef>
@@ -58,6 +60,35 @@ public:
 
 private:
     std::shared_ptr<detail::SignalState> state_;
+};
+
+/// A WillChangeSignal whose observers receive a value. `Payload` is a plain
+/// value; emitting copies it into storage made at construction, so emission
+/// allocates nothing. Same rules as WillChangeSignal for subscribing and
+/// cancelling during an emission; an observer may emit again (a nested
+/// emission), and the observers after it still see the outer value.
+template <typename Payload> class ValueSignal {
+public:
+    ValueSignal() = default;
+    ValueSignal(const ValueSignal&) = delete;
+    ValueSignal& operator=(const ValueSignal&) = delete;
+
+    [[nodiscard]] Subscription subscribe(std::function<void(const Payload&)> observer) {
+        return inner_.subscribe([current = current_, f = std::move(observer)] { f(*current); });
+    }
+    void emit(const Payload& value) {
+        // Held locally: an observer may destroy the signal's owner.
+        const std::shared_ptr<Payload> current = current_;
+        const Payload outer = *current;
+        *current = value;
+        inner_.emit();
+        *current = outer;
+    }
+    std::size_t subscriberCount() const { return inner_.subscriberCount(); }
+
+private:
+    WillChangeSignal inner_;
+    std::shared_ptr<Payload> current_ = std::make_shared<Payload>();
 };
 
 } // namespace chordwell

@@ -5,12 +5,19 @@
 //
 // Everything runs on the main thread. The engine talks to the operating
 // system only through the platform ports it was built with.
+//
+// One class, its members implemented by job: raw_keyboard_listener.cpp
+// (construction, published fields), keyboard_discovery.cpp, listening.cpp
+// (the listening lifecycle and the interception switch), key_matching.cpp
+// (held keys and matching), key_output.cpp (output and key repeat) and
+// mapping_records.cpp (load / save / edit / delete of the records).
 #pragma once
 
-#include "engine/fixed_list.hpp"
+#include "engine/engine_changes.hpp"
 #include "engine/mapping_index.hpp"
 #include "engine/observable.hpp"
 #include "engine/tap_blocker_listener.hpp"
+#include "model/inline_list.hpp"
 #include "model/keys.hpp"
 #include "model/records.hpp"
 #include "platform/ports.hpp"
@@ -43,7 +50,7 @@ public:
     /// Keys held at once on the listened keyboard that are tracked; further
     /// keys are not tracked (and so cannot complete a mapping).
     static constexpr std::size_t kMaxHeldKeys = 32;
-    using HeldKeys = FixedList<HidUsage, kMaxHeldKeys>;
+    using HeldKeys = InlineList<HidUsage, kMaxHeldKeys>;
 
     /// Builds the engine on `platform`. The mapping storage lives in
     /// `storageFolder` when given, otherwise in the platform's mappings
@@ -65,14 +72,26 @@ public:
     static void setSharedPlatformFactory(std::function<std::shared_ptr<platform::Platform>()> f);
 
     // ------------------------------------------------------------ published
-    // Every setter announces the change (subscribeWillChange) before it takes
-    // effect.
+    // Every change is announced before it takes effect, twice: first to the
+    // subscribeWillChange observers (something changes), then to the
+    // subscribeChanges observers with what changes (see EngineChanges). Both
+    // run synchronously, on the main thread, and from the key path too
+    // (held keys, capture, pass-throughs, recorded signatures), so observers
+    // should note the change and re-read the engine later (once per turn of
+    // the event loop) rather than work at once.
 
     const std::vector<DeviceMapping>& allDeviceMappings() const { return allDeviceMappings_; }
     void setAllDeviceMappings(std::vector<DeviceMapping> records);
     /// Changes the records in place: `f(std::vector<DeviceMapping>&)`.
     template <typename F> void mutateAllDeviceMappings(F&& f) {
-        willChange_.emit();
+        announce(EngineChange::records);
+        std::forward<F>(f)(allDeviceMappings_);
+        recordsChanged();
+    }
+    /// The same, announced as a change of one model's records: `f` may change
+    /// (or add) the record of `model` only.
+    template <typename F> void mutateRecordsOfModel(KeyboardModelId model, F&& f) {
+        announce(EngineChanges::recordsOf(model));
         std::forward<F>(f)(allDeviceMappings_);
         recordsChanged();
     }
@@ -104,8 +123,16 @@ public:
     const std::optional<KeyboardDevice>& selectedDevice() const { return selectedDevice_; }
     void setSelectedDevice(std::optional<KeyboardDevice> device);
 
+    /// Told before any published change; says nothing about what changes.
     [[nodiscard]] Subscription subscribeWillChange(std::function<void()> observer) {
         return willChange_.subscribe(std::move(observer));
+    }
+    /// Told before each published change, with what changes; right after the
+    /// subscribeWillChange observers of the same change. One announcement
+    /// holds one kind; a view that coalesces unites them with `|=`.
+    [[nodiscard]] Subscription
+    subscribeChanges(std::function<void(const EngineChanges&)> observer) {
+        return changes_.subscribe(std::move(observer));
     }
 
     // -------------------------------------------------------- other state
@@ -176,6 +203,10 @@ public:
 private:
     friend class TapBlockerListener;
 
+    void announce(const EngineChanges& what) {
+        willChange_.emit();
+        changes_.emit(what);
+    }
     void setupHIDManager();
     void setTapBlockerListener(std::shared_ptr<TapBlockerListener> blocker);
     void recordsChanged();
@@ -224,6 +255,7 @@ private:
     std::vector<platform::Scheduler::TimerId> pendingEditTimers_;
 
     WillChangeSignal willChange_;
+    ValueSignal<EngineChanges> changes_;
     // Expires with the engine: queued main-thread work must not touch it then.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

@@ -5,8 +5,8 @@
 // reports for the keys being recorded.
 #pragma once
 
-#include "engine/fixed_list.hpp"
 #include "engine/observable.hpp"
+#include "model/inline_list.hpp"
 #include "model/keys.hpp"
 #include "platform/ports.hpp"
 
@@ -87,7 +87,7 @@ private:
     RawKeyboardListener& owner_;
     std::unique_ptr<platform::EventTap> eventTap_;
     bool sourceAdded_ = false;
-    FixedList<KeyComboSignature, kMaxPassThroughs> forceLetItPassKeys_;
+    InlineList<KeyComboSignature, kMaxPassThroughs> forceLetItPassKeys_;
     std::vector<MacKeySignature> persistentCapturedTapSignatures_;
     std::vector<MacKeySignature> allTapSignaturesIncludingNotCapturedByTap_;
     mutable std::mutex lockMutateValues_;

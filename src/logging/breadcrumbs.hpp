@@ -1,13 +1,16 @@
 // The last few user actions, kept in memory for the diagnostics report.
 // Entries describe what the user did, never what was typed: no key names,
-// no recorded combinations, no mapping contents. The actions recorded:
-//   "Keyboard selected: “<product name>”"
-//   "Interception started" / "Interception stopped"
-//   "Recording started" / "Recording finished"
-//   "Mapping added" / "Mapping edited" / "Mapping deleted"
-//   "Imported <n> mappings" / "Exported <n> mappings" / "Cleared mappings"
-//   "Settings changed: <key>"
-//   "Diagnostics saved" / "Diagnostics e-mailed"
+// no recorded combinations, no mapping contents. The actions recorded (the
+// list in docs/architecture.md says the same):
+//   "Keyboard selected: <product name> (vendor <n>, product <n>)"
+//   "Selected keyboard disconnected"
+//   "Interception turned on for <product name>" / "Interception turned off"
+//   "Mapping saved" / "Mapping edited" / "Mapping deleted"
+//   "Imported <n> mappings" (with " (append)" or " (replace)"),
+//   "Exported mappings", "Cleared all mappings"
+//   settings changes, e.g. "Key repeat timings set to …"
+//   "Diagnostics saved" / "Diagnostics e-mailed" /
+//   "Diagnostics copied to the clipboard"
 #pragma once
 
 #include <chrono>

@@ -1,7 +1,7 @@
 #include "logging/log.hpp"
 
 #include "logging/log_file.hpp"
-#include "platform/memory/memory_ports.hpp"
+#include "logging/stderr_log.hpp"
 
 #include <map>
 #include <mutex>
@@ -22,7 +22,7 @@ struct LoggerState {
     static std::shared_ptr<platform::SystemLog> defaultSystemLog() {
         // Until the application names its log, warnings and errors must still
         // be visible somewhere; debug and info chatter is not worth stderr.
-        return std::make_shared<platform::StderrSystemLog>(LogLevel::warning);
+        return std::make_shared<logging::StderrSystemLog>(LogLevel::warning);
     }
 };
 
@@ -49,7 +49,12 @@ void log(LogLevel level, std::string_view message, std::string_view category) {
     try {
         const LogLevel effective = logging::normalizedLevel(level);
         if (auto handle = handleFor(category); handle && handle->isEnabled(effective)) {
-            handle->emit(effective, message);
+            // A device name with a newline must not forge entries here either.
+            if (logging::needsSanitizing(message)) {
+                handle->emit(effective, logging::sanitizeMessage(message));
+            } else {
+                handle->emit(effective, message);
+            }
         }
         if (effective != LogLevel::debug) {
             logging::LogFile::shared().append(effective, category, message);
@@ -77,6 +82,13 @@ void configure(std::shared_ptr<platform::SystemLog> systemLog,
             s.handles.clear();
         }
         LogFile::shared().setDirectory(std::move(logsDirectory));
+        // When the file cannot be written, say so once where the user can
+        // still look: the system log.
+        LogFile::shared().setFailureReporter([](std::string_view message) {
+            if (auto handle = handleFor("logging"); handle && handle->isEnabled(LogLevel::error)) {
+                handle->emit(LogLevel::error, message);
+            }
+        });
     } catch (...) {
         // Out of memory while configuring: the previous configuration stays.
     }

@@ -1,14 +1,15 @@
 #include "logging/log_file.hpp"
 
+#include "fileio/file_io.hpp"
+
+#include <algorithm>
 #include <array>
-#include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
-#include <fstream>
 #include <future>
-#include <iterator>
-#include <sstream>
+#include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -41,37 +42,63 @@ bool writeAll(int fd, const char* data, std::size_t size) {
     return true;
 }
 
-std::string readFileText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+// One file's share of readAll: its end, starting on a whole line when the
+// beginning had to be left out. Missing, unreadable or refused: nothing.
+std::string readTail(const fs::path& path) {
+    bool truncated = false;
+    std::error_code error;
+    auto text = fileio::readRegularFileTail(path, LogFile::maxReadBytes, truncated, error);
+    if (!text) {
         return {};
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return in.bad() ? std::string() : std::move(text).str();
+    if (truncated) {
+        const std::size_t eol = text->find('\n');
+        text->erase(0, eol == std::string::npos ? text->size() : eol + 1);
+    }
+    return std::move(*text);
 }
 
-// A brand-new current file is written whole under a temporary name and then
-// renamed, so that no half-written first line is ever visible.
-bool createFileAtomically(const fs::path& target, const std::string& content) {
-    static std::atomic<std::uint64_t> counter{0};
-    fs::path temporary = target;
-    temporary += ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        return false;
+// The length of the UTF-8 sequence at text[i] when it is one of the
+// characters the logs escape besides ASCII controls (C1 controls and the
+// bidirectional embeddings, overrides and isolates); 0 otherwise.
+std::size_t escapedSequenceAt(std::string_view text, std::size_t i, std::uint32_t& codePoint) {
+    const auto byte = [&](std::size_t k) {
+        return static_cast<std::uint32_t>(static_cast<unsigned char>(text[k]));
+    };
+    if (byte(i) == 0xC2 && i + 1 < text.size() && byte(i + 1) >= 0x80 && byte(i + 1) <= 0x9F) {
+        codePoint = byte(i + 1);
+        return 2;
     }
-    const bool written = writeAll(fd, content.data(), content.size());
-    const bool closed = ::close(fd) == 0;
-    std::error_code error;
-    if (written && closed) {
-        fs::rename(temporary, target, error);
-        if (!error) {
-            return true;
+    if (byte(i) == 0xE2 && i + 2 < text.size() && (byte(i + 1) & 0xC0u) == 0x80u &&
+        (byte(i + 2) & 0xC0u) == 0x80u) {
+        codePoint = 0x2000u + ((byte(i + 1) & 0x3Fu) << 6) + (byte(i + 2) & 0x3Fu);
+        if ((codePoint >= 0x202A && codePoint <= 0x202E) ||
+            (codePoint >= 0x2066 && codePoint <= 0x2069)) {
+            return 3;
         }
     }
-    fs::remove(temporary, error);
-    return false;
+    return 0;
+}
+
+void appendEscape(std::string& out, std::uint32_t codePoint) {
+    switch (codePoint) {
+    case '\n':
+        out += "\\n";
+        return;
+    case '\r':
+        out += "\\r";
+        return;
+    case '\t':
+        out += "\\t";
+        return;
+    default:
+        break;
+    }
+    static constexpr char hex[] = "0123456789ABCDEF";
+    out += "\\u";
+    for (int shift = 12; shift >= 0; shift -= 4) {
+        out += hex[(codePoint >> shift) & 0xFu];
+    }
 }
 
 } // namespace
@@ -111,6 +138,52 @@ std::string_view fileLevelLabel(LogLevel level) {
     return logLevelLabel(level);
 }
 
+bool needsSanitizing(std::string_view message) {
+    if (message.size() > kMaxMessageBytes) {
+        return true;
+    }
+    std::uint32_t codePoint = 0;
+    for (std::size_t i = 0; i < message.size(); ++i) {
+        const auto c = static_cast<unsigned char>(message[i]);
+        if (c < 0x20 || c == 0x7F ||
+            ((c == 0xC2 || c == 0xE2) && escapedSequenceAt(message, i, codePoint) > 0)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string sanitizeMessage(std::string_view message) {
+    std::string out;
+    out.reserve(std::min(message.size(), kMaxMessageBytes) + 16);
+    std::size_t i = 0;
+    for (; i < message.size() && out.size() <= kMaxMessageBytes; ++i) {
+        const auto c = static_cast<unsigned char>(message[i]);
+        std::uint32_t codePoint = c;
+        std::size_t length = 0;
+        if (c < 0x20 || c == 0x7F) {
+            appendEscape(out, codePoint);
+        } else if ((c == 0xC2 || c == 0xE2) &&
+                   (length = escapedSequenceAt(message, i, codePoint)) > 0) {
+            appendEscape(out, codePoint);
+            i += length - 1;
+        } else {
+            out += message[i];
+        }
+    }
+    if (i < message.size() || out.size() > kMaxMessageBytes) {
+        // Cut on a character boundary: never leave half a UTF-8 sequence.
+        std::size_t cut = std::min(out.size(), kMaxMessageBytes);
+        while (cut > 0 && cut < out.size() &&
+               (static_cast<unsigned char>(out[cut]) & 0xC0u) == 0x80u) {
+            --cut;
+        }
+        out.resize(cut);
+        out += "\u2026 [cut, " + std::to_string(message.size()) + " bytes in all]";
+    }
+    return out;
+}
+
 // ------------------------------------------------------------------ LogFile
 
 LogFile& LogFile::shared() {
@@ -118,6 +191,7 @@ LogFile& LogFile::shared() {
     // log. The writer is drained at exit instead, so no queued line is lost.
     static LogFile* instance = [] {
         auto* file = new LogFile(std::nullopt);
+        file->processWide_ = true;
         std::atexit([] { LogFile::shared().shutdown(); });
         return file;
     }();
@@ -137,6 +211,10 @@ LogFile::LogFile(std::optional<fs::path> directory, Clock clock, std::size_t max
 
 LogFile::~LogFile() {
     shutdown();
+    // An instance of our own cannot outlive its thread: wait after all.
+    if (thread_.joinable()) {
+        thread_.join();
+    }
 }
 
 std::string LogFile::formatLine(std::chrono::system_clock::time_point time, LogLevel level,
@@ -150,7 +228,11 @@ std::string LogFile::formatLine(std::chrono::system_clock::time_point time, LogL
     line += "] (";
     line += category;
     line += ") ";
-    line += message;
+    if (needsSanitizing(message)) {
+        line += sanitizeMessage(message);
+    } else {
+        line += message;
+    }
     line += '\n';
     return line;
 }
@@ -160,6 +242,9 @@ void LogFile::append(LogLevel level, std::string_view category, std::string_view
         Item item;
         item.text = formatLine(clock_(), level, category, message);
         std::unique_lock lock(mutex_);
+        if (abandoned_) {
+            return; // the writer is stuck in the file system; never join it there
+        }
         if (stopped_) {
             lock.unlock();
             std::lock_guard sync(syncMutex_);
@@ -190,6 +275,9 @@ void LogFile::setDirectory(std::optional<fs::path> directory) {
         item.directory = directory;
         std::unique_lock lock(mutex_);
         configuredDirectory_ = std::move(directory);
+        if (abandoned_) {
+            return;
+        }
         if (stopped_) {
             lock.unlock();
             std::lock_guard sync(syncMutex_);
@@ -208,8 +296,11 @@ std::optional<fs::path> LogFile::directory() const {
     return configuredDirectory_;
 }
 
-void LogFile::runTask(const std::function<void()>& task) {
+void LogFile::runOnWriter(const std::function<void()>& task) {
     std::unique_lock lock(mutex_);
+    if (abandoned_) {
+        throw std::runtime_error("the log writer is stuck");
+    }
     if (stopped_) {
         lock.unlock();
         std::lock_guard sync(syncMutex_);
@@ -221,19 +312,31 @@ void LogFile::runTask(const std::function<void()>& task) {
     Item item;
     item.kind = Item::Kind::task;
     item.task = [&task, &done] {
-        task();
-        done.set_value();
+        // Whatever happens, the caller waiting below must be released.
+        try {
+            task();
+            done.set_value();
+        } catch (...) {
+            done.set_exception(std::current_exception());
+        }
     };
     queue_.push_back(std::move(item));
     lock.unlock();
     wake_.notify_one();
-    finished.wait();
+    finished.get();
+}
+
+void LogFile::setFailureReporter(FailureReporter reporter) {
+    try {
+        runOnWriter([this, &reporter] { writer_.reporter = std::move(reporter); });
+    } catch (...) {
+    }
 }
 
 std::string LogFile::readAll() {
     std::string text;
     try {
-        runTask([this, &text] { text = writer_.readAll(); });
+        runOnWriter([this, &text] { text = writer_.readAll(); });
     } catch (...) {
         text.clear();
     }
@@ -243,7 +346,7 @@ std::string LogFile::readAll() {
 std::optional<fs::path> LogFile::currentLogFileURL() {
     std::optional<fs::path> result;
     try {
-        runTask([this, &result] { result = writer_.currentFile(); });
+        runOnWriter([this, &result] { result = writer_.currentFile(); });
     } catch (...) {
         result.reset();
     }
@@ -252,23 +355,37 @@ std::optional<fs::path> LogFile::currentLogFileURL() {
 
 void LogFile::flush() {
     try {
-        runTask([] {});
+        runOnWriter([] {});
     } catch (...) {
     }
 }
 
-void LogFile::shutdown() {
+bool LogFile::shutdown(std::chrono::milliseconds maxWait) {
     {
-        std::lock_guard lock(mutex_);
+        std::unique_lock lock(mutex_);
         if (stopping_) {
-            return;
+            return !abandoned_;
         }
         stopping_ = true;
+        lock.unlock();
+        wake_.notify_one();
+        lock.lock();
+        // A writer blocked in the file system (a hung network mount, say)
+        // must not keep the process from ending.
+        if (!finishedChanged_.wait_for(lock, maxWait, [this] { return finished_; })) {
+            abandoned_ = true;
+        }
     }
-    wake_.notify_one();
+    if (abandoned_) {
+        if (processWide_) {
+            thread_.detach(); // never destroyed: the thread may finish later
+        }
+        return false;
+    }
     if (thread_.joinable()) {
         thread_.join();
     }
+    return true;
 }
 
 std::uint64_t LogFile::droppedLineCount() const {
@@ -306,6 +423,8 @@ void LogFile::run() {
                 // after the last batch). From here on callers write
                 // themselves, under syncMutex_.
                 stopped_ = true;
+                finished_ = true;
+                finishedChanged_.notify_all();
                 break;
             }
             batch.swap(queue_);
@@ -351,39 +470,104 @@ void LogFile::Writer::close() {
 void LogFile::Writer::setDirectory(std::optional<fs::path> directory) {
     close();
     directory_ = std::move(directory);
+    tornLine_ = false;
+    failureReported_ = false;
+    rotationNoted_ = false;
+    if (directory_) {
+        // First creations of a log file that a crash interrupted.
+        fileio::removeStaleTemporaryFiles(*directory_);
+    }
 }
 
-void LogFile::Writer::rotate() {
+void LogFile::Writer::failed(const std::string& why) {
+    if (failureReported_) {
+        return;
+    }
+    failureReported_ = true;
+    if (reporter) {
+        const fs::path current = *directory_ / currentFileName;
+        reporter("The log file " + current.string() + " could not be written (" + why +
+                 "); log lines are lost until it can.");
+    }
+}
+
+bool LogFile::Writer::rotate() {
     std::error_code error;
     fs::remove(*directory_ / previousFileName, error);
     fs::rename(*directory_ / currentFileName, *directory_ / previousFileName, error);
+    return !error;
 }
 
 bool LogFile::Writer::openCurrent(const std::string& firstLine, bool& lineWritten) {
     lineWritten = false;
     const fs::path current = *directory_ / currentFileName;
-    struct stat attributes {};
-    if (::stat(current.c_str(), &attributes) == 0 && attributes.st_size >= maxBytes) {
-        rotate();
-    }
-    if (::stat(current.c_str(), &attributes) == 0) {
-        fd_ = ::open(current.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        // Non-blocking: a FIFO in the file's place must never stall the
+        // writer (and with it the process at exit).
+        fd_ = ::open(current.c_str(), O_WRONLY | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
         if (fd_ < 0) {
+            break;
+        }
+        struct stat attributes {};
+        if (::fstat(fd_, &attributes) != 0 || !S_ISREG(attributes.st_mode)) {
+            close();
+            failed("it is not a regular file");
             return false;
         }
         size_ = attributes.st_size;
-        return true;
+        if (size_ < maxBytes) {
+            // A line cut short earlier (a full disk, a crash) gets its end,
+            // so that the next line starts on a line of its own.
+            if (size_ > 0) {
+                const int reader = ::open(current.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+                char last = '\n';
+                if (reader >= 0 && ::pread(reader, &last, 1, size_ - 1) == 1 && last != '\n') {
+                    tornLine_ = true;
+                }
+                if (reader >= 0) {
+                    ::close(reader);
+                }
+            }
+            return true;
+        }
+        close();
+        if (attempt == 0 && rotate()) {
+            rotationNoted_ = false;
+            continue;
+        }
+        // Rotation is impossible (".1" is a folder, say). The log must not
+        // grow without bound: one line says so, then lines are dropped.
+        failed("it cannot be rotated");
+        if (!rotationNoted_) {
+            rotationNoted_ = true;
+            fd_ = ::open(current.c_str(), O_WRONLY | O_APPEND | O_NONBLOCK | O_CLOEXEC);
+            if (fd_ >= 0) {
+                const std::string note = formatLine(
+                    std::chrono::system_clock::now(), LogLevel::error, "logging",
+                    "The log file cannot be rotated; later lines are dropped until it can.");
+                writeAll(fd_, note.data(), note.size());
+                close();
+            }
+        }
+        return false;
+    }
+    if (errno != ENOENT) {
+        failed(std::strerror(errno));
+        return false;
     }
     // No current file: the folder may be missing too (first line ever, or
-    // removed by the user); creating it again is harmless.
+    // removed by the user); creating it again is harmless. The first line
+    // arrives whole or not at all.
     std::error_code error;
     fs::create_directories(*directory_, error);
-    if (!createFileAtomically(current, firstLine)) {
+    if (!fileio::writeFileAtomically(current, firstLine, error)) {
+        failed(error.message());
         return false;
     }
     lineWritten = true;
-    fd_ = ::open(current.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    tornLine_ = false;
     size_ = static_cast<std::int64_t>(firstLine.size());
+    fd_ = ::open(current.c_str(), O_WRONLY | O_APPEND | O_NONBLOCK | O_CLOEXEC);
     return true;
 }
 
@@ -396,23 +580,45 @@ void LogFile::Writer::write(const std::string& line) {
     }
     if (fd_ < 0) {
         bool lineWritten = false;
-        if (!openCurrent(line, lineWritten) || lineWritten) {
+        if (!openCurrent(line, lineWritten)) {
+            return;
+        }
+        if (lineWritten) {
+            succeeded();
             return;
         }
     }
-    if (writeAll(fd_, line.data(), line.size())) {
-        size_ += static_cast<std::int64_t>(line.size());
-    } else {
-        close();
+    // Whole lines or nothing: a line the disk could only take part of is
+    // cut off again, so no reader ever sees half a line.
+    const char* data = line.data();
+    std::size_t size = line.size();
+    std::string mended;
+    if (tornLine_) {
+        mended.reserve(line.size() + 1);
+        mended += '\n';
+        mended += line;
+        data = mended.data();
+        size = mended.size();
     }
+    if (writeAll(fd_, data, size)) {
+        size_ += static_cast<std::int64_t>(size);
+        tornLine_ = false;
+        succeeded();
+        return;
+    }
+    const std::string why = std::strerror(errno);
+    if (::ftruncate(fd_, size_) != 0) {
+        tornLine_ = true; // the next line starts with the missing newline
+    }
+    close();
+    failed(why);
 }
 
 std::string LogFile::Writer::readAll() {
     if (!directory_) {
         return {};
     }
-    return readFileText(*directory_ / previousFileName) +
-           readFileText(*directory_ / currentFileName);
+    return readTail(*directory_ / previousFileName) + readTail(*directory_ / currentFileName);
 }
 
 std::optional<fs::path> LogFile::Writer::currentFile() const {

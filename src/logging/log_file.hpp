@@ -30,6 +30,21 @@ std::string formatTimestamp(std::chrono::system_clock::time_point time, bool fra
 /// ERROR); debug lines never reach the file, "DEBUG" only for completeness.
 std::string_view fileLevelLabel(LogLevel level);
 
+/// Messages longer than this (after escaping) are cut, with a marker saying
+/// how long they were: one line stays readable and cannot blow the rotation
+/// threshold.
+inline constexpr std::size_t kMaxMessageBytes = 4096;
+
+/// Whether sanitizeMessage would change `message`.
+bool needsSanitizing(std::string_view message);
+
+/// The message as the logs show it: control characters (C0, DEL, C1) and
+/// bidirectional overrides are escaped ("\n", "\t", "\u001B", "\u202E"),
+/// so that no text a device or a file supplies can start a forged line or
+/// reorder what the reader sees; longer than kMaxMessageBytes, it is cut on
+/// a character boundary and ends with "… [cut, N bytes in all]".
+std::string sanitizeMessage(std::string_view message);
+
 class LogFile {
 public:
     using Clock = std::function<std::chrono::system_clock::time_point()>;
@@ -43,6 +58,18 @@ public:
 
     static constexpr const char* currentFileName = "chordwell.log";
     static constexpr const char* previousFileName = "chordwell.log.1";
+
+    /// readAll takes at most this much of each file (its end): enough for a
+    /// whole file between rotations, bounded when rotation has failed.
+    static constexpr std::uintmax_t maxReadBytes = maxBytes + 64 * 1024;
+    /// How long shutdown waits for a writer stuck in the file system.
+    static constexpr std::chrono::milliseconds maxShutdownWait{2000};
+
+    /// Receives, on the writer thread, the one message saying that the file
+    /// can no longer be written (full disk, rotation impossible, not a
+    /// regular file). Called once per failure streak; logging routes it to
+    /// the system log, since the file itself is what failed.
+    using FailureReporter = std::function<void(std::string_view message)>;
 
     /// The process-wide instance; it has no folder until logging::configure
     /// names one. It is drained and stopped at process exit.
@@ -75,14 +102,21 @@ public:
     std::optional<std::filesystem::path> currentLogFileURL();
     /// Waits until every earlier line has been written or dropped.
     void flush();
+    /// Runs `task` on the writer after every earlier line has been written
+    /// and waits for it; what the task throws is rethrown here.
+    void runOnWriter(const std::function<void()>& task);
     /// Writes the queue out and stops the writer; lines appended afterwards
-    /// are written on the caller's thread. Called at process exit.
-    void shutdown();
+    /// are written on the caller's thread. Called at process exit. Waits at
+    /// most `maxWait` for a writer stuck in the file system; false when it
+    /// gave up (later lines are then dropped).
+    bool shutdown(std::chrono::milliseconds maxWait = maxShutdownWait);
+
+    void setFailureReporter(FailureReporter reporter);
 
     /// Lines lost because the queue was full.
     std::uint64_t droppedLineCount() const;
 
-    /// The exact line as written, newline included.
+    /// The exact line as written, newline included; the message sanitized.
     static std::string formatLine(std::chrono::system_clock::time_point time, LogLevel level,
                                   std::string_view category, std::string_view message);
 
@@ -100,6 +134,7 @@ private:
     class Writer {
     public:
         explicit Writer(std::optional<std::filesystem::path> directory);
+        FailureReporter reporter;
         ~Writer();
         Writer(const Writer&) = delete;
         Writer& operator=(const Writer&) = delete;
@@ -113,15 +148,19 @@ private:
 
     private:
         bool openCurrent(const std::string& firstLine, bool& lineWritten);
-        void rotate();
+        bool rotate();
+        void failed(const std::string& why);
+        void succeeded() { failureReported_ = false; }
 
         std::optional<std::filesystem::path> directory_;
         int fd_ = -1;
         std::int64_t size_ = 0;
+        bool tornLine_ = false;        // the file ends inside a line
+        bool failureReported_ = false; // the current failure streak is reported
+        bool rotationNoted_ = false;   // the "cannot rotate" line is in the file
     };
 
     void run();
-    void runTask(const std::function<void()>& task);
     void process(Item& item);
 
     Clock clock_;
@@ -133,6 +172,10 @@ private:
     std::deque<Item> queue_;
     bool stopping_ = false;
     bool stopped_ = false;
+    bool abandoned_ = false;   // shutdown gave up on a stuck writer
+    bool finished_ = false;    // the writer thread has left its loop
+    bool processWide_ = false; // shared(): never destroyed, may leave its thread behind
+    std::condition_variable finishedChanged_;
     bool writerWaiting_ = false;
     std::uint64_t droppedSinceReport_ = 0;
     std::uint64_t droppedTotal_ = 0;

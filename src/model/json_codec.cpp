@@ -1,5 +1,7 @@
 #include "model/json_codec.hpp"
 
+#include "model/json_reader.hpp"
+
 #include <exception>
 #include <limits>
 #include <new>
@@ -10,69 +12,10 @@ namespace {
 
 using nlohmann::json;
 
-std::string childPath(const std::string& path, std::string_view key) {
-    if (path.empty()) {
-        return std::string(key);
-    }
-    std::string result = path;
-    result += '.';
-    result += key;
-    return result;
-}
-
-std::string indexPath(const std::string& path, std::size_t index) {
-    return path + "[" + std::to_string(index) + "]";
-}
-
-std::string fault(const std::string& path, std::string_view message) {
-    if (path.empty()) {
-        return std::string(message);
-    }
-    std::string result = path;
-    result += ": ";
-    result += message;
-    return result;
-}
+using namespace json_read;
 
 // The decoders below report the first fault into `error` and return false;
 // they never leave a half-built value to the caller.
-
-bool requireObject(const json& value, const std::string& path, std::string& error) {
-    if (!value.is_object()) {
-        error = fault(path, "expected an object");
-        return false;
-    }
-    return true;
-}
-
-/// The member `key` of an object, or null after reporting "missing".
-const json* requireMember(const json& object, std::string_view key, const std::string& path,
-                          std::string& error) {
-    auto it = object.find(key);
-    if (it == object.end()) {
-        error = fault(childPath(path, key), "missing");
-        return nullptr;
-    }
-    return &*it;
-}
-
-/// The member `key` of an object, or null when missing or JSON null.
-const json* optionalMember(const json& object, std::string_view key) {
-    auto it = object.find(key);
-    if (it == object.end() || it->is_null()) {
-        return nullptr;
-    }
-    return &*it;
-}
-
-bool readString(const json& value, const std::string& path, std::string& out, std::string& error) {
-    if (!value.is_string()) {
-        error = fault(path, "expected a string");
-        return false;
-    }
-    out = value.get_ref<const std::string&>();
-    return true;
-}
 
 bool readUuid(const json& value, const std::string& path, Uuid& out, std::string& error) {
     if (!value.is_string()) {
@@ -86,46 +29,6 @@ bool readUuid(const json& value, const std::string& path, Uuid& out, std::string
     }
     out = *uuid;
     return true;
-}
-
-// Integers: only JSON integers count. nlohmann keeps "1.0" or "1e3" as a
-// floating-point number, and those are rejected rather than truncated.
-
-bool readInt64(const json& value, const std::string& path, std::int64_t& out, std::string& error) {
-    if (value.is_number_unsigned()) {
-        const auto u = value.get<std::uint64_t>();
-        if (u > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
-            error = fault(path, std::to_string(u) + " is outside the signed 64-bit range");
-            return false;
-        }
-        out = static_cast<std::int64_t>(u);
-        return true;
-    }
-    if (value.is_number_integer()) {
-        out = value.get<std::int64_t>();
-        return true;
-    }
-    error = fault(path, "expected an integer");
-    return false;
-}
-
-bool readUInt64(const json& value, const std::string& path, std::uint64_t& out,
-                std::string& error) {
-    if (value.is_number_unsigned()) {
-        out = value.get<std::uint64_t>();
-        return true;
-    }
-    if (value.is_number_integer()) {
-        const auto i = value.get<std::int64_t>();
-        if (i < 0) {
-            error = fault(path, std::to_string(i) + " is negative");
-            return false;
-        }
-        out = static_cast<std::uint64_t>(i);
-        return true;
-    }
-    error = fault(path, "expected an integer");
-    return false;
 }
 
 bool readUsage(const json& value, const std::string& path, HidUsage& out, std::string& error) {
@@ -167,20 +70,7 @@ bool readSignature(const json& value, const std::string& path, MacKeySignature& 
 
 bool readSignatures(const json& value, const std::string& path, std::vector<MacKeySignature>& out,
                     std::string& error) {
-    if (!value.is_array()) {
-        error = fault(path, "expected an array");
-        return false;
-    }
-    out.clear();
-    out.reserve(value.size());
-    for (std::size_t i = 0; i < value.size(); ++i) {
-        MacKeySignature signature;
-        if (!readSignature(value[i], indexPath(path, i), signature, error)) {
-            return false;
-        }
-        out.push_back(signature);
-    }
-    return true;
+    return readArray(value, path, out, error, readSignature);
 }
 
 bool readBehavior(const json& value, const std::string& path, OutputBehavior& out,
@@ -220,9 +110,8 @@ bool readBehavior(const json& value, const std::string& path, OutputBehavior& ou
     case OutputBehavior::Kind::customKeySequence:
         break;
     }
-    const json* codes = requireMember(value, "codes", path, error);
     std::vector<MacKeySignature> signatures;
-    if (!codes || !readSignatures(*codes, childPath(path, "codes"), signatures, error)) {
+    if (!readRequiredArray(value, "codes", path, signatures, error, readSignature)) {
         return false;
     }
     std::string name = "Custom";
@@ -247,23 +136,8 @@ bool readMapping(const json& value, const std::string& path, KeyMapping& out, st
     if (!name || !readString(*name, childPath(path, "name"), out.name, error)) {
         return false;
     }
-    const json* codes = requireMember(value, "inputKeyCodes", path, error);
-    if (!codes) {
+    if (!readRequiredArray(value, "inputKeyCodes", path, out.inputKeyCodes, error, readUsage)) {
         return false;
-    }
-    const std::string codesPath = childPath(path, "inputKeyCodes");
-    if (!codes->is_array()) {
-        error = fault(codesPath, "expected an array");
-        return false;
-    }
-    out.inputKeyCodes.clear();
-    out.inputKeyCodes.reserve(codes->size());
-    for (std::size_t i = 0; i < codes->size(); ++i) {
-        HidUsage usage = 0;
-        if (!readUsage((*codes)[i], indexPath(codesPath, i), usage, error)) {
-            return false;
-        }
-        out.inputKeyCodes.push_back(usage);
     }
     out.inputTapCodes.reset();
     if (const json* tapCodes = optionalMember(value, "inputTapCodes")) {
@@ -300,25 +174,7 @@ bool readRecord(const json& value, const std::string& path, DeviceMapping& out,
     if (!vendorID || !readInt64(*vendorID, childPath(path, "vendorID"), out.vendorID, error)) {
         return false;
     }
-    const json* mappings = requireMember(value, "mappings", path, error);
-    if (!mappings) {
-        return false;
-    }
-    const std::string mappingsPath = childPath(path, "mappings");
-    if (!mappings->is_array()) {
-        error = fault(mappingsPath, "expected an array");
-        return false;
-    }
-    out.mappings.clear();
-    out.mappings.reserve(mappings->size());
-    for (std::size_t i = 0; i < mappings->size(); ++i) {
-        KeyMapping mapping;
-        if (!readMapping((*mappings)[i], indexPath(mappingsPath, i), mapping, error)) {
-            return false;
-        }
-        out.mappings.push_back(std::move(mapping));
-    }
-    return true;
+    return readRequiredArray(value, "mappings", path, out.mappings, error, readMapping);
 }
 
 /// Runs one decoder, turning every fault (and anything thrown on the way,
@@ -423,24 +279,16 @@ DecodeResult<DeviceMapping> decodeDeviceMapping(const nlohmann::json& json,
     return decodeWith<DeviceMapping>(readRecord, json, path);
 }
 
-DecodeResult<DeviceMapping> decodeDeviceMappingText(std::string_view text) {
-    try {
-        json parsed = json::parse(text.begin(), text.end());
-        return decodeDeviceMapping(parsed);
-    } catch (const json::parse_error& e) {
-        // Drop the library's "[json.exception.parse_error.101] " prefix.
-        std::string detail = e.what();
-        if (auto pos = detail.find("] "); pos != std::string::npos && detail.front() == '[') {
-            detail.erase(0, pos + 2);
-        }
-        return DecodeResult<DeviceMapping>::failure("invalid JSON: " + detail);
-    } catch (const std::bad_alloc&) {
-        return DecodeResult<DeviceMapping>::failure("out of memory");
-    } catch (const std::exception& e) {
-        return DecodeResult<DeviceMapping>::failure(std::string("invalid JSON: ") + e.what());
-    } catch (...) {
-        return DecodeResult<DeviceMapping>::failure("invalid JSON");
+DecodeResult<DeviceMapping> decodeDeviceMappingText(std::string_view text,
+                                                    std::vector<std::string>* duplicateKeys) {
+    auto parsed = parseJson(text);
+    if (!parsed.ok()) {
+        return DecodeResult<DeviceMapping>::failure(parsed.error());
     }
+    if (duplicateKeys != nullptr) {
+        *duplicateKeys = parsed.value().duplicateKeys;
+    }
+    return decodeDeviceMapping(parsed.value().value);
 }
 
 } // namespace chordwell

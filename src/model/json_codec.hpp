@@ -24,6 +24,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace chordwell {
 
@@ -72,8 +73,12 @@ DecodeResult<KeyMapping> decodeKeyMapping(const nlohmann::json& json, const std:
 DecodeResult<DeviceMapping> decodeDeviceMapping(const nlohmann::json& json,
                                                 const std::string& path = "");
 
-/// Parses and decodes JSON text holding one record. Invalid JSON yields a
-/// failure whose message starts with "invalid JSON".
-DecodeResult<DeviceMapping> decodeDeviceMappingText(std::string_view text);
+/// Parses (with parseJson's limits, see json_reader.hpp) and decodes JSON text
+/// holding one record. Invalid JSON yields a failure whose message starts
+/// with "invalid JSON". Keys repeated inside an object do not fail decoding
+/// (the last one counts, as it always has); their paths go to
+/// `duplicateKeys` when given, for the caller to warn about or refuse.
+DecodeResult<DeviceMapping>
+decodeDeviceMappingText(std::string_view text, std::vector<std::string>* duplicateKeys = nullptr);
 
 } // namespace chordwell

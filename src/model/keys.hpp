@@ -5,12 +5,13 @@
 // carry, and the modifier flag word that accompanies that key code.
 #pragma once
 
+#include "model/inline_list.hpp"
+
 #include <array>
 #include <compare>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <initializer_list>
 #include <optional>
 #include <unordered_map>
 
@@ -59,53 +60,6 @@ struct MacKeySignature {
 };
 
 std::size_t hashValue(const MacKeySignature& signature);
-
-/// A fixed-capacity list that never touches the heap; used where the key
-/// event path must not allocate.
-template <typename T, std::size_t Capacity> class InlineList {
-public:
-    InlineList() = default;
-    InlineList(std::initializer_list<T> values) {
-        for (const T& v : values) {
-            push_back(v);
-        }
-    }
-
-    /// Appends when there is room; returns false (and drops the value) when full.
-    bool push_back(const T& value) {
-        if (count_ == Capacity) {
-            return false;
-        }
-        items_[count_++] = value;
-        return true;
-    }
-    void clear() { count_ = 0; }
-    std::size_t size() const { return count_; }
-    bool empty() const { return count_ == 0; }
-    static constexpr std::size_t capacity() { return Capacity; }
-    const T& operator[](std::size_t i) const { return items_[i]; }
-    T& operator[](std::size_t i) { return items_[i]; }
-    const T* begin() const { return items_.data(); }
-    const T* end() const { return items_.data() + count_; }
-    T* begin() { return items_.data(); }
-    T* end() { return items_.data() + count_; }
-
-    friend bool operator==(const InlineList& a, const InlineList& b) {
-        if (a.count_ != b.count_) {
-            return false;
-        }
-        for (std::size_t i = 0; i < a.count_; ++i) {
-            if (!(a.items_[i] == b.items_[i])) {
-                return false;
-            }
-        }
-        return true;
-    }
-
-private:
-    std::array<T, Capacity> items_{};
-    std::size_t count_ = 0;
-};
 
 /// The signatures of one combination, sorted ascending. Every combination the
 /// system builds holds exactly one signature (a one-shot pass-through entry).

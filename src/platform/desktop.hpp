@@ -44,11 +44,22 @@ public:
     virtual bool revealFile(const std::filesystem::path& file) = 0;
     /// Replaces the clipboard's content with plain text.
     virtual void setClipboardText(const std::string& text) = 0;
-    /// The computer's user-visible name ("" when the system gives none).
+    /// Whether an application is registered to take URLs of `scheme`
+    /// ("mailto"). Handing a URL over can succeed merely because a launcher
+    /// started (xdg-open does), so a caller that needs a real taker asks
+    /// first. True when the system cannot tell.
+    virtual bool hasHandlerForScheme(const std::string& scheme) const {
+        (void)scheme;
+        return true;
+    }
+    /// The computer's user-visible name ("" when the system gives none): the
+    /// Computer Name of the Sharing settings on macOS, PRETTY_HOSTNAME on
+    /// Linux. Never the network host name, which is hostName().
     virtual std::string localizedHostName() const = 0;
     /// The network host name.
     virtual std::string hostName() const = 0;
-    /// Human-readable operating-system version.
+    /// Human-readable operating-system version: "Version 14.2 (Build 23C64)"
+    /// on macOS, the distribution's PRETTY_NAME and the kernel on Linux.
     virtual std::string operatingSystemVersionString() const = 0;
 };
 

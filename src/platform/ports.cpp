@@ -1,6 +1,62 @@
 #include "platform/ports.hpp"
 
+#include <mutex>
+
 namespace chordwell::platform {
+
+namespace {
+
+struct DevelopmentResources {
+    std::mutex mutex;
+    std::optional<std::filesystem::path> directory;
+};
+
+DevelopmentResources& developmentResources() {
+    static DevelopmentResources resources;
+    return resources;
+}
+
+bool isDirectory(const std::filesystem::path& path) {
+    std::error_code error;
+    return std::filesystem::is_directory(path, error);
+}
+
+} // namespace
+
+void setDevelopmentResourceDirectory(std::filesystem::path directory) {
+    DevelopmentResources& resources = developmentResources();
+    std::lock_guard lock(resources.mutex);
+    if (directory.empty()) {
+        resources.directory.reset();
+    } else {
+        resources.directory = std::move(directory);
+    }
+}
+
+std::optional<std::filesystem::path> developmentResourceDirectory() {
+    DevelopmentResources& resources = developmentResources();
+    std::lock_guard lock(resources.mutex);
+    return resources.directory;
+}
+
+std::optional<std::filesystem::path>
+resourceDirectoryBeside(const std::optional<std::filesystem::path>& executable) {
+    if (executable && executable->has_parent_path()) {
+#if defined(__APPLE__)
+        const auto installed = executable->parent_path() / ".." / "Resources";
+#else
+        const auto installed = executable->parent_path() / ".." / "share" / "chordwell";
+#endif
+        if (isDirectory(installed)) {
+            return installed.lexically_normal();
+        }
+    }
+    if (auto development = developmentResourceDirectory();
+        development && isDirectory(*development)) {
+        return development;
+    }
+    return std::nullopt;
+}
 
 std::optional<KeyStroke> macBuiltInShortcut(OutputBehavior::Kind kind) {
     switch (kind) {

@@ -213,7 +213,8 @@ public:
 
 // ------------------------------------------------------------------ Paths
 
-/// Where per-user data lives.
+/// Where per-user data lives, and where the program's own read-only
+/// resources (the shortcut catalog) are installed.
 class Paths {
 public:
     virtual ~Paths() = default;
@@ -229,7 +230,28 @@ public:
     virtual std::filesystem::path logsFolder(const std::filesystem::path& appSupport) const {
         return appSupport / "Chordwell" / "Logs";
     }
+    /// The folder of the installed resources: "Contents/Resources" of the
+    /// application bundle, "share/chordwell" beside an installed program's
+    /// "bin". A build that is not installed has none, unless its program
+    /// declared its source tree (setDevelopmentResourceDirectory). Nothing
+    /// when no such folder exists.
+    virtual std::optional<std::filesystem::path> resourceDirectory() const { return std::nullopt; }
 };
+
+/// A development build's program (never an installed one) calls this first
+/// thing, so that it finds the resources of its source tree while it runs
+/// from the build folder. The Paths adapters fall back to it only when no
+/// installed resource folder exists beside the program.
+void setDevelopmentResourceDirectory(std::filesystem::path directory);
+/// What the program declared, if anything.
+std::optional<std::filesystem::path> developmentResourceDirectory();
+
+/// The installed resource folder relative to `executable`: macOS bundles
+/// keep it in "../Resources", elsewhere "../share/chordwell" (any prefix);
+/// else the development folder; nothing when neither exists. The adapters
+/// find `executable` in their own way.
+std::optional<std::filesystem::path>
+resourceDirectoryBeside(const std::optional<std::filesystem::path>& executable);
 
 // ------------------------------------------------------------- System log
 
@@ -279,8 +301,16 @@ public:
     virtual SystemLog& systemLog() = 0;
 
     /// Current notices (missing permissions, secure input ...); empty when
-    /// all is well. Polled by the user interface.
+    /// all is well.
     virtual std::vector<PlatformNotice> notices() const { return {}; }
+    /// Installs the routine to call on the main thread whenever notices()
+    /// changed (null uninstalls). True when the platform reports every
+    /// change this way; false when it cannot tell, and the caller must read
+    /// notices() from time to time.
+    virtual bool setNoticeObserver(std::function<void()> observer) {
+        (void)observer;
+        return false;
+    }
     /// Installs the routine that ends interception when the platform detects
     /// the emergency exit (e.g. a key chord on a grabbed keyboard). The engine
     /// installs it at construction.

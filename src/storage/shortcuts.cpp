@@ -1,147 +1,72 @@
 #include "storage/shortcuts.hpp"
 
+#include "fileio/file_io.hpp"
 #include "logging/log.hpp"
-#include "storage/atomic_file.hpp"
+#include "model/json_reader.hpp"
 
-#include <array>
 #include <climits>
-#include <unistd.h>
-
-#if defined(__APPLE__)
-#include <mach-o/dyld.h>
-#endif
 
 namespace chordwell {
 namespace fs = std::filesystem;
-using Json = nlohmann::json;
 
 namespace {
 
 constexpr std::string_view kCategory = "shortcuts";
 constexpr std::int64_t kMaximumKeyCode = 65535;
 
-template <typename T> using Result = DecodeResult<T>;
+using namespace json_read;
 
-// A JSON integer that fits a signed 64-bit value.
-std::optional<std::int64_t> integerValue(const Json& json) {
-    if (json.is_number_integer() && !json.is_number_unsigned()) {
-        return json.get<std::int64_t>();
-    }
-    if (json.is_number_unsigned()) {
-        const auto value = json.get<std::uint64_t>();
-        if (value <= static_cast<std::uint64_t>(INT64_MAX)) {
-            return static_cast<std::int64_t>(value);
-        }
-    }
-    return std::nullopt;
-}
+// The catalog decoders follow the mapping records' style: the first fault
+// goes to `error` as "PATH: MESSAGE" and the decoder returns false.
 
-Result<KeyCodeEntry> decodeEntry(const Json& json, const std::string& path) {
-    if (!json.is_object()) {
-        return Result<KeyCodeEntry>::failure(path + ": expected an object");
+bool readEntry(const Json& json, const std::string& path, KeyCodeEntry& entry, std::string& error) {
+    if (!requireObject(json, path, error)) {
+        return false;
     }
-    KeyCodeEntry entry;
-    const auto keyCode = json.find("keyCode");
-    if (keyCode == json.end()) {
-        return Result<KeyCodeEntry>::failure(path + ".keyCode: missing");
+    const Json* keyCode = requireMember(json, "keyCode", path, error);
+    const std::string keyCodePath = childPath(path, "keyCode");
+    if (keyCode == nullptr || !readInt64(*keyCode, keyCodePath, entry.keyCode, error)) {
+        return false;
     }
-    const auto code = integerValue(*keyCode);
-    if (!code) {
-        return Result<KeyCodeEntry>::failure(path + ".keyCode: expected an integer");
+    if (entry.keyCode < 0 || entry.keyCode > kMaximumKeyCode) {
+        error =
+            fault(keyCodePath, std::to_string(entry.keyCode) + " is not a key code (0 to 65535)");
+        return false;
     }
-    if (*code < 0 || *code > kMaximumKeyCode) {
-        return Result<KeyCodeEntry>::failure(path + ".keyCode: " + std::to_string(*code) +
-                                             " is not a key code (0 to 65535)");
-    }
-    entry.keyCode = *code;
-
-    const auto modifiers = json.find("modifiers");
-    if (modifiers != json.end() && !modifiers->is_null()) {
-        const auto flags = integerValue(*modifiers);
-        if (!flags) {
-            return Result<KeyCodeEntry>::failure(path + ".modifiers: expected an integer");
+    entry.modifiers = 0;
+    if (const Json* modifiers = optionalMember(json, "modifiers")) {
+        const std::string modifiersPath = childPath(path, "modifiers");
+        if (!readInt64(*modifiers, modifiersPath, entry.modifiers, error)) {
+            return false;
         }
         // A flag word has no sign; a negative one is a mistake in the file,
         // not a request for every modifier at once.
-        if (*flags < 0) {
-            return Result<KeyCodeEntry>::failure(path + ".modifiers: must not be negative");
+        if (entry.modifiers < 0) {
+            error = fault(modifiersPath, "must not be negative");
+            return false;
         }
-        entry.modifiers = *flags;
     }
-    return Result<KeyCodeEntry>::success(entry);
+    return true;
 }
 
-Result<ShortcutItem> decodeItem(const Json& json, const std::string& path) {
-    if (!json.is_object()) {
-        return Result<ShortcutItem>::failure(path + ": expected an object");
+bool readItem(const Json& json, const std::string& path, ShortcutItem& item, std::string& error) {
+    if (!requireObject(json, path, error)) {
+        return false;
     }
-    ShortcutItem item;
-    const auto name = json.find("name");
-    if (name == json.end() || !name->is_string()) {
-        return Result<ShortcutItem>::failure(
-            path + ".name: " + (name == json.end() ? "missing" : "expected a string"));
-    }
-    item.name = name->get<std::string>();
-    const auto codes = json.find("codes");
-    if (codes == json.end() || !codes->is_array()) {
-        return Result<ShortcutItem>::failure(
-            path + ".codes: " + (codes == json.end() ? "missing" : "expected an array"));
-    }
-    item.codes.reserve(codes->size());
-    for (std::size_t i = 0; i < codes->size(); ++i) {
-        auto entry = decodeEntry((*codes)[i], path + ".codes[" + std::to_string(i) + "]");
-        if (!entry) {
-            return Result<ShortcutItem>::failure(entry.error());
-        }
-        item.codes.push_back(entry.value());
-    }
-    return Result<ShortcutItem>::success(std::move(item));
+    const Json* name = requireMember(json, "name", path, error);
+    return name != nullptr && readString(*name, childPath(path, "name"), item.name, error) &&
+           readRequiredArray(json, "codes", path, item.codes, error, readEntry);
 }
 
-Result<ShortcutGroup> decodeGroup(const Json& json, const std::string& path) {
-    if (!json.is_object()) {
-        return Result<ShortcutGroup>::failure(path + ": expected an object");
+bool readGroup(const Json& json, const std::string& path, ShortcutGroup& group,
+               std::string& error) {
+    if (!requireObject(json, path, error)) {
+        return false;
     }
-    ShortcutGroup group;
-    const auto groupName = json.find("groupName");
-    if (groupName == json.end() || !groupName->is_string()) {
-        return Result<ShortcutGroup>::failure(
-            path + ".groupName: " + (groupName == json.end() ? "missing" : "expected a string"));
-    }
-    group.groupName = groupName->get<std::string>();
-    const auto items = json.find("items");
-    if (items == json.end() || !items->is_array()) {
-        return Result<ShortcutGroup>::failure(
-            path + ".items: " + (items == json.end() ? "missing" : "expected an array"));
-    }
-    group.items.reserve(items->size());
-    for (std::size_t i = 0; i < items->size(); ++i) {
-        auto item = decodeItem((*items)[i], path + ".items[" + std::to_string(i) + "]");
-        if (!item) {
-            return Result<ShortcutGroup>::failure(item.error());
-        }
-        group.items.push_back(std::move(item).value());
-    }
-    return Result<ShortcutGroup>::success(std::move(group));
-}
-
-std::optional<fs::path> executableDirectory() {
-#if defined(__APPLE__)
-    std::array<char, 4096> buffer{};
-    auto size = static_cast<std::uint32_t>(buffer.size());
-    if (_NSGetExecutablePath(buffer.data(), &size) != 0) {
-        return std::nullopt;
-    }
-    std::error_code error;
-    auto path = fs::canonical(buffer.data(), error);
-#else
-    std::error_code error;
-    auto path = fs::read_symlink("/proc/self/exe", error);
-#endif
-    if (error || path.empty()) {
-        return std::nullopt;
-    }
-    return path.parent_path();
+    const Json* groupName = requireMember(json, "groupName", path, error);
+    return groupName != nullptr &&
+           readString(*groupName, childPath(path, "groupName"), group.groupName, error) &&
+           readRequiredArray(json, "items", path, group.items, error, readItem);
 }
 
 } // namespace
@@ -182,51 +107,35 @@ OutputBehavior ShortcutItem::outputBehavior() const {
     return OutputBehavior::customKeySequence(displayName(), signatures());
 }
 
-DecodeResult<std::vector<ShortcutGroup>> decodeShortcutCatalog(std::string_view text) {
+DecodeResult<std::vector<ShortcutGroup>>
+decodeShortcutCatalog(std::string_view text, std::vector<std::string>* duplicateKeys) {
     using CatalogResult = DecodeResult<std::vector<ShortcutGroup>>;
-    Json json;
-    try {
-        json = Json::parse(text);
-    } catch (const Json::exception& exception) {
-        return CatalogResult::failure(std::string("invalid JSON: ") + exception.what());
+    auto parsed = parseJson(text);
+    if (!parsed) {
+        return CatalogResult::failure(parsed.error());
     }
-    if (!json.is_array()) {
-        return CatalogResult::failure("expected an array of groups");
+    if (duplicateKeys != nullptr) {
+        *duplicateKeys = parsed.value().duplicateKeys;
     }
     std::vector<ShortcutGroup> groups;
-    groups.reserve(json.size());
-    for (std::size_t i = 0; i < json.size(); ++i) {
-        auto group = decodeGroup(json[i], "[" + std::to_string(i) + "]");
-        if (!group) {
-            return CatalogResult::failure(group.error());
-        }
-        groups.push_back(std::move(group).value());
+    std::string error;
+    if (!readArray(parsed.value().value, "", groups, error, readGroup)) {
+        return CatalogResult::failure(std::move(error));
     }
     return CatalogResult::success(std::move(groups));
 }
 
-std::optional<fs::path> defaultShortcutsPath() {
-    std::vector<fs::path> candidates;
-    if (const auto directory = executableDirectory()) {
-#if defined(__APPLE__)
-        candidates.push_back(*directory / ".." / "Resources" / "shortcuts.json");
-#else
-        candidates.push_back(*directory / ".." / "share" / "chordwell" / "shortcuts.json");
-#endif
+std::optional<fs::path> defaultShortcutsPath(const platform::Paths& paths) {
+    const std::optional<fs::path> resources = paths.resourceDirectory();
+    if (!resources) {
+        return std::nullopt;
     }
-#ifdef CHORDWELL_BUILD_SHORTCUTS_PATH
-    candidates.emplace_back(CHORDWELL_BUILD_SHORTCUTS_PATH);
-#endif
-#ifdef CHORDWELL_INSTALLED_SHORTCUTS_PATH
-    candidates.emplace_back(CHORDWELL_INSTALLED_SHORTCUTS_PATH);
-#endif
-    for (const fs::path& candidate : candidates) {
-        std::error_code error;
-        if (fs::is_regular_file(candidate, error)) {
-            return candidate.lexically_normal();
-        }
+    fs::path candidate = *resources / "shortcuts.json";
+    std::error_code error;
+    if (!fs::is_regular_file(candidate, error)) {
+        return std::nullopt;
     }
-    return std::nullopt;
+    return candidate.lexically_normal();
 }
 
 ShortcutsLoader::ShortcutsLoader(std::optional<fs::path> resourcePath)
@@ -239,15 +148,21 @@ std::vector<ShortcutGroup> ShortcutsLoader::load() const {
             log(LogLevel::error, "shortcuts.json not found in bundle!", kCategory);
             return {};
         }
-        const auto bytes = storage::readFile(*resourcePath_, error);
+        // The shipped catalog is a few kilobytes; a megabyte is plenty.
+        const auto bytes = fileio::readRegularFile(*resourcePath_, 1024 * 1024, error);
         if (!bytes) {
             log(LogLevel::error, "Failed to decode shortcuts.json: " + error.message(), kCategory);
             return {};
         }
-        auto catalog = decodeShortcutCatalog(*bytes);
+        std::vector<std::string> duplicateKeys;
+        auto catalog = decodeShortcutCatalog(*bytes, &duplicateKeys);
         if (!catalog) {
             log(LogLevel::error, "Failed to decode shortcuts.json: " + catalog.error(), kCategory);
             return {};
+        }
+        for (const std::string& path : duplicateKeys) {
+            log(LogLevel::warning,
+                "shortcuts.json: " + path + ": duplicate key, the last one counts", kCategory);
         }
         return std::move(catalog).value();
     } catch (...) {

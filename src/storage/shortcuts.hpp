@@ -5,6 +5,7 @@
 
 #include "model/json_codec.hpp"
 #include "model/records.hpp"
+#include "platform/ports.hpp"
 
 #include <cstdint>
 #include <filesystem>
@@ -56,14 +57,15 @@ std::string capitalizedWords(std::string_view text);
 /// known ones are ignored. Fails as a whole on the first bad entry, naming
 /// its place, e.g. `[1].items[0].codes[2].modifiers: must not be negative`.
 /// Key codes must lie in 0...65535 (what can be posted) and modifier words
-/// must not be negative.
-DecodeResult<std::vector<ShortcutGroup>> decodeShortcutCatalog(std::string_view text);
+/// must not be negative. Repeated keys do not fail (the last one counts);
+/// their paths go to `duplicateKeys` when given.
+DecodeResult<std::vector<ShortcutGroup>>
+decodeShortcutCatalog(std::string_view text, std::vector<std::string>* duplicateKeys = nullptr);
 
-/// The shipped catalog, looked up next to the executable: in a macOS bundle
-/// "../Resources/shortcuts.json"; on Linux "../share/chordwell/shortcuts.json"
-/// (installed, any prefix), then the source tree's resources (running from a
-/// build), then the configured install location. Nothing when none exists.
-std::optional<std::filesystem::path> defaultShortcutsPath();
+/// The shipped catalog: "shortcuts.json" in the resource folder of `paths`
+/// (the application bundle's resources, or the installed "share/chordwell").
+/// Nothing when it does not exist.
+std::optional<std::filesystem::path> defaultShortcutsPath(const platform::Paths& paths);
 
 class ShortcutsLoader {
 public:

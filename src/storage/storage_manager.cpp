@@ -1,9 +1,10 @@
 #include "storage/storage_manager.hpp"
 
+#include "fileio/file_io.hpp"
 #include "logging/log.hpp"
 #include "model/json_codec.hpp"
-#include "storage/atomic_file.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 
@@ -20,9 +21,14 @@ std::string quoted(const std::string& productName) {
 
 // Result of reading a mapping file back.
 struct ReadOutcome {
-    enum class Status { missing, unreadable, ok } status = Status::missing;
+    enum class Status {
+        missing,      // no file: nothing was ever saved
+        inaccessible, // cannot even tell whether there is a file (folder locked)
+        unreadable,   // a file is there but cannot be read, is refused or is not a record
+        ok,
+    } status = Status::missing;
     DeviceMapping record;
-    std::string problem; // why it is unreadable
+    std::string problem; // why it is unreadable or inaccessible
 };
 
 ReadOutcome readMappingFile(const fs::path& file) {
@@ -32,16 +38,36 @@ ReadOutcome readMappingFile(const fs::path& file) {
     if (status.type() == fs::file_type::not_found) {
         return outcome;
     }
+    if (error) {
+        outcome.status = ReadOutcome::Status::inaccessible;
+        outcome.problem = error.message();
+        return outcome;
+    }
+    // A link whose file is not there (yet) stores nothing; the next save
+    // creates the file it names.
+    if (fs::is_symlink(status) && fs::status(file, error).type() == fs::file_type::not_found) {
+        return outcome;
+    }
     outcome.status = ReadOutcome::Status::unreadable;
-    auto bytes = storage::readFile(file, error);
+    // The same guard as import: a FIFO would hang the window for ever and a
+    // link to /dev/zero would eat all memory.
+    auto bytes = fileio::readRegularFile(file, StorageManager::maxFileBytes, error);
     if (!bytes) {
         outcome.problem = "cannot be read: " + error.message();
         return outcome;
     }
-    auto decoded = decodeDeviceMappingText(*bytes);
+    std::vector<std::string> duplicateKeys;
+    auto decoded = decodeDeviceMappingText(*bytes, &duplicateKeys);
     if (!decoded) {
         outcome.problem = "is not a valid mapping record: " + decoded.error();
         return outcome;
+    }
+    // Loaded as always (the last of repeated keys counts), but said, since
+    // another JSON reader may take the first one.
+    for (const std::string& path : duplicateKeys) {
+        log(LogLevel::warning,
+            "Mapping file " + file.string() + " repeats the key " + path + "; the last one is used",
+            kCategory);
     }
     outcome.status = ReadOutcome::Status::ok;
     outcome.record = std::move(decoded).value();
@@ -83,6 +109,12 @@ std::optional<StorageManager> StorageManager::createAt(const fs::path& folder,
             return std::nullopt;
         }
         log(LogLevel::debug, "Created or verified folder: " + folder.string(), kCategory);
+        // Saves cut short by a crash leave their temporary files behind.
+        if (const std::size_t removed = fileio::removeStaleTemporaryFiles(folder); removed > 0) {
+            log(LogLevel::info,
+                "Removed " + std::to_string(removed) + " temporary files of interrupted saves",
+                kCategory);
+        }
         return StorageManager(folder);
     } catch (const std::bad_alloc&) {
         error = std::make_error_code(std::errc::not_enough_memory);
@@ -120,44 +152,42 @@ std::string StorageManager::unreadableFileName(const std::string& fileName,
     return fileName + ".unreadable-" + stamp.data();
 }
 
-std::optional<fs::path> StorageManager::moveAside(const fs::path& file, const std::string& reason,
+std::optional<fs::path> StorageManager::moveAside(const fs::path& file,
+                                                  const KeyboardDevice& keyboard,
+                                                  const std::string& reason,
                                                   std::string& errorText) const {
     const auto now = clock_ ? clock_() : std::chrono::system_clock::now();
-    const std::string baseName = unreadableFileName(file.filename().string(), now);
-    // Never replace a file moved aside earlier (two bad loads in one second).
-    for (int attempt = 1; attempt <= 1000; ++attempt) {
-        fs::path target = file.parent_path() /
-                          (attempt == 1 ? baseName : baseName + "-" + std::to_string(attempt));
-        std::error_code error;
-        const auto status = fs::symlink_status(target, error);
-        if (status.type() != fs::file_type::not_found) {
-            continue;
-        }
-        fs::rename(file, target, error);
-        if (error) {
-            errorText = "Could not move unreadable mappings file " + file.string() +
-                        " aside: " + error.message();
-            log(LogLevel::error, errorText, kCategory);
-            return std::nullopt;
-        }
-        log(LogLevel::warning,
-            "Mappings file " + file.string() + " " + reason + "; moved it aside to " +
-                target.string(),
-            kCategory);
-        return target;
+    const std::string stamped = unreadableFileName("", now);
+    std::error_code error;
+    auto target = fileio::moveAside(file, stamped, error);
+    if (!target) {
+        errorText = "Could not move unreadable mappings file " + file.string() +
+                    " aside: " + error.message();
+        log(LogLevel::error, errorText, kCategory);
+        return std::nullopt;
     }
-    errorText = "Could not move unreadable mappings file " + file.string() +
-                " aside: too many earlier copies";
-    log(LogLevel::error, errorText, kCategory);
-    return std::nullopt;
+    log(LogLevel::warning,
+        "Mappings file " + file.string() + " " + reason + "; moved it aside to " + target->string(),
+        kCategory);
+    setAside_->push_back(SetAsideFile{keyboard.productName, file, *target, reason});
+    return target;
 }
 
-bool StorageManager::preserveUnreadable(const fs::path& file, std::string& errorText) const {
+void StorageManager::dismissSetAsideFile(const fs::path& keptAt) const {
+    std::erase_if(*setAside_, [&](const SetAsideFile& f) { return f.keptAt == keptAt; });
+}
+
+bool StorageManager::preserveUnreadable(const fs::path& file, const KeyboardDevice& keyboard,
+                                        std::string& errorText) const {
     ReadOutcome outcome = readMappingFile(file);
+    if (outcome.status == ReadOutcome::Status::inaccessible) {
+        errorText = "Could not write " + file.string() + ": " + outcome.problem;
+        return false;
+    }
     if (outcome.status != ReadOutcome::Status::unreadable) {
         return true;
     }
-    return moveAside(file, outcome.problem, errorText).has_value();
+    return moveAside(file, keyboard, outcome.problem, errorText).has_value();
 }
 
 std::vector<KeyMapping> StorageManager::loadMappings(const KeyboardDevice& keyboard) const {
@@ -177,7 +207,11 @@ std::vector<KeyMapping> StorageManager::loadMappings(const KeyboardDevice& keybo
         if (outcome.status == ReadOutcome::Status::unreadable) {
             // Keep what the user once saved: the next save would replace it.
             std::string ignored;
-            moveAside(file, outcome.problem, ignored);
+            moveAside(file, keyboard, outcome.problem, ignored);
+        } else if (outcome.status == ReadOutcome::Status::inaccessible) {
+            log(LogLevel::error,
+                "Could not read mappings file " + file.string() + ": " + outcome.problem,
+                kCategory);
         }
         log(LogLevel::info, "No saved mappings found for " + name + "; returning []", kCategory);
     } catch (...) {
@@ -205,19 +239,14 @@ bool StorageManager::saveMappings(const std::vector<KeyMapping>& mappings,
             kCategory);
 
         const std::string bytes = encodeDeviceMapping(record);
-        if (!preserveUnreadable(file, errorText)) {
+        if (!preserveUnreadable(file, keyboard, errorText)) {
             return false;
         }
         // A mapping file the user linked elsewhere (a dotfiles folder, say)
-        // stays a link: the new content goes to the file it points to.
-        fs::path target = file;
+        // stays a link: the new content goes to the file it points to, just
+        // as an unreadable one is set aside there.
         std::error_code error;
-        if (fs::is_symlink(file, error)) {
-            if (auto resolved = fs::canonical(file, error); !error) {
-                target = resolved;
-            }
-        }
-        if (!storage::writeFileAtomically(target, bytes, error)) {
+        if (!fileio::writeFileAtomically(file, bytes, error)) {
             errorText = "Could not write " + file.string() + ": " + error.message();
             return false;
         }

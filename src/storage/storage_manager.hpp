@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -15,9 +16,25 @@
 
 namespace chordwell {
 
+/// A mapping file that could not be read and was renamed so that no later
+/// save can destroy it. The user is told where it went.
+struct SetAsideFile {
+    std::string productName;        // the keyboard whose mappings these are
+    std::filesystem::path original; // where the file was
+    std::filesystem::path keptAt;   // where it is now
+    std::string reason;             // why it could not be read
+
+    friend bool operator==(const SetAsideFile&, const SetAsideFile&) = default;
+};
+
 class StorageManager {
 public:
     using Clock = std::function<std::chrono::system_clock::time_point()>;
+
+    /// Mapping files are a few kilobytes. A stored file larger than this, or
+    /// one that is not a regular file (a FIFO, a link to a device), is never
+    /// read: it is treated like an unreadable file. The same limit as import.
+    static constexpr std::uintmax_t maxFileBytes = 10u * 1024u * 1024u;
 
     /// Finds or creates the mappings folder; nothing (with `error` set) when
     /// the application-support folder is unavailable or the folder cannot be
@@ -52,18 +69,30 @@ public:
     /// The clock that stamps moved-aside files (default: system clock).
     void setClock(Clock clock) { clock_ = std::move(clock); }
 
+    /// Files set aside since start-up and not yet dismissed, oldest first.
+    /// The main window shows them until the user dismisses them.
+    std::vector<SetAsideFile> setAsideFiles() const { return *setAside_; }
+    /// Forgets the notice of the file kept at `keptAt` (the file stays).
+    void dismissSetAsideFile(const std::filesystem::path& keptAt) const;
+
 private:
     explicit StorageManager(std::filesystem::path folder) : folder_(std::move(folder)) {}
 
     /// Checks the file at `file`; when it exists but cannot be read or
     /// decoded, moves it aside. False only when such a file had to stay.
-    bool preserveUnreadable(const std::filesystem::path& file, std::string& errorText) const;
+    bool preserveUnreadable(const std::filesystem::path& file, const KeyboardDevice& keyboard,
+                            std::string& errorText) const;
     std::optional<std::filesystem::path> moveAside(const std::filesystem::path& file,
+                                                   const KeyboardDevice& keyboard,
                                                    const std::string& reason,
                                                    std::string& errorText) const;
 
     std::filesystem::path folder_;
     Clock clock_;
+    // Shared by copies, and changed by const operations: the notices are
+    // not part of what the storage stores.
+    std::shared_ptr<std::vector<SetAsideFile>> setAside_ =
+        std::make_shared<std::vector<SetAsideFile>>();
 };
 
 } // namespace chordwell

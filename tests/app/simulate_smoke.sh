@@ -52,4 +52,17 @@ fi
 # The log file of the run says interception started, and never what was typed.
 log="$XDG_DATA_HOME/Chordwell/Logs/chordwell.log"
 grep -q "In startIntercepting(...)..." "$log" || { echo "no log line in $log" >&2; exit 1; }
+# A script argument that is not a regular file is refused at once with
+# status 2: a FIFO would block the start, a device never ends, and a folder
+# used to run nothing and succeed.
+mkfifo "$work/fifo"
+for bad in /dev/zero "$work" "$work/fifo"; do
+    status=0
+    timeout 60 "$app" --simulate "$bad" --exit-when-done >/dev/null 2>"$work/err" || status=$?
+    if [[ $status -ne 2 ]] || ! grep -q "not a regular file" "$work/err"; then
+        echo "--simulate $bad: exit $status, expected 2 with a message" >&2
+        cat "$work/err" >&2
+        exit 1
+    fi
+done
 echo PASS

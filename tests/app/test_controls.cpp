@@ -239,7 +239,9 @@ TEST(BigPowerToggle, WishIsTheOppositeOfTheShownState) {
     EXPECT_FALSE(wishes.at(0).at(0).toBool());
     EXPECT_FALSE(wishes.at(1).at(0).toBool());
     EXPECT_TRUE(toggle.isOn());
-    EXPECT_FALSE(toggle.isCheckable());
+    // Checkable for assistive technology, checked exactly as shown.
+    EXPECT_TRUE(toggle.isCheckable());
+    EXPECT_TRUE(toggle.isChecked());
 }
 
 TEST(BigPowerToggle, SpringSettlesAtOneAfterASmallOvershoot) {

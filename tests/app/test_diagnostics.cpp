@@ -144,12 +144,17 @@ TEST(SaveDiagnostics, ReportIsHeaderEmptyLineThenOldLogThenCurrentLog) {
         const std::filesystem::path target =
             std::filesystem::path(f.dir.path().toStdString()) / "report.txt";
         std::string proposed;
+        const std::string header = model.diagnosticsHeader();
         model.saveDiagnostics([&](const std::string& name) {
             proposed = name;
             return std::optional(target);
         });
         EXPECT_EQ(proposed, "Chordwell-diagnostics.txt") << c.name;
-        EXPECT_EQ(readText(target), model.diagnosticsHeader() + "\n\n" + c.expectedLog) << c.name;
+        EXPECT_EQ(readText(target), header + "\n\n" + c.expectedLog) << c.name;
+        // The report holds the log: it is private whatever the umask.
+        EXPECT_EQ(std::filesystem::status(target).permissions(),
+                  std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+        EXPECT_TRUE(model.diagnosticsHeader().ends_with("Diagnostics saved")) << c.name;
         ASSERT_TRUE(model.savedConfirmation().has_value()) << c.name;
         EXPECT_EQ(*model.savedConfirmation(), "Saved to report.txt.") << c.name;
     }
@@ -306,6 +311,7 @@ TEST(EmailDiagnostics, OpenedMailClientGetsSubjectAndBodyAndClearsTheStatus) {
     f.desktop.openedURLs.clear();
 
     f.desktop.mailClientPresent = true;
+    const std::string header = model.diagnosticsHeader();
     model.emailDiagnostics();
 
     ASSERT_EQ(f.desktop.openedURLs.size(), 1u);
@@ -317,7 +323,7 @@ TEST(EmailDiagnostics, OpenedMailClientGetsSubjectAndBodyAndClearsTheStatus) {
     const std::string body =
         query.queryItemValue(QStringLiteral("body"), QUrl::FullyDecoded).toStdString();
     EXPECT_EQ(body, "Describe what went wrong here:\n\n\n---- Diagnostics (please keep) ----\n" +
-                        model.diagnosticsHeader() + "\n\nRecent log:\n" +
+                        header + "\n\nRecent log:\n" +
                         "2026-03-05T14:07:09.123Z [INFO] (keyboard) Tap (re)enabled\n");
     EXPECT_NE(f.desktop.openedURLs.front().find("1.0.0%20%2842%29"), std::string::npos)
         << "the header's build number keeps its escaped parentheses";
@@ -328,10 +334,10 @@ TEST(EmailDiagnostics, WithoutMailClientTheReportGoesToTheClipboard) {
     Fixture f(std::nullopt, "log line\n");
     f.desktop.mailClientPresent = false;
     DiagnosticsModel model = f.model();
+    const std::string body = model.emailBody("log line\n");
     model.emailDiagnostics();
 
     const std::string subject = "Chordwell — diagnostics";
-    const std::string body = model.emailBody("log line\n");
     ASSERT_TRUE(f.desktop.clipboard.has_value());
     EXPECT_EQ(*f.desktop.clipboard, "To: support@palvane.com\nSubject: " + subject + "\n\n" + body);
     ASSERT_TRUE(model.savedConfirmation().has_value());
@@ -342,6 +348,45 @@ TEST(EmailDiagnostics, WithoutMailClientTheReportGoesToTheClipboard) {
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines.front().level, LogLevel::warning);
     EXPECT_EQ(lines.front().message, "No mail client could be opened for the diagnostics email.");
+}
+
+TEST(EmailDiagnostics, WithNoRegisteredMailClientNothingIsOpenedAndTheClipboardIsUsed) {
+    // xdg-open reports success as soon as it starts, mail client or not:
+    // the registered handler decides.
+    CapturedLog captured;
+    Fixture f(std::nullopt, "log line\n");
+    f.desktop.mailHandlerRegistered = false;
+    DiagnosticsModel model = f.model();
+    model.emailDiagnostics();
+    EXPECT_TRUE(f.desktop.openedURLs.empty());
+    ASSERT_TRUE(f.desktop.clipboard.has_value());
+    ASSERT_TRUE(model.savedConfirmation().has_value());
+    EXPECT_EQ(model.savedConfirmation()->rfind("No mail app is set up.", 0), 0u);
+    EXPECT_TRUE(model.diagnosticsHeader().ends_with("Diagnostics copied to the clipboard"));
+
+    f.desktop.mailHandlerRegistered = true;
+    model.emailDiagnostics();
+    EXPECT_EQ(f.desktop.openedURLs.size(), 1u);
+    EXPECT_TRUE(model.diagnosticsHeader().ends_with("Diagnostics e-mailed"));
+}
+
+TEST(SaveDiagnostics, AFailureInsideTheActionNeverEscapesIt) {
+    CapturedLog captured;
+    Fixture f(std::nullopt, "line\n");
+    DiagnosticsSources sources = DiagnosticsSources::from(*f.logFile, f.breadcrumbs);
+    sources.readLog = []() -> std::string {
+        throw std::bad_alloc();
+    };
+    DiagnosticsModel model(f.desktop, sources, identity());
+    const std::filesystem::path target =
+        std::filesystem::path(f.dir.path().toStdString()) / "report.txt";
+    EXPECT_NO_THROW(
+        model.saveDiagnostics([&](const std::string&) { return std::optional(target); }));
+    ASSERT_TRUE(model.savedConfirmation().has_value());
+    EXPECT_EQ(*model.savedConfirmation(), saveFailedMessage());
+    EXPECT_FALSE(std::filesystem::exists(target));
+    EXPECT_NO_THROW(model.emailDiagnostics());
+    EXPECT_EQ(captured.inCategory("diagnostics").size(), 2u);
 }
 
 // -------------------------------------------------------------------- view

@@ -17,6 +17,7 @@ namespace chordwell::app::testing {
 class RecordingDesktop : public platform::Desktop {
 public:
     bool mailClientPresent = true;
+    bool mailHandlerRegistered = true;
     std::vector<std::string> openedURLs;
     std::vector<std::filesystem::path> revealed;
     std::optional<std::string> clipboard;
@@ -33,6 +34,9 @@ public:
         return true;
     }
     void setClipboardText(const std::string& text) override { clipboard = text; }
+    bool hasHandlerForScheme(const std::string& scheme) const override {
+        return scheme != "mailto" || mailHandlerRegistered;
+    }
     std::string localizedHostName() const override { return localizedName; }
     std::string hostName() const override { return host; }
     std::string operatingSystemVersionString() const override { return osVersion; }

@@ -2,6 +2,8 @@
 #include "app_test_support.hpp"
 
 #include "app/shell/engine_bridge.hpp"
+#include "platform/qt/qt_preferences.hpp"
+#include "platform/qt/qt_scheduler.hpp"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -44,4 +46,78 @@ TEST(EngineBridge, AnnouncingDoesNotAllocate) {
         ++expected;
         ASSERT_TRUE(QTest::qWaitFor([&] { return spy.count() == expected; }, 5000));
     }
+}
+
+namespace {
+
+// The simulated keyboards and event stream on the Qt scheduler and QSettings
+// preferences: the adapters the application runs its key path on.
+class QtAdapterPlatform : public chordwell::platform::Platform {
+public:
+    explicit QtAdapterPlatform(const QString& preferencesFile)
+        : scheduler_(std::make_shared<chordwell::platform::qt::QtScheduler>()),
+          world_(std::make_shared<chordwell::platform::sim::SimWorld>(scheduler_, std::nullopt)),
+          preferences_(std::make_unique<QSettings>(preferencesFile, QSettings::IniFormat)) {}
+    chordwell::platform::sim::SimWorld& world() { return *world_; }
+    chordwell::platform::qt::QtScheduler& qtScheduler() { return *scheduler_; }
+
+    chordwell::platform::Scheduler& scheduler() override { return *scheduler_; }
+    std::unique_ptr<chordwell::platform::HidManager> createHidManager() override {
+        return world_->createHidManager();
+    }
+    std::unique_ptr<chordwell::platform::EventTap>
+    createKeyboardEventTap(chordwell::platform::EventTap::Callback callback,
+                           void* userInfo) override {
+        return world_->createKeyboardEventTap(callback, userInfo);
+    }
+    chordwell::platform::EventPoster& eventPoster() override { return world_->eventPoster(); }
+    chordwell::platform::Preferences& preferences() override { return preferences_; }
+    const chordwell::platform::Paths& paths() const override { return world_->paths(); }
+    chordwell::platform::SystemLog& systemLog() override { return world_->systemLog(); }
+
+private:
+    std::shared_ptr<chordwell::platform::qt::QtScheduler> scheduler_;
+    std::shared_ptr<chordwell::platform::sim::SimWorld> world_;
+    chordwell::platform::qt::QtPreferences preferences_;
+};
+
+} // namespace
+
+TEST(QtKeyPath, AMappedPressWithRepeatDoesNotAllocate) {
+    chordwell::logging::configure(std::make_shared<chordwell::platform::NullSystemLog>(),
+                                  std::nullopt);
+    QTemporaryDir dir;
+    auto platform = std::make_shared<QtAdapterPlatform>(dir.filePath(QStringLiteral("p.ini")));
+    platform->preferences().setValue("key_repeat_interval", 0.05);
+    chordwell::platform::sim::SimKeyboardProperties properties;
+    properties.product = "Magic Keyboard";
+    properties.vendorID = 0x05AC;
+    properties.productID = 0x024F;
+    properties.locationID = 1;
+    auto keyboard = platform->world().attachKeyboard(properties);
+    chordwell::RawKeyboardListener engine(platform, std::optional<chordwell::StorageManager>{});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return engine.discoveredKeyboards().size() == 1; }, 5000));
+    engine.setAllDeviceMappings({chordwell::app::testing::makeRecord(
+        "Magic Keyboard", 0x05AC, 0x024F,
+        {chordwell::app::testing::makeMapping("Copy", {0xE0, 0x04})})});
+    engine.setSelectedDevice(engine.discoveredKeyboards().front());
+    chordwell::toggleInterception(engine);
+    platform->world().keyDown(*keyboard, 0xE0);
+    auto press = [&] {
+        platform->world().keyDown(*keyboard, 0x04); // Copy posted, the repeat armed
+        platform->world().keyUp(*keyboard, 0x04);   // the repeat cancelled
+    };
+    for (int i = 0; i < 20; ++i) { // warm-up: slots and buffers reach their size
+        press();
+    }
+    const std::size_t posted = platform->world().postedEventCount();
+    chordwell::testsupport::AllocationCounter counter;
+    for (int i = 0; i < 50; ++i) {
+        press();
+    }
+    EXPECT_EQ(counter.stop(), 0u);
+    EXPECT_EQ(platform->world().postedEventCount() - posted, 100u) << "the output was posted";
+    EXPECT_EQ(platform->qtScheduler().timerSlotCount(), 1u);
+    EXPECT_TRUE(engine.isIntercepting());
+    chordwell::logging::configure(nullptr, std::nullopt);
 }

@@ -94,16 +94,16 @@ INSTANTIATE_TEST_SUITE_P(
                       "⌘C (Copy) to perform the action of ⌘␣ (Open Search)",
                       "• Input Monitoring: to capture global key events.",
                       "has ‘Input Monitoring’ and ‘Accessibility’ permissions in System Settings",
-                      "Do you have any suggestions or feedback? Feel free to contact us at: "},
-                     {"udev", "input’ group"}},
+                      "Do you have any suggestions or feedback? Feel free to contact us at: ",
+                      "Open Settings from the app menu"},
+                     {"udev", "input’ group", "/dev/"}},
         PlatformCase{"linux",
                      HelpPlatform::linuxDesktop,
-                     {"‘input’ group", "udev rule", "use your main keyboard.",
-                      "restart your computer", "/dev/uinput",
-                      "Ctrl+C (Copy) to perform the action of Super (Open Search)",
-                      "Note: The Fn key cannot be captured."},
+                     {"‘input’ group", "udev rule", "/dev/uinput", "/dev/input/event*",
+                      "use your main keyboard.", "restart your computer",
+                      "Note: The Fn key cannot be captured.", "Open Settings in the Manage menu"},
                      {"System Settings", "Mac keyboard", "your Mac", "Finder", "Input Monitoring",
-                      "Accessibility", "⌘"}}),
+                      "Accessibility", "app menu"}}),
     [](const auto& param) { return std::string(param.param.name); });
 
 TEST(HelpView, WrapsToTheWindowAndScrollsOnlyVertically) {

@@ -1,6 +1,7 @@
 // Import (append, replace, direct), export names and files, clear.
 #include "app_test_support.hpp"
 
+#include "app/mappings/mapping_dialogs.hpp"
 #include "app/mappings/mapping_files.hpp"
 
 #include <gtest/gtest.h>
@@ -245,4 +246,52 @@ TEST(ExportFile, WritesTheCompactRecordThatImportReadsBack) {
     EXPECT_FALSE(writeExportFile(std::filesystem::path(dir.path().toStdString()) / "no" / "x.json",
                                  record, error));
     EXPECT_NE(error.find("could not be written"), std::string::npos) << error;
+}
+
+TEST(ImportMappings, BreadcrumbCountsTheMappingsActuallyAdded) {
+    const KeyMapping a = makeMapping("A", {0x04});
+    const KeyMapping b = makeMapping("B", {0x05});
+    struct Case {
+        const char* what;
+        std::vector<KeyMapping> incoming;
+        bool direct;
+        std::string crumb;
+    };
+    const std::vector<Case> cases = {
+        {"all duplicates", {a}, false, "Imported 0 mappings (append)"},
+        {"one new of two", {a, b}, false, "Imported 1 mappings (append)"},
+        {"direct, all duplicates", {a, a}, true, "Imported 0 mappings"},
+        {"direct, one new", {a, b}, true, "Imported 1 mappings"},
+    };
+    for (const Case& c : cases) {
+        Importing i({a});
+        i.w.model->importMappings(c.incoming, c.direct);
+        if (!c.direct) {
+            i.w.model->appendImportedMappings();
+        }
+        ASSERT_FALSE(i.w.breadcrumbs.empty()) << c.what;
+        EXPECT_EQ(i.w.breadcrumbs.back(), c.crumb) << c.what;
+    }
+}
+
+TEST(ExportMappings, ATypedNameWithoutExtensionGetsJson) {
+    struct Case {
+        const char* typed;
+        const char* saved;
+    };
+    const std::vector<Case> cases = {
+        {"Magic Keyboard-mappings", "Magic Keyboard-mappings.json"},
+        {"keys.json", "keys.json"},
+        {"keys.JSON", "keys.JSON"},
+        {"keys.txt", "keys.txt"},
+        {"v1.2 keys", "v1.2 keys.json"},
+        {"keys.", "keys..json"},
+        {".keys", ".keys.json"}, // a hidden file; the dot is no extension
+        {"..keys", "..keys.json"},
+        {".keys.json", ".keys.json"},
+    };
+    for (const Case& c : cases) {
+        const std::filesystem::path folder = "/tmp/exports";
+        EXPECT_EQ(chordwell::app::withJsonExtension(folder / c.typed), folder / c.saved) << c.typed;
+    }
 }

@@ -138,16 +138,17 @@ TEST(KeyboardMappingModel, MappingPaneStates) {
     EXPECT_EQ(w.model->mappingsTitle(), "Mappings (0)");
 }
 
-TEST(KeyboardMappingModel, ModelsWithTheSameNameAndVendorShareTheListShown) {
+TEST(KeyboardMappingModel, ModelsWithTheSameNameAndVendorEachShowTheirOwnRecord) {
     ModelWorld w;
     w.writeMappingFile(9, 100, makeRecord("Twin", 9, 100, {makeMapping("One", {0x04})}));
     auto first = w.attach("Twin", 9, 100, 1);
     auto second = w.attach("Twin", 9, 200, 2);
     w.model->selectKeyboard(w.device(first));
     w.model->selectKeyboard(w.device(second));
-    // Loading gave the second model a record of its own (by product id), but
-    // the pane shows the first record with the same name and vendor.
+    // The second model's record (by product id) is the one matching uses.
     EXPECT_EQ(w.engine->allDeviceMappings().size(), 2u);
+    EXPECT_TRUE(w.model->mappingRows().empty());
+    w.model->selectKeyboard(w.device(first));
     const auto rows = w.model->mappingRows();
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0].name, "One");
@@ -297,7 +298,9 @@ TEST(KeyboardMappingModel, EndingAStaleRecordingNeverStopsInterception) {
     auto kb = w.attach("Board", 1, 1, 1);
     w.model->selectKeyboard(w.device(kb));
     w.model->toggleCaptureFrom();
-    w.model->clearOrCancel(); // ends the engine's capture but not the field's state
+    // The engine's capture ends behind the field's back.
+    w.engine->setIsCapturingInput(false);
+    w.engine->setIsForceBlockTap(false);
     ASSERT_TRUE(w.model->isCapturingFrom);
     chordwell::toggleInterception(*w.engine); // as the status menu's routine would elsewhere
     w.settle();

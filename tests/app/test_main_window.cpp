@@ -5,6 +5,7 @@
 #include "app/controls/big_power_toggle.hpp"
 #include "app/controls/hover_label_button.hpp"
 #include "app/controls/run_stop_button.hpp"
+#include "app/mappings/keyboard_list.hpp"
 #include "app/mappings/keyboard_mapping_view.hpp"
 #include "app/mappings/mapping_dialogs.hpp"
 #include "app/mappings/mapping_editor_view.hpp"
@@ -19,12 +20,11 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
+#include <QListView>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStackedWidget>
-#include <QTableWidget>
 #include <QTest>
 #include <QToolButton>
 
@@ -35,8 +35,11 @@ using chordwell::app::AppEvents;
 using chordwell::app::BannerMessage;
 using chordwell::app::EngineBridge;
 using chordwell::app::FileChooser;
+using chordwell::app::KeyboardListModel;
 using chordwell::app::KeyboardMappingView;
 using chordwell::app::MainWindow;
+using chordwell::app::MappingTableView;
+using chordwell::app::RowAction;
 using chordwell::app::testing::makeMapping;
 using chordwell::app::testing::makeRecord;
 using chordwell::app::testing::ModelWorld;
@@ -79,6 +82,20 @@ QAbstractButton* buttonNamed(QMessageBox* box, const QString& text) {
     return nullptr;
 }
 
+// A row's edit or delete button as the user meets it: drawn in the table,
+// clicked with the mouse at its place.
+struct RowButton {
+    MappingTableView* table;
+    int row;
+    RowAction action;
+    void click() const {
+        const QRect r = table->actionRect(row, action);
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, r.center());
+    }
+    bool isEnabled() const { return table->isEnabled() && table->mappingModel()->actionsEnabled(); }
+    QString toolTip() const { return table->actionToolTip(row, action); }
+};
+
 // A main window on a simulated world with two keyboards; "Magic Keyboard"
 // has two stored mappings.
 struct Window {
@@ -113,17 +130,19 @@ struct Window {
         const auto rows = w.model->keyboardRows();
         for (std::size_t i = 0; i < rows.size(); ++i) {
             if (rows[i].device.id == w.device(kb).id) {
-                view().keyboardList()->item(static_cast<int>(i))->setSelected(true);
+                view().keyboardList()->selectionModel()->select(
+                    view().keyboardListModel()->index(static_cast<int>(i)),
+                    QItemSelectionModel::ClearAndSelect);
             }
         }
         pump();
     }
-    std::vector<QToolButton*> rowButtons(const char* name) const {
-        std::vector<QToolButton*> out;
-        for (int r = 0; r < view().table()->rowCount(); ++r) {
-            if (QWidget* cell = view().table()->cellWidget(r, 3)) {
-                out.push_back(cell->findChild<QToolButton*>(QString::fromLatin1(name)));
-            }
+    std::vector<RowButton> rowButtons(const char* name) const {
+        const RowAction action =
+            std::string_view(name) == "editButton" ? RowAction::edit : RowAction::remove;
+        std::vector<RowButton> out;
+        for (int r = 0; r < view().tableModel()->rowCount(); ++r) {
+            out.push_back(RowButton{view().table(), r, action});
         }
         return out;
     }
@@ -147,11 +166,15 @@ TEST(MainWindow, IdentityMenusAndDockPresence) {
     EXPECT_EQ(t.window->objectName(), "remap");
     EXPECT_EQ(t.window->windowTitle(), "Chordwell");
     EXPECT_EQ(t.window->minimumSize(), QSize(600, 400));
-    EXPECT_EQ(t.window->manageMenu()->title(), "Manage");
-    EXPECT_EQ(t.window->manageToggleItem()->text(), "Activate Chordwell");
+    // Titles as shown (the mnemonic marker is not part of what one reads).
+    const auto shown = [](const QString& text) {
+        return QString(text).remove(QLatin1Char('&'));
+    };
+    EXPECT_EQ(shown(t.window->manageMenu()->title()), "Manage");
+    EXPECT_EQ(shown(t.window->manageToggleItem()->text()), "Activate Chordwell");
     EXPECT_TRUE(t.window->manageToggleItem()->isEnabled()) << "always enabled";
-    EXPECT_EQ(t.window->openSettingsItem()->text(), "Open Settings");
-    EXPECT_EQ(t.window->helpItem()->text(), "Help");
+    EXPECT_EQ(shown(t.window->openSettingsItem()->text()), "Open Settings");
+    EXPECT_EQ(shown(t.window->helpItem()->text()), "Help");
     EXPECT_EQ(t.window->helpItem()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Question));
     t.window->openSettingsItem()->trigger();
     t.window->helpItem()->trigger();
@@ -172,7 +195,8 @@ TEST(MainWindow, ManageToggleAndStatusNotificationDriveInterception) {
     t.select(t.magic);
     t.window->manageToggleItem()->trigger();
     EXPECT_TRUE(t.w.engine->isIntercepting());
-    EXPECT_EQ(t.window->manageToggleItem()->text(), "Deactivate Chordwell");
+    EXPECT_EQ(QString(t.window->manageToggleItem()->text()).remove(QLatin1Char('&')),
+              "Deactivate Chordwell");
 
     // The status menu's notification, also while the window is closed.
     t.window->close();
@@ -185,10 +209,9 @@ TEST(MainWindow, ManageToggleAndStatusNotificationDriveInterception) {
 TEST(MainWindow, KeyboardListSelectionAndMappingPane) {
     Window t;
     auto& v = t.view();
-    ASSERT_EQ(v.keyboardList()->count(), 2);
+    ASSERT_EQ(v.keyboardListModel()->rowCount(), 2);
     auto titleOf = [&](int row) {
-        QWidget* cell = v.keyboardList()->itemWidget(v.keyboardList()->item(row));
-        return cell->findChild<QLabel*>(QStringLiteral("keyboardTitle"))->text();
+        return v.keyboardListModel()->index(row).data(Qt::DisplayRole).toString();
     };
     EXPECT_EQ(titleOf(0), "another board");
     EXPECT_EQ(titleOf(1), "Magic Keyboard");
@@ -209,12 +232,16 @@ TEST(MainWindow, KeyboardListSelectionAndMappingPane) {
     EXPECT_TRUE(v.editor()->isVisibleTo(t.window.get()));
     EXPECT_EQ(v.mappingPane()->currentIndex(), 2);
     EXPECT_EQ(v.mappingsTitle()->text(), "Mappings (2)");
-    EXPECT_EQ(v.table()->rowCount(), 2);
-    EXPECT_EQ(v.table()->horizontalHeaderItem(0)->text(), "Name");
-    EXPECT_EQ(v.table()->horizontalHeaderItem(1)->text(), "Input");
-    EXPECT_EQ(v.table()->horizontalHeaderItem(2)->text(), "Output");
-    QWidget* selectedCell = v.keyboardList()->itemWidget(v.keyboardList()->item(1));
-    EXPECT_NE(selectedCell->findChild<QLabel*>(QStringLiteral("checkmark")), nullptr);
+    auto* table = v.tableModel();
+    EXPECT_EQ(table->rowCount(), 2);
+    EXPECT_EQ(table->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(), "Name");
+    EXPECT_EQ(table->headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(), "Input");
+    EXPECT_EQ(table->headerData(2, Qt::Horizontal, Qt::DisplayRole).toString(), "Output");
+    const auto checkmark = [&](int row) {
+        return v.keyboardListModel()->index(row).data(KeyboardListModel::IsSelectedDeviceRole);
+    };
+    EXPECT_TRUE(checkmark(1).toBool());
+    EXPECT_FALSE(checkmark(0).toBool());
     EXPECT_TRUE(v.runStopButton()->isEnabled());
     EXPECT_EQ(v.powerToggle()->labelText(), "Chordwell is:");
 
@@ -237,11 +264,11 @@ TEST(MainWindow, WhileInterceptingOnlyTheInterceptionControlsAndTheEmptyImportRe
     EXPECT_FALSE(v.headerImportButton()->isEnabled());
     EXPECT_FALSE(v.exportButton()->isEnabled());
     EXPECT_FALSE(v.clearAllButton()->isEnabled());
-    for (QToolButton* b : t.rowButtons("editButton")) {
-        EXPECT_FALSE(b->isEnabled());
+    for (const RowButton& b : t.rowButtons("editButton")) {
+        EXPECT_FALSE(b.isEnabled());
     }
-    for (QToolButton* b : t.rowButtons("deleteButton")) {
-        EXPECT_FALSE(b->isEnabled());
+    for (const RowButton& b : t.rowButtons("deleteButton")) {
+        EXPECT_FALSE(b.isEnabled());
     }
     EXPECT_TRUE(v.runStopButton()->isEnabled());
     EXPECT_TRUE(v.emptyImportButton()->isEnabled());
@@ -251,8 +278,8 @@ TEST(MainWindow, WhileInterceptingOnlyTheInterceptionControlsAndTheEmptyImportRe
     EXPECT_FALSE(t.w.engine->isIntercepting());
     EXPECT_TRUE(v.keyboardPane()->isEnabled());
     EXPECT_TRUE(v.headerImportButton()->isEnabled());
-    for (QToolButton* b : t.rowButtons("deleteButton")) {
-        EXPECT_TRUE(b->isEnabled());
+    for (const RowButton& b : t.rowButtons("deleteButton")) {
+        EXPECT_TRUE(b.isEnabled());
     }
 }
 
@@ -295,13 +322,13 @@ TEST(MainWindow, EditorFieldsAndTheSaveButton) {
     EXPECT_EQ(editor->fromField()->mainText(), "Click to capture");
 
     // Editing the first row: the button turns into "xmark", the form says so.
-    t.rowButtons("editButton").at(0)->click();
+    t.rowButtons("editButton").at(0).click();
     t.pump();
     EXPECT_EQ(editor->saveButton()->text(), "Edit Mapping");
     EXPECT_EQ(editor->clearButton()->text(), "Cancel");
     EXPECT_EQ(editor->nameField()->text(), "Copy");
-    EXPECT_EQ(t.rowButtons("editButton").at(0)->toolTip(), "Cancel editing");
-    t.rowButtons("editButton").at(0)->click(); // the xmark cancels
+    EXPECT_EQ(t.rowButtons("editButton").at(0).toolTip(), "Cancel editing");
+    t.rowButtons("editButton").at(0).click(); // the xmark cancels
     t.pump();
     EXPECT_EQ(editor->saveButton()->text(), "Save Mapping");
     EXPECT_EQ(editor->nameField()->text(), "");
@@ -311,7 +338,7 @@ TEST(MainWindow, DeleteSheetWithDoNotAskAgain) {
     Window t;
     auto& v = t.view();
     t.select(t.magic);
-    t.rowButtons("deleteButton").at(1)->click();
+    t.rowButtons("deleteButton").at(1).click();
     t.pump();
     auto* sheet = v.deleteDialog();
     ASSERT_NE(sheet, nullptr);
@@ -329,7 +356,7 @@ TEST(MainWindow, DeleteSheetWithDoNotAskAgain) {
     EXPECT_EQ(v.mappingsTitle()->text(), "Mappings (2)");
     EXPECT_EQ(v.deleteDialog(), nullptr);
 
-    t.rowButtons("deleteButton").at(1)->click();
+    t.rowButtons("deleteButton").at(1).click();
     t.pump();
     ASSERT_NE(v.deleteDialog(), nullptr);
     EXPECT_FALSE(v.deleteDialog()->dontAskAgain()->isChecked());
@@ -339,7 +366,7 @@ TEST(MainWindow, DeleteSheetWithDoNotAskAgain) {
     EXPECT_EQ(v.mappingsTitle()->text(), "Mappings (1)");
     EXPECT_TRUE(t.w.model->suppressDeleteConfirmation());
 
-    t.rowButtons("deleteButton").at(0)->click(); // no sheet any more
+    t.rowButtons("deleteButton").at(0).click(); // no sheet any more
     t.pump();
     EXPECT_EQ(v.deleteDialog(), nullptr);
     EXPECT_EQ(v.mappingPane()->currentIndex(), 1);
@@ -459,6 +486,24 @@ TEST(MainWindow, ClearAllAsksFirst) {
     t.pump();
     EXPECT_EQ(v.mappingPane()->currentIndex(), 1);
     EXPECT_EQ(v.noMappingsLabel()->text(), "No mappings found for this device.");
+}
+
+TEST(MainWindow, AKeptAsideMappingFileIsNamedUntilDismissed) {
+    Window t;
+    chordwell::SetAsideFile file{"Magic Keyboard", "/m/05AC-024F.json",
+                                 "/m/05AC-024F.json.unreadable-20261207T101500Z", "is not valid"};
+    const auto lines = chordwell::app::bannerMessages({}, true, "", {file});
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].text.find("\u201CMagic Keyboard\u201D"), std::string::npos);
+    EXPECT_NE(lines[0].text.find(file.keptAt.string()), std::string::npos);
+    std::vector<std::string> dismissed;
+    t.window->setBannerDismissHandler([&](const std::string& key) { dismissed.push_back(key); });
+    t.window->setBanner(lines);
+    EXPECT_TRUE(t.window->banner()->isVisible());
+    const auto buttons = t.window->banner()->findChildren<QPushButton*>("bannerDismiss");
+    ASSERT_EQ(buttons.size(), 1);
+    buttons[0]->click();
+    EXPECT_EQ(dismissed, std::vector<std::string>{file.keptAt.string()});
 }
 
 TEST(MainWindow, BannerShowsNoticesAndStorageFailureWithTheirActions) {

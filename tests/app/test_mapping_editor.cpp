@@ -238,7 +238,7 @@ TEST(MappingEditor, SavingWhileRecordingEndsTheRecordingFirst) {
     EXPECT_FALSE(e.w.engine->isForceBlockTap());
 }
 
-TEST(MappingEditor, SavingForAnotherProductIdOfAKnownModelAppendsToThatRecord) {
+TEST(MappingEditor, SavingForAnotherProductIdOfAKnownModelAppendsToItsOwnRecord) {
     ModelWorld w;
     w.writeMappingFile(9, 100, makeRecord("Twin", 9, 100, {makeMapping("One", {0x04})}));
     auto first = w.attach("Twin", 9, 100, 1);
@@ -249,11 +249,18 @@ TEST(MappingEditor, SavingForAnotherProductIdOfAKnownModelAppendsToThatRecord) {
     w.model->toggleCaptureFrom();
     w.press(second, {0x05});
     w.model->saveMapping();
+    // Saved where it is matched and loaded again after a restart.
     const auto& records = w.engine->allDeviceMappings();
-    ASSERT_GE(records.size(), 1u);
-    EXPECT_EQ(records[0].productID, 100);
-    ASSERT_EQ(records[0].mappings.size(), 2u);
-    EXPECT_EQ(records[0].mappings[1].name, "Two");
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].mappings.size(), 1u);
+    EXPECT_EQ(records[1].productID, 200);
+    ASSERT_EQ(records[1].mappings.size(), 1u);
+    EXPECT_EQ(records[1].mappings[0].name, "Two");
+    const auto file = w.readMappingFile(9, 200);
+    ASSERT_TRUE(file.has_value());
+    ASSERT_EQ(file->mappings.size(), 1u);
+    EXPECT_EQ(file->mappings[0].name, "Two");
+    EXPECT_EQ(w.readMappingFile(9, 100)->mappings.size(), 1u);
 }
 
 TEST(MappingEditor, CatalogItemsBecomeCustomSequencesWithCapitalisedNames) {
@@ -455,8 +462,8 @@ TEST(MappingEditor, ClickingFromAfterAClearedToRecordingStartsFromCleanly) {
     auto& m = *e.w.model;
     m.chooseConstantBehavior(0);
     m.toggleCaptureTo();
-    m.clearOrCancel(); // the engine's capture ends, the field's flag does not
-    ASSERT_TRUE(m.isCapturingTo);
+    m.clearOrCancel(); // ends the recording, flag and all
+    ASSERT_FALSE(m.isCapturingTo);
     m.toggleCaptureFrom();
     EXPECT_FALSE(m.isCapturingTo);
     EXPECT_TRUE(m.isCapturingFrom);
@@ -480,4 +487,60 @@ TEST(MappingEditor, WithoutStorageMappingsStayInMemory) {
     ASSERT_NE(w.model->selectedRecord(), nullptr);
     EXPECT_EQ(w.model->mappingRows().at(0).name, "Kept");
     EXPECT_EQ(w.model->mappingPaneState(), chordwell::app::MappingPaneState::mappings);
+}
+
+TEST(MappingEditor, EditingShowsTheEditedMappingsOwnOutputLabel) {
+    // Whatever the menu showed before, editing shows the edited output.
+    struct Case {
+        const char* what;
+        OutputBehavior output;
+        std::string label;
+    };
+    const std::vector<Case> cases = {
+        {"paste", OutputBehavior::pasteOperation(), "Paste"},
+        {"copy", OutputBehavior::copyOperation(), "Copy"},
+        {"nothing", OutputBehavior::none(), "No Action"},
+        {"custom sequence", OutputBehavior::customKeySequence("Undo", {{6, kCmd}}), "Undo"},
+    };
+    for (const Case& c : cases) {
+        Editor e(catalog());
+        auto& m = *e.w.model;
+        m.chooseCatalogItem(0, 0); // "Copy To Clipboard" becomes the label
+        ASSERT_EQ(m.toMenuLabel(), "Copy To Clipboard");
+        m.startEditing(makeMapping("Edited", {0x04}, c.output));
+        EXPECT_EQ(m.toMenuLabel(), c.label) << c.what;
+        // Saving it back would keep the output it had.
+        EXPECT_EQ(m.currentOutputBehavior(), c.output) << c.what;
+    }
+}
+
+TEST(MappingEditor, ClearEndsARunningRecordingCleanly) {
+    for (const bool from : {true, false}) {
+        Editor e;
+        auto& m = *e.w.model;
+        m.setMappingName("Name");
+        if (from) {
+            m.toggleCaptureFrom();
+        } else {
+            m.chooseConstantBehavior(0); // Custom: the "To" field is shown
+            m.toggleCaptureTo();
+        }
+        e.w.world->keyDown(*e.kb, 0x04);
+        e.w.settle();
+        m.clearOrCancel();
+        e.w.settle();
+        EXPECT_FALSE(m.isCapturingFrom) << from;
+        EXPECT_FALSE(m.isCapturingTo) << from;
+        EXPECT_FALSE(e.w.engine->isCapturingInput()) << from;
+        EXPECT_FALSE(e.w.engine->isForceBlockTap()) << from;
+        EXPECT_TRUE(m.fromField().isEnabled && m.toField().isEnabled) << from;
+        EXPECT_FALSE(m.fromField().isRecording || m.toField().isRecording) << from;
+        EXPECT_TRUE(m.capturedInputCodesFrom.empty()) << from;
+        e.w.world->keyUp(*e.kb, 0x04);
+        e.w.settle();
+        // The next click starts a fresh recording rather than ending a stale one.
+        m.toggleCaptureFrom();
+        EXPECT_TRUE(m.isCapturingFrom && e.w.engine->isCapturingInput()) << from;
+        m.toggleCaptureFrom();
+    }
 }

@@ -89,6 +89,37 @@ TEST(QtScheduler, DestroyingTheSchedulerDropsPendingWork) {
     EXPECT_EQ(ran, 0);
 }
 
+TEST(QtScheduler, SlotsAreReusedAndStaleIdsDoNothing) {
+    QtScheduler scheduler;
+    int early = 0;
+    int later = 0;
+    const auto first = scheduler.scheduleRepeating(1h, 1h, [&] { ++early; });
+    scheduler.cancel(first);
+    const auto second = scheduler.scheduleOnce(1ms, [&] { ++later; });
+    EXPECT_NE(first, second);
+    EXPECT_EQ(scheduler.timerSlotCount(), 1u) << "the cancelled timer's slot is reused";
+    scheduler.cancel(first); // the old id must not cancel the slot's new timer
+    ASSERT_TRUE(QTest::qWaitFor([&] { return later == 1; }, kEventLoopBoundMs));
+    EXPECT_EQ(early, 0);
+
+    // A repeat that ends itself and arms another timer from its own task
+    // (the running slot is not handed out under it).
+    int repeats = 0;
+    int follow = 0;
+    chordwell::platform::Scheduler::TimerId id = 0;
+    id = scheduler.scheduleRepeating(1ms, 1ms, [&] {
+        ++repeats;
+        scheduler.cancel(id);
+        scheduler.scheduleOnce(1ms, [&] { ++follow; });
+    });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return follow == 1; }, kEventLoopBoundMs));
+    QTest::qWait(20);
+    EXPECT_EQ(repeats, 1);
+    EXPECT_EQ(follow, 1);
+    EXPECT_EQ(scheduler.pendingTimerCount(), 0u);
+    EXPECT_LE(scheduler.timerSlotCount(), 2u);
+}
+
 TEST(QtScheduler, ClockIsMonotonic) {
     QtScheduler scheduler;
     const auto a = scheduler.now();
@@ -136,6 +167,28 @@ TEST(QtPreferences, ValuesSurviveAFreshStoreOnTheSameFile) {
     EXPECT_EQ(again.value("key_repeat_interval"), PreferenceValue{0.05});
     EXPECT_EQ(again.value("label"), PreferenceValue{std::string("hello world")});
     EXPECT_EQ(again.value("absent"), std::nullopt);
+}
+
+TEST(QtPreferences, ReadsComeFromMemoryAndAnotherWritersChangeIsSeen) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString file = dir.filePath(QStringLiteral("prefs.ini"));
+    QtPreferences prefs(std::make_unique<QSettings>(file, QSettings::IniFormat));
+    prefs.setValue("key_repeat_interval", 0.2);
+    EXPECT_EQ(prefs.value("key_repeat_interval"), PreferenceValue{0.2});
+    EXPECT_EQ(prefs.value("key_repeat_enabled"), std::nullopt);
+    EXPECT_EQ(prefs.cachedValueCount(), 2u) << "absent keys are remembered as absent";
+    {
+        // Another writer of the same file (the command-line tool).
+        QSettings other(file, QSettings::IniFormat);
+        other.setValue(QStringLiteral("key_repeat_interval"), 0.05);
+        other.setValue(QStringLiteral("key_repeat_enabled"), false);
+        other.sync();
+    }
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return prefs.value("key_repeat_interval") == PreferenceValue{0.05}; },
+                        kEventLoopBoundMs));
+    EXPECT_EQ(prefs.value("key_repeat_enabled"), PreferenceValue{false});
 }
 
 TEST(XdgAutostartLoginItem, RegisterUnregisterAndStatus) {

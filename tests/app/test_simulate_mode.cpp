@@ -6,8 +6,8 @@
 #include "logging/log.hpp"
 #include "platform/memory/memory_ports.hpp"
 #include "platform/qt/qt_scheduler.hpp"
-#include "platform/sim/script.hpp"
 #include "platform/sim/sim_world.hpp"
+#include "script/script.hpp"
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>
@@ -34,8 +34,13 @@ TEST(AppArguments, AcceptedAndRefusedCommandLines) {
         {{"--simulate="}, false, "--simulate needs a script file"},
         {{"--screenshot-dir", "out"},
          false,
-         "--screenshot-dir and --exit-when-done need --simulate"},
-        {{"--exit-when-done"}, false, "--screenshot-dir and --exit-when-done need --simulate"},
+         "--screenshot-dir and --exit-when-done need --simulate or --demo"},
+        {{"--exit-when-done"},
+         false,
+         "--screenshot-dir and --exit-when-done need --simulate or --demo"},
+        {{"--demo", "--keep", "--exit-when-done"}, true, ""},
+        {{"--keep"}, false, "--keep needs --demo"},
+        {{"--demo", "--simulate", "s"}, false, "--demo and --simulate cannot be combined"},
         {{"--frobnicate"}, false, "unknown option: --frobnicate"},
     };
     for (const Case& c : cases) {
@@ -74,7 +79,7 @@ struct RealTimeWorld {
 
     /// Plays the script and returns the printed lines without their times.
     std::vector<std::string> play(const std::string& text, std::optional<std::string>& error) {
-        auto parsed = chordwell::platform::sim::parseScript(text);
+        auto parsed = chordwell::script::parseScript(text);
         EXPECT_FALSE(parsed.error);
         std::vector<std::string> lines;
         SimulationPlayer player(*world, *engine, parsed.commands, [&](const std::string& line) {

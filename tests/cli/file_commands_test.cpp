@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -41,30 +44,31 @@ const std::string kInvalidMessage = "mappings[0].inputKeyCodes[1]: 70000 is outs
 // codes, an empty input, a named and an unnamed custom sequence, and names
 // with quotes and control characters.
 const std::string kRich =
-    R"({"id":"0F7B1F6A-2B8C-4E4D-9C39-5D1B2A3C4D5E","productName":"Pro \"K\"\u001b[2J",)"
+    R"({"id":"0F7B1F6A-2B8C-4E4D-9C39-5D1B2A3C4D5E","productName":"Pro \"K\"\u001b[2J\u009b\u0085\u202e\u2067é",)"
     R"("productID":-1,"vendorID":1452,"mappings":[)"
     R"({"id":"A1B2C3D4-E5F6-4711-8899-AABBCCDDEEF1","name":"Copy","inputKeyCodes":[224,6],)"
     R"("outputBehavior":{"kind":"copyOperation"}},)"
     R"({"id":"A1B2C3D4-E5F6-4711-8899-AABBCCDDEEF2","name":"Undo\n","inputKeyCodes":[227,29],)"
     R"("inputTapCodes":[{"keyCode":55,"modifiers":1048576},{"keyCode":6,"modifiers":1048576}],)"
     R"("outputBehavior":{"kind":"customKeySequence","name":"","codes":[{"keyCode":6,"modifiers":1179648}]}},)"
-    R"({"id":"A1B2C3D4-E5F6-4711-8899-AABBCCDDEEF3","name":"","inputKeyCodes":[70],)"
+    R"({"id":"A1B2C3D4-E5F6-4711-8899-AABBCCDDEEF3","name":"","inputKeyCodes":[],)"
     R"("outputBehavior":{"kind":"customKeySequence","codes":[]}},)"
     R"({"id":"A1B2C3D4-E5F6-4711-8899-AABBCCDDEEF4","name":"Seq","inputKeyCodes":[58],)"
     R"("outputBehavior":{"kind":"customKeySequence","name":"Two","codes":[{"keyCode":0,"modifiers":262144},{"keyCode":14,"modifiers":262144}]}},)"
-    R"({"id":"A1B2C3D4-E5F6-4711-8899-AABBCCDDEEF5","name":"Search","inputKeyCodes":[],"inputTapCodes":[],)"
+    R"({"id":"A1B2C3D4-E5F6-4711-8899-AABBCCDDEEF5","name":"Search","inputKeyCodes":[41],"inputTapCodes":[],)"
     R"("outputBehavior":{"kind":"openSearchBar"}}]})";
 
-const std::string kRichShown = "Product name: \"Pro \\\"K\\\"\\u001b[2J\"\n"
-                               "Vendor ID: 1452 (0x05AC)\n"
-                               "Product ID: -1 (0xFFFFFFFFFFFFFFFF)\n"
-                               "Record ID: 0F7B1F6A-2B8C-4E4D-9C39-5D1B2A3C4D5E\n"
-                               "Mappings: 5\n"
-                               "1. \"Copy\": \u2303 C -> Copy\n"
-                               "2. \"Undo\\n\": \u2318\u2318 \u2318Z -> \"Custom\" \u21E7\u2318Z\n"
-                               "3. \"\": (no keys) -> \"Custom\" (no keys)\n"
-                               "4. \"Seq\": F1 -> \"Two\" \u2303A \u2303E\n"
-                               "5. \"Search\": (no keys) -> Open Search\n";
+const std::string kRichShown =
+    "Product name: \"Pro \\\"K\\\"\\u001b[2J\\u009b\\u0085\\u202e\\u2067\u00e9\"\n"
+    "Vendor ID: 1452 (0x05AC)\n"
+    "Product ID: -1 (0xFFFFFFFFFFFFFFFF)\n"
+    "Record ID: 0F7B1F6A-2B8C-4E4D-9C39-5D1B2A3C4D5E\n"
+    "Mappings: 5\n"
+    "1. \"Copy\": \u2303 C -> Copy\n"
+    "2. \"Undo\\n\": \u2318\u2318 \u2318Z -> \"Custom\" \u21E7\u2318Z\n"
+    "3. \"\": (no keys) -> \"Custom\" (no keys)\n"
+    "4. \"Seq\": F1 -> \"Two\" \u2303A \u2303E\n"
+    "5. \"Search\": (no keys) -> Open Search\n";
 
 struct RunCase {
     const char* what;
@@ -95,7 +99,8 @@ TEST(Chordwellctl, CommandsStatusesAndOutput) {
          kRich,
          1,
          kValid + ": ok (1 mappings)\n" + kInvalid + ": error: " + kInvalidMessage +
-             "\n-: ok (5 mappings)\n",
+             "\n-: ok (5 mappings)\n"
+             "-: warning: mappings[2].inputKeyCodes: no input keys, the mapping never matches\n",
          ""},
         {"validate missing file",
          {"validate", "/nonexistent/x.json"},
@@ -106,10 +111,39 @@ TEST(Chordwellctl, CommandsStatusesAndOutput) {
         {"validate a directory",
          {"validate", CHORDWELL_CLI_TEST_DATA},
          "",
-         1,
-         std::string(CHORDWELL_CLI_TEST_DATA) + ": error: cannot read: Is a directory\n",
+         2,
+         std::string(CHORDWELL_CLI_TEST_DATA) + ": error: is a folder, not a file\n",
          ""},
-        {"validate bad stdin", {"validate", "-"}, "{", 1, "-: error: invalid JSON: ", "", true},
+        {"validate a device and a valid file",
+         {"validate", "/dev/zero", kValid},
+         "",
+         2,
+         "/dev/zero: error: not a regular file\n" + kValid + ": ok (1 mappings)\n",
+         ""},
+        {"show a device", {"show", "/dev/null"}, "", 2, "", "/dev/null: error: not a regular file"},
+        {"validate repeated keys",
+         {"validate", "-"},
+         R"({"id":"0F7B1F6A-2B8C-4E4D-9C39-5D1B2A3C4D5E","productName":"B","productName":"C",)"
+         R"("productID":1,"vendorID":2,"mappings":[{"id":"A1B2C3D4-E5F6-4711-8899-AABBCCDDEEF1",)"
+         R"("name":"a","name":"b","inputKeyCodes":[4],"outputBehavior":{"kind":"none"}}],)"
+         R"("mappings":[]})",
+         1,
+         "-: error: productName: duplicate key\n-: error: mappings[0].name: duplicate key\n"
+         "-: error: mappings: duplicate key\n",
+         ""},
+        {"validate bytes after the record",
+         {"validate", "-"},
+         std::string("{}\0GARBAGE", 10),
+         1,
+         "-: error: invalid JSON at line 1, column 3 (offset 2): a NUL byte after the JSON value\n",
+         ""},
+        {"validate bad stdin",
+         {"validate", "-"},
+         "{",
+         1,
+         "-: error: invalid JSON at line 1, column 2 (offset 1): ",
+         "",
+         true},
         {"show", {"show", "-"}, kRich, 0, kRichShown, ""},
         {"show invalid", {"show", kInvalid}, "", 1, "", kInvalid + ": error: " + kInvalidMessage},
         {"normalize invalid",
@@ -182,8 +216,24 @@ TEST(Chordwellctl, FileLargerThanTheLimitIsRefused) {
     }
     const CliRun r = run({"validate", path.string()});
     fs::remove(path);
-    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out, path.string() + ": error: file is larger than 64 MiB\n");
+}
+
+// A FIFO without a writer would block a reader for ever.
+TEST(Chordwellctl, FifoIsRefusedWithoutBlocking) {
+    const fs::path path =
+        fs::temp_directory_path() / ("chordwellctl-fifo-" + std::to_string(::getpid()) + ".json");
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    const CliRun validate = run({"validate", path.string()});
+    const CliRun simulate = run({"simulate", path.string()});
+    fs::remove(path);
+    EXPECT_EQ(validate.status, 2);
+    EXPECT_EQ(validate.out, path.string() + ": error: not a regular file\n");
+    if (findCliCommand("simulate") != nullptr) {
+        EXPECT_EQ(simulate.status, 2);
+        EXPECT_NE(simulate.err.find("not a regular file"), std::string::npos) << simulate.err;
+    }
 }
 
 } // namespace

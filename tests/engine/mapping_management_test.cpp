@@ -143,26 +143,79 @@ TEST_F(ManagementTest, MatchingSeesNoMappingsBetweenTheTwoHalvesOfAnEdit) {
     EXPECT_EQ(postedDowns(), std::vector<std::int64_t>{100});
 }
 
-TEST_F(ManagementTest, EditFindsTheRecordByNameAndVendor) {
-    auto kb = attach("New Name", kVendor, kProduct, 1);
-    const KeyMapping m = makeMapping({0x04}, OutputBehavior::none(), "m");
-    addRecord({m}, kVendor, kProduct, "Old Name");
-    auto& e = engine();
-    // Loading and saving use the identifiers, so the old record serves.
-    e.loadMappings(listed(kb));
-    EXPECT_EQ(e.allDeviceMappings().size(), 1u);
-    e.mutateAllDeviceMappings([&](auto& records) { records[0].mappings = {m}; });
+// Two models that share a name and a vendor (a wired and a wireless variant,
+// receivers that all call themselves "USB Receiver") and a model renamed
+// since its record was made: the edit lands in the record of the template's
+// vendor and product identifiers, the one that is loaded, saved and matched.
+TEST_F(ManagementTest, EditFindsTheRecordByVendorAndProduct) {
+    constexpr std::int64_t kTwin = kProduct + 1;
+    struct Case {
+        const char* what;
+        std::vector<std::pair<std::string, std::int64_t>> records; // name, product
+        std::int64_t product; // of the keyboard and the template
+        std::string name;     // of the keyboard and the template
+        std::size_t edited;   // index of the record that holds the mapping
+    };
+    const Case cases[] = {
+        {"twin listed first",
+         {{"USB Receiver", kTwin}, {"USB Receiver", kProduct}},
+         kProduct,
+         "USB Receiver",
+         1},
+        {"twin listed second",
+         {{"USB Receiver", kProduct}, {"USB Receiver", kTwin}},
+         kProduct,
+         "USB Receiver",
+         0},
+        {"renamed model", {{"Old Name", kProduct}}, kProduct, "New Name", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TearDown(); // a fresh world and engine for each case
+        SetUp();
+        auto kb = attach(c.name, kVendor, c.product, 1);
+        auto& e = engine();
+        const KeyMapping m = makeMapping({0x04}, OutputBehavior::none(), "m");
+        for (std::size_t i = 0; i < c.records.size(); ++i) {
+            // Each record holds a mapping with the same id: only the record
+            // chosen may change.
+            addRecord({m}, kVendor, c.records[i].second, c.records[i].first);
+        }
+        DeviceMapping templ;
+        templ.productName = c.name;
+        templ.vendorID = kVendor;
+        templ.productID = c.product;
+        KeyMapping changed = m;
+        changed.name = "edited";
+        clearLog();
+        e.editMapping(listed(kb), templ, changed);
+        world_->advance(milliseconds(100));
+        EXPECT_FALSE(logged("editMapping: device not found"));
+        for (std::size_t i = 0; i < c.records.size(); ++i) {
+            EXPECT_EQ(names(e.allDeviceMappings()[i]),
+                      std::vector<std::string>{i == c.edited ? "edited" : "m"})
+                << "record " << i;
+        }
+        EXPECT_EQ(saves(), 1u);
+        const auto file = readFile(kVendor, c.product);
+        ASSERT_TRUE(file.has_value());
+        EXPECT_EQ(names(*file), std::vector<std::string>{"edited"});
+    }
+}
 
+TEST_F(ManagementTest, EditReportsAnUnknownModelOrMapping) {
+    auto kb = attach();
+    const KeyMapping m = makeMapping({0x04}, OutputBehavior::none(), "m");
+    addRecord({m});
+    auto& e = engine();
     DeviceMapping templ;
-    templ.productName = "New Name";
+    templ.productName = "Magic Keyboard";
     templ.vendorID = kVendor;
-    templ.productID = kProduct;
-    clearLog();
+    templ.productID = kProduct + 1;
     e.editMapping(listed(kb), templ, m);
     EXPECT_TRUE(logged("editMapping: device not found"));
-    EXPECT_EQ(e.allDeviceMappings()[0].mappings.size(), 1u);
 
-    templ.productName = "Old Name";
+    templ.productID = kProduct;
     e.editMapping(listed(kb), templ, makeMapping({0x04}, OutputBehavior::none(), "unknown id"));
     EXPECT_TRUE(logged("editMapping: mapping not found"));
     EXPECT_EQ(e.allDeviceMappings()[0].mappings.size(), 1u);

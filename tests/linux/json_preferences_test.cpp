@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 namespace chordwell::platform::lnx {
 namespace {
@@ -69,8 +70,10 @@ TEST_F(JsonPreferencesTest, StoredTypesAreReadBack) {
 }
 
 TEST_F(JsonPreferencesTest, UnreadableFileIsKeptAside) {
-    const char* broken[] = {"{not json", "[1, 2, 3]", "\"just text\""};
-    for (const char* text : broken) {
+    const std::string deep = "{\"a\":" + std::string(100, '[') + std::string(100, ']') + "}";
+    const std::string broken[] = {
+        "{not json", "[1, 2, 3]", "\"just text\"", std::string("{}\0{\"a\":1}", 10), "{} {}", deep};
+    for (const std::string& text : broken) {
         SCOPED_TRACE(text);
         fs::remove_all(file_.parent_path());
         writeFile(text);
@@ -81,6 +84,28 @@ TEST_F(JsonPreferencesTest, UnreadableFileIsKeptAside) {
         JsonFilePreferences again(file_);
         EXPECT_EQ(again.value("key_repeat_enabled"), PreferenceValue(true));
     }
+}
+
+TEST_F(JsonPreferencesTest, ChangesByAnotherWriterAreSeenAndABrokenFileChangesNothing) {
+    JsonFilePreferences prefs(file_, std::chrono::milliseconds(0));
+    prefs.setValue("key_repeat_interval", 0.2);
+    struct Step {
+        const char* written;
+        std::optional<PreferenceValue> expected;
+    };
+    const std::vector<Step> steps = {
+        {R"({"key_repeat_interval": 0.05})", PreferenceValue{0.05}},
+        {R"({"key_repeat_interval": )", PreferenceValue{0.05}}, // half written: kept
+        {R"({"other": true})", std::nullopt},
+    };
+    auto stamp = fs::last_write_time(file_);
+    for (const Step& step : steps) {
+        writeFile(step.written);
+        stamp += std::chrono::seconds(1); // a later write, whatever the clock's grain
+        fs::last_write_time(file_, stamp);
+        EXPECT_EQ(prefs.value("key_repeat_interval"), step.expected) << step.written;
+    }
+    EXPECT_FALSE(fs::exists(file_.string() + ".unreadable")) << "a later file is never set aside";
 }
 
 TEST_F(JsonPreferencesTest, DefaultFileFollowsXdgConfigHome) {

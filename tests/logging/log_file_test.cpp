@@ -10,8 +10,13 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <csignal>
+#include <mutex>
+#include <random>
 #include <regex>
 #include <sstream>
+#include <sys/resource.h>
 #include <thread>
 #include <vector>
 
@@ -45,6 +50,47 @@ std::vector<std::string> splitLines(const std::string& text) {
     }
     return lines;
 }
+
+// Holds the writer inside a task until released (or destroyed).
+class WriterStall {
+public:
+    explicit WriterStall(LogFile& file)
+        : thread_([this, &file] {
+              try {
+                  file.runOnWriter([this] {
+                      std::unique_lock lock(mutex_);
+                      entered_ = true;
+                      changed_.notify_all();
+                      changed_.wait(lock, [this] { return released_; });
+                  });
+              } catch (...) {
+              }
+          }) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return entered_; });
+    }
+    ~WriterStall() { release(); }
+    WriterStall(const WriterStall&) = delete;
+    WriterStall& operator=(const WriterStall&) = delete;
+
+    void release() {
+        {
+            std::lock_guard lock(mutex_);
+            released_ = true;
+        }
+        changed_.notify_all();
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool entered_ = false;
+    bool released_ = false;
+    std::thread thread_;
+};
 
 TEST(TimestampTest, FormatsUtcWithAndWithoutMilliseconds) {
     using namespace std::chrono;
@@ -126,7 +172,9 @@ TEST(LogFileTest, RotatesOnlyOnceTheFileHasReachedTheThreshold) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.existingSize);
         TempDir temp;
-        const std::string existing(c.existingSize, 'x');
+        // Whole lines, as the log writes them.
+        const std::string existing =
+            c.existingSize == 0 ? std::string() : std::string(c.existingSize - 1, 'x') + "\n";
         writeText(temp.path() / "chordwell.log", existing);
         writeText(temp.path() / "chordwell.log.1", "older rotation\n");
         {
@@ -252,44 +300,13 @@ TEST(LogFileTest, ConcurrentWritersNeverInterleaveAndKeepTheirOrder) {
     }
 }
 
-// Reads a FIFO until its writer closes it.
-// Reads whole lines from the FIFO until `done` says enough has arrived. The
-// FIFO is opened for reading and writing so that it always has a writer:
-// reads then block instead of seeing end-of-file between the log writer's
-// batches, and the log writer never meets a FIFO without a reader (which
-// would raise SIGPIPE).
-template <typename Done>
-std::vector<std::string> readFifoLinesUntil(const fs::path& fifo, Done done) {
-    const int fd = ::open(fifo.c_str(), O_RDWR);
-    std::string text;
-    std::vector<std::string> lines;
-    char buffer[4096];
-    while (fd >= 0 && !done(lines)) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n <= 0) {
-            break;
-        }
-        text.append(buffer, static_cast<std::size_t>(n));
-        for (auto eol = text.find('\n'); eol != std::string::npos; eol = text.find('\n')) {
-            lines.push_back(text.substr(0, eol));
-            text.erase(0, eol + 1);
-        }
-    }
-    if (fd >= 0) {
-        ::close(fd);
-    }
-    return lines;
-}
-
 TEST(LogFileTest, AStalledWriterDropsLinesBeyondTheLimitAndSaysSo) {
     TempDir temp;
-    // A FIFO as the current file: the writer's open blocks until we read,
-    // which stalls it.
-    const fs::path fifo = temp.path() / "chordwell.log";
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     constexpr std::size_t limit = 50;
     constexpr std::size_t total = 2 * limit + 10;
     LogFile file(temp.path(), fixedClock(), limit);
+    // A task that waits for us stalls the writer.
+    WriterStall stall(file);
     for (std::size_t i = 0; i < total; ++i) {
         file.append(LogLevel::info, "io", "line " + std::to_string(i));
     }
@@ -314,11 +331,8 @@ TEST(LogFileTest, AStalledWriterDropsLinesBeyondTheLimitAndSaysSo) {
         }
         return counts;
     };
-    const auto lines = readFifoLinesUntil(fifo, [&](const std::vector<std::string>& got) {
-        const auto [kept, reported] = tally(got);
-        return kept == total - dropped && reported == dropped;
-    });
-    fs::remove(fifo); // lets the destructor's writer finish without a reader
+    stall.release();
+    const auto lines = splitLines(file.readAll());
 
     // Every line that was kept arrives whole and in order, and the lost ones
     // are all accounted for by warning lines (one per stall).
@@ -378,6 +392,225 @@ TEST(LogFileTest, ChangingTheFolderKeepsEarlierLinesInTheOldOne) {
               "2026-03-05T14:07:09.123Z [INFO] (ui) old\n");
     EXPECT_EQ(readText(second.path() / "chordwell.log"),
               "2026-03-05T14:07:09.123Z [INFO] (ui) new\n");
+}
+
+TEST(LogFileTest, WhatATaskThrowsReachesItsCaller) {
+    TempDir temp;
+    LogFile file(temp.path(), fixedClock());
+    EXPECT_THROW(file.runOnWriter([] { throw std::bad_alloc(); }), std::bad_alloc);
+    // The writer carries on.
+    file.append(LogLevel::info, "ui", "still here");
+    EXPECT_EQ(file.readAll(), "2026-03-05T14:07:09.123Z [INFO] (ui) still here\n");
+}
+
+TEST(LogFileTest, ShutdownGivesUpOnAStuckWriterInBoundedTime) {
+    TempDir temp;
+    LogFile file(temp.path(), fixedClock());
+    WriterStall stall(file);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(file.shutdown(std::chrono::milliseconds(100)));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    file.append(LogLevel::error, "ui", "dropped, not waited for");
+    stall.release();
+}
+
+TEST(LogFileTest, ANonRegularLogFileIsNeverOpenedForWriting) {
+    // A FIFO without a reader, one with a reader, a folder: the writer never
+    // blocks, never writes into them and says so once.
+    enum class Kind { fifo, fifoWithReader, folder };
+    for (const Kind kind : {Kind::fifo, Kind::fifoWithReader, Kind::folder}) {
+        SCOPED_TRACE(static_cast<int>(kind));
+        TempDir temp;
+        const fs::path current = temp.path() / "chordwell.log";
+        if (kind == Kind::folder) {
+            fs::create_directory(current);
+        } else {
+            ASSERT_EQ(::mkfifo(current.c_str(), 0600), 0);
+        }
+        const int reader =
+            kind == Kind::fifoWithReader ? ::open(current.c_str(), O_RDONLY | O_NONBLOCK) : -1;
+        std::vector<std::string> reports;
+        {
+            LogFile file(temp.path(), fixedClock());
+            file.setFailureReporter([&](std::string_view m) { reports.emplace_back(m); });
+            for (int i = 0; i < 3; ++i) {
+                file.append(LogLevel::info, "ui", "line");
+            }
+            EXPECT_EQ(file.readAll(), "");
+            EXPECT_TRUE(file.shutdown());
+        }
+        ASSERT_EQ(reports.size(), 1u);
+        EXPECT_NE(reports[0].find(current.string()), std::string::npos) << reports[0];
+        if (reader >= 0) {
+            char buffer[16];
+            EXPECT_LE(::read(reader, buffer, sizeof buffer), 0);
+            ::close(reader);
+        }
+    }
+}
+
+TEST(LogFileTest, MessagesCannotForgeLinesAndAreCapped) {
+    struct Case {
+        std::string message;
+        std::string shown;
+    };
+    const Case cases[] = {
+        {"USB Keyboard\n2026-03-05T14:07:09.123Z [ERROR] (keyboard) forged",
+         "USB Keyboard\\n2026-03-05T14:07:09.123Z [ERROR] (keyboard) forged"},
+        {"tab\there\r", "tab\\there\\r"},
+        {"\x1B]0;title\x07", "\\u001B]0;title\\u0007"},
+        {"del\x7F", "del\\u007F"},
+        {"csi \xC2\x9B nel \xC2\x85", "csi \\u009B nel \\u0085"},
+        {"rlo \xE2\x80\xAE isolate \xE2\x81\xA6", "rlo \\u202E isolate \\u2066"},
+        {"caf\xC3\xA9 \xE2\x80\x9CK2\xE2\x80\x9D \xC2\xA0",
+         "caf\xC3\xA9 \xE2\x80\x9CK2\xE2\x80\x9D \xC2\xA0"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(LogFile::formatLine(sampleTime(), LogLevel::info, "keyboard", c.message),
+                  "2026-03-05T14:07:09.123Z [INFO] (keyboard) " + c.shown + "\n");
+    }
+}
+
+TEST(LogFileTest, AnyMessageBecomesOneBoundedLine) {
+    // Random messages of controls, multi-byte characters and plain text:
+    // the line is always one line, at most the cap plus the marker, and a
+    // cut never splits a character.
+    std::mt19937 random(20261207);
+    const std::vector<std::string> pieces = {
+        "a",    "Z",        " ",        "\n",           "\r",           "\x1B",
+        "\x7F", "\xC2\x9B", "\xC3\xA9", "\xE2\x80\xAE", "\xE2\x80\x9C", "\xF0\x9F\x98\x80",
+        "\\",   "[ERROR]"};
+    const std::string prefix = "2026-03-05T14:07:09.123Z [WARN] (storage) ";
+    for (int round = 0; round < 300; ++round) {
+        std::string message;
+        const std::size_t length = random() % 3 == 0 ? 6000 + random() % 4000 : random() % 200;
+        while (message.size() < length) {
+            message += pieces[random() % pieces.size()];
+        }
+        const std::string line =
+            LogFile::formatLine(sampleTime(), LogLevel::warning, "storage", message);
+        ASSERT_EQ(line.rfind(prefix, 0), 0u);
+        ASSERT_EQ(line.find('\n'), line.size() - 1);
+        const std::string shown = line.substr(prefix.size(), line.size() - prefix.size() - 1);
+        for (const char ch : shown) {
+            EXPECT_GE(static_cast<unsigned char>(ch), 0x20);
+            EXPECT_NE(ch, '\x7F');
+        }
+        EXPECT_EQ(shown.find("\xC2\x9B"), std::string::npos);
+        EXPECT_EQ(shown.find("\xE2\x80\xAE"), std::string::npos);
+        const std::string marker = " [cut, " + std::to_string(message.size()) + " bytes in all]";
+        const bool cut = shown.ends_with(marker);
+        EXPECT_EQ(cut, message.size() > kMaxMessageBytes || shown.size() > kMaxMessageBytes + 60);
+        if (cut) {
+            const std::string kept = shown.substr(0, shown.size() - marker.size() - 3);
+            EXPECT_LE(kept.size(), kMaxMessageBytes);
+            // The kept part ends on a character boundary: the ellipsis
+            // follows a complete sequence.
+            EXPECT_EQ(shown.substr(kept.size(), 3), "\xE2\x80\xA6");
+            std::size_t i = kept.size();
+            while (i > 0 && (static_cast<unsigned char>(kept[i - 1]) & 0xC0u) == 0x80u) {
+                --i;
+            }
+            if (i > 0 && i < kept.size()) {
+                const auto lead = static_cast<unsigned char>(kept[i - 1]);
+                const std::size_t expected = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+                EXPECT_EQ(kept.size() - i + 1, expected);
+            }
+        }
+    }
+}
+
+// Makes writes beyond `bytes` fail for this process (even as root), the way a
+// full disk would.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+        ::getrlimit(RLIMIT_FSIZE, &previous_);
+        rlimit limited = previous_;
+        limited.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limited);
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &previous_);
+        std::signal(SIGXFSZ, previousHandler_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit previous_{};
+    void (*previousHandler_)(int) = nullptr;
+};
+
+TEST(LogFileTest, AFullDiskLosesWholeLinesAndSaysSoOnce) {
+    TempDir temp;
+    const fs::path current = temp.path() / "chordwell.log";
+    std::vector<std::string> reports;
+    LogFile file(temp.path(), fixedClock());
+    file.setFailureReporter([&](std::string_view m) { reports.emplace_back(m); });
+    file.append(LogLevel::info, "keyboard", "before");
+    file.flush();
+    const auto before = fs::file_size(current);
+    {
+        FileSizeLimit full(before + 20); // room for part of one line only
+        for (int i = 0; i < 5; ++i) {
+            file.append(LogLevel::info, "keyboard", "In startIntercepting(...)...");
+        }
+        file.flush();
+    }
+    file.append(LogLevel::info, "keyboard", "after");
+    file.flush();
+    EXPECT_EQ(readText(current), "2026-03-05T14:07:09.123Z [INFO] (keyboard) before\n"
+                                 "2026-03-05T14:07:09.123Z [INFO] (keyboard) after\n");
+    EXPECT_EQ(reports.size(), 1u);
+}
+
+TEST(LogFileTest, ALineCutShortEarlierIsEndedBeforeTheNextOne) {
+    TempDir temp;
+    writeText(temp.path() / "chordwell.log",
+              "2026-03-05T14:07:08.000Z [INFO] (keyboard) In startInterceptin");
+    LogFile file(temp.path(), fixedClock());
+    file.append(LogLevel::info, "keyboard", "next run");
+    EXPECT_EQ(file.readAll(), "2026-03-05T14:07:08.000Z [INFO] (keyboard) In startInterceptin\n"
+                              "2026-03-05T14:07:09.123Z [INFO] (keyboard) next run\n");
+}
+
+TEST(LogFileTest, ALogThatCannotRotateStopsGrowingAndReadAllStaysBounded) {
+    TempDir temp;
+    // ".1" is a folder with something in it: rotation fails for good.
+    fs::create_directories(temp.path() / "chordwell.log.1" / "keep");
+    const std::string full = std::string(LogFile::maxBytes - 1, 'x') + "\n";
+    writeText(temp.path() / "chordwell.log", full);
+    std::vector<std::string> reports;
+    {
+        LogFile file(temp.path(), fixedClock());
+        file.setFailureReporter([&](std::string_view m) { reports.emplace_back(m); });
+        for (int i = 0; i < 200; ++i) {
+            file.append(LogLevel::info, "ui", std::string(1000, 'm'));
+        }
+        const std::string all = file.readAll();
+        EXPECT_LE(all.size(), LogFile::maxReadBytes);
+    }
+    const std::string text = readText(temp.path() / "chordwell.log");
+    EXPECT_LT(text.size(), full.size() + 200);
+    EXPECT_EQ(text.rfind(full, 0), 0u);
+    EXPECT_NE(text.find("cannot be rotated"), std::string::npos);
+    EXPECT_EQ(reports.size(), 1u);
+
+    // A file grown huge by other means is read only by its end, from a
+    // line boundary on.
+    TempDir big;
+    std::string lines;
+    for (int i = 0; i < 30000; ++i) {
+        lines += "line " + std::to_string(i) + " " + std::string(60, 'p') + "\n";
+    }
+    writeText(big.path() / "chordwell.log", lines);
+    LogFile file(big.path(), fixedClock());
+    const std::string all = file.readAll();
+    EXPECT_LE(all.size(), LogFile::maxReadBytes);
+    EXPECT_TRUE(all.ends_with("line 29999 " + std::string(60, 'p') + "\n"));
+    EXPECT_EQ(all.rfind("line ", 0), 0u);
 }
 
 } // namespace

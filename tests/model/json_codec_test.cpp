@@ -109,7 +109,7 @@ TEST(DecodeDeviceMapping, FailuresNameThePathOfTheFault) {
          "mappings[0].inputTapCodes[0].modifiers: expected an integer"},
         {record(mappingWith(
              copy, R"("inputTapCodes":[{"keyCode":8,"modifiers":18446744073709551616}],)")),
-         "mappings[0].inputTapCodes[0].modifiers: expected an integer"},
+         R"(mappings[0].inputTapCodes[0].modifiers: number out of range: "18446744073709551616")"},
         {record(mappingWith(copy,
                             R"("inputTapCodes":[{"keyCode":9223372036854775808,"modifiers":0}],)")),
          "mappings[0].inputTapCodes[0].keyCode: 9223372036854775808 is outside the signed "
@@ -149,11 +149,11 @@ TEST(DecodeDeviceMapping, DeepNestingFailsWithoutExhaustingTheStack) {
     const std::string deep = std::string(200000, '[') + std::string(200000, ']');
     const auto result = decodeDeviceMappingText(deep);
     ASSERT_FALSE(result.ok());
-    EXPECT_EQ(result.error(), "expected an object");
+    EXPECT_NE(result.error().find("nested deeper than 64 levels"), std::string::npos);
     const std::string inside =
         record(mappingWith(std::string(100000, '[') + std::string(100000, ']')));
-    EXPECT_EQ(decodeDeviceMappingText(inside).error(),
-              "mappings[0].outputBehavior: expected an object");
+    EXPECT_NE(decodeDeviceMappingText(inside).error().find("nested deeper than 64 levels"),
+              std::string::npos);
 }
 
 TEST(DecodeMacKeySignature, CWithCommandRoundTrips) {

@@ -114,10 +114,15 @@ TEST_F(SimWorldTest, TheFlagWordCarriesModifiersHeldOnAnyKeyboard) {
     world.keyDown(*b, 0xE7); // right Command on the other
     world.keyDown(*b, 0x04);
     EXPECT_EQ(world.appEvents().back().flags, kMaskShift | kMaskCommand);
-    world.detachKeyboard(a); // its Shift goes with it
+    world.detachKeyboard(a); // its Shift goes with it, and the system says so
     EXPECT_EQ(world.modifierFlags(), kMaskCommand);
+    ASSERT_EQ(world.appEvents().size(), 4u);
+    EXPECT_EQ(world.appEvents().back(),
+              (AppEvent{Scheduler::Duration{0}, EventType::flagsChanged, 56, kMaskCommand}));
     world.keyDown(*a, 0x05); // a detached keyboard sends nothing
-    EXPECT_EQ(world.appEvents().size(), 3u);
+    EXPECT_EQ(world.appEvents().size(), 4u);
+    world.detachKeyboard(b); // a held key comes up at the application
+    EXPECT_EQ(world.keysDownAtApplication(), 0u);
 }
 
 TEST_F(SimWorldTest, TapsRunNewestFirstAndASwallowEndsTheRoad) {
@@ -150,6 +155,147 @@ TEST_F(SimWorldTest, PostedEventsArriveBeforeThePostReturns) {
     world.setPostingFails(true);
     EXPECT_FALSE(world.eventPoster().postKeyEvent(8, kMaskCommand, false));
     EXPECT_EQ(world.appEvents().size(), 1u);
+}
+
+struct ModeCase {
+    const char* name;
+    DeliveryOrder order;
+    bool oneTurn; // both key events in one turn of the main queue
+    std::vector<std::string> expected;
+};
+
+[[maybe_unused]] void PrintTo(const ModeCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class SimDeliveryOrderTest : public SimWorldTest, public ::testing::WithParamInterface<ModeCase> {};
+
+TEST_P(SimDeliveryOrderTest, TheHidValueAndTheTapEventArriveInTheChosenOrder) {
+    auto kb = listenedKeyboard();
+    auto tap = liveTap(trace);
+    world.setAppEventSink(
+        [&](const AppEvent& e) { trace.lines.push_back("app " + std::to_string(e.keyCode)); });
+    world.setDeliveryOrder(GetParam().order);
+    world.setRunMainQueueAfterSteps(!GetParam().oneTurn);
+    world.keyDown(*kb, 0x04);
+    world.keyUp(*kb, 0x04);
+    world.runMainQueue();
+    EXPECT_EQ(trace.lines, GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, SimDeliveryOrderTest,
+    ::testing::Values(ModeCase{"hid first",
+                               DeliveryOrder::hidFirst,
+                               false,
+                               {"hid 4=1", "tap 10 0", "app 0", "hid 4=0", "tap 11 0", "app 0"}},
+                      ModeCase{"tap first",
+                               DeliveryOrder::tapFirst,
+                               false,
+                               {"tap 10 0", "app 0", "hid 4=1", "tap 11 0", "app 0", "hid 4=0"}},
+                      // Within one turn the HID values trail both tap events: a late key-up.
+                      ModeCase{"tap first, one turn",
+                               DeliveryOrder::tapFirst,
+                               true,
+                               {"tap 10 0", "app 0", "tap 11 0", "app 0", "hid 4=1", "hid 4=0"}},
+                      ModeCase{"hid first, one turn",
+                               DeliveryOrder::hidFirst,
+                               true,
+                               {"hid 4=1", "tap 10 0", "app 0", "hid 4=0", "tap 11 0", "app 0"}}));
+
+TEST_F(SimWorldTest, RandomOrderIsRepeatableAndKeepsEachSourceInOrder) {
+    auto run = [](std::uint64_t seed) {
+        SimWorld w;
+        Trace t;
+        auto kb = w.attachKeyboard({});
+        kb->registerInputValueCallback(&onValue, &t);
+        kb->scheduleWithRunLoop();
+        auto tp = w.createKeyboardEventTap(&onEvent, &t);
+        tp->addToRunLoop();
+        tp->enable(true);
+        w.setDeliveryOrder(DeliveryOrder::random, seed);
+        w.setRunMainQueueAfterSteps(false);
+        for (int i = 0; i < 32; ++i) {
+            w.keyDown(*kb, static_cast<HidUsage>(0x04 + i % 4));
+            w.keyUp(*kb, static_cast<HidUsage>(0x04 + i % 4));
+            if (i % 3 == 0) {
+                w.runMainQueue();
+            }
+        }
+        w.runMainQueue();
+        return t.lines;
+    };
+    const auto a = run(7);
+    EXPECT_EQ(a, run(7));
+    EXPECT_NE(a, run(8));
+    // Each source alone keeps the order of the keys, and the HID value of a
+    // key is never lost.
+    std::vector<std::string> hid;
+    std::vector<std::string> taps;
+    std::size_t tapBeforeItsValue = 0;
+    for (const auto& line : a) {
+        (line.rfind("hid", 0) == 0 ? hid : taps).push_back(line);
+        if (line.rfind("tap", 0) == 0 && taps.size() > hid.size()) {
+            ++tapBeforeItsValue;
+        }
+    }
+    ASSERT_EQ(hid.size(), 64u);
+    ASSERT_EQ(taps.size(), 64u);
+    for (std::size_t i = 0; i < hid.size(); ++i) {
+        const int usage = 4 + static_cast<int>(i / 2) % 4;
+        EXPECT_EQ(hid[i], "hid " + std::to_string(usage) + (i % 2 == 0 ? "=1" : "=0"));
+        EXPECT_EQ(taps[i], std::string("tap ") + (i % 2 == 0 ? "10 " : "11 ") +
+                               std::to_string(i / 2 % 4 == 0   ? 0
+                                              : i / 2 % 4 == 1 ? 11
+                                              : i / 2 % 4 == 2 ? 8
+                                                               : 2));
+    }
+    EXPECT_GT(tapBeforeItsValue, 0u); // both orders happen
+}
+
+TEST_F(SimWorldTest, AsyncPostingDeliversOnTheNextTurnInPostingOrder) {
+    auto tap = liveTap(trace);
+    world.setPostingMode(PostingMode::async);
+    EXPECT_TRUE(world.eventPoster().postKeyEvent(8, kMaskCommand, true));
+    EXPECT_TRUE(world.eventPoster().postKeyEvent(8, kMaskCommand, false));
+    EXPECT_TRUE(trace.lines.empty());
+    EXPECT_TRUE(world.appEvents().empty());
+    EXPECT_EQ(world.pendingPostedEventCount(), 2u);
+    world.runMainQueue();
+    EXPECT_EQ(trace.lines, (std::vector<std::string>{"tap 10 8", "tap 11 8"}));
+    EXPECT_EQ(world.appEvents().size(), 2u);
+    EXPECT_EQ(world.postedEventCount(), 2u);
+
+    // Back to sync: what is still pending goes first.
+    world.eventPoster().postKeyEvent(9, 0, true);
+    world.setPostingMode(PostingMode::sync);
+    world.eventPoster().postKeyEvent(9, 0, false);
+    EXPECT_EQ(trace.lines.back(), "tap 11 9");
+    EXPECT_EQ(trace.lines[trace.lines.size() - 2], "tap 10 9");
+}
+
+TEST_F(SimWorldTest, TheApplicationKeepsRecentEventsAndKnowsWhichKeysAreDown) {
+    auto kb = world.attachKeyboard({});
+    world.setAppEventLimit(10);
+    for (int i = 0; i < 12; ++i) {
+        world.keyDown(*kb, 0x04);
+        world.keyUp(*kb, 0x04);
+    }
+    world.keyDown(*kb, 0x05);
+    EXPECT_EQ(world.appEventCount(), 25u);
+    EXPECT_LE(world.appEvents().size(), 10u);
+    EXPECT_GE(world.appEvents().size(), 5u);
+    EXPECT_EQ(world.appEvents().back().keyCode, 11); // the newest is kept
+    EXPECT_TRUE(world.isDownAtApplication(11));
+    EXPECT_FALSE(world.isDownAtApplication(0));
+    EXPECT_EQ(world.keysDownAtApplication(), 1u);
+    world.keyUp(*kb, 0x05);
+    EXPECT_EQ(world.keysDownAtApplication(), 0u);
+    world.setAppEventLimit(0);
+    EXPECT_TRUE(world.appEvents().empty());
+    world.keyDown(*kb, 0x05);
+    EXPECT_TRUE(world.appEvents().empty());
+    EXPECT_EQ(world.keysDownAtApplication(), 1u);
 }
 
 TEST_F(SimWorldTest, TapCreationAndRunLoopSourcesCanFail) {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -36,13 +37,21 @@ Result simulate(std::vector<std::string> args, const std::string& input) {
 class SimulateCommandTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        // Parameterised test names hold a "/", which must not make a nested
+        // folder that TearDown would only partly remove.
+        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::replace(name.begin(), name.end(), '/', '-');
         folder = fs::temp_directory_path() /
                  ("chordwell-simulate-test-" +
-                  std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
+                  std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + name);
         fs::create_directories(folder);
     }
-    void TearDown() override { fs::remove_all(folder); }
+    void TearDown() override {
+        const fs::path temp = fs::temp_directory_path();
+        const fs::path top = temp / *fs::relative(folder, temp).begin();
+        fs::remove_all(folder);
+        EXPECT_FALSE(fs::exists(top)) << top << " was left behind";
+    }
 
     std::string write(const std::string& name, const std::string& text) {
         const fs::path p = folder / name;
@@ -153,6 +162,12 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{{"--mappings"}, "", 2, "chordwellctl simulate: --mappings needs a value"},
         FailureCase{{"a", "b"}, "", 2, "chordwellctl simulate: only one script may be given"},
         FailureCase{{"/nonexistent/script"}, "", 1, "chordwellctl simulate: /nonexistent/script"},
+        FailureCase{{"/"}, "", 2, "chordwellctl simulate: /: is a folder, not a file"},
+        FailureCase{{"/dev/zero"}, "", 2, "chordwellctl simulate: /dev/zero: not a regular file"},
+        FailureCase{{"--mappings", "/dev/zero"},
+                    "",
+                    2,
+                    "chordwellctl simulate: /dev/zero: not a regular file"},
         FailureCase{{"--mappings", "/nonexistent.json"},
                     "",
                     1,
@@ -171,6 +186,15 @@ TEST_F(SimulateCommandTest, OutputBeforeAScriptErrorIsKept) {
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out, "0 keyboard \"K\" vendor=-1 product=-1\n");
     EXPECT_EQ(r.err, "line 3: unknown keyboard \"nobody\"\n");
+}
+
+// Names come from scripts and devices; none may drive or reorder the terminal.
+TEST_F(SimulateCommandTest, NamesAreEscapedOnTheTerminal) {
+    const Result r =
+        simulate({}, "keyboard kb name=\"K\x1b]0;T\x07\xc2\x9b\xe2\x80\xae\xe2\x81\xa6\"\nlist\n");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "0 keyboard \"K\\u001b]0;T\\u0007\\u009b\\u202e\\u2066\" vendor=-1 product=-1\n");
 }
 
 } // namespace

@@ -96,5 +96,30 @@ TEST(VirtualScheduler, FreedSlotsAreReused) {
     EXPECT_EQ(s.nextDue(), Scheduler::Duration(milliseconds(7)));
 }
 
+TEST(VirtualScheduler, RepeatsNoFasterThanOnceAMillisecond) {
+    VirtualScheduler s;
+    int fired = 0;
+    s.scheduleRepeating(Scheduler::Duration(0), std::chrono::nanoseconds(1), [&] { ++fired; });
+    s.advance(milliseconds(10));
+    EXPECT_EQ(fired, 11); // at 0, 1, ..., 10 ms
+}
+
+TEST(VirtualScheduler, TimeSaturatesAtTheEndOfTheClockInsteadOfWrapping) {
+    VirtualScheduler s;
+    int fired = 0;
+    s.scheduleOnce(Scheduler::Duration::max(), [&] { ++fired; });
+    s.advance(milliseconds(5));
+    s.scheduleOnce(Scheduler::Duration::max(), [&] { ++fired; });
+    EXPECT_EQ(s.nextDue(), Scheduler::Duration::max());
+    s.advance(Scheduler::Duration::max());
+    EXPECT_EQ(s.now(), Scheduler::Duration::max());
+    EXPECT_EQ(fired, 2);
+    // A repeat armed at the end of time fires once and is done.
+    s.scheduleRepeating(Scheduler::Duration(0), milliseconds(1), [&] { ++fired; });
+    s.advance(milliseconds(1));
+    EXPECT_EQ(fired, 3);
+    EXPECT_EQ(s.activeTimerCount(), 0u);
+}
+
 } // namespace
 } // namespace chordwell::platform::sim

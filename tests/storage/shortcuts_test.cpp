@@ -61,7 +61,7 @@ TEST_F(ShortcutsTest, AnyMalformedEntryEmptiesTheWholeCatalog) {
     const Case cases[] = {
         {"", "invalid JSON"},
         {"[{", "invalid JSON"},
-        {R"({"groupName": "A", "items": []})", "expected an array of groups"},
+        {R"({"groupName": "A", "items": []})", "expected an array"},
         {R"([{"items": []}])", "[0].groupName: missing"},
         {R"([{"groupName": 5, "items": []}])", "[0].groupName: expected a string"},
         {R"([{"groupName": "A"}])", "[0].items: missing"},
@@ -194,11 +194,92 @@ TEST(ShippedCatalogTest, EveryEntryDecodesAndEveryKeyHasALabel) {
     }
 }
 
-TEST(ShippedCatalogTest, TheDefaultPathFindsALoadableCatalog) {
-    const auto path = defaultShortcutsPath();
-    ASSERT_TRUE(path.has_value());
-    EXPECT_TRUE(fs::is_regular_file(*path));
-    EXPECT_GE(ShortcutsLoader(path).load().size(), 6u);
+// Where the catalog is looked up: an installed program reads the installed
+// folder beside its "bin" and nothing else; the development folder counts
+// only when nothing is installed beside the program.
+TEST(ResourceLookupTest, InstalledFolderFirstThenDevelopmentThenNothing) {
+    struct Case {
+        const char* what;
+        bool installed;        // <prefix>/share/chordwell/shortcuts.json exists
+        bool developmentGiven; // the program declared a development folder
+        bool knowsExecutable;  // the adapter found the running program
+        const char* expected;  // "installed", "development" or "" (none)
+    };
+    const Case cases[] = {
+        {"installed only", true, false, true, "installed"},
+        {"installed wins over the source tree", true, true, true, "installed"},
+        {"build folder run uses the source tree", false, true, true, "development"},
+        {"installed program without its catalog finds none", false, false, true, ""},
+        {"unknown program location falls back", false, true, false, "development"},
+        {"unknown program location, nothing declared", true, false, false, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir temp;
+        const fs::path prefix = temp.path() / "root" / "usr";
+        fs::create_directories(prefix / "bin");
+        const fs::path installed = prefix / "share" / "chordwell";
+        const fs::path development = temp.path() / "source" / "resources";
+        fs::create_directories(development);
+        writeText(development / "shortcuts.json", "[]");
+        if (c.installed) {
+            fs::create_directories(installed);
+            writeText(installed / "shortcuts.json", "[]");
+        }
+        if (c.developmentGiven) {
+            platform::setDevelopmentResourceDirectory(development);
+        } else {
+            platform::setDevelopmentResourceDirectory({});
+        }
+        const auto executable =
+            c.knowsExecutable ? std::optional(prefix / "bin" / "chordwell") : std::nullopt;
+        const auto directory = platform::resourceDirectoryBeside(executable);
+        const platform::FolderPaths paths(temp.path() / "support", directory);
+        const auto catalog = defaultShortcutsPath(paths);
+        const std::string expected = c.expected;
+        if (expected.empty()) {
+            EXPECT_EQ(catalog, std::nullopt);
+        } else {
+            ASSERT_TRUE(catalog.has_value());
+            EXPECT_EQ(*catalog,
+                      ((expected == "installed" ? installed : development) / "shortcuts.json")
+                          .lexically_normal());
+        }
+    }
+    platform::setDevelopmentResourceDirectory({});
+}
+
+// Chords that destroy work at once, without the application or desktop
+// asking first: the catalog must never offer them as an output.
+TEST(ShippedCatalogTest, NoEntryDestroysWorkWithoutAsking) {
+    struct Chord {
+        std::int64_t keyCode;
+        EventFlags modifiers;
+        const char* why;
+    };
+    const Chord destructive[] = {
+        // X server "zap": kills the session and every unsaved document.
+        {51, kMaskControl | kMaskAlternate, "Control+Alt+Backspace"},
+        // macOS: log out at once, no confirmation.
+        {12, kMaskShift | kMaskAlternate | kMaskCommand, "Shift+Option+Command+Q"},
+    };
+    const fs::path catalogs[] = {
+        fs::path(CHORDWELL_TEST_RESOURCES_DIR) / "shortcuts.json",
+        fs::path(CHORDWELL_TEST_RESOURCES_DIR) / "linux" / "shortcuts.json",
+    };
+    for (const fs::path& path : catalogs) {
+        for (const ShortcutGroup& group : ShortcutsLoader(path).load()) {
+            for (const ShortcutItem& item : group.items) {
+                for (const KeyCodeEntry& entry : item.codes) {
+                    for (const Chord& chord : destructive) {
+                        EXPECT_FALSE(entry.keyCode == chord.keyCode &&
+                                     static_cast<EventFlags>(entry.modifiers) == chord.modifiers)
+                            << path << ": " << item.name << " is " << chord.why;
+                    }
+                }
+            }
+        }
+    }
 }
 
 } // namespace

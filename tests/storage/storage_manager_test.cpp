@@ -10,6 +10,9 @@
 
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace chordwell {
 namespace {
@@ -352,6 +355,169 @@ TEST_F(StorageTest, ALinkedMappingFileStaysALink) {
     auto record = decodeDeviceMappingText(readText(real));
     ASSERT_TRUE(record);
     EXPECT_EQ(record->mappings, sampleMappings());
+}
+
+TEST_F(StorageTest, RepeatedKeysLoadAsBeforeWithAWarning) {
+    StorageManager storage = makeStorage();
+    std::string errorText;
+    ASSERT_TRUE(storage.saveMappings(sampleMappings(), keyboard(), errorText)) << errorText;
+    const fs::path file = storage.folder() / "05AC-024F.json";
+    std::string text = readText(file);
+    text.insert(text.rfind('}'), R"(,"mappings":[])");
+    writeText(file, text);
+    systemLog->clear();
+
+    EXPECT_TRUE(storage.loadMappings(keyboard()).empty());
+    EXPECT_TRUE(fs::exists(file));
+    const auto entries = systemLog->entries();
+    ASSERT_FALSE(entries.empty());
+    EXPECT_EQ(entries[1], storageLine(LogLevel::warning, "Mapping file " + file.string() +
+                                                             " repeats the key mappings; the "
+                                                             "last one is used"));
+}
+
+TEST_F(StorageTest, FilesThatAreNotSmallRegularFilesAreSetAsideWithANotice) {
+    // A FIFO would hang the window for ever, a link to /dev/zero eat all
+    // memory: both are refused unread, like a file that is too large, and
+    // kept aside where the user is told to look.
+    struct Case {
+        const char* name;
+        std::function<void(const fs::path&)> make;
+        bool keptIsLink;
+    };
+    const Case cases[] = {
+        {"fifo", [](const fs::path& file) { ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0); }, false},
+        {"link to a device", [](const fs::path& file) { fs::create_symlink("/dev/zero", file); },
+         true},
+        {"too large",
+         [](const fs::path& file) {
+             writeText(file, std::string(StorageManager::maxFileBytes + 1, ' '));
+         },
+         false},
+        {"not a record", [](const fs::path& file) { writeText(file, "[]"); }, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir folder;
+        std::error_code error;
+        auto storage = StorageManager::createAt(folder.path(), error);
+        ASSERT_TRUE(storage);
+        const fs::path file = storage->fileURL(keyboard());
+        c.make(file);
+
+        EXPECT_TRUE(storage->loadMappings(keyboard()).empty());
+        const std::vector<SetAsideFile> notices = storage->setAsideFiles();
+        ASSERT_EQ(notices.size(), 1u);
+        EXPECT_EQ(notices[0].productName, "Magic Keyboard");
+        EXPECT_EQ(notices[0].original, file);
+        EXPECT_EQ(notices[0].keptAt.parent_path(), folder.path());
+        EXPECT_EQ(fs::is_symlink(fs::symlink_status(notices[0].keptAt)), c.keptIsLink);
+        EXPECT_FALSE(fs::exists(fs::symlink_status(file)));
+
+        // The next save writes a fresh file; the copy and its notice stay
+        // until the user dismisses the notice.
+        std::string errorText;
+        ASSERT_TRUE(storage->saveMappings(sampleMappings(), keyboard(), errorText)) << errorText;
+        EXPECT_EQ(storage->loadMappings(keyboard()), sampleMappings());
+        EXPECT_EQ(storage->setAsideFiles(), notices);
+        storage->dismissSetAsideFile(notices[0].keptAt);
+        EXPECT_TRUE(storage->setAsideFiles().empty());
+        EXPECT_TRUE(fs::exists(fs::symlink_status(notices[0].keptAt)));
+    }
+}
+
+TEST_F(StorageTest, AnInaccessibleFolderReportsTheRealCause) {
+    struct Case {
+        const char* name;
+        std::function<void(const fs::path&)> lock;
+        std::string cause;
+    };
+    std::vector<Case> cases = {
+        // Every look inside fails, as at mode 000, even for root.
+        {"folder replaced by a link loop",
+         [](const fs::path& folder) {
+             fs::remove_all(folder);
+             fs::create_symlink(folder.string() + "-loop", folder);
+             fs::create_symlink(folder, folder.string() + "-loop");
+         },
+         std::make_error_code(std::errc::too_many_symbolic_link_levels).message()},
+    };
+    if (::geteuid() != 0) { // root passes every permission check
+        cases.push_back({"folder at mode 000",
+                         [](const fs::path& folder) { fs::permissions(folder, fs::perms::none); },
+                         std::make_error_code(std::errc::permission_denied).message()});
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir scratch;
+        std::error_code error;
+        auto storage = StorageManager::createAt(scratch.path() / "Mappings", error);
+        ASSERT_TRUE(storage);
+        c.lock(storage->folder());
+        systemLog->clear();
+
+        EXPECT_TRUE(storage->loadMappings(keyboard()).empty());
+        std::string errorText;
+        EXPECT_FALSE(storage->saveMappings(sampleMappings(), keyboard(), errorText));
+        EXPECT_NE(errorText.find(c.cause), std::string::npos) << errorText;
+        bool namedTheCause = false;
+        for (const auto& message : systemLog->messages()) {
+            EXPECT_EQ(message.find("too many earlier copies"), std::string::npos) << message;
+            namedTheCause = namedTheCause || message.find(c.cause) != std::string::npos;
+        }
+        EXPECT_TRUE(namedTheCause);
+        EXPECT_TRUE(storage->setAsideFiles().empty());
+        fs::permissions(storage->folder(), fs::perms::owner_all, error);
+    }
+}
+
+TEST_F(StorageTest, StartUpRemovesTemporaryFilesOfInterruptedSaves) {
+    const fs::path folder = temp.path() / "Mappings";
+    fs::create_directories(folder);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    const fs::path stale = folder / (".05AC-024F.json.tmp-" + std::to_string(child) + "-5-1");
+    const fs::path foreign = folder / "notes.tmp";
+    writeText(stale, "{\"half");
+    writeText(foreign, "mine");
+    std::error_code error;
+    ASSERT_TRUE(StorageManager::createAt(folder, error));
+    EXPECT_FALSE(fs::exists(stale));
+    EXPECT_TRUE(fs::exists(foreign));
+}
+
+TEST_F(StorageTest, SavingKeepsTheFilesPermissions) {
+    StorageManager storage = makeStorage();
+    std::string errorText;
+    ASSERT_TRUE(storage.saveMappings({}, keyboard(), errorText));
+    const fs::path file = storage.fileURL(keyboard());
+    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
+    ASSERT_TRUE(storage.saveMappings(sampleMappings(), keyboard(), errorText));
+    EXPECT_EQ(fs::status(file).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+}
+
+TEST_F(StorageTest, AnUnreadableLinkedFileIsSetAsideBesideItsTarget) {
+    StorageManager storage = makeStorage();
+    const fs::path real = temp.path() / "dotfiles-05AC-024F.json";
+    writeText(real, "{ broken");
+    fs::create_symlink(real, storage.fileURL(keyboard()));
+
+    EXPECT_TRUE(storage.loadMappings(keyboard()).empty());
+    ASSERT_EQ(storage.setAsideFiles().size(), 1u);
+    const fs::path kept = storage.setAsideFiles()[0].keptAt;
+    EXPECT_EQ(kept.parent_path(), temp.path());
+    EXPECT_EQ(readText(kept), "{ broken");
+
+    // Saving then rewrites the link's target, and the link stays a link.
+    std::string errorText;
+    ASSERT_TRUE(storage.saveMappings(sampleMappings(), keyboard(), errorText)) << errorText;
+    EXPECT_TRUE(fs::is_symlink(storage.fileURL(keyboard())));
+    EXPECT_EQ(storage.loadMappings(keyboard()), sampleMappings());
+    EXPECT_EQ(readText(kept), "{ broken");
 }
 
 } // namespace

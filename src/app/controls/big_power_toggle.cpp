@@ -7,6 +7,7 @@
 #include <QFontMetrics>
 #include <QPainter>
 #include <QPainterPath>
+#include <QSignalBlocker>
 #include <QVariantAnimation>
 
 #include <algorithm>
@@ -77,8 +78,36 @@ BigPowerToggle::BigPowerToggle(QWidget* parent) : QAbstractButton(parent) {
         update();
     });
     // A click only asks: the shown state changes when the host says so.
+    // Checkable, so that assistive technology announces a switch with its
+    // on / off state; nextCheckState() leaves the flipping to the host.
+    setCheckable(true);
     connect(this, &QAbstractButton::clicked, this, [this] { Q_EMIT toggleRequested(!on_); });
-    setAccessibleName(captionText());
+    // Assistive technology toggles the checked state directly rather than
+    // clicking: turn that into the same wish and keep showing the host's state.
+    connect(this, &QAbstractButton::toggled, this, [this](bool checked) {
+        if (checked == on_) {
+            return; // setOn()
+        }
+        {
+            const QSignalBlocker block(this);
+            setChecked(on_);
+        }
+        Q_EMIT toggleRequested(checked);
+    });
+    updateAccessibleText();
+}
+
+void BigPowerToggle::nextCheckState() {}
+
+void BigPowerToggle::updateAccessibleText() {
+    // "Chordwell is:" reads as a sentence with the state the screen reader
+    // adds; the caption says what a press does.
+    QString name = label_.trimmed();
+    if (name.endsWith(QLatin1Char(':'))) {
+        name.chop(1);
+    }
+    setAccessibleName(name.isEmpty() ? stateWord() : name);
+    setAccessibleDescription(captionText());
 }
 
 qreal BigPowerToggle::springEasing(qreal progress) {
@@ -101,6 +130,7 @@ qreal BigPowerToggle::springEasing(qreal progress) {
 
 void BigPowerToggle::setLabelText(const QString& label) {
     label_ = label;
+    updateAccessibleText();
     updateGeometry();
     update();
 }
@@ -110,7 +140,8 @@ void BigPowerToggle::setOn(bool on) {
         return;
     }
     on_ = on;
-    setAccessibleName(captionText());
+    setChecked(on);
+    updateAccessibleText();
     updateGeometry();
     flip_->stop();
     flip_->setStartValue(progress_);

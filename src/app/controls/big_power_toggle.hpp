@@ -50,8 +50,12 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
+    /// A press never flips the shown state by itself (see setOn).
+    void nextCheckState() override;
 
 private:
+    void updateAccessibleText();
+
     struct Metrics;
     Metrics layoutMetrics() const;
 

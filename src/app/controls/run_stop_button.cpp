@@ -29,6 +29,9 @@ void RunStopButton::setRunning(bool running) {
 void RunStopButton::applyState() {
     setSymbol(running_ ? QStringLiteral("stop.fill") : QStringLiteral("play.fill"));
     setText(running_ ? tr("Stop") : tr("Run"));
+    // The label may be hidden until hovered; the name is always there.
+    setAccessibleName(running_ ? tr("Stop") : tr("Run"));
+    setAccessibleDescription(running_ ? tr("Stop intercepting") : tr("Start intercepting"));
     update();
 }
 

@@ -37,15 +37,11 @@ inline QFont monospacedFont(const QFont& like) {
     return mono;
 }
 
-/// Draws the label's text in the dimmed colour of secondary texts.
+/// Draws the label's text in the dimmed colour of secondary texts. The
+/// colour is a role of the palette, not a colour taken from it once, so it
+/// follows a change between light and dark while the window is open.
 inline void setSecondaryColour(QLabel* label) {
-    QPalette palette = label->palette();
-    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
-        QColor dimmed = palette.color(group, QPalette::WindowText);
-        dimmed.setAlphaF(0.6);
-        palette.setColor(group, QPalette::WindowText, dimmed);
-    }
-    label->setPalette(palette);
+    label->setForegroundRole(QPalette::PlaceholderText);
 }
 
 /// A caption in the secondary colour, as the settings sections use.

@@ -1,11 +1,11 @@
 #include "app/diagnostics/diagnostics_model.hpp"
 
 #include "app/app_info.hpp"
+#include "fileio/file_io.hpp"
 #include "logging/breadcrumbs.hpp"
 #include "logging/log.hpp"
 #include "logging/log_file.hpp"
 #include "platform/desktop.hpp"
-#include "storage/atomic_file.hpp"
 
 #include <QByteArray>
 #include <QString>
@@ -32,6 +32,9 @@ DiagnosticsSources DiagnosticsSources::from(logging::LogFile& logFile,
     };
     sources.recentActions = [&breadcrumbs](std::int64_t n) {
         return breadcrumbs.dump(n);
+    };
+    sources.recordAction = [&breadcrumbs](const std::string& action) {
+        breadcrumbs.add(action);
     };
     return sources;
 }
@@ -91,23 +94,51 @@ void DiagnosticsModel::saveDiagnostics(const SavePathChooser& choosePath) {
     if (!target || target->empty()) {
         return;
     }
-    std::error_code error;
-    if (storage::writeFileAtomically(*target, reportText(), error)) {
-        savedConfirmation_ = "Saved to " + target->filename().string() + ".";
-        return;
+    std::string problem;
+    try {
+        std::error_code error;
+        // The report holds the log: private to the user, whatever the umask.
+        if (fileio::writeFileAtomically(*target, reportText(), error,
+                                        std::filesystem::perms::owner_read |
+                                            std::filesystem::perms::owner_write)) {
+            savedConfirmation_ = "Saved to " + target->filename().string() + ".";
+            recordAction("Diagnostics saved");
+            return;
+        }
+        problem = error.message();
+    } catch (const std::exception& exception) {
+        // Out of memory building the report, say: the slot must not end the
+        // application over it.
+        problem = exception.what();
+    } catch (...) {
+        problem = "unknown error";
     }
     savedConfirmation_ = saveFailedMessage();
-    log(LogLevel::error, "Saving diagnostics failed: " + error.message(), "diagnostics");
+    log(LogLevel::error, "Saving diagnostics failed: " + problem, "diagnostics");
 }
 
 void DiagnosticsModel::revealLog() {
-    const std::optional<std::filesystem::path> current =
-        sources_.currentLogFile ? sources_.currentLogFile() : std::nullopt;
-    if (!current) {
-        savedConfirmation_ = "No log file has been created yet.";
-        return;
+    try {
+        const std::optional<std::filesystem::path> current =
+            sources_.currentLogFile ? sources_.currentLogFile() : std::nullopt;
+        if (!current) {
+            savedConfirmation_ = "No log file has been created yet.";
+            return;
+        }
+        if (desktop_.revealFile(*current)) {
+            savedConfirmation_.reset();
+            return;
+        }
+        // No file manager took it: say where the file is instead of nothing.
+        savedConfirmation_ =
+            "No file manager could show the log file. It is " + current->string() + ".";
+        log(LogLevel::warning, "No file manager could show the log file", "diagnostics");
+    } catch (const std::exception& exception) {
+        log(LogLevel::error, std::string("Revealing the log file failed: ") + exception.what(),
+            "diagnostics");
+    } catch (...) {
+        log(LogLevel::error, "Revealing the log file failed", "diagnostics");
     }
-    desktop_.revealFile(*current);
 }
 
 std::string DiagnosticsModel::logTextForEmail(const std::string& logText) {
@@ -162,28 +193,48 @@ std::optional<std::string> DiagnosticsModel::mailtoURL(const std::string& recipi
 
 bool DiagnosticsModel::composeMail(const std::string& recipient, const std::string& subject,
                                    const std::string& body) {
-    const std::optional<std::string> url = mailtoURL(recipient, subject, body);
-    if (!url) {
+    // Opening can "succeed" with nothing to take the message (xdg-open
+    // starts and finds no mail client): ask first, so that the clipboard
+    // path runs instead of silence.
+    if (!desktop_.hasHandlerForScheme("mailto")) {
         return false;
     }
-    return desktop_.openURL(*url);
+    const std::optional<std::string> url = mailtoURL(recipient, subject, body);
+    return desktop_.openURL(url ? *url : "mailto:" + recipient);
 }
 
 void DiagnosticsModel::emailDiagnostics() {
-    const std::string logText = sources_.readLog ? sources_.readLog() : std::string();
-    const std::string subject = emailSubject();
-    const std::string body = emailBody(logText);
-    const std::string& address = identity_.supportEmail;
-    if (composeMail(address, subject, body)) {
-        savedConfirmation_.reset();
-        return;
+    try {
+        const std::string logText = sources_.readLog ? sources_.readLog() : std::string();
+        const std::string subject = emailSubject();
+        const std::string body = emailBody(logText);
+        const std::string& address = identity_.supportEmail;
+        if (composeMail(address, subject, body)) {
+            savedConfirmation_.reset();
+            recordAction("Diagnostics e-mailed");
+            return;
+        }
+        desktop_.setClipboardText("To: " + address + "\nSubject: " + subject + "\n\n" + body);
+        savedConfirmation_ = "No mail app is set up. We copied the diagnostics to your clipboard — "
+                             "paste them into an email to " +
+                             address + ".";
+        log(LogLevel::warning, "No mail client could be opened for the diagnostics email.",
+            "diagnostics");
+        recordAction("Diagnostics copied to the clipboard");
+    } catch (const std::exception& exception) {
+        // Out of memory building the body, say: the status stays, the
+        // application does not end.
+        log(LogLevel::error, std::string("Emailing diagnostics failed: ") + exception.what(),
+            "diagnostics");
+    } catch (...) {
+        log(LogLevel::error, "Emailing diagnostics failed", "diagnostics");
     }
-    desktop_.setClipboardText("To: " + address + "\nSubject: " + subject + "\n\n" + body);
-    savedConfirmation_ = "No mail app is set up. We copied the diagnostics to your clipboard — "
-                         "paste them into an email to " +
-                         address + ".";
-    log(LogLevel::warning, "No mail client could be opened for the diagnostics email.",
-        "diagnostics");
+}
+
+void DiagnosticsModel::recordAction(const std::string& action) const {
+    if (sources_.recordAction) {
+        sources_.recordAction(action);
+    }
 }
 
 } // namespace chordwell::app

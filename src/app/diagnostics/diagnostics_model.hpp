@@ -29,6 +29,8 @@ struct DiagnosticsSources {
     std::function<std::optional<std::filesystem::path>()> currentLogFile;
     /// The last n user actions as text.
     std::function<std::string(std::int64_t)> recentActions;
+    /// Records a user action for later reports ("Diagnostics saved").
+    std::function<void(const std::string&)> recordAction;
 
     /// The process-wide LogFile and Breadcrumbs.
     static DiagnosticsSources shared();
@@ -84,8 +86,9 @@ public:
     /// Opens a mail to support with the report, or puts it on the clipboard
     /// when no mail client takes it.
     void emailDiagnostics();
-    /// Hands a mailto: URL with subject and body to the system; true when a
-    /// mail client took it.
+    /// Hands a mailto: URL with subject and body to the system (just the
+    /// recipient when no URL can be built from them); true when a mail
+    /// client took it, false at once when none is registered.
     bool composeMail(const std::string& recipient, const std::string& subject,
                      const std::string& body);
 
@@ -100,6 +103,8 @@ public:
     std::string emailBody(const std::string& logText) const;
 
 private:
+    void recordAction(const std::string& action) const;
+
     platform::Desktop& desktop_;
     DiagnosticsSources sources_;
     DiagnosticsIdentity identity_;

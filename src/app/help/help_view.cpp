@@ -1,6 +1,7 @@
 #include "app/help/help_view.hpp"
 
 #include "app/app_info.hpp"
+#include "logging/log.hpp"
 #include "platform/desktop.hpp"
 
 #include <QFont>
@@ -59,17 +60,23 @@ HelpPage helpPage(const QString& displayName, HelpPlatform platform) {
                   "permission, log out and in again or restart your computer so that the new "
                   "group membership applies, and launch the application again. Additionally, "
                   "ensure that no other application is intercepting your keyboard events.");
+    // Linux has neither permission by these names: reading a keyboard and
+    // typing through the virtual keyboard are what the input group and the
+    // udev rule grant there.
+    const QString firstPermission =
+        mac ? QStringLiteral("• Input Monitoring: to capture global key events.")
+            : QStringLiteral("• Reading keyboards (the ‘input’ group, /dev/input/event*): to "
+                             "capture global key events.");
+    const QString secondPermission =
+        mac ? QStringLiteral("• Accessibility: to override original key behavior and trigger "
+                             "mapped actions.")
+            : QStringLiteral("• Creating a virtual keyboard (/dev/uinput, opened to the ‘input’ "
+                             "group by Chordwell's udev rule): to override original key behavior "
+                             "and trigger mapped actions.");
     page.sections.push_back(
         {QStringLiteral("Permissions Required"),
-         {QStringLiteral("Chordwell needs two permissions to work:"),
-          mac ? QStringLiteral("• Input Monitoring: to capture global key events.")
-              : QStringLiteral("• Reading keyboards (/dev/input, the ‘input’ group): to capture "
-                               "global key events."),
-          mac ? QStringLiteral("• Accessibility: to override original key behavior and trigger "
-                               "mapped actions.")
-              : QStringLiteral("• Writing /dev/uinput (Chordwell's udev rule): to override "
-                               "original key behavior and trigger mapped actions."),
-          grantText,
+         {QStringLiteral("Chordwell needs two permissions to work:"), firstPermission,
+          secondPermission, grantText,
           QStringLiteral("Note: The Fn key cannot be captured. Use Control as an alternative if "
                          "needed.")},
          8});
@@ -86,18 +93,20 @@ HelpPage helpPage(const QString& displayName, HelpPlatform platform) {
          {displayName +
               QStringLiteral(" listens for your specified key sequences and, on a match, "
                              "suppresses the original behavior and performs the mapped action. "
-                             "For example, if you map ") +
-              (mac ? QStringLiteral("⌘C (Copy) to perform the action of ⌘␣ (Open Search)")
-                   : QStringLiteral("Ctrl+C (Copy) to perform the action of Super (Open Search)")) +
-              QStringLiteral(", then it will block the Copy action and perform the target action, "
-                             "opening the search."),
+                             "For example, if you map ⌘C (Copy) to perform the action of ⌘␣ "
+                             "(Open Search), then it will block the Copy action and perform the "
+                             "target action, opening the search."),
           QStringLiteral("PS: Some keys in your keyboard may not be blocked, such as Capslock. "
                          "The original behavior will still be triggered.")}});
 
+    // macOS has an application menu with a Settings command; elsewhere the
+    // command is "Open Settings" in the main window's "Manage" menu.
     page.sections.push_back(
         {QStringLiteral("Settings & Preferences"),
-         {QStringLiteral("Open Settings from the app menu to configure global options such as "
-                         "startup launch and confirmation dialogs.")}});
+         {mac ? QStringLiteral("Open Settings from the app menu to configure global options such "
+                               "as startup launch and confirmation dialogs.")
+              : QStringLiteral("Choose Open Settings in the Manage menu to configure global "
+                               "options such as startup launch and confirmation dialogs.")}});
 
     if (mac) {
         page.sections.push_back(
@@ -174,7 +183,16 @@ HelpView::HelpView(platform::Desktop& desktop, const QString& displayName,
 }
 
 void HelpView::openLink(const QString& url) {
-    desktop_.openURL(url.toStdString());
+    if (desktop_.openURL(url.toStdString())) {
+        linkStatus_->clear();
+        linkStatus_->hide();
+        return;
+    }
+    log(LogLevel::warning, "No application could open a link of the help window", "ui");
+    linkStatus_->setText(QStringLiteral("No application could open ") + url +
+                         QStringLiteral(". Copy the address to open it yourself."));
+    linkStatus_->show();
+    scrollArea_->ensureWidgetVisible(linkStatus_);
 }
 
 void HelpView::build(const QString& displayName, HelpPlatform helpPlatform) {
@@ -238,6 +256,11 @@ void HelpView::build(const QString& displayName, HelpPlatform helpPlatform) {
     websiteRow->addWidget(website);
     websiteRow->addStretch(1);
     stack->addLayout(websiteRow);
+    linkStatus_ = textLabel(QString(), content);
+    linkStatus_->setObjectName(QStringLiteral("linkStatus"));
+    linkStatus_->setForegroundRole(QPalette::PlaceholderText);
+    linkStatus_->hide();
+    stack->addWidget(linkStatus_);
     stack->addStretch(1);
 
     scrollArea_->setWidget(content);

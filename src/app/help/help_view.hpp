@@ -13,6 +13,7 @@ namespace chordwell::platform {
 class Desktop;
 }
 
+class QLabel;
 class QScrollArea;
 
 namespace chordwell::app {
@@ -52,12 +53,15 @@ public:
     void openLink(const QString& url);
 
     QScrollArea* scrollArea() const { return scrollArea_; }
+    /// Says that a link could not be opened (hidden until one fails).
+    QLabel* linkStatus() const { return linkStatus_; }
 
 private:
     void build(const QString& displayName, HelpPlatform helpPlatform);
 
     platform::Desktop& desktop_;
     QScrollArea* scrollArea_ = nullptr;
+    QLabel* linkStatus_ = nullptr;
 };
 
 } // namespace chordwell::app

@@ -1,13 +1,16 @@
 #include "app/mappings/keyboard_mapping_model.hpp"
 
+#include "engine/record_lookup.hpp"
 #include "logging/log.hpp"
 #include "model/key_labels.hpp"
 #include "storage/settings.hpp"
 
 #include <QCollator>
+#include <QCollatorSortKey>
 #include <QString>
 
 #include <algorithm>
+#include <unordered_set>
 
 namespace chordwell::app {
 
@@ -15,11 +18,6 @@ namespace {
 
 constexpr std::string_view kCategoryUi = "ui";
 constexpr std::string_view kCategoryKeyboard = "keyboard";
-
-bool containsKeyCode(const std::vector<MacKeySignature>& list, std::int64_t keyCode) {
-    return std::any_of(list.begin(), list.end(),
-                       [&](const MacKeySignature& s) { return s.keyCode == keyCode; });
-}
 
 std::string joined(const std::vector<std::string>& parts, std::string_view separator) {
     std::string out;
@@ -58,24 +56,29 @@ mergeCapturedSignatures(const std::vector<HidUsage>& codes,
     // from the usages alone; every other usage takes the next signature the
     // tap saw (the system's own key code for it, layout included).
     std::vector<MacKeySignature> result;
+    std::unordered_set<std::int64_t> inResult; // key codes already in `result`
+    auto add = [&](std::int64_t keyCode) {
+        result.push_back(MacKeySignature{keyCode, 0});
+        inResult.insert(keyCode);
+    };
     std::size_t t = 0;
     for (HidUsage u : codes) {
         const std::optional<std::uint16_t> k = hidToMacKeyCode(u);
         if (k && modifierKeyCodes.count(*k) > 0) {
-            result.push_back(MacKeySignature{*k, 0});
+            add(*k);
         } else if (t < taps.size()) {
             const std::int64_t c = taps[t].keyCode;
-            if (!containsKeyCode(result, c)) {
-                result.push_back(MacKeySignature{c, 0});
+            if (inResult.count(c) == 0) {
+                add(c);
             }
             ++t;
         } else if (k) {
-            result.push_back(MacKeySignature{*k, 0});
+            add(*k);
         }
     }
     for (; t < taps.size(); ++t) {
-        if (!containsKeyCode(result, taps[t].keyCode)) {
-            result.push_back(MacKeySignature{taps[t].keyCode, 0});
+        if (inResult.count(taps[t].keyCode) == 0) {
+            add(taps[t].keyCode);
         }
     }
     return result;
@@ -84,14 +87,18 @@ mergeCapturedSignatures(const std::vector<HidUsage>& codes,
 std::vector<KeyboardDevice> sortedKeyboards(const std::vector<KeyboardDevice>& keyboards) {
     QCollator collator; // the user's locale
     collator.setCaseSensitivity(Qt::CaseInsensitive);
-    std::vector<std::pair<QString, KeyboardDevice>> keyed;
+    // One sort key per name: comparing keys is a byte comparison, where
+    // comparing names runs the collation at every step of the sort. Some
+    // collation back ends ignore the case setting in sort keys: the name is
+    // case-folded first.
+    std::vector<std::pair<QCollatorSortKey, KeyboardDevice>> keyed;
     keyed.reserve(keyboards.size());
     for (const KeyboardDevice& k : keyboards) {
-        keyed.emplace_back(QString::fromStdString(k.productName), k);
+        keyed.emplace_back(collator.sortKey(QString::fromStdString(k.productName).toCaseFolded()),
+                           k);
     }
-    std::stable_sort(keyed.begin(), keyed.end(), [&](const auto& a, const auto& b) {
-        return collator.compare(a.first, b.first) < 0;
-    });
+    std::stable_sort(keyed.begin(), keyed.end(),
+                     [&](const auto& a, const auto& b) { return a.first.compare(b.first) < 0; });
     std::vector<KeyboardDevice> out;
     out.reserve(keyed.size());
     for (auto& entry : keyed) {
@@ -102,12 +109,8 @@ std::vector<KeyboardDevice> sortedKeyboards(const std::vector<KeyboardDevice>& k
 
 const DeviceMapping* findRecord(const std::vector<DeviceMapping>& records,
                                 const KeyboardDevice& keyboard) {
-    for (const DeviceMapping& r : records) {
-        if (r.productName == keyboard.productName && r.vendorID == keyboard.vendorID) {
-            return &r;
-        }
-    }
-    return nullptr;
+    const auto it = findRecordOfModel(records, keyboard.productID, keyboard.vendorID);
+    return it == records.end() ? nullptr : &*it;
 }
 
 std::string RecordingFieldState::placeholder() const {
@@ -309,58 +312,73 @@ void KeyboardMappingModel::importMappings(const std::vector<KeyMapping>& mapping
         return;
     }
     if (const auto& selected = engine_.selectedDevice()) {
-        appendMappings(*selected, mappings, true);
-        breadcrumb("Imported " + std::to_string(mappings.size()) + " mappings");
+        const std::size_t added = appendMappings(*selected, mappings, true);
+        breadcrumb("Imported " + std::to_string(added) + " mappings");
     }
     changed();
 }
 
-void KeyboardMappingModel::appendMappings(const KeyboardDevice& keyboard,
-                                          const std::vector<KeyMapping>& mappings,
-                                          bool filterDuplicates) {
+std::size_t KeyboardMappingModel::appendMappings(const KeyboardDevice& keyboard,
+                                                 const std::vector<KeyMapping>& mappings,
+                                                 bool filterDuplicates) {
     const DeviceMapping* record = findRecord(engine_.allDeviceMappings(), keyboard);
     if (record != nullptr) {
         std::vector<KeyMapping> kept;
-        for (const KeyMapping& m : mappings) {
-            const bool known =
-                filterDuplicates && std::any_of(record->mappings.begin(), record->mappings.end(),
-                                                [&](const KeyMapping& existing) {
-                                                    return existing.id == m.id || existing == m;
-                                                });
-            if (!known) {
-                kept.push_back(m);
+        if (filterDuplicates) {
+            // Hashed, so that appending a large file to a large record stays
+            // linear. The record's own mappings only: equal mappings of the
+            // file that are new are all appended.
+            std::unordered_set<Uuid> ids;
+            std::unordered_set<KeyMapping> known; // equality and hash leave out the id
+            ids.reserve(record->mappings.size());
+            known.reserve(record->mappings.size());
+            for (const KeyMapping& existing : record->mappings) {
+                ids.insert(existing.id);
+                known.insert(existing);
             }
+            for (const KeyMapping& m : mappings) {
+                if (ids.count(m.id) == 0 && known.count(m) == 0) {
+                    kept.push_back(m);
+                }
+            }
+        } else {
+            kept = mappings;
         }
         if (kept.empty()) {
-            return;
+            return 0;
         }
         const Uuid recordId = record->id;
+        ++recordsRevision_;
         engine_.mutateAllDeviceMappings([&](std::vector<DeviceMapping>& records) {
             for (DeviceMapping& r : records) {
                 if (r.id == recordId) {
-                    r.mappings.insert(r.mappings.end(), kept.begin(), kept.end());
+                    r.mappings.insert(r.mappings.end(), std::make_move_iterator(kept.begin()),
+                                      std::make_move_iterator(kept.end()));
                     break;
                 }
             }
         });
-    } else {
-        DeviceMapping fresh;
-        fresh.productName = keyboard.productName;
-        fresh.productID = keyboard.productID;
-        fresh.vendorID = keyboard.vendorID;
-        fresh.mappings = mappings;
-        engine_.mutateAllDeviceMappings(
-            [&](std::vector<DeviceMapping>& records) { records.push_back(std::move(fresh)); });
+        engine_.saveMappings(keyboard);
+        return kept.size();
     }
+    DeviceMapping fresh;
+    fresh.productName = keyboard.productName;
+    fresh.productID = keyboard.productID;
+    fresh.vendorID = keyboard.vendorID;
+    fresh.mappings = mappings;
+    ++recordsRevision_;
+    engine_.mutateAllDeviceMappings(
+        [&](std::vector<DeviceMapping>& records) { records.push_back(std::move(fresh)); });
     engine_.saveMappings(keyboard);
+    return mappings.size();
 }
 
 void KeyboardMappingModel::appendImportedMappings() {
     showingImportChoice = false;
     if (const auto& selected = engine_.selectedDevice()) {
         const KeyboardDevice keyboard = *selected;
-        appendMappings(keyboard, importedMappings, true);
-        breadcrumb("Imported " + std::to_string(importedMappings.size()) + " mappings (append)");
+        const std::size_t added = appendMappings(keyboard, importedMappings, true);
+        breadcrumb("Imported " + std::to_string(added) + " mappings (append)");
     }
     changed();
 }
@@ -372,6 +390,7 @@ void KeyboardMappingModel::replaceImportedMappings() {
         const DeviceMapping* record = findRecord(engine_.allDeviceMappings(), keyboard);
         if (record != nullptr) {
             const Uuid recordId = record->id;
+            ++recordsRevision_;
             engine_.mutateAllDeviceMappings([&](std::vector<DeviceMapping>& records) {
                 for (DeviceMapping& r : records) {
                     if (r.id == recordId) {

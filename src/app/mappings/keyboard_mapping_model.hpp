@@ -40,8 +40,8 @@ mergeCapturedSignatures(const std::vector<HidUsage>& codes,
 /// order; keyboards with equal names keep their discovery order.
 std::vector<KeyboardDevice> sortedKeyboards(const std::vector<KeyboardDevice>& keyboards);
 
-/// The record shown for a keyboard: the first whose product name and vendor
-/// equal the keyboard's (the product id is not compared).
+/// The record shown for a keyboard: the first of its model (vendor and
+/// product identifiers), the record the engine loads, saves and matches.
 const DeviceMapping* findRecord(const std::vector<DeviceMapping>& records,
                                 const KeyboardDevice& keyboard);
 
@@ -129,6 +129,9 @@ public:
     /// The selected keyboard's record, or nullptr.
     const DeviceMapping* selectedRecord() const;
     std::vector<MappingRow> mappingRows() const;
+    /// Counts the model's own changes of the engine's records; with the
+    /// record's size and storage it tells a view whether its rows are stale.
+    std::uint64_t recordsRevision() const { return recordsRevision_; }
     /// "Mappings (3)".
     std::string mappingsTitle() const;
     /// Both upper panes, the header's import / export / clear and the row
@@ -209,8 +212,9 @@ private:
     void endRecording(bool from);
     void abandonRecording();
     void breadcrumb(const std::string& text) const;
-    void appendMappings(const KeyboardDevice& keyboard, const std::vector<KeyMapping>& mappings,
-                        bool filterDuplicates);
+    /// How many mappings were added.
+    std::size_t appendMappings(const KeyboardDevice& keyboard,
+                               const std::vector<KeyMapping>& mappings, bool filterDuplicates);
     void deleteNow(const KeyMapping& mapping, const KeyboardDevice& keyboard, const Uuid& recordId);
 
     RawKeyboardListener& engine_;
@@ -220,6 +224,7 @@ private:
 
     std::optional<KeyboardDevice> localKeyboardSelection_;
     std::optional<Uuid> lastSeenSelectedId_;
+    std::uint64_t recordsRevision_ = 0;
     // What the delete sheet was opened for.
     std::optional<KeyboardDevice> deleteKeyboard_;
     Uuid deleteRecordId_;

@@ -5,6 +5,7 @@
 #include "app/controls/hover_label_button.hpp"
 #include "app/controls/run_stop_button.hpp"
 #include "app/controls/symbols.hpp"
+#include "app/mappings/keyboard_list.hpp"
 #include "app/mappings/mapping_editor_view.hpp"
 #include "app/mappings/mapping_files.hpp"
 #include "app/shell/engine_bridge.hpp"
@@ -14,15 +15,17 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QLabel>
-#include <QListWidget>
+#include <QListView>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QStackedWidget>
-#include <QTableWidget>
-#include <QToolButton>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace chordwell::app {
 
@@ -57,33 +60,6 @@ QLabel* secondaryLabel(const QString& text, QWidget* parent, bool caption = fals
     return label;
 }
 
-QWidget* twoLineCell(const std::string& main, const std::string& detail, QWidget* parent) {
-    auto* cell = new QWidget(parent);
-    auto* layout = new QVBoxLayout(cell);
-    layout->setContentsMargins(6, 3, 6, 3);
-    layout->setSpacing(2);
-    auto* top = new QLabel(QString::fromStdString(main), cell);
-    top->setTextFormat(Qt::PlainText);
-    layout->addWidget(top);
-    if (!detail.empty()) {
-        layout->addWidget(secondaryLabel(QString::fromStdString(detail), cell, true));
-    }
-    return cell;
-}
-
-bool sameRows(const std::vector<MappingRow>& a, const std::vector<MappingRow>& b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (a[i].mapping.id != b[i].mapping.id || !(a[i].mapping == b[i].mapping) ||
-            a[i].isBeingEdited != b[i].isBeingEdited) {
-            return false;
-        }
-    }
-    return true;
-}
-
 } // namespace
 
 KeyboardMappingView::KeyboardMappingView(KeyboardMappingModel& model, EngineBridge& bridge,
@@ -106,7 +82,9 @@ KeyboardMappingView::KeyboardMappingView(KeyboardMappingModel& model, EngineBrid
     upperLayout->addWidget(editorDivider_);
     editor_ = new MappingEditorView(model_, upper_);
     upperLayout->addWidget(editor_, 3);
-    root->addWidget(upper_, 45);
+    // The upper panes take the room they need; the mapping list gets the
+    // rest (a fixed share left it four rows under empty editor space).
+    root->addWidget(upper_, 0);
 
     root->addWidget(divider(this));
     buildMappingPane();
@@ -114,12 +92,9 @@ KeyboardMappingView::KeyboardMappingView(KeyboardMappingModel& model, EngineBrid
     auto* lowerLayout = new QVBoxLayout(lower);
     lowerLayout->setContentsMargins(10, 10, 10, 10);
     lowerLayout->addWidget(mappingPane_);
-    root->addWidget(lower, 40);
+    root->addWidget(lower, 1);
 
-    connect(&bridge_, &EngineBridge::changed, this, [this] {
-        model_.syncWithEngine();
-        refresh();
-    });
+    connect(&bridge_, &EngineBridge::changed, this, [this] { engineChanged(); });
     model_.setOnChanged([this] { scheduleRefresh(); });
     model_.keyboardListAppeared();
     refresh();
@@ -134,25 +109,32 @@ void KeyboardMappingView::buildKeyboardPane() {
     auto* layout = new QVBoxLayout(keyboardPane_);
     layout->setContentsMargins(10, 10, 10, 10);
     layout->addWidget(headline(QStringLiteral("Select Keyboard"), keyboardPane_));
-    keyboardList_ = new QListWidget(keyboardPane_);
+    keyboardModel_ = new KeyboardListModel(this);
+    keyboardList_ = new QListView(keyboardPane_);
     keyboardList_->setObjectName(QStringLiteral("keyboardList"));
+    keyboardList_->setAccessibleName(QStringLiteral("Select Keyboard"));
+    keyboardList_->setModel(keyboardModel_);
+    keyboardList_->setItemDelegate(new KeyboardListDelegate(keyboardList_));
+    keyboardList_->setUniformItemSizes(true);
     keyboardList_->setFrameShape(QFrame::NoFrame);
     keyboardList_->setSelectionMode(QAbstractItemView::SingleSelection);
+    keyboardList_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     keyboardList_->viewport()->setAutoFillBackground(false);
     keyboardList_->setAttribute(Qt::WA_TranslucentBackground);
     layout->addWidget(keyboardList_, 1);
     // The selection, not the current row: a list that gains focus makes its
     // first row current without anyone choosing that keyboard.
-    connect(keyboardList_, &QListWidget::itemSelectionChanged, this, [this] {
-        const QList<QListWidgetItem*> chosen = keyboardList_->selectedItems();
+    connect(keyboardList_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        if (syncingSelection_) {
+            return;
+        }
+        const QModelIndexList chosen = keyboardList_->selectionModel()->selectedRows();
         if (chosen.isEmpty()) {
             model_.selectKeyboard(std::nullopt);
             return;
         }
-        const int row = keyboardList_->row(chosen.front());
-        const std::vector<KeyboardRow> rows = model_.keyboardRows();
-        if (row >= 0 && static_cast<std::size_t>(row) < rows.size()) {
-            model_.selectKeyboard(rows[static_cast<std::size_t>(row)].device);
+        if (const KeyboardDevice* k = keyboardModel_->keyboardAt(chosen.front().row())) {
+            model_.selectKeyboard(*k);
         }
     });
 }
@@ -217,23 +199,46 @@ void KeyboardMappingView::buildMappingPane() {
     listLayout->addWidget(powerToggle_, 0, Qt::AlignLeft);
     listLayout->addWidget(divider(list));
 
-    table_ = new QTableWidget(0, 4, list);
+    tableModel_ = new MappingTableModel(this);
+    table_ = new MappingTableView(list);
     table_->setObjectName(QStringLiteral("mappingTable"));
-    table_->setHorizontalHeaderLabels(
-        {QStringLiteral("Name"), QStringLiteral("Input"), QStringLiteral("Output"), QString()});
-    table_->verticalHeader()->setVisible(false);
-    table_->setSelectionMode(QAbstractItemView::NoSelection);
-    table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    table_->setFocusPolicy(Qt::NoFocus);
-    table_->setShowGrid(false);
-    table_->setAlternatingRowColors(true);
-    table_->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
-    table_->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
-    table_->horizontalHeader()->setSectionResizeMode(2, QHeaderView::Stretch);
-    // Cell widgets do not size their column: room for the two row buttons.
-    table_->horizontalHeader()->setSectionResizeMode(3, QHeaderView::Fixed);
-    table_->setColumnWidth(3, 72);
-    table_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    table_->setAccessibleName(QStringLiteral("Mappings"));
+    table_->setMappingModel(tableModel_);
+    connect(table_, &MappingTableView::actionRequested, this,
+            [this](int row, RowAction action) { tableActionRequested(row, action); });
+    // An edit empties the list for a moment and brings it back: the user
+    // stays where they were. A single new row (a saved mapping) is scrolled
+    // into view.
+    connect(tableModel_, &QAbstractItemModel::rowsAboutToBeRemoved, this,
+            [this](const QModelIndex&, int first, int last) {
+                if (first == 0 && last == tableModel_->rowCount() - 1) {
+                    topRowBeforeEmptied_ = table_->rowAt(0);
+                }
+            });
+    connect(tableModel_, &QAbstractItemModel::rowsInserted, this,
+            [this](const QModelIndex&, int first, int last) {
+                int target = -1;
+                QAbstractItemView::ScrollHint hint = QAbstractItemView::EnsureVisible;
+                if (first == 0 && last == tableModel_->rowCount() - 1 && topRowBeforeEmptied_ > 0) {
+                    target = std::min(topRowBeforeEmptied_, last);
+                    hint = QAbstractItemView::PositionAtTop;
+                } else if (first == last && last == tableModel_->rowCount() - 1 && first > 0) {
+                    target = last;
+                }
+                topRowBeforeEmptied_ = -1;
+                if (target >= 0) {
+                    // After the view has laid out its new rows.
+                    QMetaObject::invokeMethod(
+                        table_,
+                        [this, target, hint] {
+                            if (target < tableModel_->rowCount()) {
+                                table_->doItemsLayout(); // the scroll range of the new rows
+                                table_->scrollTo(tableModel_->index(target, 0), hint);
+                            }
+                        },
+                        Qt::QueuedConnection);
+                }
+            });
     listLayout->addWidget(table_, 1);
     mappingPane_->addWidget(list);
 
@@ -251,7 +256,18 @@ void KeyboardMappingView::buildMappingPane() {
     });
 }
 
+void KeyboardMappingView::engineChanged() {
+    // The model's reaction to the engine (load a newly selected keyboard,
+    // drop one that went away) happens whether or not anyone looks.
+    model_.syncWithEngine();
+    scheduleRefresh();
+}
+
 void KeyboardMappingView::scheduleRefresh() {
+    if (!isVisible()) {
+        staleWhileHidden_ = true;
+        return;
+    }
     if (refreshPending_) {
         return;
     }
@@ -259,13 +275,24 @@ void KeyboardMappingView::scheduleRefresh() {
     QMetaObject::invokeMethod(
         this,
         [this] {
-            refreshPending_ = false;
-            refresh();
+            if (refreshPending_) {
+                refresh();
+            }
         },
         Qt::QueuedConnection);
 }
 
+void KeyboardMappingView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (staleWhileHidden_) {
+        refresh();
+    }
+}
+
 void KeyboardMappingView::refresh() {
+    refreshPending_ = false;
+    staleWhileHidden_ = false;
+    ++refreshCount_;
     const RawKeyboardListener& engine = model_.engine();
     const bool enabled = model_.controlsEnabled();
     const MappingPaneState state = model_.mappingPaneState();
@@ -289,7 +316,10 @@ void KeyboardMappingView::refresh() {
         mappingPane_->setCurrentIndex(2);
         break;
     }
-    mappingsTitle_->setText(QString::fromStdString(model_.mappingsTitle()));
+    const QString title = QString::fromStdString(model_.mappingsTitle());
+    if (mappingsTitle_->text() != title) {
+        mappingsTitle_->setText(title);
+    }
     headerImport_->setEnabled(enabled);
     export_->setEnabled(enabled);
     clearAll_->setEnabled(enabled);
@@ -302,125 +332,78 @@ void KeyboardMappingView::refresh() {
 }
 
 void KeyboardMappingView::refreshKeyboardList() {
-    const std::vector<KeyboardRow> rows = model_.keyboardRows();
-    std::vector<std::pair<Uuid, bool>> shown;
-    std::vector<std::string> titles;
-    for (const KeyboardRow& row : rows) {
-        shown.emplace_back(row.device.id, row.isSelected);
-        titles.push_back(row.title);
+    const RawKeyboardListener& engine = model_.engine();
+    const std::vector<KeyboardDevice>& discovered = engine.discoveredKeyboards();
+    KeyboardsShown now;
+    now.data = discovered.data();
+    now.size = discovered.size();
+    if (!discovered.empty()) {
+        now.front = discovered.front().id;
+        now.back = discovered.back().id;
     }
+    if (engine.selectedDevice()) {
+        now.selected = engine.selectedDevice()->id;
+    }
+    if (keyboardsShown_ != now) {
+        keyboardsShown_ = now;
+        keyboardModel_->sync(discovered, now.selected);
+    }
+
     const auto& local = model_.localKeyboardSelection();
-    int wantedRow = -1;
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        if (local && rows[i].device.id == local->id) {
-            wantedRow = static_cast<int>(i);
-        }
-    }
-    const QSignalBlocker block(keyboardList_);
-    if (shown != shownKeyboards_ || titles != shownKeyboardTitles_) {
-        shownKeyboards_ = shown;
-        shownKeyboardTitles_ = titles;
-        keyboardList_->clear();
-        for (const KeyboardRow& row : rows) {
-            auto* item = new QListWidgetItem(keyboardList_);
-            auto* cell = new QWidget(keyboardList_);
-            auto* layout = new QVBoxLayout(cell);
-            layout->setContentsMargins(6, 4, 6, 4);
-            layout->setSpacing(1);
-            auto* titleRow = new QHBoxLayout();
-            titleRow->setSpacing(4);
-            auto* title = headline(QString::fromStdString(row.title), cell);
-            title->setTextFormat(Qt::PlainText);
-            title->setObjectName(QStringLiteral("keyboardTitle"));
-            titleRow->addWidget(title);
-            if (row.isSelected) {
-                auto* check = new QLabel(cell);
-                check->setObjectName(QStringLiteral("checkmark"));
-                check->setPixmap(symbolIcon(QStringLiteral("checkmark")).pixmap(14, 14));
-                titleRow->addWidget(check);
-            }
-            titleRow->addStretch(1);
-            layout->addLayout(titleRow);
-            layout->addWidget(secondaryLabel(QString::fromStdString(row.vendorText), cell));
-            layout->addWidget(secondaryLabel(QString::fromStdString(row.productText), cell));
-            item->setSizeHint(cell->sizeHint());
-            item->setData(Qt::AccessibleTextRole, QString::fromStdString(row.title));
-            keyboardList_->setItemWidget(item, cell);
-        }
-    }
-    const QList<QListWidgetItem*> chosen = keyboardList_->selectedItems();
-    const int selectedRow = chosen.isEmpty() ? -1 : keyboardList_->row(chosen.front());
+    const int wantedRow = local ? keyboardModel_->rowOf(local->id) : -1;
+    QItemSelectionModel* selection = keyboardList_->selectionModel();
+    const QModelIndexList chosen = selection->selectedRows();
+    const int selectedRow = chosen.isEmpty() ? -1 : chosen.front().row();
     if (selectedRow != wantedRow) {
-        keyboardList_->clearSelection();
+        syncingSelection_ = true;
         if (wantedRow >= 0) {
-            keyboardList_->setCurrentRow(wantedRow, QItemSelectionModel::ClearAndSelect);
+            selection->setCurrentIndex(keyboardModel_->index(wantedRow),
+                                       QItemSelectionModel::ClearAndSelect);
+        } else {
+            selection->clearSelection();
         }
+        syncingSelection_ = false;
     }
 }
 
 void KeyboardMappingView::refreshTable() {
-    const std::vector<MappingRow> rows = model_.mappingRows();
-    const bool enabled = model_.controlsEnabled();
-    if (sameRows(rows, shownRows_) && enabled == shownRowsEnabled_) {
+    const DeviceMapping* record = model_.selectedRecord();
+    RecordShown now;
+    if (record != nullptr) {
+        now.record = record;
+        now.recordId = record->id;
+        now.data = record->mappings.data();
+        now.size = record->mappings.size();
+    }
+    now.revision = model_.recordsRevision();
+    if (recordShown_ != now) {
+        recordShown_ = now;
+        static const std::vector<KeyMapping> kNone;
+        tableModel_->setMappings(record != nullptr ? record->mappings : kNone);
+    }
+    tableModel_->setEditing(model_.isEditingMode ? model_.editingItemMapping : std::nullopt);
+    tableModel_->setActionsEnabled(model_.controlsEnabled());
+}
+
+void KeyboardMappingView::tableActionRequested(int row, RowAction action) {
+    const KeyMapping* shown = tableModel_->mappingAt(row);
+    if (shown == nullptr || !model_.controlsEnabled()) {
         return;
     }
-    shownRows_ = rows;
-    shownRowsEnabled_ = enabled;
-    table_->setRowCount(static_cast<int>(rows.size()));
-    const DeviceMapping* record = model_.selectedRecord();
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        const MappingRow& row = rows[i];
-        const int r = static_cast<int>(i);
-        table_->setCellWidget(r, 0, twoLineCell(row.name, "", table_));
-        table_->setCellWidget(r, 1, twoLineCell(row.inputText, row.inputCodesText, table_));
-        table_->setCellWidget(r, 2, twoLineCell(row.outputText, row.outputDetail, table_));
-
-        auto* buttons = new QWidget(table_);
-        auto* layout = new QHBoxLayout(buttons);
-        layout->setContentsMargins(4, 0, 4, 0);
-        layout->setSpacing(2);
-        auto* edit = new QToolButton(buttons);
-        edit->setObjectName(QStringLiteral("editButton"));
-        edit->setAutoRaise(true);
-        edit->setIcon(
-            symbolIcon(row.isBeingEdited ? QStringLiteral("xmark") : QStringLiteral("pencil")));
-        edit->setToolTip(row.isBeingEdited ? QStringLiteral("Cancel editing")
-                                           : QStringLiteral("Edit"));
-        edit->setEnabled(enabled);
-        setPointingHandCursor(edit);
-        auto* remove = new QToolButton(buttons);
-        remove->setObjectName(QStringLiteral("deleteButton"));
-        remove->setAutoRaise(true);
-        remove->setIcon(symbolIcon(QStringLiteral("trash")));
-        remove->setToolTip(QStringLiteral("Delete"));
-        remove->setEnabled(enabled);
-        setPointingHandCursor(remove);
-        for (QToolButton* b : {edit, remove}) {
-            b->setIconSize(QSize(16, 16));
-            b->setFixedSize(28, 26);
+    const KeyMapping mapping = *shown;
+    if (action == RowAction::edit) {
+        if (tableModel_->isBeingEdited(row)) {
+            model_.clearOrCancel();
+        } else {
+            model_.startEditing(mapping);
         }
-        layout->addWidget(edit);
-        layout->addWidget(remove);
-        table_->setCellWidget(r, 3, buttons);
-
-        const KeyMapping mapping = row.mapping;
-        const bool editing = row.isBeingEdited;
-        connect(edit, &QToolButton::clicked, this, [this, mapping, editing] {
-            if (editing) {
-                model_.clearOrCancel();
-            } else {
-                model_.startEditing(mapping);
-            }
-        });
-        if (record != nullptr && model_.engine().selectedDevice()) {
-            const KeyboardDevice keyboard = *model_.engine().selectedDevice();
-            const Uuid recordId = record->id;
-            connect(remove, &QToolButton::clicked, this, [this, mapping, keyboard, recordId] {
-                model_.requestDelete(mapping, keyboard, recordId);
-            });
-        }
+        return;
     }
-    table_->resizeRowsToContents();
+    const DeviceMapping* record = model_.selectedRecord();
+    const auto& keyboard = model_.engine().selectedDevice();
+    if (record != nullptr && keyboard) {
+        model_.requestDelete(mapping, *keyboard, record->id);
+    }
 }
 
 void KeyboardMappingView::refreshDialogs() {

@@ -6,16 +6,18 @@
 
 #include "app/mappings/keyboard_mapping_model.hpp"
 #include "app/mappings/mapping_dialogs.hpp"
+#include "app/mappings/mapping_table.hpp"
 
 #include <QWidget>
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 
 class QLabel;
-class QListWidget;
+class QListView;
 class QMessageBox;
 class QStackedWidget;
-class QTableWidget;
 
 namespace chordwell::app {
 
@@ -23,7 +25,10 @@ class BigPowerToggle;
 class DeleteConfirmationDialog;
 class EngineBridge;
 class HoverLabelButton;
+class KeyboardListModel;
 class MappingEditorView;
+class MappingTableModel;
+class MappingTableView;
 class RunStopButton;
 
 class KeyboardMappingView : public QWidget {
@@ -38,14 +43,19 @@ public:
 
     KeyboardMappingModel& model() const { return model_; }
 
-    /// Redraws everything from the model now.
+    /// Redraws from the model now: only the parts whose source changed.
     void refresh();
-    /// Redraws once, at the next turn of the event loop.
+    /// Redraws once, at the next turn of the event loop (nothing while the
+    /// view is hidden: it catches up when shown).
     void scheduleRefresh();
+    /// How many refreshes did work since the view was built (a hidden view
+    /// does none).
+    int refreshCount() const { return refreshCount_; }
 
     // The parts, for tests and screenshots.
     QWidget* keyboardPane() const { return keyboardPane_; }
-    QListWidget* keyboardList() const { return keyboardList_; }
+    QListView* keyboardList() const { return keyboardList_; }
+    KeyboardListModel* keyboardListModel() const { return keyboardModel_; }
     MappingEditorView* editor() const { return editor_; }
     QStackedWidget* mappingPane() const { return mappingPane_; }
     QLabel* noDeviceLabel() const { return noDeviceLabel_; }
@@ -57,7 +67,8 @@ public:
     HoverLabelButton* clearAllButton() const { return clearAll_; }
     RunStopButton* runStopButton() const { return runStop_; }
     BigPowerToggle* powerToggle() const { return powerToggle_; }
-    QTableWidget* table() const { return table_; }
+    MappingTableView* table() const { return table_; }
+    MappingTableModel* tableModel() const { return tableModel_; }
     DeleteConfirmationDialog* deleteDialog() const { return deleteDialog_; }
     QMessageBox* importOptionsDialog() const { return importOptions_; }
     QMessageBox* clearConfirmation() const { return clearConfirmation_; }
@@ -68,11 +79,36 @@ public:
     void exportClicked();
     void clearAllClicked();
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
+    // What the keyboard list and the table were last drawn from; a refresh
+    // compares these instead of rebuilding rows, so an engine change that
+    // touches neither (held keys, the tap's pass-throughs) costs nothing in
+    // proportion to the number of keyboards or mappings.
+    struct KeyboardsShown {
+        const void* data = nullptr;
+        std::size_t size = 0;
+        Uuid front, back;
+        std::optional<Uuid> selected;
+        friend bool operator==(const KeyboardsShown&, const KeyboardsShown&) = default;
+    };
+    struct RecordShown {
+        const void* record = nullptr;
+        Uuid recordId;
+        const void* data = nullptr;
+        std::size_t size = 0;
+        std::uint64_t revision = 0;
+        friend bool operator==(const RecordShown&, const RecordShown&) = default;
+    };
+
+    void engineChanged();
     void buildKeyboardPane();
     void buildMappingPane();
     void refreshKeyboardList();
     void refreshTable();
+    void tableActionRequested(int row, RowAction action);
     void refreshDialogs();
     void showError(const QString& title, const QString& message);
 
@@ -80,10 +116,14 @@ private:
     EngineBridge& bridge_;
     std::shared_ptr<FileChooser> files_;
     bool refreshPending_ = false;
+    bool staleWhileHidden_ = false;
+    int refreshCount_ = 0;
 
     QWidget* upper_ = nullptr;
     QWidget* keyboardPane_ = nullptr;
-    QListWidget* keyboardList_ = nullptr;
+    QListView* keyboardList_ = nullptr;
+    KeyboardListModel* keyboardModel_ = nullptr;
+    bool syncingSelection_ = false;
     QWidget* editorDivider_ = nullptr;
     MappingEditorView* editor_ = nullptr;
     QStackedWidget* mappingPane_ = nullptr;
@@ -96,18 +136,17 @@ private:
     HoverLabelButton* clearAll_ = nullptr;
     RunStopButton* runStop_ = nullptr;
     BigPowerToggle* powerToggle_ = nullptr;
-    QTableWidget* table_ = nullptr;
+    MappingTableView* table_ = nullptr;
+    MappingTableModel* tableModel_ = nullptr;
+    int topRowBeforeEmptied_ = -1;
 
     DeleteConfirmationDialog* deleteDialog_ = nullptr;
     QMessageBox* importOptions_ = nullptr;
     QMessageBox* clearConfirmation_ = nullptr;
     QMessageBox* errorDialog_ = nullptr;
 
-    // What the list and the table show, to rebuild them only on change.
-    std::vector<std::pair<Uuid, bool>> shownKeyboards_;
-    std::vector<std::string> shownKeyboardTitles_;
-    std::vector<MappingRow> shownRows_;
-    bool shownRowsEnabled_ = true;
+    std::optional<KeyboardsShown> keyboardsShown_;
+    std::optional<RecordShown> recordShown_;
 };
 
 } // namespace chordwell::app

@@ -12,9 +12,14 @@
 #include <QStandardPaths>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <cctype>
+
 namespace chordwell::app {
 
 namespace {
+
+constexpr const char* kImportChoiceProperty = "importChoice";
 
 QLabel* summaryBox(const QString& text, QWidget* parent) {
     auto* label = new QLabel(text, parent);
@@ -91,26 +96,42 @@ QMessageBox* makeImportOptionsDialog(QWidget* parent) {
     box->setWindowTitle(QStringLiteral("Import Options"));
     box->setText(QStringLiteral("Import Options"));
     box->setIcon(QMessageBox::Question);
-    box->addButton(QStringLiteral("Replace existing mappings"), QMessageBox::DestructiveRole);
-    box->addButton(QStringLiteral("Append new ones to existing mappings"), QMessageBox::AcceptRole);
-    QPushButton* cancel = box->addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+    // The platform's button layout sorts buttons by role (Cancel first on
+    // some desktops, the destructive one apart on others). One role for all
+    // three keeps the order in which the choices are offered; the choice is
+    // told by the button itself.
+    const auto add = [box](const QString& text, ImportChoice choice) {
+        QPushButton* button = box->addButton(text, QMessageBox::ActionRole);
+        button->setProperty(kImportChoiceProperty, static_cast<int>(choice));
+        return button;
+    };
+    add(QStringLiteral("Replace existing mappings"), ImportChoice::replace);
+    QPushButton* append =
+        add(QStringLiteral("Append new ones to existing mappings"), ImportChoice::append);
+    QPushButton* cancel = add(QStringLiteral("Cancel"), ImportChoice::cancel);
+    box->setDefaultButton(append);
     box->setEscapeButton(cancel);
     box->setAttribute(Qt::WA_DeleteOnClose);
     return box;
 }
 
 ImportChoice importChoiceFor(QMessageBox* dialog, QAbstractButton* clicked) {
-    if (dialog == nullptr || clicked == nullptr) {
+    if (dialog == nullptr || clicked == nullptr || !dialog->buttons().contains(clicked)) {
         return ImportChoice::cancel;
     }
-    switch (dialog->buttonRole(clicked)) {
-    case QMessageBox::DestructiveRole:
+    const QVariant choice = clicked->property(kImportChoiceProperty);
+    if (!choice.isValid()) {
+        return ImportChoice::cancel;
+    }
+    switch (static_cast<ImportChoice>(choice.toInt())) {
+    case ImportChoice::replace:
         return ImportChoice::replace;
-    case QMessageBox::AcceptRole:
+    case ImportChoice::append:
         return ImportChoice::append;
-    default:
-        return ImportChoice::cancel;
+    case ImportChoice::cancel:
+        break;
     }
+    return ImportChoice::cancel;
 }
 
 QMessageBox* makeClearConfirmationDialog(QWidget* parent) {
@@ -156,12 +177,50 @@ std::optional<std::filesystem::path> FileChooser::chooseExportFile(QWidget* pare
                                                                    const QString& proposedName) {
     const QString start = QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation))
                               .filePath(proposedName);
-    const QString file = QFileDialog::getSaveFileName(parent, QStringLiteral("Export Mappings"),
-                                                      start, QStringLiteral("JSON (*.json)"));
+    QFileDialog dialog(parent, QStringLiteral("Export Mappings"), start,
+                       QStringLiteral("JSON (*.json)"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    // Qt's own dialog adds the suffix before it asks about overwriting.
+    dialog.setDefaultSuffix(QStringLiteral("json"));
+    dialog.selectFile(start);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return std::nullopt;
+    }
+    const QString file = dialog.selectedFiles().constFirst();
     if (file.isEmpty()) {
         return std::nullopt;
     }
-    return std::filesystem::path(file.toStdString());
+    // A system dialog may hand back the name exactly as typed.
+    return withJsonExtension(std::filesystem::path(file.toStdString()));
+}
+
+std::filesystem::path withJsonExtension(const std::filesystem::path& chosen) {
+    const std::string name = chosen.filename().string();
+    if (name.empty() || name == "." || name == "..") {
+        return chosen;
+    }
+    // Leading dots make a hidden file, not an extension: ".keys" gets one.
+    const std::string::size_type firstNonDot = name.find_first_not_of('.');
+    if (firstNonDot == std::string::npos) {
+        return chosen;
+    }
+    // "keys.json", "keys.txt": the user chose an extension. "v1.2 keys" has
+    // a dot but no extension (an extension is a short run of letters and
+    // digits after the last dot).
+    const std::string::size_type lastDot = name.rfind('.');
+    if (lastDot != std::string::npos && lastDot > firstNonDot) {
+        const std::string suffix = name.substr(lastDot + 1);
+        const bool isExtension = !suffix.empty() && suffix.size() <= 8 &&
+                                 std::all_of(suffix.begin(), suffix.end(),
+                                             [](unsigned char c) { return std::isalnum(c); });
+        if (isExtension) {
+            return chosen;
+        }
+    }
+    std::filesystem::path result = chosen;
+    result += ".json";
+    return result;
 }
 
 } // namespace chordwell::app

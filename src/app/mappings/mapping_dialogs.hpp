@@ -59,6 +59,12 @@ QMessageBox* makeClearConfirmationDialog(QWidget* parent);
 /// "Import Error" / "Export Error" with the reason and "OK".
 QMessageBox* makeFileErrorDialog(const QString& title, const QString& message, QWidget* parent);
 
+/// The export's file name with ".json" added when the name typed has no
+/// extension. Leading dots are kept (they make a hidden file) and do not
+/// count as an extension: ".keys" becomes ".keys.json". A name with any
+/// extension of its own is left as it is.
+std::filesystem::path withJsonExtension(const std::filesystem::path& chosen);
+
 /// The system's file dialogs, replaceable in tests.
 class FileChooser {
 public:

@@ -227,6 +227,12 @@ void KeyboardMappingModel::saveMapping() {
 }
 
 void KeyboardMappingModel::clearOrCancel() {
+    // A recording still running would leave its field looking idle while the
+    // other one stays disabled and the keyboard stays silenced; the form is
+    // emptied anyway, so whatever it recorded is dropped with it.
+    if (isCapturingFrom || isCapturingTo) {
+        abandonRecording();
+    }
     engine_.setIsCapturingInput(false);
     engine_.setIsForceBlockTap(false);
     isEditingMode = false;
@@ -253,6 +259,11 @@ void KeyboardMappingModel::startEditing(const KeyMapping& mapping) {
     if (mapping.outputBehavior.isCustomKeySequence()) {
         capturedCustomCodesTo = mapping.outputBehavior.signatures();
         selectedBehaviorLabel = mapping.outputBehavior.name();
+    } else {
+        // A label left from an earlier choice ("Paste Without Formatting")
+        // would name another output than the one being edited; without one
+        // the menu shows the edited behaviour's own label.
+        selectedBehaviorLabel.clear();
     }
     editingItemMapping = mapping;
     changed();

@@ -6,6 +6,7 @@
 #include <QEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -46,6 +47,7 @@ MappingEditorView::MappingEditorView(KeyboardMappingModel& model, QWidget* paren
 
     nameField_ = new QLineEdit(inner);
     nameField_->setPlaceholderText(QStringLiteral("Mapping Name"));
+    nameField_->setAccessibleName(QStringLiteral("Mapping Name"));
     nameField_->installEventFilter(this);
     form->addWidget(nameField_);
 
@@ -63,9 +65,14 @@ MappingEditorView::MappingEditorView(KeyboardMappingModel& model, QWidget* paren
     toMenuButton_->setPopupMode(QToolButton::InstantPopup);
     toMenuButton_->setToolButtonStyle(Qt::ToolButtonTextOnly);
     toMenuButton_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    // The outline of the spec'd rounded rectangle; with keyboard focus it
+    // turns into the highlight colour, as the style's own focus frame would
+    // (a style sheet border replaces that frame).
     toMenuButton_->setStyleSheet(QStringLiteral(
         "QToolButton { border: 1px solid palette(mid); border-radius: 4px; padding: 3px 6px; "
-        "text-align: left; }"));
+        "text-align: left; }"
+        "QToolButton:focus { border: 2px solid palette(highlight); padding: 2px 5px; }"));
+    toMenuButton_->setFocusPolicy(Qt::StrongFocus);
     toMenu_ = new QMenu(toMenuButton_);
     toMenuButton_->setMenu(toMenu_);
     toColumn->addWidget(toMenuButton_);
@@ -84,23 +91,22 @@ MappingEditorView::MappingEditorView(KeyboardMappingModel& model, QWidget* paren
     buttons->addStretch(1);
     clearButton_ = new QPushButton(QStringLiteral("Clear"), this);
     saveButton_ = new QPushButton(QStringLiteral("Save Mapping"), this);
-    saveButton_->setDefault(true);
+    // Return anywhere in the editor saves (keyPressEvent); on a focused
+    // Clear button it presses Clear, as in a dialog.
+    clearButton_->setAutoDefault(true);
     saveButton_->setAutoDefault(true);
+    clearButton_->installEventFilter(this);
+    saveButton_->installEventFilter(this);
     buttons->addWidget(clearButton_);
     buttons->addWidget(saveButton_);
     outer->addLayout(buttons);
 
     connect(nameField_, &QLineEdit::textEdited, this,
             [this](const QString& text) { model_.setMappingName(text.toStdString()); });
-    connect(nameField_, &QLineEdit::returnPressed, this, [this] {
-        if (model_.saveButtonEnabled()) {
-            model_.saveMapping();
-        }
-    });
     connect(fromField_, &QAbstractButton::clicked, this, [this] { model_.toggleCaptureFrom(); });
     connect(toField_, &QAbstractButton::clicked, this, [this] { model_.toggleCaptureTo(); });
     connect(clearButton_, &QPushButton::clicked, this, [this] { model_.clearOrCancel(); });
-    connect(saveButton_, &QPushButton::clicked, this, [this] { model_.saveMapping(); });
+    connect(saveButton_, &QPushButton::clicked, this, [this] { save(); });
     rebuildToMenu();
     refresh();
 }
@@ -133,7 +139,9 @@ void MappingEditorView::refresh() {
     fromField_->setState(model_.fromField());
     toField_->setState(model_.toField());
     toField_->setVisible(model_.toFieldVisible());
-    toMenuButton_->setText(QString::fromStdString(model_.toMenuLabel()));
+    const QString toLabel = QString::fromStdString(model_.toMenuLabel());
+    toMenuButton_->setText(toLabel);
+    toMenuButton_->setAccessibleName(QStringLiteral("To: ") + toLabel);
     clearButton_->setText(QString::fromStdString(model_.clearButtonTitle()));
     saveButton_->setText(QString::fromStdString(model_.saveButtonTitle()));
     saveButton_->setEnabled(model_.saveButtonEnabled());
@@ -143,7 +151,50 @@ void MappingEditorView::refresh() {
     }
 }
 
+void MappingEditorView::save() {
+    const bool isNew = !model_.isEditingMode;
+    const DeviceMapping* before = model_.selectedRecord();
+    const std::size_t countBefore = before != nullptr ? before->mappings.size() : 0;
+    model_.saveMapping();
+    const DeviceMapping* after = model_.selectedRecord();
+    if (isNew && after != nullptr && after->mappings.size() > countBefore) {
+        Q_EMIT newMappingSaved();
+    }
+}
+
+bool MappingEditorView::returnSaves() const {
+    // While a recording runs, Return is one of the keys being recorded.
+    return isEnabled() && saveButton_->isEnabled() && !model_.isCapturingFrom &&
+           !model_.isCapturingTo;
+}
+
+void MappingEditorView::keyPressEvent(QKeyEvent* event) {
+    // Return from any field of the editor reaches here (a line edit, the
+    // recording fields and the "To" button pass it on), as a dialog's
+    // default button would take it.
+    const bool isReturn = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    if (isReturn && modifiers == Qt::NoModifier) {
+        if (returnSaves()) {
+            save();
+        }
+        event->accept();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
 bool MappingEditorView::eventFilter(QObject* watched, QEvent* event) {
+    if ((watched == clearButton_ || watched == saveButton_) && event->type() == QEvent::KeyPress) {
+        // While a recording runs Return is a key being recorded, also when
+        // the focus rests on a button (Space still presses it).
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter) &&
+            (model_.isCapturingFrom || model_.isCapturingTo)) {
+            event->accept();
+            return true;
+        }
+    }
     if (watched == nameField_) {
         if (event->type() == QEvent::FocusIn) {
             model_.nameFieldFocused();

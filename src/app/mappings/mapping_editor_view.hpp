@@ -33,8 +33,19 @@ public:
     QPushButton* clearButton() const { return clearButton_; }
     QPushButton* saveButton() const { return saveButton_; }
 
+    /// "Save Mapping" / "Edit Mapping", from the button or Return.
+    void save();
+    /// Whether Return saves now: the button is enabled and no recording
+    /// would take the key.
+    bool returnSaves() const;
+
+Q_SIGNALS:
+    /// A new mapping was added to the selected keyboard's list (its last row).
+    void newMappingSaved();
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void rebuildToMenu();

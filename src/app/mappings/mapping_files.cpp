@@ -1,7 +1,7 @@
 #include "app/mappings/mapping_files.hpp"
 
+#include "fileio/file_io.hpp"
 #include "model/json_codec.hpp"
-#include "storage/atomic_file.hpp"
 
 #include <QString>
 
@@ -98,7 +98,7 @@ std::string proposedExportFileName(const std::string& productName) {
 bool writeExportFile(const std::filesystem::path& path, const DeviceMapping& record,
                      std::string& error) {
     std::error_code ec;
-    if (!storage::writeFileAtomically(path, encodeDeviceMapping(record), ec)) {
+    if (!fileio::writeFileAtomically(path, encodeDeviceMapping(record), ec)) {
         error = "The file “" + path.filename().string() +
                 "” could not be written: " + ec.message() + ".";
         return false;

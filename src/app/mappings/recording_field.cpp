@@ -5,6 +5,7 @@
 #include <QFontMetrics>
 #include <QPainter>
 #include <QPainterPath>
+#include <QSignalBlocker>
 
 namespace chordwell::app {
 
@@ -29,6 +30,35 @@ RecordingField::RecordingField(bool isFromField, QWidget* parent)
     setFocusPolicy(Qt::StrongFocus);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Minimum);
     setPointingHandCursor(this);
+    // A toggle for assistive technology: checked while it records. The
+    // recording itself is the model's; a click only asks for it.
+    setCheckable(true);
+    // Assistive technology toggles rather than clicks: ask as a click does,
+    // and keep showing the model's state until it answers.
+    connect(this, &QAbstractButton::toggled, this, [this](bool checked) {
+        if (checked == state_.isRecording) {
+            return; // setState()
+        }
+        {
+            const QSignalBlocker block(this);
+            setChecked(state_.isRecording);
+        }
+        Q_EMIT clicked(checked);
+    });
+    updateAccessibleText();
+}
+
+void RecordingField::nextCheckState() {}
+
+void RecordingField::updateAccessibleText() {
+    const QString field = isFromField_ ? QStringLiteral("From") : QStringLiteral("To keys");
+    QString name = field + QStringLiteral(": ") + mainText();
+    if (!detailText().isEmpty()) {
+        name += QStringLiteral(" (") + detailText() + QStringLiteral(")");
+    }
+    setAccessibleName(name);
+    setAccessibleDescription(state_.isRecording ? QStringLiteral("Click to stop recording")
+                                                : QStringLiteral("Click to record keys"));
 }
 
 QColor RecordingField::recordingColour() {
@@ -39,7 +69,11 @@ void RecordingField::setState(const RecordingFieldState& state) {
     const bool sizeChanged = state.codesText.empty() != state_.codesText.empty();
     state_ = state;
     setEnabled(state_.isEnabled);
-    setAccessibleName(mainText());
+    {
+        const QSignalBlocker block(this);
+        setChecked(state_.isRecording);
+    }
+    updateAccessibleText();
     if (sizeChanged) {
         updateGeometry();
     }

@@ -31,8 +31,12 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    /// The shown state follows the model only (setState), never a click.
+    void nextCheckState() override;
 
 private:
+    void updateAccessibleText();
+
     bool isFromField_;
     RecordingFieldState state_;
 };

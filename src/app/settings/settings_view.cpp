@@ -1,9 +1,11 @@
 #include "app/settings/settings_view.hpp"
 
 #include "app/app_info.hpp"
+#include "app/controls/symbol_label.hpp"
 #include "app/controls/symbols.hpp"
 #include "app/controls/text_styles.hpp"
 #include "app/diagnostics/diagnostics_view.hpp"
+#include "app/settings/observable_preferences.hpp"
 #include "logging/breadcrumbs.hpp"
 #include "logging/log.hpp"
 #include "platform/desktop.hpp"
@@ -174,8 +176,7 @@ QVBoxLayout* addSection(QVBoxLayout* stack, const QString& title, const QString&
     section->setSpacing(4);
     auto* header = new QHBoxLayout;
     header->setSpacing(6);
-    auto* icon = new QLabel(parent);
-    icon->setPixmap(symbolIcon(symbol).pixmap(QSize(16, 16)));
+    auto* icon = new SymbolLabel(symbol, 16, parent);
     auto* label = new QLabel(title, parent);
     label->setFont(headlineFont(label->font()));
     header->addWidget(icon);
@@ -225,13 +226,28 @@ SettingsView::SettingsView(platform::Preferences& preferences,
                            platform::LoginItemService& loginItems, platform::Desktop& desktop,
                            DiagnosticsSources diagnosticsSources, DiagnosticsIdentity identity,
                            SettingsModel::ActionRecorder recordAction, QWidget* parent)
-    : QWidget(parent), model_(preferences, loginItems, std::move(recordAction)), desktop_(desktop) {
+    : QWidget(parent), model_(preferences, loginItems, std::move(recordAction)),
+      preferences_(preferences), desktop_(desktop) {
     const QString displayName = QString::fromStdString(identity.displayName);
     build(displayName, desktop, std::move(diagnosticsSources), std::move(identity));
 }
 
 void SettingsView::openLink(const QString& url) {
-    desktop_.openURL(url.toStdString());
+    if (desktop_.openURL(url.toStdString())) {
+        linkStatus_->clear();
+        linkStatus_->hide();
+        return;
+    }
+    // Without a browser the click would do nothing at all; the address can
+    // at least be copied from here.
+    log(LogLevel::warning, "No application could open a link of the settings window", "ui");
+    linkStatus_->setText(linkFailureText(url));
+    linkStatus_->show();
+}
+
+QString linkFailureText(const QString& url) {
+    return QStringLiteral("No application could open ") + url +
+           QStringLiteral(". Copy the address to open it yourself.");
 }
 
 void SettingsView::build(const QString& displayName, platform::Desktop& desktop,
@@ -273,6 +289,7 @@ void SettingsView::build(const QString& displayName, platform::Desktop& desktop,
         auto* row = new QHBoxLayout;
         row->addWidget(new QLabel(title, timings_));
         slider = new QSlider(Qt::Horizontal, timings_);
+        slider->setAccessibleName(title);
         slider->setRange(0, scale.lastPosition());
         slider->setSingleStep(1);
         slider->setPageStep(std::max(1, scale.lastPosition() / 5));
@@ -313,6 +330,11 @@ void SettingsView::build(const QString& displayName, platform::Desktop& desktop,
     }
     legal->addStretch(1);
     about->addLayout(legal);
+    linkStatus_ = secondaryText(QString(), this);
+    linkStatus_->setObjectName(QStringLiteral("linkStatus"));
+    linkStatus_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    linkStatus_->hide();
+    about->addWidget(linkStatus_);
     for (QLabel* label : {website, terms, privacy}) {
         connect(label, &QLabel::linkActivated, this, &SettingsView::openLink);
     }
@@ -346,6 +368,12 @@ void SettingsView::build(const QString& displayName, platform::Desktop& desktop,
         intervalValue_->setText(QString::fromStdString(model_.intervalText()));
         timingCrumb_->start();
     });
+
+    // A preference written elsewhere (the delete dialog's "Do not ask
+    // again", the main window) shows at once.
+    if (auto* observable = dynamic_cast<ObservablePreferences*>(&preferences_)) {
+        connect(observable, &ObservablePreferences::changed, this, [this] { syncFromModel(); });
+    }
 
     syncFromModel();
 }
@@ -393,6 +421,10 @@ QSize SettingsView::minimumSizeHint() const {
 }
 
 bool SettingsView::event(QEvent* event) {
+    if (event->type() == QEvent::WindowActivate) {
+        // Another program may have changed the store meanwhile.
+        syncFromModel();
+    }
     const bool handled = QWidget::event(event);
     if (event->type() == QEvent::LayoutRequest) {
         updateGeometry();

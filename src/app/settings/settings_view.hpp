@@ -102,6 +102,9 @@ private:
     bool launchAtLogin_ = false;
 };
 
+/// The status line shown when no application could open a link.
+QString linkFailureText(const QString& url);
+
 class SettingsView : public QWidget {
     Q_OBJECT
 
@@ -123,8 +126,10 @@ public:
     /// forgets the diagnostics status line, as a freshly built window does.
     void refresh();
 
-    /// Opens a link of the About section.
+    /// Opens a link of the About section; when no application takes it, a
+    /// status line under the links says so.
     void openLink(const QString& url);
+    QLabel* linkStatus() const { return linkStatus_; }
 
     QCheckBox* launchAtLoginBox() const { return launchAtLogin_; }
     QCheckBox* confirmDeleteBox() const { return confirmDelete_; }
@@ -151,7 +156,9 @@ private:
     int contentHeight() const;
 
     SettingsModel model_;
+    platform::Preferences& preferences_;
     platform::Desktop& desktop_;
+    QLabel* linkStatus_ = nullptr;
     QCheckBox* launchAtLogin_ = nullptr;
     QCheckBox* confirmDelete_ = nullptr;
     QCheckBox* keyRepeat_ = nullptr;

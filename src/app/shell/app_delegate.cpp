@@ -9,10 +9,16 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCursor>
+#include <QKeyEvent>
 #include <QKeySequence>
 #include <QMenu>
+#include <QPainter>
+#include <QScreen>
 #include <QSystemTrayIcon>
 #include <QWidget>
+
+#include <algorithm>
 
 namespace chordwell::app {
 
@@ -30,9 +36,18 @@ bool hasTitleBar(const QWidget* w) {
 
 AppDelegate::AppDelegate(RawKeyboardListener& engine, platform::AppPresence& presence,
                          QObject* parent)
-    : QObject(parent), engine_(engine), presence_(presence) {}
+    : QObject(parent), engine_(engine), presence_(presence) {
+#ifdef __APPLE__
+    lastState_ = QGuiApplication::applicationState();
+    connect(qApp, &QGuiApplication::applicationStateChanged, this,
+            [this](Qt::ApplicationState state) { applicationStateChanged(state); });
+#endif
+}
 
 AppDelegate::~AppDelegate() {
+    if (qApp != nullptr) {
+        qApp->removeEventFilter(this);
+    }
     delete menu_;
 }
 
@@ -50,9 +65,21 @@ std::vector<WindowInfo> AppDelegate::windowInfos(const std::vector<QWidget*>& wi
     std::vector<WindowInfo> infos;
     infos.reserve(windows.size());
     for (const QWidget* w : windows) {
-        infos.push_back(WindowInfo{hasTitleBar(w), w->isVisible(), w->windowTitle().toStdString()});
+        // Qt counts a minimised window as visible, but it is not on screen:
+        // "Show App" must stay available to bring it back.
+        infos.push_back(WindowInfo{hasTitleBar(w), w->isVisible() && !w->isMinimized(),
+                                   w->windowTitle().toStdString()});
     }
     return infos;
+}
+
+void AppDelegate::bringToFront(QWidget* window) {
+    if (window->isMinimized()) {
+        window->setWindowState((window->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    }
+    window->show();
+    window->raise();
+    window->activateWindow();
 }
 
 std::optional<std::string> AppDelegate::bundleName() {
@@ -68,11 +95,12 @@ void AppDelegate::setupStatusItem() {
         return;
     }
     statusItem_ = new QSystemTrayIcon(this);
-    statusItem_->setIcon(symbolIcon(QStringLiteral("keyboard")));
+    statusItem_->setIcon(statusItemIcon(QGuiApplication::palette()));
     statusItem_->setToolTip(appDisplayName());
 
     menu_ = new QMenu();
     menu_->setObjectName(QStringLiteral("statusMenu"));
+    menu_->setAccessibleName(appDisplayName());
     showAppItem_ = menu_->addAction(QStringLiteral("Show App"), this, [this] { showApp(); });
     showAppItem_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
     menu_->addSeparator();
@@ -84,22 +112,140 @@ void AppDelegate::setupStatusItem() {
     quitItem_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     for (QAction* item : {showAppItem_, activateToggleItem_, quitItem_}) {
         item->setShortcutVisibleInContextMenu(true);
+#ifndef __APPLE__
+        // The items' keys are answered by the open menu itself (see
+        // eventFilter), never while it is closed: Ctrl+A must stay "select
+        // all" in the main window's text fields.
+        item->setShortcutContext(Qt::WidgetShortcut);
+#endif
     }
+    menu_->installEventFilter(this);
     connect(menu_, &QMenu::aboutToShow, this, [this] { updateMenuItems(); });
+    connect(menu_, &QMenu::aboutToHide, this, [this] { menuHidden_.start(); });
+#ifdef __APPLE__
+    // The status item opens its menu itself, natively, on every click; the
+    // menu's key equivalents work there.
     statusItem_->setContextMenu(menu_);
-    // A left click opens the menu too, as the status item does on macOS.
+#else
+    // Elsewhere the menu is drawn by the application for either button, so
+    // that its shortcuts work and a second click on the icon closes it.
     connect(statusItem_, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
-                if (reason == QSystemTrayIcon::Trigger && menu_ != nullptr) {
-                    updateMenuItems();
-                    menu_->popup(QCursor::pos());
+                if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::Context) {
+                    toggleMenu();
                 }
             });
+#endif
+    // The icon follows the palette (a dark panel, a theme switched while running).
+    qApp->installEventFilter(this);
     if (!QSystemTrayIcon::isSystemTrayAvailable()) {
         log(LogLevel::warning, "No system tray: the status item is not shown", "ui");
     }
     statusItem_->show();
     updateMenuItems();
+}
+
+QIcon AppDelegate::statusItemIcon(const QPalette& palette) {
+#ifdef __APPLE__
+    (void)palette;
+    // A template image: the menu bar draws it in its own colour, light or dark.
+    QIcon icon = symbolIcon(QStringLiteral("keyboard"), Qt::black);
+    icon.setIsMask(true);
+    return icon;
+#else
+    // The panel's colour is not known to the application. The symbol stands
+    // on a small plate of the palette's window colour, in its text colour,
+    // so it has the theme's contrast on a light panel and a dark one alike.
+    const QColor plate = palette.color(QPalette::Active, QPalette::Window);
+    const QColor glyph = palette.color(QPalette::Active, QPalette::WindowText);
+    const QIcon symbol = symbolIcon(QStringLiteral("keyboard"), glyph);
+    QIcon icon;
+    for (const int side : {16, 22, 24, 32, 48, 64}) {
+        QPixmap pixmap(side, side);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(plate);
+        const qreal radius = side / 5.0;
+        painter.drawRoundedRect(QRectF(0, 0, side, side), radius, radius);
+        const int inset = std::max(2, side / 8);
+        symbol.paint(&painter, QRect(inset, inset, side - 2 * inset, side - 2 * inset));
+        painter.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+#endif
+}
+
+QPoint AppDelegate::statusMenuPosition(const QRect& icon, const QPoint& cursor, const QSize& menu,
+                                       const QRect& available) {
+    // Next to the icon, never over it nor under the pointer: otherwise the
+    // click meant to close the menu lands on its first (or last) item.
+    const QRect anchor = icon.isValid() && !icon.isEmpty() ? icon : QRect(cursor, QSize(1, 1));
+    const int gap = 2;
+    int x = anchor.left();
+    if (x + menu.width() > available.right() + 1) {
+        x = anchor.right() + 1 - menu.width();
+    }
+    x = std::max(available.left(), std::min(x, available.right() + 1 - menu.width()));
+    int y = anchor.bottom() + 1 + gap;
+    if (y + menu.height() > available.bottom() + 1) {
+        y = anchor.top() - gap - menu.height();
+    }
+    y = std::max(available.top(), y);
+    return {x, y};
+}
+
+void AppDelegate::toggleMenu() {
+    if (menu_ == nullptr) {
+        return;
+    }
+    if (menu_->isVisible()) {
+        menu_->hide();
+        menuHidden_.invalidate(); // closed by this very click
+        return;
+    }
+    // A click on the icon while the menu is open first closes the menu
+    // (Qt closes a popup on any click outside it) and then arrives here:
+    // that click meant "close", not "open again".
+    if (menuHidden_.isValid() && menuHidden_.elapsed() < kDismissClickMs) {
+        return;
+    }
+    updateMenuItems();
+    const QPoint cursor = QCursor::pos();
+    const QRect icon = statusItem_ != nullptr ? statusItem_->geometry() : QRect();
+    const QScreen* screen = QGuiApplication::screenAt(icon.isValid() ? icon.center() : cursor);
+    if (screen == nullptr) {
+        screen = QGuiApplication::primaryScreen();
+    }
+    const QRect available = screen != nullptr ? screen->availableGeometry() : QRect();
+    menu_->popup(available.isValid()
+                     ? statusMenuPosition(icon, cursor, menu_->sizeHint(), available)
+                     : cursor);
+}
+
+bool AppDelegate::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == menu_ && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->modifiers() & (Qt::ControlModifier | Qt::MetaModifier)) {
+            const QKeySequence pressed(key->keyCombination());
+            for (QAction* item : {showAppItem_, activateToggleItem_, quitItem_}) {
+                if (item->shortcut() == pressed) {
+                    if (item->isEnabled()) {
+                        menu_->hide();
+                        item->trigger();
+                    }
+                    return true;
+                }
+            }
+        }
+    }
+    if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange &&
+        statusItem_ != nullptr) {
+        statusItem_->setIcon(statusItemIcon(QGuiApplication::palette()));
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 void AppDelegate::updateMenuItems() {
@@ -120,10 +266,7 @@ void AppDelegate::showApp() {
     presence_.activateIgnoringOtherApps();
     const std::vector<QWidget*> windows = topLevelWindows();
     if (const auto index = mainWindowToShow(windowInfos(windows), bundleName())) {
-        QWidget* window = windows[*index];
-        window->show();
-        window->raise();
-        window->activateWindow();
+        bringToFront(windows[*index]);
     }
 }
 
@@ -142,13 +285,29 @@ bool AppDelegate::applicationShouldHandleReopen(bool hasVisibleWindows) {
     const std::vector<QWidget*> windows = topLevelWindows();
     for (QWidget* w : windows) {
         if (hasTitleBar(w)) {
-            w->show();
-            w->raise();
-            w->activateWindow();
+            bringToFront(w);
             break;
         }
     }
     return true;
+}
+
+void AppDelegate::applicationStateChanged(Qt::ApplicationState state) {
+    // Qt reports the platform's reopen request (a click on the Dock icon,
+    // launching the running application again) as a becoming-active that is
+    // delivered even though the application already is active. A plain
+    // activation, e.g. switching back with the keyboard, never reopens a
+    // window the user closed.
+    const bool reopened = state == Qt::ApplicationActive && lastState_ == Qt::ApplicationActive;
+    lastState_ = state;
+    if (!reopened) {
+        return;
+    }
+    bool anyVisible = false;
+    for (const WindowInfo& w : windowInfos(topLevelWindows())) {
+        anyVisible = anyVisible || (w.hasTitleBar && w.isVisible);
+    }
+    applicationShouldHandleReopen(anyVisible);
 }
 
 } // namespace chordwell::app

@@ -4,7 +4,11 @@
 
 #include "app/shell/status_menu_model.hpp"
 
+#include <QElapsedTimer>
+#include <QIcon>
 #include <QObject>
+#include <QPoint>
+#include <QRect>
 
 #include <optional>
 #include <string>
@@ -43,6 +47,22 @@ public:
     void quit();
     /// The user re-opened the running application.
     bool applicationShouldHandleReopen(bool hasVisibleWindows);
+    /// The application's state as Qt reports it (connected on macOS, where
+    /// a reopen arrives as a repeated "active").
+    void applicationStateChanged(Qt::ApplicationState state);
+
+    /// A click on the tray icon: opens the menu, or closes it when open.
+    void toggleMenu();
+    /// A click that closes the open menu reaches the icon right after; one
+    /// within this time after the menu closed does not open it again.
+    static constexpr qint64 kDismissClickMs = 300;
+
+    /// The status item's picture for this palette (a template image on macOS).
+    static QIcon statusItemIcon(const QPalette& palette);
+    /// Where the menu opens: beside the icon (or the pointer when the icon's
+    /// place is unknown), inside `available`, never covering either.
+    static QPoint statusMenuPosition(const QRect& icon, const QPoint& cursor, const QSize& menu,
+                                     const QRect& available);
 
     QSystemTrayIcon* statusItem() const { return statusItem_; }
     QMenu* menu() const { return menu_; }
@@ -56,6 +76,11 @@ public:
     static std::vector<QWidget*> topLevelWindows();
     /// The application's name: what the main window's title is compared with.
     static std::optional<std::string> bundleName();
+    /// Restores a minimised window, shows it and brings it to the front.
+    static void bringToFront(QWidget* window);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     RawKeyboardListener& engine_;
@@ -65,6 +90,8 @@ private:
     QAction* showAppItem_ = nullptr;
     QAction* activateToggleItem_ = nullptr;
     QAction* quitItem_ = nullptr;
+    QElapsedTimer menuHidden_;
+    Qt::ApplicationState lastState_ = Qt::ApplicationInactive;
 };
 
 } // namespace chordwell::app

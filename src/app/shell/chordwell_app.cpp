@@ -1,11 +1,16 @@
 #include "app/shell/chordwell_app.hpp"
 
 #include "app/app_info.hpp"
+#include "app/demo/demo_session.hpp"
+#include "app/demo/demo_window.hpp"
 #include "app/diagnostics/diagnostics_model.hpp"
 #include "app/help/help_view.hpp"
+#include "app/help/help_window.hpp"
 #include "app/mappings/keyboard_mapping_model.hpp"
 #include "app/mappings/keyboard_mapping_view.hpp"
+#include "app/settings/observable_preferences.hpp"
 #include "app/settings/settings_view.hpp"
+#include "app/settings/settings_window.hpp"
 #include "app/shell/app_delegate.hpp"
 #include "app/shell/engine_bridge.hpp"
 #include "app/shell/main_window.hpp"
@@ -16,16 +21,19 @@
 #include "logging/breadcrumbs.hpp"
 #include "logging/log.hpp"
 #include "platform/memory/memory_ports.hpp"
+#include "platform/qt/qt_desktop.hpp"
 #include "platform/qt/qt_preferences.hpp"
 #include "platform/qt/qt_scheduler.hpp"
-#include "platform/sim/script.hpp"
 #include "platform/sim/sim_world.hpp"
+#include "script/script.hpp"
 #include "storage/shortcuts.hpp"
 
 #include <QApplication>
 #include <QDir>
 #include <QEvent>
+#include <QPalette>
 #include <QPixmap>
+#include <QSettings>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -40,16 +48,46 @@ namespace chordwell::app {
 namespace {
 
 constexpr std::string_view kCategoryUi = "ui";
+// Platforms that cannot report changes of their notices (macOS: permissions
+// and secure input have no notification) are read this often.
 constexpr int kNoticePollMs = 1000;
 
-std::optional<std::string> readText(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+// The script of --simulate. Only a regular file of sensible size is read: a
+// FIFO would block the start for ever, a device such as /dev/zero never ends
+// and a folder reads as an empty script.
+std::optional<std::string> readScript(const std::filesystem::path& path, std::string& problem) {
+    constexpr std::uintmax_t kMaxScriptBytes = 64 * 1024 * 1024;
+    std::error_code ec;
+    const auto status = std::filesystem::status(path, ec);
+    if (ec || !std::filesystem::exists(status)) {
+        problem = "cannot read " + path.string();
         return std::nullopt;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    if (!std::filesystem::is_regular_file(status)) {
+        problem = path.string() + " is not a regular file";
+        return std::nullopt;
+    }
+    const std::uintmax_t size = std::filesystem::file_size(path, ec);
+    if (ec || size > kMaxScriptBytes) {
+        problem = ec ? "cannot read " + path.string()
+                     : path.string() + " is larger than " +
+                           std::to_string(kMaxScriptBytes / (1024 * 1024)) + " MiB";
+        return std::nullopt;
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        problem = "cannot read " + path.string();
+        return std::nullopt;
+    }
+    std::string text(static_cast<std::size_t>(size) + 1, '\0');
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    const auto got = static_cast<std::uintmax_t>(in.gcount());
+    if (in.bad() || got > kMaxScriptBytes) {
+        problem = "cannot read " + path.string();
+        return std::nullopt;
+    }
+    text.resize(static_cast<std::size_t>(got));
+    return text;
 }
 
 // Lets queued work, layouts and paints happen before a picture is taken.
@@ -58,6 +96,45 @@ void settleEvents() {
         QCoreApplication::sendPostedEvents();
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     }
+}
+
+// A dark palette as desktops' dark themes give one, for the screenshots.
+QPalette darkPalette() {
+    QPalette p;
+    const QColor window(0x2B, 0x2B, 0x2E);
+    const QColor base(0x1E, 0x1E, 0x20);
+    const QColor text(0xEE, 0xEE, 0xF0);
+    p.setColor(QPalette::Window, window);
+    p.setColor(QPalette::WindowText, text);
+    p.setColor(QPalette::Base, base);
+    p.setColor(QPalette::AlternateBase, window);
+    p.setColor(QPalette::Text, text);
+    p.setColor(QPalette::Button, QColor(0x3A, 0x3A, 0x3E));
+    p.setColor(QPalette::ButtonText, text);
+    p.setColor(QPalette::Highlight, QColor(0x3D, 0x7E, 0xD6));
+    p.setColor(QPalette::HighlightedText, Qt::white);
+    p.setColor(QPalette::ToolTipBase, window);
+    p.setColor(QPalette::ToolTipText, text);
+    p.setColor(QPalette::Link, QColor(0x6C, 0xB4, 0xFF));
+    p.setColor(QPalette::PlaceholderText, QColor(0xEE, 0xEE, 0xF0, 0x99));
+    p.setColor(QPalette::Mid, QColor(0x55, 0x55, 0x5A));
+    p.setColor(QPalette::Light, QColor(0x50, 0x50, 0x55));
+    p.setColor(QPalette::Dark, QColor(0x18, 0x18, 0x1A));
+    for (const QPalette::ColorRole role :
+         {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}) {
+        p.setColor(QPalette::Disabled, role, QColor(0x80, 0x80, 0x85));
+    }
+    return p;
+}
+
+bool saveTrayIcon(const AppDelegate* delegate, const std::filesystem::path& file) {
+    if (delegate == nullptr || delegate->statusItem() == nullptr) {
+        return false;
+    }
+    return delegate->statusItem()
+        ->icon()
+        .pixmap(QSize(64, 64))
+        .save(QString::fromStdString(file.string()), "PNG");
 }
 
 bool saveGrab(QWidget* widget, const std::filesystem::path& file) {
@@ -99,6 +176,10 @@ std::optional<AppOptions> parseArguments(const std::vector<std::string>& argumen
                 return std::nullopt;
             }
             options.screenshotDir = *v;
+        } else if (a == "--demo") {
+            options.demo = true;
+        } else if (a == "--keep") {
+            options.keepDemoFolder = true;
         } else if (a == "--exit-when-done") {
             options.exitWhenScriptEnds = true;
         } else if (a == "--verbose") {
@@ -108,8 +189,17 @@ std::optional<AppOptions> parseArguments(const std::vector<std::string>& argumen
             return std::nullopt;
         }
     }
-    if ((options.screenshotDir || options.exitWhenScriptEnds) && !options.simulateScript) {
-        error = "--screenshot-dir and --exit-when-done need --simulate";
+    if (options.demo && options.simulateScript) {
+        error = "--demo and --simulate cannot be combined";
+        return std::nullopt;
+    }
+    if (options.keepDemoFolder && !options.demo) {
+        error = "--keep needs --demo";
+        return std::nullopt;
+    }
+    if ((options.screenshotDir || options.exitWhenScriptEnds) && !options.simulateScript &&
+        !options.demo) {
+        error = "--screenshot-dir and --exit-when-done need --simulate or --demo";
         return std::nullopt;
     }
     return options;
@@ -121,6 +211,10 @@ ChordwellApp::~ChordwellApp() {
     if (qApp != nullptr) {
         qApp->removeEventFilter(this);
     }
+    if (composition_ && composition_->platform) {
+        composition_->platform->setNoticeObserver(nullptr);
+    }
+    delete demoWindow_;
     delete player_;
     delete settingsWindow_;
     delete helpWindow_;
@@ -130,6 +224,36 @@ ChordwellApp::~ChordwellApp() {
     // end their subscriptions here.
     model_.reset();
     bridge_.reset();
+    if (demo_) {
+        // Nothing may write into the scratch folder once it is gone.
+        logging::configure(nullptr, std::nullopt);
+        if (options_.keepDemoFolder) {
+            std::cerr << "chordwell: the demo's folder is kept at " << demo_->folder().string()
+                      << std::endl;
+        }
+    }
+}
+
+std::optional<std::filesystem::path> ChordwellApp::demoFolder() const {
+    return demo_ ? std::optional<std::filesystem::path>(demo_->folder()) : std::nullopt;
+}
+
+bool ChordwellApp::prepareDemo(std::string& error) {
+    const auto resources = demoResourcesFolder();
+    if (!resources) {
+        error = "the demo's files (demo.script) are not installed";
+        exitCode_ = 2;
+        return false;
+    }
+    auto session = DemoSession::create(*resources, error);
+    if (!session) {
+        exitCode_ = 1;
+        return false;
+    }
+    demo_ = std::make_unique<DemoSession>(std::move(*session));
+    demo_->keep(options_.keepDemoFolder);
+    options_.simulateScript = demo_->script();
+    return true;
 }
 
 platform::sim::SimWorld* ChordwellApp::simWorld() const {
@@ -137,15 +261,17 @@ platform::sim::SimWorld* ChordwellApp::simWorld() const {
 }
 
 bool ChordwellApp::start(std::string& error) {
-    std::vector<platform::sim::ScriptCommand> commands;
+    if (options_.demo && !prepareDemo(error)) {
+        return false;
+    }
+    std::vector<script::ScriptCommand> commands;
     if (options_.simulateScript) {
-        const auto text = readText(*options_.simulateScript);
+        const auto text = readScript(*options_.simulateScript, error);
         if (!text) {
-            error = "cannot read " + options_.simulateScript->string();
             exitCode_ = 2;
             return false;
         }
-        platform::sim::ParsedScript parsed = platform::sim::parseScript(*text);
+        script::ParsedScript parsed = script::parseScript(*text);
         if (parsed.error) {
             error = parsed.error->text();
             exitCode_ = 2;
@@ -155,21 +281,39 @@ bool ChordwellApp::start(std::string& error) {
     }
 
     // Lines the platform logs while it is being built reach the log file too.
-    logging::configure(nullptr, logsFolderOf(*nativePaths()));
+    // The demo keeps to its scratch folder: its mappings, preferences, log
+    // and login item never touch the user's own.
+    std::shared_ptr<platform::Paths> paths =
+        demo_ ? std::make_shared<platform::FolderPaths>(demo_->folder()) : nativePaths();
+    logging::configure(nullptr, logsFolderOf(*paths));
     scheduler_ = std::make_shared<platform::qt::QtScheduler>();
-    preferences_ = std::make_shared<platform::qt::QtPreferences>();
+    // Every write is announced, so the settings window follows changes made
+    // in the main window.
+    std::shared_ptr<platform::Preferences> store;
+    if (demo_) {
+        store = std::make_shared<platform::qt::QtPreferences>(std::make_unique<QSettings>(
+            QString::fromStdString(demo_->preferencesFile().string()), QSettings::IniFormat));
+    } else {
+        store = std::make_shared<platform::qt::QtPreferences>();
+    }
+    preferences_ = std::make_shared<ObservablePreferences>(std::move(store));
     services_ = std::make_unique<DesktopServices>(makeDesktopServices());
+    if (demo_) {
+        services_->loginItem = std::make_unique<platform::qt::XdgAutostartLoginItem>(
+            demo_->folder() / "autostart", QCoreApplication::applicationFilePath().toStdString());
+    }
     composition_ = std::make_unique<Composition>(
         options_.simulateScript
-            ? composeSimulatedPlatform(scheduler_, preferences_, options_.verbose)
+            ? composeSimulatedPlatform(scheduler_, preferences_, options_.verbose, paths)
             : composeNativePlatform(scheduler_, preferences_));
     if (options_.verbose && !options_.simulateScript) {
         composition_->systemLog = std::make_shared<platform::StderrSystemLog>(LogLevel::debug);
     }
     logging::configure(composition_->systemLog, composition_->logsFolder);
     log(LogLevel::info,
-        std::string(options_.simulateScript ? "Starting on the simulated platform, version "
-                                            : "Starting, version ") +
+        std::string(demo_                     ? "Starting the demo, version "
+                    : options_.simulateScript ? "Starting on the simulated platform, version "
+                                              : "Starting, version ") +
             appVersionString().toStdString(),
         kCategoryUi);
 
@@ -177,7 +321,8 @@ bool ChordwellApp::start(std::string& error) {
     RawKeyboardListener::setSharedPlatformFactory([platform] { return platform; });
     engine_ = &RawKeyboardListener::shared();
 
-    std::vector<ShortcutGroup> catalog = ShortcutsLoader(defaultShortcutsPath()).load();
+    std::vector<ShortcutGroup> catalog =
+        ShortcutsLoader(defaultShortcutsPath(platform->paths())).load();
     bridge_ = std::make_unique<EngineBridge>(*engine_);
     model_ = std::make_unique<KeyboardMappingModel>(
         *engine_, platform->preferences(), std::move(catalog),
@@ -192,14 +337,37 @@ bool ChordwellApp::start(std::string& error) {
     };
     mainWindow_ = new MainWindow(*model_, *bridge_, *services_->presence, *services_->desktop,
                                  std::move(actions));
+    mainWindow_->setBannerDismissHandler([this](const std::string& keptAt) {
+        if (const auto& storage = engine_->storage()) {
+            storage->dismissSetAsideFile(keptAt);
+        }
+        pollNotices();
+    });
     delegate_ = new AppDelegate(*engine_, *services_->presence);
     delegate_->setupStatusItem();
     trayAvailable_ = QSystemTrayIcon::isSystemTrayAvailable();
     mainWindow_->show();
 
-    noticeTimer_ = new QTimer(this);
-    connect(noticeTimer_, &QTimer::timeout, this, [this] { pollNotices(); });
-    noticeTimer_->start(kNoticePollMs);
+    // Where the platform reports every change of its notices, nothing wakes
+    // the process while all is quiet. The report may come from deep inside
+    // the engine's work: the banner follows on the next turn of the loop.
+    const bool pushed = platform->setNoticeObserver([this] {
+        if (!noticeRefreshQueued_) {
+            noticeRefreshQueued_ = true;
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    noticeRefreshQueued_ = false;
+                    pollNotices();
+                },
+                Qt::QueuedConnection);
+        }
+    });
+    if (!pushed) {
+        noticeTimer_ = new QTimer(this);
+        connect(noticeTimer_, &QTimer::timeout, this, [this] { pollNotices(); });
+        noticeTimer_->start(kNoticePollMs);
+    }
     pollNotices();
     qApp->installEventFilter(this);
 
@@ -209,6 +377,12 @@ bool ChordwellApp::start(std::string& error) {
                                            std::cout << line << '\n' << std::flush;
                                        });
         connect(player_, &SimulationPlayer::finished, this, [this] { scriptFinished(); });
+        if (demo_) {
+            // Made after the player, so that what reaches the focused
+            // application is shown in the window rather than printed.
+            demoWindow_ = new DemoWindow(*composition_->simWorld, *engine_);
+            demoWindow_->show();
+        }
         player_->start();
     }
     return true;
@@ -218,8 +392,10 @@ void ChordwellApp::pollNotices() {
     if (mainWindow_ == nullptr || engine_ == nullptr) {
         return;
     }
+    const auto& storage = engine_->storage();
     std::vector<BannerMessage> lines = bannerMessages(
-        composition_->platform->notices(), engine_->hasStorage(), engine_->storageError());
+        composition_->platform->notices(), engine_->hasStorage(), engine_->storageError(),
+        storage ? storage->setAsideFiles() : std::vector<SetAsideFile>{});
     if (auto notice = noTrayNotice(trayAvailable_)) {
         lines.push_back(std::move(*notice));
     }
@@ -229,14 +405,8 @@ void ChordwellApp::pollNotices() {
 bool ChordwellApp::eventFilter(QObject* watched, QEvent* event) {
     if (watched == qApp && event->type() == QEvent::ApplicationActivate) {
         pollNotices();
-#ifdef __APPLE__
-        // Clicking the Dock icon or launching the running application again.
-        bool anyVisible = false;
-        for (const WindowInfo& w : AppDelegate::windowInfos(AppDelegate::topLevelWindows())) {
-            anyVisible = anyVisible || (w.hasTitleBar && w.isVisible);
-        }
-        delegate_->applicationShouldHandleReopen(anyVisible);
-#endif
+        // A reopen (Dock icon, launching again) is the delegate's: it tells
+        // one from an ordinary activation.
     }
     return QObject::eventFilter(watched, event);
 }
@@ -256,16 +426,10 @@ void ChordwellApp::showMainWindow() {
 
 void ChordwellApp::openSettings() {
     if (settingsWindow_ == nullptr) {
-        settingsWindow_ = new QWidget(nullptr, Qt::Window);
-        settingsWindow_->setObjectName(QStringLiteral("settings"));
-        settingsWindow_->setWindowTitle(QStringLiteral("Settings"));
-        auto* layout = new QVBoxLayout(settingsWindow_);
-        layout->setContentsMargins(0, 0, 0, 0);
         auto* view = new SettingsView(*preferences_, *services_->loginItem, *services_->desktop,
-                                      DiagnosticsSources::shared(), settingsWindow_);
+                                      DiagnosticsSources::shared());
         view->setObjectName(QStringLiteral("settingsView"));
-        layout->addWidget(view);
-        layout->setSizeConstraint(QLayout::SetFixedSize);
+        settingsWindow_ = new SettingsWindow(view);
     } else if (auto* view = settingsWindow_->findChild<SettingsView*>()) {
         // The window's content is built afresh each time it opens.
         view->refresh();
@@ -277,13 +441,7 @@ void ChordwellApp::openSettings() {
 
 void ChordwellApp::openHelp() {
     if (helpWindow_ == nullptr) {
-        helpWindow_ = new QWidget(nullptr, Qt::Window);
-        helpWindow_->setObjectName(QStringLiteral("help"));
-        helpWindow_->setWindowTitle(QStringLiteral("Help"));
-        helpWindow_->setMinimumSize(360, 400);
-        helpWindow_->resize(520, 640);
-        auto* layout = new QVBoxLayout(helpWindow_);
-        layout->addWidget(new HelpView(*services_->desktop, helpWindow_));
+        helpWindow_ = new HelpWindow(new HelpView(*services_->desktop));
     }
     helpWindow_->show();
     helpWindow_->raise();
@@ -298,12 +456,42 @@ void ChordwellApp::scriptFinished() {
         return;
     }
     if (options_.screenshotDir) {
-        takeScreenshots();
+        if (demo_) {
+            takeDemoScreenshots();
+        } else {
+            takeScreenshots();
+        }
         QCoreApplication::exit(exitCode_);
         return;
     }
     if (options_.exitWhenScriptEnds) {
         QCoreApplication::exit(exitCode_);
+    }
+}
+
+void ChordwellApp::takeDemoScreenshots() {
+    const std::filesystem::path dir = *options_.screenshotDir;
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    // Mid-use: intercepting, Control+A typed (Copy), then Control+H (a custom
+    // sequence) held while the pane shows what the application received.
+    if (!engine_->isIntercepting()) {
+        toggleInterception(*engine_);
+    }
+    demoWindow_->pressKey(0xE0);
+    demoWindow_->pressKey(0x04);
+    demoWindow_->releaseKey(0x04);
+    demoWindow_->pressKey(0x0B);
+    demoWindow_->releaseKey(0x0B);
+    demoWindow_->releaseKey(0xE0);
+    demoWindow_->pressKey(0x16); // S alone passes unchanged
+    demoWindow_->releaseKey(0x16);
+    bool ok = saveGrab(demoWindow_, dir / "demo.png");
+    mainWindow_->mappingView()->refresh();
+    ok = saveGrab(mainWindow_, dir / "demo-main.png") && ok;
+    if (!ok) {
+        std::cerr << "could not save every screenshot in " << dir.string() << std::endl;
+        exitCode_ = 1;
     }
 }
 
@@ -356,6 +544,17 @@ void ChordwellApp::takeScreenshots() {
     ok = saveGrab(settingsWindow_, dir / "settings.png") && ok;
     openHelp();
     ok = saveGrab(helpWindow_, dir / "help.png") && ok;
+    ok = saveTrayIcon(delegate_, dir / "tray-icon.png") && ok;
+
+    // The same windows after the palette turned dark while running, as when
+    // the desktop switches theme: every symbol must follow.
+    const QPalette light = QApplication::palette();
+    QApplication::setPalette(darkPalette());
+    ok = saveGrab(mainWindow_, dir / "dark-main-mappings.png") && ok;
+    ok = saveGrab(settingsWindow_, dir / "dark-settings.png") && ok;
+    ok = saveGrab(helpWindow_, dir / "dark-help.png") && ok;
+    ok = saveTrayIcon(delegate_, dir / "dark-tray-icon.png") && ok;
+    QApplication::setPalette(light);
     if (!ok) {
         std::cerr << "could not save every screenshot in " << dir.string() << std::endl;
         exitCode_ = 1;

@@ -28,6 +28,8 @@ class SimWorld;
 namespace chordwell::app {
 
 class AppDelegate;
+class DemoSession;
+class DemoWindow;
 class EngineBridge;
 class KeyboardMappingModel;
 class MainWindow;
@@ -44,10 +46,16 @@ struct AppOptions {
     bool exitWhenScriptEnds = false;
     /// Every log line on standard error too.
     bool verbose = false;
+    /// Try the product on the simulated world with sample keyboards and
+    /// mappings, in a scratch folder, with the demo window.
+    bool demo = false;
+    /// Keep the demo's scratch folder at exit.
+    bool keepDemoFolder = false;
 };
 
-/// The command line: `--simulate SCRIPT`, `--screenshot-dir DIR`,
-/// `--exit-when-done`, `--verbose`. Nothing with `error` set when it is wrong.
+/// The command line: `--simulate SCRIPT` or `--demo [--keep]`,
+/// `--screenshot-dir DIR`, `--exit-when-done`, `--verbose`. Nothing with
+/// `error` set when it is wrong.
 std::optional<AppOptions> parseArguments(const std::vector<std::string>& arguments,
                                          std::string& error);
 
@@ -72,6 +80,10 @@ public:
     QWidget* settingsWindow() const { return settingsWindow_; }
     QWidget* helpWindow() const { return helpWindow_; }
     platform::sim::SimWorld* simWorld() const;
+    /// The demo window (demo mode only).
+    DemoWindow* demoWindow() const { return demoWindow_; }
+    /// The scratch folder of the demo, if running one.
+    std::optional<std::filesystem::path> demoFolder() const;
 
     void openSettings();
     void openHelp();
@@ -85,8 +97,13 @@ private:
     void pollNotices();
     void scriptFinished();
     void takeScreenshots();
+    void takeDemoScreenshots();
+    bool prepareDemo(std::string& error);
 
     AppOptions options_;
+    // Declared first so that it is removed last, after everything that may
+    // write into it.
+    std::unique_ptr<DemoSession> demo_;
     std::shared_ptr<platform::Scheduler> scheduler_;
     std::shared_ptr<platform::Preferences> preferences_;
     std::unique_ptr<DesktopServices> services_;
@@ -98,9 +115,11 @@ private:
     QWidget* settingsWindow_ = nullptr;
     QWidget* helpWindow_ = nullptr;
     AppDelegate* delegate_ = nullptr;
-    QTimer* noticeTimer_ = nullptr;
+    QTimer* noticeTimer_ = nullptr; // only where the platform cannot report changes
+    bool noticeRefreshQueued_ = false;
     bool trayAvailable_ = true;
     SimulationPlayer* player_ = nullptr;
+    DemoWindow* demoWindow_ = nullptr;
     int exitCode_ = 0;
 };
 

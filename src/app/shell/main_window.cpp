@@ -3,11 +3,13 @@
 #include "app/app_info.hpp"
 #include "app/mappings/keyboard_mapping_model.hpp"
 #include "app/mappings/keyboard_mapping_view.hpp"
+#include "app/mappings/mapping_editor_view.hpp"
 #include "app/shell/app_events.hpp"
 #include "app/shell/engine_bridge.hpp"
 #include "engine/raw_keyboard_listener.hpp"
 #include "platform/desktop.hpp"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -16,23 +18,50 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMetaObject>
 #include <QPushButton>
+#include <QShortcut>
 #include <QShowEvent>
+#include <QStatusBar>
+#include <QTableView>
+#include <QTableWidget>
 #include <QVBoxLayout>
 
 namespace chordwell::app {
 
+QString menuText(const QString& text) {
+#ifdef __APPLE__
+    // macOS menus have no mnemonics; an ampersand would show as itself.
+    QString plain = text;
+    plain.replace(QStringLiteral("&&"), QStringLiteral("\x01"));
+    plain.remove(QLatin1Char('&'));
+    plain.replace(QStringLiteral("\x01"), QStringLiteral("&"));
+    return plain;
+#else
+    return text;
+#endif
+}
+
 std::vector<BannerMessage> bannerMessages(const std::vector<platform::PlatformNotice>& notices,
-                                          bool hasStorage, const std::string& storageError) {
+                                          bool hasStorage, const std::string& storageError,
+                                          const std::vector<SetAsideFile>& setAside) {
     std::vector<BannerMessage> lines;
     if (!hasStorage) {
         lines.push_back(BannerMessage{
             "Mappings cannot be saved: the mappings folder is not available (" + storageError +
                 "). Chordwell keeps working, but changes are lost when it quits.",
-            "", ""});
+            "", "", ""});
+    }
+    for (const SetAsideFile& file : setAside) {
+        // Otherwise the user sees an empty list and thinks the mappings gone.
+        lines.push_back(BannerMessage{
+            "The saved mappings of \u201C" + file.productName +
+                "\u201D could not be read, so the list starts empty. The file was kept as " +
+                file.keptAt.string() + ".",
+            "", "", file.keptAt.string()});
     }
     for (const platform::PlatformNotice& n : notices) {
-        lines.push_back(BannerMessage{n.message, n.actionLabel, n.actionURL});
+        lines.push_back(BannerMessage{n.message, n.actionLabel, n.actionURL, ""});
     }
     return lines;
 }
@@ -63,6 +92,25 @@ MainWindow::MainWindow(KeyboardMappingModel& model, EngineBridge& bridge,
     view_ = new KeyboardMappingView(model_, bridge, std::move(files), central);
     layout->addWidget(view_, 1);
     setCentralWidget(central);
+    // Failures of actions started here (a banner button whose address no
+    // application takes) are said in this window, in a line that shows only
+    // while it has something to say.
+    statusBar()->setObjectName(QStringLiteral("statusLine"));
+    statusBar()->setSizeGripEnabled(false);
+    statusBar()->hide();
+    connect(statusBar(), &QStatusBar::messageChanged, this,
+            [this](const QString& message) { statusBar()->setVisible(!message.isEmpty()); });
+    // A new mapping is added at the end of the list: show it there.
+    connect(view_->editor(), &MappingEditorView::newMappingSaved, this, [this] {
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (QAbstractItemView* table = view_->table()) {
+                    table->scrollToBottom();
+                }
+            },
+            Qt::QueuedConnection);
+    });
 
     buildMenus(std::move(actions));
     // The status menu's toggle reaches interception through this window for
@@ -90,20 +138,28 @@ void MainWindow::buildMenus(Actions actions) {
 #else
     menuBar_ = menuBar();
 #endif
-    manageMenu_ = menuBar_->addMenu(QStringLiteral("Manage"));
+    manageMenu_ = menuBar_->addMenu(menuText(QStringLiteral("&Manage")));
     manageToggle_ = manageMenu_->addAction(QString(), this, [this] {
         model_.toggleInterception(!model_.engine().isIntercepting());
         updateManageMenu();
     });
-    openSettings_ = manageMenu_->addAction(QStringLiteral("Open Settings"), this,
-                                           [open = actions.openSettings] {
-                                               if (open) {
-                                                   open();
-                                               }
-                                           });
+    const auto openSettings = [open = actions.openSettings] {
+        if (open) {
+            open();
+        }
+    };
+    openSettings_ =
+        manageMenu_->addAction(menuText(QStringLiteral("Open &Settings")), this, openSettings);
     openSettings_->setMenuRole(QAction::NoRole);
-    QMenu* helpMenu = menuBar_->addMenu(QStringLiteral("Help"));
-    help_ = helpMenu->addAction(QStringLiteral("Help"), this, [open = actions.openHelp] {
+#ifdef __APPLE__
+    // The standard command of the application menu ("Settings…", ⌘,): Qt
+    // moves an action with this role there, out of "Manage".
+    settingsCommand_ = manageMenu_->addAction(QStringLiteral("Settings…"), this, openSettings);
+    settingsCommand_->setMenuRole(QAction::PreferencesRole);
+    settingsCommand_->setShortcut(QKeySequence::Preferences);
+#endif
+    QMenu* helpMenu = menuBar_->addMenu(menuText(QStringLiteral("&Help")));
+    help_ = helpMenu->addAction(menuText(QStringLiteral("&Help")), this, [open = actions.openHelp] {
         if (open) {
             open();
         }
@@ -112,13 +168,20 @@ void MainWindow::buildMenus(Actions actions) {
     help_->setShortcutContext(Qt::ApplicationShortcut);
     connect(manageMenu_, &QMenu::aboutToShow, this, [this] { updateManageMenu(); });
     updateManageMenu();
+#ifndef __APPLE__
+    // F10 opens the menu bar, as on the rest of the desktop.
+    auto* f10 = new QShortcut(QKeySequence(Qt::Key_F10), this);
+    connect(f10, &QShortcut::activated, this,
+            [this] { menuBar_->setActiveAction(manageMenu_->menuAction()); });
+#endif
 }
 
 void MainWindow::updateManageMenu() {
     // Always enabled; with no keyboard selected the routine does nothing.
-    manageToggle_->setText((model_.engine().isIntercepting() ? QStringLiteral("Deactivate ")
-                                                             : QStringLiteral("Activate ")) +
-                           appDisplayName());
+    manageToggle_->setText(
+        menuText(model_.engine().isIntercepting() ? QStringLiteral("&Deactivate ")
+                                                  : QStringLiteral("&Activate ")) +
+        QString(appDisplayName()).replace(QLatin1Char('&'), QStringLiteral("&&")));
     manageToggle_->setEnabled(true);
     openSettings_->setEnabled(true);
 }
@@ -148,7 +211,25 @@ void MainWindow::setBanner(const std::vector<BannerMessage>& messages) {
             auto* button = new QPushButton(QString::fromStdString(m.actionLabel), row);
             button->setObjectName(QStringLiteral("bannerAction"));
             const std::string url = m.actionURL;
-            connect(button, &QPushButton::clicked, this, [this, url] { desktop_.openURL(url); });
+            connect(button, &QPushButton::clicked, this, [this, url] {
+                if (!desktop_.openURL(url)) {
+                    statusBar()->showMessage(QStringLiteral("No application could open ") +
+                                                 QString::fromStdString(url) +
+                                                 QStringLiteral(". Open it yourself."),
+                                             kStatusMessageMs);
+                }
+            });
+            rowLayout->addWidget(button, 0, Qt::AlignTop);
+        }
+        if (!m.dismissKey.empty()) {
+            auto* button = new QPushButton(QStringLiteral("Dismiss"), row);
+            button->setObjectName(QStringLiteral("bannerDismiss"));
+            const std::string key = m.dismissKey;
+            connect(button, &QPushButton::clicked, this, [this, key] {
+                if (dismissBanner_) {
+                    dismissBanner_(key);
+                }
+            });
             rowLayout->addWidget(button, 0, Qt::AlignTop);
         }
         layout->addWidget(row);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "platform/ports.hpp"
+#include "storage/storage_manager.hpp"
 
 #include <QMainWindow>
 
@@ -39,13 +40,22 @@ struct BannerMessage {
     std::string text;
     std::string actionLabel;
     std::string actionURL;
+    /// Non-empty: the line has a "Dismiss" button, which hands this key to
+    /// the window's dismiss handler. The line stays until then.
+    std::string dismissKey;
 
     friend bool operator==(const BannerMessage&, const BannerMessage&) = default;
 };
 
-/// The banner lines for the platform's notices and a storage failure.
+/// A menu title or item with its mnemonic ("&Manage"); on macOS, which has
+/// no mnemonics, the text without the marker.
+QString menuText(const QString& text);
+
+/// The banner lines for the platform's notices, a storage failure and the
+/// mapping files that could not be read and were kept aside.
 std::vector<BannerMessage> bannerMessages(const std::vector<platform::PlatformNotice>& notices,
-                                          bool hasStorage, const std::string& storageError);
+                                          bool hasStorage, const std::string& storageError,
+                                          const std::vector<SetAsideFile>& setAside = {});
 
 class MainWindow : public QMainWindow {
     Q_OBJECT
@@ -65,11 +75,20 @@ public:
     QMenu* manageMenu() const { return manageMenu_; }
     QAction* manageToggleItem() const { return manageToggle_; }
     QAction* openSettingsItem() const { return openSettings_; }
+    /// The application menu's standard settings command (macOS only).
+    QAction* settingsCommand() const { return settingsCommand_; }
+    QMenuBar* windowMenuBar() const { return menuBar_; }
+    /// How long a status line stays.
+    static constexpr int kStatusMessageMs = 15000;
     QAction* helpItem() const { return help_; }
     QWidget* banner() const { return banner_; }
 
     /// Shows these lines above the view (none: the banner disappears).
     void setBanner(const std::vector<BannerMessage>& messages);
+    /// Called with a line's dismissKey when its "Dismiss" button is pressed.
+    void setBannerDismissHandler(std::function<void(const std::string&)> handler) {
+        dismissBanner_ = std::move(handler);
+    }
     const std::vector<BannerMessage>& bannerShown() const { return bannerShown_; }
 
     /// The "Manage" toggle's title for the current state.
@@ -88,11 +107,13 @@ private:
     KeyboardMappingView* view_ = nullptr;
     QWidget* banner_ = nullptr;
     std::vector<BannerMessage> bannerShown_;
+    std::function<void(const std::string&)> dismissBanner_;
     QMenuBar* menuBar_ = nullptr;
     std::unique_ptr<QMenuBar> globalMenuBar_;
     QMenu* manageMenu_ = nullptr;
     QAction* manageToggle_ = nullptr;
     QAction* openSettings_ = nullptr;
+    QAction* settingsCommand_ = nullptr;
     QAction* help_ = nullptr;
 };
 

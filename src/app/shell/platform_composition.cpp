@@ -4,11 +4,13 @@
 #include "platform/qt/qt_desktop.hpp"
 #include "platform/sim/sim_world.hpp"
 
+#include <QCoreApplication>
 #include <QStandardPaths>
 
 #if defined(__APPLE__)
 #include "platform/macos/app_services.hpp"
 #include "platform/macos/mac_platform.hpp"
+#include "platform/macos/system_services.hpp"
 #elif defined(CHORDWELL_HAVE_LINUX_ADAPTERS)
 #include "platform/linux/linux_platform.hpp"
 #include "platform/linux/xdg_paths.hpp"
@@ -63,7 +65,10 @@ DesktopServices makeDesktopServices() {
     DesktopServices services;
 #if defined(__APPLE__)
     services.desktop = std::make_unique<platform::qt::QtDesktop>(
-        [](const std::filesystem::path& file) { return platform::mac::revealFileInFinder(file); });
+        [](const std::filesystem::path& file) { return platform::mac::revealFileInFinder(file); },
+        platform::qt::QtDesktop::SystemFacts{platform::mac::computerName,
+                                             platform::mac::operatingSystemVersionString,
+                                             platform::mac::hasDefaultApplicationForScheme});
     services.loginItem = std::make_unique<platform::mac::MacLoginItemService>();
     services.presence = std::make_unique<platform::mac::MacAppPresence>();
 #else
@@ -78,12 +83,18 @@ std::shared_ptr<platform::Paths> nativePaths() {
 #if defined(CHORDWELL_HAVE_LINUX_ADAPTERS) && !defined(__APPLE__)
     return std::make_shared<platform::XdgPaths>();
 #else
-    // Application Support on macOS; elsewhere the generic data folder.
+    // Application Support on macOS; elsewhere the generic data folder. The
+    // resources are those of the bundle the program runs from.
     const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     if (base.isEmpty()) {
         return std::make_shared<platform::FolderPaths>();
     }
-    return std::make_shared<platform::FolderPaths>(std::filesystem::path(base.toStdString()));
+    const QString program = QCoreApplication::applicationFilePath();
+    return std::make_shared<platform::FolderPaths>(
+        std::filesystem::path(base.toStdString()),
+        platform::resourceDirectoryBeside(
+            program.isEmpty() ? std::nullopt
+                              : std::optional(std::filesystem::path(program.toStdString()))));
 #endif
 }
 
@@ -121,9 +132,11 @@ Composition composeNativePlatform(std::shared_ptr<platform::Scheduler> scheduler
 
 Composition composeSimulatedPlatform(std::shared_ptr<platform::Scheduler> scheduler,
                                      std::shared_ptr<platform::Preferences> preferences,
-                                     bool verbose) {
+                                     bool verbose, std::shared_ptr<platform::Paths> paths) {
     Composition c;
-    std::shared_ptr<platform::Paths> paths = nativePaths();
+    if (!paths) {
+        paths = nativePaths();
+    }
     std::error_code error;
     c.simWorld = std::make_shared<platform::sim::SimWorld>(
         std::move(scheduler), paths->applicationSupportDirectory(error));

@@ -40,11 +40,13 @@ DesktopServices makeDesktopServices();
 Composition composeNativePlatform(std::shared_ptr<platform::Scheduler> scheduler,
                                   std::shared_ptr<platform::Preferences> preferences);
 
-/// The simulated world driven by `scheduler` (real time), with the native
-/// folders and `preferences`. `verbose`: every log line on standard error.
+/// The simulated world driven by `scheduler` (real time), with `preferences`
+/// and the native folders or `paths`. `verbose`: every log line on standard
+/// error.
 Composition composeSimulatedPlatform(std::shared_ptr<platform::Scheduler> scheduler,
                                      std::shared_ptr<platform::Preferences> preferences,
-                                     bool verbose);
+                                     bool verbose,
+                                     std::shared_ptr<platform::Paths> paths = nullptr);
 
 /// The folders of this system (XDG on Linux, Application Support on macOS).
 std::shared_ptr<platform::Paths> nativePaths();

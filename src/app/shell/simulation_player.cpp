@@ -1,6 +1,6 @@
 #include "app/shell/simulation_player.hpp"
 
-#include "platform/sim/script.hpp"
+#include "script/script.hpp"
 
 #include <QTimer>
 
@@ -10,10 +10,10 @@
 namespace chordwell::app {
 
 SimulationPlayer::SimulationPlayer(platform::sim::SimWorld& world, RawKeyboardListener& engine,
-                                   std::vector<platform::sim::ScriptCommand> commands,
-                                   OutputLine output, QObject* parent)
+                                   std::vector<script::ScriptCommand> commands, OutputLine output,
+                                   QObject* parent)
     : QObject(parent), world_(world), engine_(engine), commands_(std::move(commands)),
-      runner_(std::make_unique<platform::sim::ScriptRunner>(
+      runner_(std::make_unique<script::ScriptRunner>(
           world_, engine_, std::move(output),
           // Waiting is done here, on the event loop, never inside the runner.
           [](std::chrono::milliseconds) {})),
@@ -30,7 +30,7 @@ void SimulationPlayer::start() {
 }
 
 void SimulationPlayer::step() {
-    using Kind = platform::sim::ScriptCommand::Kind;
+    using Kind = script::ScriptCommand::Kind;
     if (finished_) {
         return;
     }
@@ -39,7 +39,7 @@ void SimulationPlayer::step() {
         Q_EMIT finished();
         return;
     }
-    const platform::sim::ScriptCommand& command = commands_[next_++];
+    const script::ScriptCommand& command = commands_[next_++];
     if (command.kind == Kind::wait) {
         const auto ms =
             std::clamp<std::int64_t>(command.milliseconds, 0, std::numeric_limits<int>::max());

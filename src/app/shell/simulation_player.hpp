@@ -17,11 +17,13 @@ class QTimer;
 namespace chordwell {
 class RawKeyboardListener;
 namespace platform::sim {
-class ScriptRunner;
 class SimWorld;
+} // namespace platform::sim
+namespace script {
+class ScriptRunner;
 struct ScriptCommand;
 struct ScriptError;
-} // namespace platform::sim
+} // namespace script
 } // namespace chordwell
 
 namespace chordwell::app {
@@ -33,7 +35,7 @@ public:
     using OutputLine = std::function<void(const std::string&)>;
 
     SimulationPlayer(platform::sim::SimWorld& world, RawKeyboardListener& engine,
-                     std::vector<platform::sim::ScriptCommand> commands, OutputLine output,
+                     std::vector<script::ScriptCommand> commands, OutputLine output,
                      QObject* parent = nullptr);
     ~SimulationPlayer() override;
 
@@ -53,8 +55,8 @@ private:
 
     platform::sim::SimWorld& world_;
     RawKeyboardListener& engine_;
-    std::vector<platform::sim::ScriptCommand> commands_;
-    std::unique_ptr<platform::sim::ScriptRunner> runner_;
+    std::vector<script::ScriptCommand> commands_;
+    std::unique_ptr<script::ScriptRunner> runner_;
     QTimer* timer_ = nullptr;
     std::size_t next_ = 0;
     bool finished_ = false;

@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 namespace chordwell::platform::lnx {
 
@@ -260,6 +261,12 @@ void EvdevKeyboard::setLed(std::uint16_t code, std::int32_t value) {
 
 std::string EvdevKeyboard::displayName() const {
     return (info_.name.empty() ? std::string("Unknown") : info_.name) + " (" + info_.devnode + ")";
+}
+
+std::string EvdevKeyboard::lockName() const {
+    // The event node names the device for every process while it is plugged
+    // in; two identical keyboards have nodes of their own.
+    return std::filesystem::path(info_.devnode).filename().string();
 }
 
 } // namespace chordwell::platform::lnx

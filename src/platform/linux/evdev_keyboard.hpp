@@ -73,6 +73,7 @@ public:
     bool setGrabbed(bool grabbed) override;
     void setLed(std::uint16_t code, std::int32_t value) override;
     std::string displayName() const override;
+    std::string lockName() const override;
     /// Read for the event stream only (a recording takes keys from every
     /// keyboard); the engine's callback hears nothing of it.
     void setCovered(bool covered) override;

@@ -81,8 +81,15 @@ void InputContext::tryGrab(Attached& entry) {
     if (entry.grabbed || entry.keyboard->anyKeyDown()) {
         return; // already grabbed, or waiting for the keys to come up
     }
+    KeyboardLockResult claim = acquireKeyboardLock(entry.keyboard->lockName());
+    if (claim.heldBy) {
+        refuseGrab(entry, *claim.heldBy);
+        return;
+    }
     if (entry.keyboard->setGrabbed(true)) {
         entry.grabbed = true;
+        entry.lock = std::move(claim.lock);
+        setHeldElsewhere(*entry.keyboard, std::nullopt);
         log(LogLevel::info, "Grabbed keyboard " + entry.keyboard->displayName() + ".", kCategory);
     } else {
         log(LogLevel::warning,
@@ -99,6 +106,7 @@ void InputContext::release(Attached& entry) {
     entry.keyboard->setGrabbed(false);
     entry.grabbed = false;
     pipeline_->releaseSource(entry.keyboard->sourceId());
+    entry.lock.reset(); // only now may another Chordwell process grab it
     log(LogLevel::info, "Released keyboard " + entry.keyboard->displayName() + ".", kCategory);
 }
 
@@ -150,7 +158,7 @@ void InputContext::attach(GrabbableKeyboard& keyboard) {
     if (find(keyboard) != nullptr) {
         return;
     }
-    attached_.push_back(Attached{&keyboard, false});
+    attached_.push_back(Attached{&keyboard, false, nullptr});
     if (wantsGrab()) {
         tryGrab(attached_.back());
     }
@@ -164,6 +172,7 @@ void InputContext::detach(GrabbableKeyboard& keyboard) {
     }
     release(*it);
     attached_.erase(it);
+    setHeldElsewhere(keyboard, std::nullopt);
 }
 
 void InputContext::handleKey(GrabbableKeyboard& keyboard, std::uint16_t code, std::int32_t value) {
@@ -181,7 +190,11 @@ void InputContext::handleKey(GrabbableKeyboard& keyboard, std::uint16_t code, st
 
 void InputContext::afterEvents(GrabbableKeyboard& keyboard) {
     Attached* entry = find(keyboard);
-    if (entry != nullptr && !entry->grabbed && wantsGrab()) {
+    // A keyboard another process holds is tried again when the taps change,
+    // not after every key.
+    const bool heldElsewhere = std::any_of(heldElsewhere_.begin(), heldElsewhere_.end(),
+                                           [&](const auto& h) { return h.first == &keyboard; });
+    if (entry != nullptr && !entry->grabbed && !heldElsewhere && wantsGrab()) {
         tryGrab(*entry);
     }
 }
@@ -203,6 +216,62 @@ void InputContext::triggerEmergencyExit() {
             handler();
         }
     });
+}
+
+void InputContext::refuseGrab(Attached& entry, const std::string& holder) {
+    const bool known = std::any_of(heldElsewhere_.begin(), heldElsewhere_.end(),
+                                   [&](const auto& h) { return h.first == entry.keyboard; });
+    if (!known) {
+        log(LogLevel::warning,
+            "Keyboard " + entry.keyboard->displayName() + " is held by " + holder +
+                "; not grabbing it, interception ends.",
+            kCategory);
+    }
+    setHeldElsewhere(*entry.keyboard, "Interception unavailable: the keyboard " +
+                                          entry.keyboard->displayName() + " is in use by " +
+                                          holder + ".");
+    // Reading the keyboard ungrabbed would let the mapped keys reach the
+    // desktop beside their outputs: interception ends as after the
+    // emergency chord, but nothing is latched.
+    std::weak_ptr<bool> alive = alive_;
+    scheduler_->postToMain([this, alive] {
+        if (!alive.expired() && emergencyHandler_) {
+            const auto handler = emergencyHandler_;
+            handler();
+        }
+    });
+}
+
+void InputContext::setHeldElsewhere(const GrabbableKeyboard& keyboard,
+                                    std::optional<std::string> text) {
+    auto it = std::find_if(heldElsewhere_.begin(), heldElsewhere_.end(),
+                           [&](const auto& h) { return h.first == &keyboard; });
+    if (!text) {
+        if (it != heldElsewhere_.end()) {
+            heldElsewhere_.erase(it);
+            noticesChanged();
+        }
+        return;
+    }
+    if (it == heldElsewhere_.end()) {
+        heldElsewhere_.emplace_back(&keyboard, std::move(*text));
+    } else if (it->second != *text) {
+        it->second = std::move(*text);
+    } else {
+        return;
+    }
+    noticesChanged();
+}
+
+void InputContext::setNoticesObserver(std::function<void()> observer) {
+    noticesObserver_ = std::move(observer);
+}
+
+void InputContext::noticesChanged() {
+    if (noticesObserver_) {
+        const auto observer = noticesObserver_;
+        observer();
+    }
 }
 
 void InputContext::setEmergencyExitHandler(std::function<void()> handler) {
@@ -237,12 +306,16 @@ void InputContext::reportProblem(PlatformProblem problem, const std::string& det
         break;
     }
     log(LogLevel::error, message, kCategory);
+    noticesChanged();
 }
 
 std::vector<PlatformNotice> InputContext::notices() const {
     std::vector<PlatformNotice> result;
     for (PlatformProblem problem : problems_) {
         result.push_back(PlatformNotice{noticeText(problem), "", ""});
+    }
+    for (const auto& [keyboard, text] : heldElsewhere_) {
+        result.push_back(PlatformNotice{text, "", ""});
     }
     return result;
 }

@@ -16,11 +16,13 @@
 #pragma once
 
 #include "platform/linux/event_pipeline.hpp"
+#include "platform/linux/keyboard_lock.hpp"
 #include "platform/ports.hpp"
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -44,6 +46,9 @@ public:
     virtual void setLed(std::uint16_t code, std::int32_t value) = 0;
     /// Product name, for log lines.
     virtual std::string displayName() const = 0;
+    /// The name of the keyboard's lock among Chordwell processes (its event
+    /// node, "event5"); empty: the keyboard takes no lock.
+    virtual std::string lockName() const { return {}; }
 };
 
 /// Permission problems, each told to the user once it is seen.
@@ -98,6 +103,8 @@ public:
     void reportProblem(PlatformProblem problem, const std::string& detail);
     bool hasProblem(PlatformProblem problem) const { return problems_.count(problem) != 0; }
     std::vector<PlatformNotice> notices() const;
+    /// Called (on the main thread) whenever notices() changed.
+    void setNoticesObserver(std::function<void()> observer);
 
     /// Re-evaluates every grab (the taps changed).
     void updateGrabs();
@@ -106,6 +113,7 @@ private:
     struct Attached {
         GrabbableKeyboard* keyboard = nullptr;
         bool grabbed = false;
+        std::shared_ptr<KeyboardLock> lock; // held while grabbed
     };
     Attached* find(const GrabbableKeyboard& keyboard);
     const Attached* find(const GrabbableKeyboard& keyboard) const;
@@ -113,6 +121,9 @@ private:
     void tryGrab(Attached& entry);
     void release(Attached& entry);
     void triggerEmergencyExit();
+    void refuseGrab(Attached& entry, const std::string& holder);
+    void setHeldElsewhere(const GrabbableKeyboard& keyboard, std::optional<std::string> text);
+    void noticesChanged();
 
     std::shared_ptr<Scheduler> scheduler_;
     std::shared_ptr<EventPipeline> pipeline_;
@@ -125,6 +136,9 @@ private:
     std::function<void()> emergencyHandler_;
     bool emergencyLatched_ = false;
     std::set<PlatformProblem> problems_;
+    // Keyboards another Chordwell process holds, with the notice's text.
+    std::vector<std::pair<const GrabbableKeyboard*, std::string>> heldElsewhere_;
+    std::function<void()> noticesObserver_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

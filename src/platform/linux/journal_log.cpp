@@ -1,6 +1,6 @@
 #include "platform/linux/journal_log.hpp"
 
-#include "platform/memory/memory_ports.hpp"
+#include "logging/stderr_log.hpp"
 
 #include <sys/uio.h>
 #include <systemd/sd-journal.h>
@@ -50,7 +50,7 @@ public:
                 return;
             }
             if (fallback_ != nullptr) {
-                std::string line = StderrSystemLog::formatLine(level, category_, message);
+                std::string line = logging::StderrSystemLog::formatLine(level, category_, message);
                 line.push_back('\n');
                 std::fwrite(line.data(), 1, line.size(), fallback_);
             }

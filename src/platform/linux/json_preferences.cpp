@@ -1,15 +1,12 @@
 #include "platform/linux/json_preferences.hpp"
 
+#include "fileio/file_io.hpp"
 #include "logging/log.hpp"
+#include "model/json_reader.hpp"
 
 #include <nlohmann/json.hpp>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <system_error>
 
 namespace chordwell::platform::lnx {
@@ -18,39 +15,72 @@ namespace {
 
 constexpr const char* kCategory = "settings";
 
-// Writes `content` to a temporary file beside `file`, flushes it to disk and
-// renames it over `file`.
-bool writeAtomically(const std::filesystem::path& file, const std::string& content) {
-    std::error_code ec;
-    std::filesystem::create_directories(file.parent_path(), ec);
-    const std::filesystem::path temp = file.string() + ".tmp";
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        return false;
-    }
-    std::size_t done = 0;
-    while (done < content.size()) {
-        const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-        if (n <= 0) {
-            ::close(fd);
-            ::unlink(temp.c_str());
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    const bool synced = ::fsync(fd) == 0;
-    ::close(fd);
-    if (!synced || ::rename(temp.c_str(), file.c_str()) != 0) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    return true;
-}
+// A preferences file holds a handful of keys; anything this large is not one.
+constexpr std::uintmax_t kMaxFileBytes = 1024 * 1024;
 
 } // namespace
 
-JsonFilePreferences::JsonFilePreferences(std::filesystem::path file) : file_(std::move(file)) {
+DecodeResult<PreferenceMap> decodePreferences(std::string_view text) {
+    auto parsed = parseJson(text);
+    if (!parsed) {
+        return DecodeResult<PreferenceMap>::failure(parsed.error());
+    }
+    const nlohmann::json& document = parsed.value().value;
+    std::string error;
+    if (!json_read::requireObject(document, "", error)) {
+        return DecodeResult<PreferenceMap>::failure(std::move(error));
+    }
+    PreferenceMap values;
+    for (const auto& [key, value] : document.items()) {
+        if (value.is_boolean()) {
+            values[key] = value.get<bool>();
+        } else if (value.is_number()) {
+            values[key] = value.get<double>();
+        } else if (value.is_string()) {
+            values[key] = value.get<std::string>();
+        } else {
+            values[key] = value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+        }
+    }
+    return DecodeResult<PreferenceMap>::success(std::move(values));
+}
+
+JsonFilePreferences::JsonFilePreferences(std::filesystem::path file,
+                                         std::chrono::milliseconds refreshInterval)
+    : file_(std::move(file)), refreshInterval_(refreshInterval) {
     load();
+    loadedTime_ = modificationTime();
+    lastCheck_ = std::chrono::steady_clock::now();
+}
+
+std::filesystem::file_time_type JsonFilePreferences::modificationTime() const {
+    std::error_code ec;
+    const auto time = std::filesystem::last_write_time(file_, ec);
+    return ec ? std::filesystem::file_time_type{} : time;
+}
+
+void JsonFilePreferences::refreshIfChanged() const {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastCheck_ < refreshInterval_) {
+        return;
+    }
+    lastCheck_ = now;
+    const auto time = modificationTime();
+    if (time == loadedTime_ || time == std::filesystem::file_time_type{}) {
+        return;
+    }
+    loadedTime_ = time;
+    // Written by someone else: their values replace ours. A file that cannot
+    // be read now (a hand edit in progress) changes nothing.
+    std::error_code ec;
+    const auto bytes = fileio::readRegularFile(file_, kMaxFileBytes, ec);
+    if (!bytes) {
+        return;
+    }
+    auto decoded = decodePreferences(*bytes);
+    if (decoded) {
+        values_ = std::move(decoded).value();
+    }
 }
 
 std::optional<std::filesystem::path> JsonFilePreferences::defaultFile() {
@@ -67,42 +97,35 @@ std::optional<std::filesystem::path> JsonFilePreferences::defaultFile() {
 
 void JsonFilePreferences::load() {
     std::error_code ec;
-    if (!std::filesystem::exists(file_, ec)) {
+    const auto status = std::filesystem::symlink_status(file_, ec);
+    if (status.type() == std::filesystem::file_type::not_found) {
         return;
     }
-    std::ifstream in(file_, std::ios::binary);
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    nlohmann::json document = nlohmann::json::parse(buffer.str(), nullptr, false);
-    if (!in || document.is_discarded() || !document.is_object()) {
-        // Keep the user's file: set it aside and start afresh.
-        const std::filesystem::path aside = file_.string() + ".unreadable";
-        std::filesystem::rename(file_, aside, ec);
-        if (ec) {
+    auto bytes = fileio::readRegularFile(file_, kMaxFileBytes, ec);
+    std::optional<DecodeResult<PreferenceMap>> decoded;
+    if (bytes) {
+        decoded.emplace(decodePreferences(*bytes));
+    }
+    if (!decoded || !*decoded) {
+        // Keep the user's file: set it aside (never over an earlier copy)
+        // and start afresh.
+        const std::string reason = decoded ? decoded->error() : ec.message();
+        const auto aside = fileio::moveAside(file_, ".unreadable", ec);
+        if (!aside) {
             writable_ = false; // never overwrite what could not be read
             log(LogLevel::error,
-                "Preferences file " + file_.string() +
-                    " cannot be read and cannot be set aside; changes stay in memory.",
+                "Preferences file " + file_.string() + " cannot be read (" + reason +
+                    ") and cannot be set aside (" + ec.message() + "); changes stay in memory.",
                 kCategory);
         } else {
             log(LogLevel::warning,
-                "Preferences file " + file_.string() + " cannot be read; kept it as " +
-                    aside.string() + " and started with defaults.",
+                "Preferences file " + file_.string() + " cannot be read (" + reason +
+                    "); kept it as " + aside->string() + " and started with defaults.",
                 kCategory);
         }
         return;
     }
-    for (const auto& [key, value] : document.items()) {
-        if (value.is_boolean()) {
-            values_[key] = value.get<bool>();
-        } else if (value.is_number()) {
-            values_[key] = value.get<double>();
-        } else if (value.is_string()) {
-            values_[key] = value.get<std::string>();
-        } else {
-            values_[key] = value.dump();
-        }
-    }
+    values_ = std::move(*decoded).value();
 }
 
 bool JsonFilePreferences::save() const {
@@ -114,12 +137,15 @@ bool JsonFilePreferences::save() const {
         const std::string& key = entry.first;
         std::visit([&](const auto& v) { document[key] = v; }, entry.second);
     }
-    return writeAtomically(
-        file_, document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
+    std::error_code ec;
+    std::filesystem::create_directories(file_.parent_path(), ec);
+    return fileio::writeFileAtomically(
+        file_, document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n", ec);
 }
 
 std::optional<PreferenceValue> JsonFilePreferences::value(std::string_view key) const {
     std::lock_guard<std::mutex> lock(mutex_);
+    refreshIfChanged();
     auto it = values_.find(key);
     if (it == values_.end()) {
         return std::nullopt;
@@ -134,6 +160,7 @@ void JsonFilePreferences::setValue(std::string_view key, const PreferenceValue& 
         log(LogLevel::error, "Could not write the preferences file " + file_.string() + ".",
             kCategory);
     }
+    loadedTime_ = modificationTime(); // our own write is no news
 }
 
 } // namespace chordwell::platform::lnx

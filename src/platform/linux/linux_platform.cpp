@@ -104,6 +104,11 @@ std::vector<PlatformNotice> LinuxPlatform::notices() const {
     return context_->notices();
 }
 
+bool LinuxPlatform::setNoticeObserver(std::function<void()> observer) {
+    context_->setNoticesObserver(std::move(observer));
+    return true;
+}
+
 void LinuxPlatform::setEmergencyExitHandler(std::function<void()> handler) {
     context_->setEmergencyExitHandler(std::move(handler));
 }

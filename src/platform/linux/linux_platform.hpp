@@ -49,6 +49,8 @@ public:
     const Paths& paths() const override { return *paths_; }
     SystemLog& systemLog() override { return *systemLog_; }
     std::vector<PlatformNotice> notices() const override;
+    /// Every notice comes from the input context, which reports each change.
+    bool setNoticeObserver(std::function<void()> observer) override;
     void setEmergencyExitHandler(std::function<void()> handler) override;
 
     /// The loop to run when this platform made its own (else nullptr).

@@ -91,4 +91,11 @@ fs::path XdgPaths::mappingsFolder(const fs::path& appSupport) const {
     return appSupport / "Chordwell" / "Mappings";
 }
 
+std::optional<fs::path> XdgPaths::resourceDirectory() const {
+    std::error_code error;
+    fs::path executable = fs::read_symlink("/proc/self/exe", error);
+    return resourceDirectoryBeside(error || executable.empty() ? std::nullopt
+                                                               : std::optional(executable));
+}
+
 } // namespace chordwell::platform

@@ -25,6 +25,8 @@ public:
     applicationSupportDirectory(std::error_code& error) const override;
     /// "Chordwell/Mappings" inside the data home, beside "Chordwell/Logs".
     std::filesystem::path mappingsFolder(const std::filesystem::path& appSupport) const override;
+    /// "../share/chordwell" beside the running program (/proc/self/exe).
+    std::optional<std::filesystem::path> resourceDirectory() const override;
 
     /// The data home these values select, without touching the disk.
     std::optional<std::filesystem::path> dataHome() const;

@@ -4,12 +4,25 @@
 #include "platform/macos/home_path.hpp"
 #include "platform/memory/memory_ports.hpp"
 
+#include <CoreServices/CoreServices.h>
+// Every Xcode SDK has it; the trimmed SDK copies some checks run against may
+// not, and then the report falls back to the host name.
+#if __has_include(<SystemConfiguration/SystemConfiguration.h>)
+#include <SystemConfiguration/SystemConfiguration.h>
+#define CHORDWELL_HAVE_SYSTEM_CONFIGURATION 1
+#endif
+
 #include <limits.h>
+#include <mach-o/dyld.h>
 #include <os/log.h>
 #include <pwd.h>
+#include <sys/sysctl.h>
 #include <sysdir.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 
@@ -102,6 +115,62 @@ std::string defaultLogSubsystem() {
     return std::string(kFallbackSubsystem);
 }
 
+// ------------------------------------------------------------ host facts
+
+namespace {
+
+std::string sysctlText(const char* name) {
+    std::size_t size = 0;
+    if (sysctlbyname(name, nullptr, &size, nullptr, 0) != 0 || size == 0) {
+        return {};
+    }
+    std::string value(size, '\0');
+    if (sysctlbyname(name, value.data(), &size, nullptr, 0) != 0) {
+        return {};
+    }
+    value.resize(std::min(size, value.size()));
+    while (!value.empty() && value.back() == '\0') {
+        value.pop_back();
+    }
+    return value;
+}
+
+} // namespace
+
+std::string computerName() {
+#ifdef CHORDWELL_HAVE_SYSTEM_CONFIGURATION
+    CFRef<CFStringRef> name =
+        CFRef<CFStringRef>::adopt(SCDynamicStoreCopyComputerName(nullptr, nullptr));
+    return name ? toUtf8(name.get()).value_or(std::string()) : std::string();
+#else
+    return {};
+#endif
+}
+
+std::string operatingSystemVersionString() {
+    const std::string version = sysctlText("kern.osproductversion");
+    const std::string build = sysctlText("kern.osversion");
+    if (version.empty()) {
+        return {};
+    }
+    return "Version " + version + (build.empty() ? std::string() : " (Build " + build + ")");
+}
+
+bool hasDefaultApplicationForScheme(const std::string& scheme) {
+    CFRef<CFStringRef> text = makeCFString(scheme + ":");
+    if (!text) {
+        return true; // cannot ask: let the opener try
+    }
+    CFRef<CFURLRef> url =
+        CFRef<CFURLRef>::adopt(CFURLCreateWithString(kCFAllocatorDefault, text.get(), nullptr));
+    if (!url) {
+        return true;
+    }
+    CFRef<CFURLRef> application =
+        CFRef<CFURLRef>::adopt(LSCopyDefaultApplicationURLForURL(url.get(), kLSRolesAll, nullptr));
+    return static_cast<bool>(application);
+}
+
 // ------------------------------------------------------------------ paths
 
 std::optional<std::filesystem::path>
@@ -116,9 +185,38 @@ MacPaths::applicationSupportDirectory(std::error_code& error) const {
     return FolderPaths(*folder).applicationSupportDirectory(error);
 }
 
+std::optional<std::filesystem::path> MacPaths::resourceDirectory() const {
+    std::array<char, 4096> buffer{};
+    auto size = static_cast<std::uint32_t>(buffer.size());
+    std::optional<std::filesystem::path> executable;
+    if (_NSGetExecutablePath(buffer.data(), &size) == 0) {
+        std::error_code error;
+        auto path = std::filesystem::canonical(buffer.data(), error);
+        if (!error && !path.empty()) {
+            executable = std::move(path);
+        }
+    }
+    return resourceDirectoryBeside(executable);
+}
+
 // ------------------------------------------------------------ preferences
 
 std::optional<PreferenceValue> MacPreferences::value(std::string_view key) const {
+    const auto now = std::chrono::steady_clock::now();
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (now - cachedAt_ >= std::chrono::seconds(1)) {
+        cache_.clear();
+        cachedAt_ = now;
+    }
+    if (auto it = cache_.find(key); it != cache_.end()) {
+        return it->second;
+    }
+    std::optional<PreferenceValue> read = readStored(key);
+    cache_.emplace(std::string(key), read);
+    return read;
+}
+
+std::optional<PreferenceValue> MacPreferences::readStored(std::string_view key) {
     CFRef<CFStringRef> cfKey = makeCFString(key);
     if (!cfKey) {
         return std::nullopt;
@@ -152,6 +250,10 @@ void MacPreferences::setValue(std::string_view key, const PreferenceValue& value
     CFRef<CFStringRef> cfKey = makeCFString(key);
     if (!cfKey) {
         return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        cache_.erase(std::string(key)); // read back as stored at the next read
     }
     if (const bool* flag = std::get_if<bool>(&value)) {
         CFPreferencesSetAppValue(cfKey.get(), *flag ? kCFBooleanTrue : kCFBooleanFalse,

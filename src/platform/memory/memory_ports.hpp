@@ -4,6 +4,7 @@
 // --verbose.
 #pragma once
 
+#include "logging/stderr_log.hpp"
 #include "platform/ports.hpp"
 
 #include <filesystem>
@@ -41,15 +42,19 @@ private:
 class FolderPaths : public Paths {
 public:
     FolderPaths() = default;
-    explicit FolderPaths(std::filesystem::path applicationSupport);
+    explicit FolderPaths(std::filesystem::path applicationSupport,
+                         std::optional<std::filesystem::path> resources = std::nullopt);
 
     /// Creates the folder when missing and returns it; nothing (with the
     /// error set) when there is no folder or it cannot be created.
     std::optional<std::filesystem::path>
     applicationSupportDirectory(std::error_code& error) const override;
+    /// The resource folder given at construction, if any.
+    std::optional<std::filesystem::path> resourceDirectory() const override { return resources_; }
 
 private:
     std::optional<std::filesystem::path> applicationSupport_;
+    std::optional<std::filesystem::path> resources_;
 };
 
 /// One line a CapturingSystemLog received.
@@ -92,21 +97,8 @@ public:
                                                 std::string_view category) override;
 };
 
-/// Writes "[LEVEL] (category) message" lines to standard error for every
-/// level at or above `minimumLevel`.
-class StderrSystemLog : public SystemLog {
-public:
-    explicit StderrSystemLog(LogLevel minimumLevel = LogLevel::debug);
-    std::shared_ptr<SystemLogHandle> makeHandle(std::string_view subsystem,
-                                                std::string_view category) override;
-
-    /// The line as written (without the trailing newline).
-    static std::string formatLine(LogLevel level, std::string_view category,
-                                  std::string_view message);
-
-private:
-    LogLevel minimumLevel_;
-};
+/// The standard-error log lives with the logging it backs up.
+using StderrSystemLog = logging::StderrSystemLog;
 
 using chordwell::logLevelLabel;
 

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QProcess>
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <QSysInfo>
@@ -17,6 +18,8 @@
 #include <QDBusMessage>
 #endif
 
+#include <fstream>
+#include <iterator>
 #include <system_error>
 
 namespace chordwell::platform::qt {
@@ -27,9 +30,63 @@ QString toQString(const std::filesystem::path& p) {
     return QString::fromStdString(p.string());
 }
 
+// A small system file (os-release, machine-info); "" when unreadable.
+std::string readSmallFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::string text;
+    char buffer[4096];
+    while (in && text.size() < 64 * 1024) {
+        in.read(buffer, sizeof buffer);
+        text.append(buffer, static_cast<std::size_t>(in.gcount()));
+    }
+    return text;
+}
+
 } // namespace
 
-QtDesktop::QtDesktop(RevealFunction reveal) : reveal_(std::move(reveal)) {}
+QtDesktop::QtDesktop(RevealFunction reveal, SystemFacts facts, std::filesystem::path systemRoot)
+    : reveal_(std::move(reveal)), facts_(std::move(facts)), root_(std::move(systemRoot)) {}
+
+std::string QtDesktop::assignmentValue(const std::string& text, const std::string& key) {
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) {
+            end = text.size();
+        }
+        std::string_view line(text.data() + start, end - start);
+        start = end + 1;
+        while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) {
+            line.remove_prefix(1);
+        }
+        if (line.size() <= key.size() || line.compare(0, key.size(), key) != 0 ||
+            line[key.size()] != '=') {
+            continue;
+        }
+        std::string_view raw = line.substr(key.size() + 1);
+        while (!raw.empty() && (raw.back() == ' ' || raw.back() == '\t' || raw.back() == '\r')) {
+            raw.remove_suffix(1);
+        }
+        // Shell quoting as these files use it: "..." with backslash escapes,
+        // '...' literally, or a bare word.
+        std::string value;
+        char quote = 0;
+        for (std::size_t i = 0; i < raw.size(); ++i) {
+            const char c = raw[i];
+            if (quote == 0 && (c == '"' || c == '\'')) {
+                quote = c;
+            } else if (quote != 0 && c == quote) {
+                quote = 0;
+            } else if (c == '\\' && quote != '\'' && i + 1 < raw.size()) {
+                value += raw[++i];
+            } else {
+                value += c;
+            }
+        }
+        return value;
+    }
+    return {};
+}
 
 bool QtDesktop::openURL(const std::string& url) {
     // fromEncoded keeps the percent-escapes as given: a mailto body must
@@ -73,8 +130,33 @@ void QtDesktop::setClipboardText(const std::string& text) {
     }
 }
 
+bool QtDesktop::hasHandlerForScheme(const std::string& scheme) const {
+    if (facts_.hasSchemeHandler) {
+        return facts_.hasSchemeHandler(scheme);
+    }
+    QProcess query;
+    query.start(QStringLiteral("xdg-mime"),
+                {QStringLiteral("query"), QStringLiteral("default"),
+                 QStringLiteral("x-scheme-handler/") + QString::fromStdString(scheme)});
+    if (!query.waitForStarted(2000)) {
+        return true; // no xdg-utils: cannot tell, so let the opener try
+    }
+    if (!query.waitForFinished(3000)) {
+        query.kill();
+        query.waitForFinished(1000);
+        return true;
+    }
+    return query.exitStatus() == QProcess::NormalExit &&
+           !query.readAllStandardOutput().trimmed().isEmpty();
+}
+
 std::string QtDesktop::localizedHostName() const {
-    return QSysInfo::machineHostName().toStdString();
+    if (facts_.computerName) {
+        return facts_.computerName();
+    }
+    // hostnamed keeps the name people gave the machine here; the network
+    // host name is only the fallback the report uses when this is empty.
+    return assignmentValue(readSmallFile(root_ / "etc" / "machine-info"), "PRETTY_HOSTNAME");
 }
 
 std::string QtDesktop::hostName() const {
@@ -82,9 +164,17 @@ std::string QtDesktop::hostName() const {
 }
 
 std::string QtDesktop::operatingSystemVersionString() const {
-    return (QSysInfo::prettyProductName() + QStringLiteral(" (kernel ") +
-            QSysInfo::kernelVersion() + QStringLiteral(")"))
-        .toStdString();
+    if (facts_.operatingSystemVersion) {
+        return facts_.operatingSystemVersion();
+    }
+    std::string name = assignmentValue(readSmallFile(root_ / "etc" / "os-release"), "PRETTY_NAME");
+    if (name.empty()) {
+        name = assignmentValue(readSmallFile(root_ / "usr" / "lib" / "os-release"), "PRETTY_NAME");
+    }
+    if (name.empty()) {
+        name = QSysInfo::prettyProductName().toStdString();
+    }
+    return name + " (kernel " + QSysInfo::kernelVersion().toStdString() + ")";
 }
 
 // ------------------------------------------------------------ autostart

@@ -1,5 +1,7 @@
 #include "platform/qt/qt_preferences.hpp"
 
+#include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QMetaType>
 #include <QString>
 
@@ -34,6 +36,43 @@ QtPreferences::QtPreferences(std::unique_ptr<QSettings> settings)
     // native format elsewhere is a text file or the registry's strings.
     textFormat_ = true;
 #endif
+    watchFile();
+}
+
+QtPreferences::~QtPreferences() = default;
+
+void QtPreferences::watchFile() {
+    const QString file = settings_->fileName();
+    if (file.isEmpty() || !QFileInfo(file).isAbsolute()) {
+        return; // the registry: nothing to watch
+    }
+    watcher_ = std::make_unique<QFileSystemWatcher>();
+    // The file may not exist yet, and a write replaces it (a new inode):
+    // watch the folder too, and the file again after each change.
+    watcher_->addPath(QFileInfo(file).absolutePath());
+    if (QFileInfo::exists(file)) {
+        watcher_->addPath(file);
+    }
+    auto changed = [this, file] {
+        if (QFileInfo::exists(file) && !watcher_->files().contains(file)) {
+            watcher_->addPath(file);
+        }
+        reload();
+    };
+    QObject::connect(watcher_.get(), &QFileSystemWatcher::fileChanged, watcher_.get(), changed);
+    QObject::connect(watcher_.get(), &QFileSystemWatcher::directoryChanged, watcher_.get(),
+                     changed);
+}
+
+void QtPreferences::reload() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    settings_->sync();
+    cache_.clear();
+}
+
+std::size_t QtPreferences::cachedValueCount() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return cache_.size();
 }
 
 std::optional<PreferenceValue> QtPreferences::fromStored(const QVariant& stored, bool textFormat) {
@@ -71,7 +110,13 @@ std::optional<PreferenceValue> QtPreferences::fromStored(const QVariant& stored,
 }
 
 std::optional<PreferenceValue> QtPreferences::value(std::string_view key) const {
-    return fromStored(settings_->value(keyString(key)), textFormat_);
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (auto it = cache_.find(key); it != cache_.end()) {
+        return it->second;
+    }
+    std::optional<PreferenceValue> read = fromStored(settings_->value(keyString(key)), textFormat_);
+    cache_.emplace(std::string(key), read);
+    return read;
 }
 
 void QtPreferences::setValue(std::string_view key, const PreferenceValue& value) {
@@ -83,10 +128,15 @@ void QtPreferences::setValue(std::string_view key, const PreferenceValue& value)
     } else {
         stored = QString::fromStdString(std::get<std::string>(value));
     }
+    std::lock_guard<std::mutex> lock(mutex_);
     settings_->setValue(keyString(key), stored);
     // Written through at once: another process (the command line tool, a
     // crash right after) sees the change.
     settings_->sync();
+    // What a reader gets back is what the store gives for the written value
+    // (an INI file keeps text), so read it back rather than copy `value`.
+    cache_.insert_or_assign(std::string(key),
+                            fromStored(settings_->value(keyString(key)), textFormat_));
 }
 
 } // namespace chordwell::platform::qt

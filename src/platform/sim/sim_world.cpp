@@ -204,6 +204,11 @@ SimWorld::SimWorld(std::shared_ptr<Scheduler> scheduler,
     // Events are recorded one by one on the key path; keep the recording
     // from growing its storage key by key.
     appEvents_.reserve(256);
+    appKeysDown_.assign(65536 / 64, 0);
+    queuedInput_.reserve(16);
+    deliveringInput_.reserve(16);
+    pendingPosts_.reserve(64);
+    deliveringPosts_.reserve(64);
 }
 
 SimWorld::~SimWorld() = default;
@@ -237,6 +242,8 @@ std::shared_ptr<SimKeyboard> SimWorld::attachKeyboard(SimKeyboardProperties prop
 }
 
 void SimWorld::detachKeyboard(const std::shared_ptr<SimKeyboard>& keyboard) {
+    // What the keyboard sent before it went away arrives first.
+    deliverQueuedInput();
     auto it = std::find(keyboards_.begin(), keyboards_.end(), keyboard);
     if (it == keyboards_.end()) {
         return;
@@ -247,6 +254,16 @@ void SimWorld::detachKeyboard(const std::shared_ptr<SimKeyboard>& keyboard) {
     const auto managers = managers_;
     for (Manager* manager : managers) {
         manager->deviceRemoved(keyboard);
+    }
+    const std::vector<HidUsage> held = std::move(keyboard->heldKeys_);
+    keyboard->heldKeys_.clear();
+    for (HidUsage usage : held) {
+        if (auto code = simOsKeyCode(usage)) {
+            const bool isModifier = usage >= 0xE0 && usage <= 0xE7;
+            dispatch(KeyEvent{isModifier ? EventType::flagsChanged : EventType::keyUp, *code,
+                              modifierFlags()},
+                     false);
+        }
     }
     step();
 }
@@ -270,37 +287,96 @@ void SimWorld::sendInputValue(SimKeyboard& keyboard, const HidInputValue& value)
 }
 
 void SimWorld::keyDown(SimKeyboard& keyboard, HidUsage usage) {
+    physicalKey(keyboard, usage, true);
+}
+
+void SimWorld::keyUp(SimKeyboard& keyboard, HidUsage usage) {
+    physicalKey(keyboard, usage, false);
+}
+
+bool SimWorld::hidGoesFirst() {
+    switch (order_) {
+    case DeliveryOrder::hidFirst:
+        return true;
+    case DeliveryOrder::tapFirst:
+        return false;
+    case DeliveryOrder::random:
+        break;
+    }
+    // The top bit: the raw output of the generator is the same on every
+    // standard library, unlike its distributions.
+    return (orderRandom_() >> 63) != 0;
+}
+
+void SimWorld::physicalKey(SimKeyboard& keyboard, HidUsage usage, bool down) {
     if (!keyboard.attached_) {
         return;
     }
-    sendInputValue(keyboard, HidInputValue{7, usage, 1});
+    const HidInputValue value{7, usage, down ? 1 : 0};
+    const bool hidFirst = hidGoesFirst();
+    if (hidFirst) {
+        // One device's values arrive in order: those still queued go first.
+        deliverQueuedInput();
+        sendInputValue(keyboard, value);
+    } else {
+        // Queue the value behind the tap event; the keyboard may be gone by
+        // the time it would arrive.
+        for (const auto& attached : keyboards_) {
+            if (attached.get() == &keyboard) {
+                queuedInput_.push_back(QueuedInput{attached, value});
+                break;
+            }
+        }
+    }
+    if (down) {
+        if (std::find(keyboard.heldKeys_.begin(), keyboard.heldKeys_.end(), usage) ==
+            keyboard.heldKeys_.end()) {
+            keyboard.heldKeys_.push_back(usage);
+        }
+    } else {
+        std::erase(keyboard.heldKeys_, usage);
+    }
     const bool isModifier = usage >= 0xE0 && usage <= 0xE7;
     if (isModifier) {
-        keyboard.heldModifiers_ |= static_cast<std::uint8_t>(1u << (usage - 0xE0));
+        const auto bit = static_cast<std::uint8_t>(1u << (usage - 0xE0));
+        keyboard.heldModifiers_ = static_cast<std::uint8_t>(
+            down ? (keyboard.heldModifiers_ | bit) : (keyboard.heldModifiers_ & ~bit));
     }
     if (auto code = simOsKeyCode(usage)) {
-        dispatch(KeyEvent{isModifier ? EventType::flagsChanged : EventType::keyDown, *code,
-                          modifierFlags()},
-                 false);
+        const EventType type = isModifier ? EventType::flagsChanged
+                               : down     ? EventType::keyDown
+                                          : EventType::keyUp;
+        dispatch(KeyEvent{type, *code, modifierFlags()}, false);
     }
     step();
 }
 
-void SimWorld::keyUp(SimKeyboard& keyboard, HidUsage usage) {
-    if (!keyboard.attached_) {
-        return;
+void SimWorld::deliverQueuedInput() {
+    // Values queued while these are delivered (an engine reacting to one)
+    // wait for the next round, in order.
+    while (!queuedInput_.empty()) {
+        std::swap(queuedInput_, deliveringInput_);
+        for (const QueuedInput& queued : deliveringInput_) {
+            if (auto keyboard = queued.keyboard.lock()) {
+                sendInputValue(*keyboard, queued.value);
+            }
+        }
+        deliveringInput_.clear();
     }
-    sendInputValue(keyboard, HidInputValue{7, usage, 0});
-    const bool isModifier = usage >= 0xE0 && usage <= 0xE7;
-    if (isModifier) {
-        keyboard.heldModifiers_ &= static_cast<std::uint8_t>(~(1u << (usage - 0xE0)));
+}
+
+void SimWorld::setPostingMode(PostingMode mode) {
+    postingMode_ = mode;
+    if (mode == PostingMode::sync) {
+        // Nothing posted earlier may overtake what is posted from now on.
+        deliverPostedEvents();
     }
-    if (auto code = simOsKeyCode(usage)) {
-        dispatch(KeyEvent{isModifier ? EventType::flagsChanged : EventType::keyUp, *code,
-                          modifierFlags()},
-                 false);
-    }
-    step();
+}
+
+void SimWorld::setDeliveryOrder(DeliveryOrder order, std::uint64_t seed) {
+    deliverQueuedInput();
+    order_ = order;
+    orderRandom_.seed(seed);
 }
 
 bool SimWorld::post(std::int64_t keyCode, EventFlags flags, bool keyDown) {
@@ -308,8 +384,36 @@ bool SimWorld::post(std::int64_t keyCode, EventFlags flags, bool keyDown) {
         return false;
     }
     ++postedEvents_;
-    dispatch(KeyEvent{keyDown ? EventType::keyDown : EventType::keyUp, keyCode, flags}, true);
+    const KeyEvent event{keyDown ? EventType::keyDown : EventType::keyUp, keyCode, flags};
+    if (postingMode_ == PostingMode::sync) {
+        dispatch(event, true);
+        return true;
+    }
+    pendingPosts_.push_back(event);
+    if (!postDeliveryQueued_) {
+        postDeliveryQueued_ = true;
+        std::weak_ptr<bool> alive = alive_;
+        scheduler_->postToMain([this, alive] {
+            if (!alive.expired()) {
+                deliverPostedEvents();
+            }
+        });
+    }
     return true;
+}
+
+void SimWorld::deliverPostedEvents() {
+    postDeliveryQueued_ = false;
+    // Events posted while these travel (an output triggered meanwhile) keep
+    // their place behind them; in async mode they wait for the next turn.
+    std::swap(pendingPosts_, deliveringPosts_);
+    for (const KeyEvent& event : deliveringPosts_) {
+        dispatch(event, true);
+    }
+    deliveringPosts_.clear();
+    if (postingMode_ == PostingMode::sync && !pendingPosts_.empty()) {
+        deliverPostedEvents();
+    }
 }
 
 void SimWorld::dispatch(const KeyEvent& event, bool synthetic) {
@@ -327,16 +431,55 @@ void SimWorld::dispatch(const KeyEvent& event, bool synthetic) {
     }
     --dispatching_;
     compactTaps();
-    if (swallowed) {
-        return;
+    if (!swallowed) {
+        deliver(event, synthetic);
+    }
+}
+
+void SimWorld::deliver(const KeyEvent& event, bool synthetic) {
+    ++appEventCount_;
+    if (event.keyCode >= 0 && event.keyCode <= 0xFFFF &&
+        (event.type == EventType::keyDown || event.type == EventType::keyUp)) {
+        const auto code = static_cast<std::size_t>(event.keyCode);
+        std::uint64_t& word = appKeysDown_[code / 64];
+        const std::uint64_t bit = std::uint64_t{1} << (code % 64);
+        const bool wasDown = (word & bit) != 0;
+        if (event.type == EventType::keyDown && !wasDown) {
+            word |= bit;
+            ++appKeysDownCount_;
+        } else if (event.type == EventType::keyUp && wasDown) {
+            word &= ~bit;
+            --appKeysDownCount_;
+        }
     }
     AppEvent delivered{scheduler_->now(), event.type, event.keyCode, event.flags, synthetic};
-    if (recordAppEvents_) {
+    if (appEventLimit_ > 0) {
+        if (appEvents_.size() >= appEventLimit_) {
+            // Drop the older half at once: amortised constant time, and the
+            // storage is reused rather than grown.
+            const auto keep = static_cast<std::ptrdiff_t>(appEventLimit_ / 2);
+            appEvents_.erase(appEvents_.begin(), appEvents_.end() - keep);
+        }
         appEvents_.push_back(delivered);
     }
     if (sink_) {
         sink_(delivered);
     }
+}
+
+void SimWorld::setAppEventLimit(std::size_t limit) {
+    appEventLimit_ = limit;
+    if (appEvents_.size() > limit) {
+        appEvents_.erase(appEvents_.begin(), appEvents_.end() - static_cast<std::ptrdiff_t>(limit));
+    }
+}
+
+bool SimWorld::isDownAtApplication(std::int64_t keyCode) const {
+    if (keyCode < 0 || keyCode > 0xFFFF) {
+        return false;
+    }
+    const auto code = static_cast<std::size_t>(keyCode);
+    return (appKeysDown_[code / 64] & (std::uint64_t{1} << (code % 64))) != 0;
 }
 
 void SimWorld::compactTaps() {
@@ -368,12 +511,14 @@ std::size_t SimWorld::tapCount() const {
 }
 
 void SimWorld::runMainQueue() {
+    deliverQueuedInput();
     if (virtual_ != nullptr) {
         virtual_->runMainQueue();
     }
 }
 
 void SimWorld::advance(Scheduler::Duration delta) {
+    deliverQueuedInput();
     if (virtual_ != nullptr) {
         virtual_->advance(delta);
     }

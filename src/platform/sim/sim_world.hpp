@@ -1,10 +1,16 @@
 // The simulated platform: a deterministic world behind the engine's ports.
 //
 // Virtual keyboards with properties, an event stream that behaves like the
-// operating system's (raw HID values to the listeners of a keyboard first,
-// then the system key event through every enabled tap, then to a "focused
-// application" that records what reaches it), synthetic events posted through
-// the same taps at once, and a virtual clock (or any scheduler given).
+// operating system's (raw HID values to the listeners of a keyboard, the
+// system key event through every enabled tap, then to a "focused
+// application"), synthetic events posted through the same taps, and a
+// virtual clock (or any scheduler given).
+//
+// The world can be as unkind as a real system: posted events may come back
+// on a later turn of the main queue (as CGEventPost does on macOS), and the
+// raw HID value of a key may reach the engine after the key's tap event, up
+// to the end of the current turn (two run-loop sources with no guaranteed
+// order). The defaults are the kind ones: posting at once, HID value first.
 #pragma once
 
 #include "platform/memory/memory_ports.hpp"
@@ -17,6 +23,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -40,7 +47,9 @@ struct SimKeyboardProperties {
 /// One virtual keyboard interface.
 class SimKeyboard : public HidDevice {
 public:
-    explicit SimKeyboard(SimKeyboardProperties properties) : properties_(std::move(properties)) {}
+    explicit SimKeyboard(SimKeyboardProperties properties) : properties_(std::move(properties)) {
+        heldKeys_.reserve(16); // keys go down without growing the list
+    }
 
     std::optional<std::string> stringProperty(std::string_view key) const override;
     std::optional<std::int64_t> integerProperty(std::string_view key) const override;
@@ -62,6 +71,7 @@ private:
     bool scheduled_ = false;
     bool attached_ = false;
     std::uint8_t heldModifiers_ = 0; // bit n: usage 0xE0 + n is down
+    std::vector<HidUsage> heldKeys_; // every key down, in press order
 };
 
 /// One event that reached the focused application.
@@ -73,6 +83,23 @@ struct AppEvent {
     bool synthetic = false;
 
     friend bool operator==(const AppEvent&, const AppEvent&) = default;
+};
+
+/// When posted events reach the taps and the application.
+enum class PostingMode {
+    sync,  ///< before post() returns
+    async, ///< on the next turn of the main queue, in posting order
+};
+
+/// For each physical key event, which of its two deliveries comes first: the
+/// raw HID value to the keyboard's listener or the system event to the taps.
+/// A HID value that comes second arrives at the end of the current turn
+/// (before queued main-thread work runs), so it can be overtaken by the tap
+/// events of later keys of the same turn.
+enum class DeliveryOrder {
+    hidFirst,
+    tapFirst,
+    random, ///< per event, from a seeded generator
 };
 
 /// The system key code of a HID usage: the model's table, except that the
@@ -111,7 +138,9 @@ public:
 
     /// Attaches a keyboard; every scheduled HID manager hears of it at once.
     std::shared_ptr<SimKeyboard> attachKeyboard(SimKeyboardProperties properties);
-    /// Detaches it (its held modifiers are released silently).
+    /// Detaches it. The system releases what it held: the key-ups of its held
+    /// keys go through the taps to the application (no HID values: the
+    /// device is gone).
     void detachKeyboard(const std::shared_ptr<SimKeyboard>& keyboard);
     const std::vector<std::shared_ptr<SimKeyboard>>& attachedKeyboards() const {
         return keyboards_;
@@ -123,6 +152,19 @@ public:
     void keyUp(SimKeyboard& keyboard, HidUsage usage);
     /// A raw input value of any page, with no system event.
     void sendInputValue(SimKeyboard& keyboard, const HidInputValue& value);
+    /// Delivers the HID values still queued behind their tap events (the
+    /// end of a turn does this by itself).
+    void deliverQueuedInput();
+
+    // ------------------------------------------------------------------ modes
+
+    void setPostingMode(PostingMode mode);
+    PostingMode postingMode() const { return postingMode_; }
+    /// `seed` is used by DeliveryOrder::random only.
+    void setDeliveryOrder(DeliveryOrder order, std::uint64_t seed = 0);
+    DeliveryOrder deliveryOrder() const { return order_; }
+    /// Posted events not yet delivered (async posting).
+    std::size_t pendingPostedEventCount() const { return pendingPosts_.size(); }
     /// The system's flag word: the modifier bits of every modifier held on
     /// any keyboard.
     EventFlags modifierFlags() const;
@@ -133,7 +175,8 @@ public:
     VirtualScheduler* virtualScheduler() const { return virtual_; }
     /// Runs queued main-thread work (virtual clock only).
     void runMainQueue();
-    /// Advances the virtual clock, running due timers in time order.
+    /// Advances the virtual clock, running due timers in time order. Queued
+    /// input is delivered first: time does not pass inside a turn.
     void advance(Scheduler::Duration delta);
     /// Whether each step (key, attach, detach) runs the main queue at its
     /// end, as the event loop would before the next input. On by default.
@@ -159,12 +202,28 @@ public:
 
     // -------------------------------------------------- focused application
 
+    /// The most recent events that reached the application, oldest first:
+    /// at most appEventLimit() of them (older ones are dropped in bulk, so
+    /// between half the limit and the limit are kept once it is reached).
     const std::vector<AppEvent>& appEvents() const { return appEvents_; }
     void clearAppEvents() { appEvents_.clear(); }
+    /// How many recent events appEvents() keeps; 0 keeps none (a caller that
+    /// only watches the sink). A held repeat over a long wait would otherwise
+    /// keep millions of events.
+    void setAppEventLimit(std::size_t limit);
+    std::size_t appEventLimit() const { return appEventLimit_; }
+    static constexpr std::size_t kDefaultAppEventLimit = 4096;
+    /// Every event that ever reached the application, also those dropped.
+    std::uint64_t appEventCount() const { return appEventCount_; }
     /// Called for each event that reaches the application (after recording).
     void setAppEventSink(std::function<void(const AppEvent&)> sink) { sink_ = std::move(sink); }
-    /// Whether events are kept in appEvents() (on by default).
-    void setRecordAppEvents(bool on) { recordAppEvents_ = on; }
+
+    /// Whether the application believes `keyCode` is down: its last key-down
+    /// reached the application and no key-up since (what a real application
+    /// would act on as a held key).
+    bool isDownAtApplication(std::int64_t keyCode) const;
+    /// How many key codes are down at the application.
+    std::size_t keysDownAtApplication() const { return appKeysDownCount_; }
 
     /// Runs the handler the engine installed for the emergency exit.
     void triggerEmergencyExit();
@@ -178,7 +237,16 @@ private:
     friend class Manager;
     friend class Tap;
 
+    struct QueuedInput {
+        std::weak_ptr<SimKeyboard> keyboard;
+        HidInputValue value;
+    };
+
     void dispatch(const KeyEvent& event, bool synthetic);
+    void deliver(const KeyEvent& event, bool synthetic);
+    void physicalKey(SimKeyboard& keyboard, HidUsage usage, bool down);
+    bool hidGoesFirst();
+    void deliverPostedEvents();
     void step();
     void compactTaps();
 
@@ -196,9 +264,23 @@ private:
     int dispatching_ = 0;
     bool tapsNeedCompaction_ = false;
 
+    PostingMode postingMode_ = PostingMode::sync;
+    DeliveryOrder order_ = DeliveryOrder::hidFirst;
+    std::mt19937_64 orderRandom_;
+    std::vector<QueuedInput> queuedInput_;
+    std::vector<QueuedInput> deliveringInput_;
+    std::vector<KeyEvent> pendingPosts_;
+    std::vector<KeyEvent> deliveringPosts_;
+    bool postDeliveryQueued_ = false;
+    // Expires with the world: queued main-thread work must not touch it then.
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+
     std::vector<AppEvent> appEvents_;
+    std::size_t appEventLimit_ = kDefaultAppEventLimit;
+    std::uint64_t appEventCount_ = 0;
+    std::vector<std::uint64_t> appKeysDown_; // bit set over key codes 0..65535
+    std::size_t appKeysDownCount_ = 0;
     std::function<void(const AppEvent&)> sink_;
-    bool recordAppEvents_ = true;
     bool drainAfterSteps_ = true;
     bool tapCreationFails_ = false;
     bool runLoopSourceFails_ = false;

@@ -5,6 +5,24 @@
 
 namespace chordwell::platform::sim {
 
+namespace {
+
+using Duration = Scheduler::Duration;
+
+// Time never wraps: a delay beyond the end of the clock's range lands at
+// its end (a timer that never comes due, a wait that lasts "for ever").
+Duration saturatingAdd(Duration time, Duration delta) {
+    if (delta <= Duration::zero()) {
+        return time;
+    }
+    if (time > Duration::max() - delta) {
+        return Duration::max();
+    }
+    return time + delta;
+}
+
+} // namespace
+
 void VirtualScheduler::postToMain(Task task) {
     if (task) {
         queue_.push_back(std::move(task));
@@ -17,8 +35,9 @@ Scheduler::TimerId VirtualScheduler::scheduleOnce(Duration delay, Task task) {
 
 Scheduler::TimerId VirtualScheduler::scheduleRepeating(Duration firstDelay, Duration interval,
                                                        Task task) {
-    // A zero interval would fire for ever at one instant.
-    return add(firstDelay, std::max(interval, Duration{1}), true, std::move(task));
+    // Like the real schedulers, never more often than once a millisecond: a
+    // tiny interval would otherwise fire millions of times per second.
+    return add(firstDelay, std::max<Duration>(interval, kMinimumInterval), true, std::move(task));
 }
 
 Scheduler::TimerId VirtualScheduler::add(Duration delay, Duration interval, bool repeating,
@@ -34,7 +53,7 @@ Scheduler::TimerId VirtualScheduler::add(Duration delay, Duration interval, bool
         slot = &slots_.emplace_back();
     }
     slot->id = nextId_++;
-    slot->due = now_ + std::max(delay, Duration{0});
+    slot->due = saturatingAdd(now_, delay);
     slot->interval = interval;
     slot->repeating = repeating;
     slot->order = nextOrder_++;
@@ -90,7 +109,7 @@ VirtualScheduler::Slot* VirtualScheduler::nextSlot(Duration limit) {
 }
 
 void VirtualScheduler::advance(Duration delta) {
-    advanceTo(now_ + std::max(delta, Duration{0}));
+    advanceTo(saturatingAdd(now_, delta));
 }
 
 void VirtualScheduler::advanceTo(Duration time) {
@@ -99,7 +118,12 @@ void VirtualScheduler::advanceTo(Duration time) {
         now_ = std::max(now_, slot->due);
         const TimerId id = slot->id;
         if (slot->repeating) {
-            slot->due += slot->interval;
+            if (slot->due == Duration::max()) {
+                // The end of time: a repeat cannot come due again.
+                slot->id = 0;
+            } else {
+                slot->due = saturatingAdd(slot->due, slot->interval);
+            }
             slot->order = nextOrder_++;
         } else {
             slot->id = 0; // fired: the slot is free once the task returns

@@ -4,6 +4,7 @@
 
 #include "platform/ports.hpp"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -14,6 +15,9 @@ namespace chordwell::platform::sim {
 
 class VirtualScheduler : public Scheduler {
 public:
+    /// The shortest interval of a repeating timer, as on the real platforms.
+    static constexpr Duration kMinimumInterval = std::chrono::milliseconds(1);
+
     void postToMain(Task task) override;
     TimerId scheduleOnce(Duration delay, Task task) override;
     TimerId scheduleRepeating(Duration firstDelay, Duration interval, Task task) override;

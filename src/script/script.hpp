@@ -10,6 +10,15 @@
 //   keyboard NAME [vendor=N] [product=N] [location=N] [name="Product Name"]
 //   remove NAME | select NAME | intercept
 //   down NAME USAGE | up NAME USAGE | wait MS | list | status
+//   posting sync|async
+//   order hid-first|tap-first|random SEED
+//   set KEY=VALUE                      a preference (true/false, number, text)
+//   map NAME USAGES OUTPUT             add or edit (by name) a mapping of the
+//                                      selected keyboard's model; USAGES:
+//                                      comma-separated or "-"; OUTPUT: none,
+//                                      copy, paste, search, or key codes
+//                                      CODE[/FLAGS],...
+//   unmap NAME | clear                 delete one / every mapping of the model
 //
 // One command a line; "#" starts a comment; numbers are decimal or 0x hex.
 #pragma once
@@ -27,10 +36,31 @@
 #include <string_view>
 #include <vector>
 
-namespace chordwell::platform::sim {
+namespace chordwell::script {
+
+using platform::Scheduler;
+using platform::sim::AppEvent;
+using platform::sim::SimKeyboard;
+using platform::sim::SimWorld;
 
 struct ScriptCommand {
-    enum class Kind { keyboard, remove, select, intercept, down, up, wait, list, status };
+    enum class Kind {
+        keyboard,
+        remove,
+        select,
+        intercept,
+        down,
+        up,
+        wait,
+        list,
+        status,
+        posting,
+        order,
+        set,
+        map,
+        unmap,
+        clear
+    };
 
     Kind kind = Kind::list;
     int line = 0;
@@ -44,7 +74,25 @@ struct ScriptCommand {
     HidUsage usage = 0;
     // wait
     std::int64_t milliseconds = 0;
+    // posting
+    platform::sim::PostingMode posting = platform::sim::PostingMode::sync;
+    // order
+    platform::sim::DeliveryOrder order = platform::sim::DeliveryOrder::hidFirst;
+    std::uint64_t seed = 0;
+    // set
+    std::string key;
+    platform::PreferenceValue value;
+    // map / unmap (`name` is the mapping's name)
+    std::vector<HidUsage> usages;
+    OutputBehavior output;
 };
+
+/// A preference value as the command line and `set` read it: true / false
+/// are Booleans, a whole-text number is a number, anything else is text.
+platform::PreferenceValue parsePreferenceValue(std::string_view text);
+
+/// The command as a script line that parses back to it.
+std::string formatCommand(const ScriptCommand& command);
 
 struct ScriptError {
     int line = 0;
@@ -89,6 +137,7 @@ public:
 
 private:
     std::shared_ptr<SimKeyboard> keyboardNamed(const std::string& name) const;
+    std::optional<ScriptError> changeMappings(const ScriptCommand& command);
     void followMainWindow();
 
     SimWorld& world_;
@@ -99,4 +148,4 @@ private:
     std::map<std::string, std::shared_ptr<SimKeyboard>, std::less<>> keyboards_;
 };
 
-} // namespace chordwell::platform::sim
+} // namespace chordwell::script

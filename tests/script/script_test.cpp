@@ -1,14 +1,19 @@
-#include "platform/sim/script.hpp"
+#include "script/script.hpp"
 
 #include "logging/log.hpp"
 #include "platform/memory/memory_ports.hpp"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <string>
 #include <vector>
 
-namespace chordwell::platform::sim {
+namespace chordwell::script {
+
+using namespace chordwell::platform;
+using namespace chordwell::platform::sim;
 namespace {
 
 struct ParseErrorCase {
@@ -31,22 +36,44 @@ TEST_P(ScriptParseErrorTest, ReportsTheLineAndTheFault) {
 
 INSTANTIATE_TEST_SUITE_P(
     Script, ScriptParseErrorTest,
-    ::testing::Values(ParseErrorCase{"press kb 4", "line 1: unknown command \"press\""},
-                      ParseErrorCase{"# comment\n\nwait 0x1G", "line 3: bad number \"0x1G\""},
-                      ParseErrorCase{"wait", "line 1: missing milliseconds"},
-                      ParseErrorCase{"wait -5", "line 1: negative wait \"-5\""},
-                      ParseErrorCase{"down kb", "line 1: missing usage"},
-                      ParseErrorCase{"down", "line 1: missing keyboard name"},
-                      ParseErrorCase{"up kb 0x10000", "line 1: usage out of range \"0x10000\""},
-                      ParseErrorCase{"down kb four", "line 1: bad number \"four\""},
-                      ParseErrorCase{"list now", "line 1: too many arguments for list"},
-                      ParseErrorCase{"keyboard kb color=1", "line 1: unknown property \"color\""},
-                      ParseErrorCase{"keyboard kb vendor=", "line 1: bad number \"\""},
-                      ParseErrorCase{"keyboard kb vendor",
-                                     "line 1: expected KEY=VALUE, got \"vendor\""},
-                      ParseErrorCase{"keyboard kb name=\"Open", "line 1: unterminated string"},
-                      ParseErrorCase{"wait 99999999999999999999",
-                                     "line 1: bad number \"99999999999999999999\""}));
+    ::testing::Values(
+        ParseErrorCase{"press kb 4", "line 1: unknown command \"press\""},
+        ParseErrorCase{"# comment\n\nwait 0x1G", "line 3: bad number \"0x1G\""},
+        ParseErrorCase{"wait", "line 1: missing milliseconds"},
+        ParseErrorCase{"wait -5", "line 1: negative wait \"-5\""},
+        ParseErrorCase{"down kb", "line 1: missing usage"},
+        ParseErrorCase{"down", "line 1: missing keyboard name"},
+        ParseErrorCase{"up kb 0x10000", "line 1: usage out of range \"0x10000\""},
+        ParseErrorCase{"down kb four", "line 1: bad number \"four\""},
+        ParseErrorCase{"list now", "line 1: too many arguments for list"},
+        ParseErrorCase{"keyboard kb color=1", "line 1: unknown property \"color\""},
+        ParseErrorCase{"keyboard kb vendor=", "line 1: bad number \"\""},
+        ParseErrorCase{"keyboard kb vendor", "line 1: expected KEY=VALUE, got \"vendor\""},
+        ParseErrorCase{"keyboard kb name=\"Open", "line 1: unterminated string"},
+        ParseErrorCase{"wait 99999999999999999999", "line 1: bad number \"99999999999999999999\""},
+        ParseErrorCase{"posting", "line 1: missing mode (sync or async)"},
+        ParseErrorCase{"posting later", "line 1: unknown posting mode \"later\""},
+        ParseErrorCase{"posting async now", "line 1: too many arguments for posting"},
+        ParseErrorCase{"order", "line 1: missing order (hid-first, tap-first or "
+                                "random SEED)"},
+        ParseErrorCase{"order random", "line 1: missing seed"},
+        ParseErrorCase{"order random -1", "line 1: bad seed \"-1\""},
+        ParseErrorCase{"order tap-first 3", "line 1: too many arguments for order"},
+        ParseErrorCase{"order hid-last", "line 1: unknown order \"hid-last\""}));
+
+TEST(ScriptParse, ReadsTheModesOfTheWorld) {
+    const ParsedScript parsed =
+        parseScript("posting async\nposting sync\norder tap-first\norder hid-first\n"
+                    "order random 0x2A\n");
+    ASSERT_FALSE(parsed.error.has_value()) << parsed.error->text();
+    ASSERT_EQ(parsed.commands.size(), 5u);
+    EXPECT_EQ(parsed.commands[0].posting, PostingMode::async);
+    EXPECT_EQ(parsed.commands[1].posting, PostingMode::sync);
+    EXPECT_EQ(parsed.commands[2].order, DeliveryOrder::tapFirst);
+    EXPECT_EQ(parsed.commands[3].order, DeliveryOrder::hidFirst);
+    EXPECT_EQ(parsed.commands[4].order, DeliveryOrder::random);
+    EXPECT_EQ(parsed.commands[4].seed, 42u);
+}
 
 TEST(ScriptParse, ReadsEveryCommandWithItsArguments) {
     const ParsedScript parsed = parseScript(
@@ -187,6 +214,34 @@ INSTANTIATE_TEST_SUITE_P(
         RunErrorCase{"keyboard a location=4\nkeyboard b location=4\nselect b",
                      "line 3: keyboard \"b\" is not listed"}));
 
+TEST_F(ScriptRunTest, ModesReachTheWorld) {
+    EXPECT_FALSE(run("posting async\norder random 5\n"));
+    EXPECT_EQ(world->postingMode(), PostingMode::async);
+    EXPECT_EQ(world->deliveryOrder(), DeliveryOrder::random);
+    EXPECT_FALSE(run("posting sync\norder tap-first\n"));
+    EXPECT_EQ(world->postingMode(), PostingMode::sync);
+    EXPECT_EQ(world->deliveryOrder(), DeliveryOrder::tapFirst);
+}
+
+TEST_F(ScriptRunTest, AWaitBeyondTheClocksRangeLastsToItsEnd) {
+    // 9.3e12 ms does not fit the clock's nanoseconds.
+    EXPECT_FALSE(run("wait 9300000000000\nstatus\n"));
+    EXPECT_EQ(runner->elapsedMilliseconds(), 9223372036854);
+}
+
+TEST_F(ScriptRunTest, ARepeatOverALongWaitKeepsBoundedMemory) {
+    addCopyMapping();
+    engine->platform().preferences().setValue("key_repeat_interval", 0.000000001);
+    EXPECT_FALSE(run("keyboard kb vendor=0x05AC product=0x024F\nselect kb\nintercept\n"
+                     "down kb 0xE0\ndown kb 0x04\nwait 1000\nup kb 0x04\n"));
+    // A repeat every millisecond from 500 ms on (the floor of the clock),
+    // each a key-down and a key-up, all printed; only the newest are kept.
+    EXPECT_EQ(std::count(output.begin(), output.end(), "1000 keyDown C keyCode=8 flags=0x100000"),
+              1);
+    EXPECT_EQ(output.size(), 1u + 2u * 502u + 1u);
+    EXPECT_LE(world->appEvents().size(), SimWorld::kDefaultAppEventLimit);
+}
+
 TEST_F(ScriptRunTest, WaitingCanBeDelegated) {
     std::vector<std::int64_t> waits;
     ScriptRunner delegated(
@@ -199,4 +254,4 @@ TEST_F(ScriptRunTest, WaitingCanBeDelegated) {
 }
 
 } // namespace
-} // namespace chordwell::platform::sim
+} // namespace chordwell::script

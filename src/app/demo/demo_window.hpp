@@ -1,0 +1,81 @@
+// The demo window: a stand-in for a real keyboard and a real application.
+//
+// Keys typed while the window has focus, or pressed on its row of keys with
+// the mouse, reach the simulated "Demo Keyboard" as HID values; the pane
+// shows what the focused application receives, both as `chordwellctl
+// simulate` prints it and as readable text ("⌃A → Copy (⌘C)").
+#pragma once
+
+#include "engine/observable.hpp"
+#include "model/keys.hpp"
+#include "platform/sim/sim_world.hpp"
+
+#include <QWidget>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+class QAbstractButton;
+
+namespace chordwell {
+class RawKeyboardListener;
+} // namespace chordwell
+
+namespace chordwell::app {
+
+class DemoWindow : public QWidget {
+    Q_OBJECT
+
+public:
+    /// The product name of the keyboard the window types on.
+    static constexpr const char* kKeyboardName = "Demo Keyboard";
+
+    DemoWindow(platform::sim::SimWorld& world, RawKeyboardListener& engine,
+               QWidget* parent = nullptr);
+    ~DemoWindow() override;
+
+    /// A key of the demo keyboard goes down / up (what typing and the on-screen
+    /// keys do). Nothing happens while the keyboard is not attached.
+    void pressKey(HidUsage usage);
+    void releaseKey(HidUsage usage);
+    /// Lets go of every key the window holds down.
+    void releaseAll();
+
+    /// Everything the pane shows.
+    QString paneText() const;
+    void clearPane();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    void onAppEvent(const platform::sim::AppEvent& event);
+    void refreshState();
+    void scheduleRefresh();
+    std::shared_ptr<platform::sim::SimKeyboard> keyboard() const;
+    void appendLine(const QString& line);
+
+    platform::sim::SimWorld& world_;
+    RawKeyboardListener& engine_;
+    platform::Scheduler::Duration origin_;
+    std::vector<HidUsage> held_;
+    // What reached the application while the last key-down was delivered.
+    std::vector<MacKeySignature> postedDuringKey_;
+    bool collecting_ = false;
+    bool refreshQueued_ = false;
+
+    QLabel* status_ = nullptr;
+    QPushButton* intercept_ = nullptr;
+    QPlainTextEdit* pane_ = nullptr;
+    std::vector<std::pair<QAbstractButton*, HidUsage>> modifierButtons_;
+    Subscription engineChanges_;
+};
+
+} // namespace chordwell::app

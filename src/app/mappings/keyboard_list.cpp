@@ -1,0 +1,213 @@
+#include "app/mappings/keyboard_list.hpp"
+
+#include "app/controls/symbols.hpp"
+
+#include <QApplication>
+#include <QPainter>
+
+#include <algorithm>
+
+namespace chordwell::app {
+
+namespace {
+
+constexpr int kPaddingX = 6;
+constexpr int kPaddingY = 4;
+constexpr int kLineSpacing = 1;
+constexpr int kCheckSize = 14;
+
+QFont titleFont(const QFont& base) {
+    QFont f = base;
+    f.setBold(true);
+    return f;
+}
+
+} // namespace
+
+// ------------------------------------------------------------------- model
+
+KeyboardListModel::KeyboardListModel(QObject* parent) : QAbstractListModel(parent) {
+    collator_.setCaseSensitivity(Qt::CaseInsensitive); // the user's locale
+}
+
+void KeyboardListModel::sync(const std::vector<KeyboardDevice>& discovered,
+                             const std::optional<Uuid>& selectedId) {
+    std::size_t known = 0;
+    for (const KeyboardDevice& k : discovered) {
+        known += listed_.count(k.id);
+    }
+    if (known != rows_.size()) {
+        // Some listed keyboards went away.
+        std::unordered_set<Uuid> present;
+        present.reserve(discovered.size());
+        for (const KeyboardDevice& k : discovered) {
+            present.insert(k.id);
+        }
+        for (int row = static_cast<int>(rows_.size()) - 1; row >= 0; --row) {
+            const auto at = static_cast<std::size_t>(row);
+            if (present.count(rows_[at].device.id) == 0) {
+                beginRemoveRows({}, row, row);
+                listed_.erase(rows_[at].device.id);
+                rows_.erase(rows_.begin() + row);
+                endRemoveRows();
+            }
+        }
+    }
+    if (known != discovered.size()) {
+        // New keyboards, each at its place; after the equal names already
+        // listed, which came earlier in discovery order.
+        for (const KeyboardDevice& k : discovered) {
+            if (listed_.count(k.id) != 0) {
+                continue;
+            }
+            Row row{k, collator_.sortKey(QString::fromStdString(k.productName).toCaseFolded())};
+            const auto at =
+                std::upper_bound(rows_.begin(), rows_.end(), row, [](const Row& a, const Row& b) {
+                    return a.key.compare(b.key) < 0;
+                });
+            const auto position = static_cast<int>(at - rows_.begin());
+            beginInsertRows({}, position, position);
+            rows_.insert(at, std::move(row));
+            listed_.insert(k.id);
+            endInsertRows();
+        }
+    }
+    if (selectedId != selectedId_) {
+        const std::optional<Uuid> before = selectedId_;
+        selectedId_ = selectedId;
+        for (const std::optional<Uuid>& id : {before, selectedId_}) {
+            const int row = id ? rowOf(*id) : -1;
+            if (row >= 0) {
+                Q_EMIT dataChanged(index(row), index(row), {IsSelectedDeviceRole});
+            }
+        }
+    }
+}
+
+const KeyboardDevice* KeyboardListModel::keyboardAt(int row) const {
+    if (row < 0 || static_cast<std::size_t>(row) >= rows_.size()) {
+        return nullptr;
+    }
+    return &rows_[static_cast<std::size_t>(row)].device;
+}
+
+int KeyboardListModel::rowOf(const Uuid& id) const {
+    for (std::size_t i = 0; i < rows_.size(); ++i) {
+        if (rows_[i].device.id == id) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+int KeyboardListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
+
+QVariant KeyboardListModel::data(const QModelIndex& index, int role) const {
+    const KeyboardDevice* k = index.isValid() ? keyboardAt(index.row()) : nullptr;
+    if (k == nullptr) {
+        return {};
+    }
+    const bool isSelected = selectedId_ && *selectedId_ == k->id;
+    switch (role) {
+    case Qt::DisplayRole:
+        return QString::fromStdString(k->productName);
+    case VendorTextRole:
+        return QStringLiteral("Vendor: ") + QString::number(k->vendorID);
+    case ProductTextRole:
+        return QStringLiteral("Product: ") + QString::number(k->productID);
+    case IsSelectedDeviceRole:
+        return isSelected;
+    case Qt::AccessibleTextRole:
+        return QString::fromStdString(k->productName) +
+               (isSelected ? QStringLiteral(", selected") : QString());
+    case Qt::AccessibleDescriptionRole:
+        return QStringLiteral("Vendor: ") + QString::number(k->vendorID) +
+               QStringLiteral(", Product: ") + QString::number(k->productID);
+    default:
+        return {};
+    }
+}
+
+// ---------------------------------------------------------------- delegate
+
+KeyboardListDelegate::KeyboardListDelegate(QObject* parent) : QStyledItemDelegate(parent) {}
+
+KeyboardListDelegate::Colors KeyboardListDelegate::colorsFor(const QPalette& palette, bool enabled,
+                                                             bool selected, bool active) {
+    const QPalette::ColorGroup group = !enabled ? QPalette::Disabled
+                                       : active ? QPalette::Active
+                                                : QPalette::Inactive;
+    if (selected) {
+        // The secondary colour is made for the window background; on the
+        // highlight it would be unreadable.
+        const QColor c = palette.color(group, QPalette::HighlightedText);
+        return {c, c};
+    }
+    if (!enabled) {
+        const QColor c = palette.color(QPalette::Disabled, QPalette::Text);
+        return {c, c};
+    }
+    return {palette.color(group, QPalette::Text), palette.color(group, QPalette::PlaceholderText)};
+}
+
+QSize KeyboardListDelegate::sizeHint(const QStyleOptionViewItem& option,
+                                     const QModelIndex& index) const {
+    const QFontMetrics title(titleFont(option.font));
+    const QFontMetrics body(option.font);
+    const int width =
+        title.horizontalAdvance(index.data(Qt::DisplayRole).toString()) + kCheckSize + 4;
+    return {2 * kPaddingX + width,
+            2 * kPaddingY + title.height() + 2 * (kLineSpacing + body.height())};
+}
+
+void KeyboardListDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                                 const QModelIndex& index) const {
+    QStyleOptionViewItem opt = option;
+    initStyleOption(&opt, index);
+    const QString title = opt.text;
+    opt.text.clear();
+    const QWidget* widget = opt.widget;
+    QStyle* style = widget != nullptr ? widget->style() : QApplication::style();
+    style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, widget);
+
+    const bool enabled = (opt.state & QStyle::State_Enabled) != 0;
+    const bool selected = (opt.state & QStyle::State_Selected) != 0;
+    const bool active = (opt.state & QStyle::State_Active) != 0;
+    const Colors colors = colorsFor(opt.palette, enabled, selected, active);
+
+    const QRect area = opt.rect.adjusted(kPaddingX, kPaddingY, -kPaddingX, -kPaddingY);
+    const QFont bold = titleFont(opt.font);
+    const QFontMetrics titleMetrics(bold);
+    const QFontMetrics bodyMetrics(opt.font);
+    const bool checked = index.data(KeyboardListModel::IsSelectedDeviceRole).toBool();
+
+    painter->save();
+    painter->setFont(bold);
+    painter->setPen(colors.title);
+    const int roomForTitle = area.width() - (checked ? kCheckSize + 4 : 0);
+    const QString shownTitle = titleMetrics.elidedText(title, Qt::ElideRight, roomForTitle);
+    QRect line(area.left(), area.top(), area.width(), titleMetrics.height());
+    painter->drawText(line, Qt::AlignLeft | Qt::AlignVCenter, shownTitle);
+    if (checked) {
+        const QRgb tint = colors.title.rgba();
+        if (check_.isNull() || tint != checkTint_) {
+            checkTint_ = tint;
+            check_ = symbolIcon(QStringLiteral("checkmark"), colors.title);
+        }
+        const int x = area.left() + titleMetrics.horizontalAdvance(shownTitle) + 4;
+        check_.paint(painter, QRect(x, line.top() + (line.height() - kCheckSize) / 2, kCheckSize,
+                                    kCheckSize));
+    }
+    painter->setFont(opt.font);
+    painter->setPen(colors.detail);
+    for (int role : {KeyboardListModel::VendorTextRole, KeyboardListModel::ProductTextRole}) {
+        line = QRect(area.left(), line.bottom() + 1 + kLineSpacing, area.width(),
+                     bodyMetrics.height());
+        painter->drawText(line, Qt::AlignLeft | Qt::AlignVCenter, index.data(role).toString());
+    }
+    painter->restore();
+}
+
+} // namespace chordwell::app

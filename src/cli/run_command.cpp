@@ -1,0 +1,314 @@
+// run: the background mode. Intercepts one keyboard with its saved mappings,
+// without a window, until SIGINT or SIGTERM: the same engine, repeat
+// settings (the application's preferences) and emergency chord as the app.
+// The mapping file is read again whenever it changes on disk. The systemd
+// user unit chordwell@.service runs this.
+#ifdef __linux__
+
+#include "cli/commands.hpp"
+#include "engine/raw_keyboard_listener.hpp"
+#include "logging/log.hpp"
+#include "platform/linux/inotify_watch.hpp"
+#include "platform/linux/journal_log.hpp"
+#include "platform/linux/keyboard_lock.hpp"
+#include "platform/linux/keyboard_selector.hpp"
+#include "platform/linux/linux_platform.hpp"
+#include "platform/linux/udev_hid_manager.hpp"
+#include "platform/linux/xdg_paths.hpp"
+
+#ifdef CHORDWELL_HAVE_QT_PREFERENCES
+#include "platform/qt/qt_preferences.hpp"
+#endif
+
+#include <signal.h>
+#include <sys/inotify.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace chordwell::cli {
+
+namespace {
+
+namespace lnx = platform::lnx;
+constexpr std::string_view kCategory = "keyboard";
+// Editors write a file in several steps; reload once they are done.
+constexpr std::chrono::milliseconds kReloadDelay{50};
+// How long discovery may take to report the chosen keyboard.
+constexpr std::chrono::seconds kDiscoveryLimit{10};
+
+std::string quoted(const std::string& text) {
+    return "\u201C" + text + "\u201D";
+}
+
+std::string identifiers(const KeyboardDevice& device) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%04llx:%04llx",
+                  static_cast<unsigned long long>(device.vendorID & 0xFFFF),
+                  static_cast<unsigned long long>(device.productID & 0xFFFF));
+    return buffer;
+}
+
+// SIGINT and SIGTERM arrive as readable data on a descriptor the loop
+// watches, so that stopping runs on the main thread like everything else.
+class StopSignals {
+public:
+    StopSignals() {
+        sigemptyset(&set_);
+        sigaddset(&set_, SIGINT);
+        sigaddset(&set_, SIGTERM);
+        if (::sigprocmask(SIG_BLOCK, &set_, &previous_) == 0) {
+            blocked_ = true;
+            fd_ = ::signalfd(-1, &set_, SFD_NONBLOCK | SFD_CLOEXEC);
+        }
+    }
+    ~StopSignals() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+        if (blocked_) {
+            ::sigprocmask(SIG_SETMASK, &previous_, nullptr);
+        }
+    }
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+    int fd() const { return fd_; }
+    /// The signal that arrived, 0 when none.
+    int take() {
+        signalfd_siginfo info{};
+        if (fd_ >= 0 && ::read(fd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+            return static_cast<int>(info.ssi_signo);
+        }
+        return 0;
+    }
+
+private:
+    sigset_t set_{};
+    sigset_t previous_{};
+    bool blocked_ = false;
+    int fd_ = -1;
+};
+
+std::shared_ptr<platform::Preferences> applicationPreferences() {
+#ifdef CHORDWELL_HAVE_QT_PREFERENCES
+    // The repeat settings are the ones the application's settings window
+    // writes.
+    return std::make_shared<platform::qt::QtPreferences>();
+#else
+    return nullptr; // the platform's own preferences file
+#endif
+}
+
+int runBackground(int argc, char** argv, std::istream&, std::ostream& out, std::ostream& err) {
+    std::string selector;
+    bool haveSelector = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument = argv[i];
+        if (argument == "--keyboard" && i + 1 < argc) {
+            selector = argv[++i];
+            haveSelector = true;
+        } else if (argument.rfind("--keyboard=", 0) == 0) {
+            selector = std::string(argument.substr(std::strlen("--keyboard=")));
+            haveSelector = true;
+        } else {
+            printCommandUsage(*findCliCommand("run"), err);
+            return kExitUsage;
+        }
+    }
+    if (!haveSelector) {
+        printCommandUsage(*findCliCommand("run"), err);
+        return kExitUsage;
+    }
+
+    // Signals first: one that arrives while starting must not kill the
+    // process with the keyboard grabbed.
+    StopSignals stopSignals;
+
+    auto paths = std::make_shared<platform::XdgPaths>();
+    std::optional<std::filesystem::path> logsFolder;
+    std::error_code error;
+    if (const auto support = paths->applicationSupportDirectory(error)) {
+        logsFolder = paths->logsFolder(*support);
+    }
+    auto journal = std::make_shared<platform::JournalSystemLog>();
+    logging::configure(journal, logsFolder);
+
+    // Which keyboard: resolved against the list `chordwellctl keyboards` shows.
+    std::vector<lnx::KeyboardNodeInfo> listed;
+    for (const auto& keyboard : lnx::listKeyboards()) {
+        listed.push_back(keyboard.info);
+    }
+    const lnx::KeyboardSelection selection = lnx::selectKeyboard(listed, selector);
+    if (!selection.index) {
+        err << "chordwellctl: " << selection.error << "\n";
+        logging::flush();
+        return kExitFailure;
+    }
+    const lnx::KeyboardNodeInfo chosen = listed[*selection.index];
+    const std::string keyboardName = quoted(chosen.name.empty() ? "Unknown" : chosen.name);
+
+    // The keyboard may be grabbed by one Chordwell process only.
+    const std::string lockName = std::filesystem::path(chosen.devnode).filename().string();
+    lnx::KeyboardLockResult claim = lnx::acquireKeyboardLock(lockName);
+    if (claim.heldBy) {
+        err << "chordwellctl: the keyboard " << keyboardName << " (" << chosen.devnode
+            << ") is in use by " << *claim.heldBy << "; not intercepting it.\n";
+        log(LogLevel::warning,
+            "Background mode: keyboard " + keyboardName + " is in use by " + *claim.heldBy +
+                "; not intercepting it.",
+            kCategory);
+        logging::flush();
+        return kExitFailure;
+    }
+
+    lnx::LinuxPlatformOptions options;
+    options.paths = paths;
+    options.systemLog = journal;
+    options.preferences = applicationPreferences();
+    const auto linuxPlatform = lnx::makeLinuxPlatform(std::move(options));
+    lnx::PollLoop& loop = *linuxPlatform->pollLoop();
+    if (!linuxPlatform->virtualKeyboard()) {
+        for (const auto& notice : linuxPlatform->notices()) {
+            err << "chordwellctl: " << notice.message << "\n";
+        }
+        logging::flush();
+        return kExitFailure;
+    }
+    if (stopSignals.fd() >= 0) {
+        loop.watchReadable(stopSignals.fd(), [&] {
+            if (const int number = stopSignals.take(); number != 0) {
+                log(LogLevel::info,
+                    std::string("Background mode: stopping on ") +
+                        (number == SIGINT ? "SIGINT" : "SIGTERM") + ".",
+                    kCategory);
+                loop.quit();
+            }
+        });
+    }
+
+    RawKeyboardListener engine(linuxPlatform);
+    const auto findDevice = [&]() -> std::optional<KeyboardDevice> {
+        for (const KeyboardDevice& device : engine.discoveredKeyboards()) {
+            const auto* node = dynamic_cast<const lnx::EvdevKeyboard*>(device.deviceRef.get());
+            if (node != nullptr && node->info().devnode == chosen.devnode) {
+                return device;
+            }
+        }
+        return std::nullopt;
+    };
+    const auto giveUpAt = std::chrono::steady_clock::now() + kDiscoveryLimit;
+    while (!findDevice() && !loop.quitRequested() && std::chrono::steady_clock::now() < giveUpAt) {
+        loop.runOnce(std::chrono::milliseconds(100));
+    }
+    const std::optional<KeyboardDevice> device = findDevice();
+    if (!device) {
+        if (loop.quitRequested()) {
+            return kExitOk;
+        }
+        err << "chordwellctl: the keyboard " << keyboardName << " (" << chosen.devnode
+            << ") cannot be read\n";
+        logging::flush();
+        return kExitFailure;
+    }
+
+    engine.setSelectedDevice(device);
+    engine.loadMappings(*device);
+    const auto mappingCount = [&]() -> std::size_t {
+        for (const DeviceMapping& record : engine.allDeviceMappings()) {
+            if (record.vendorID == device->vendorID && record.productID == device->productID) {
+                return record.mappings.size();
+            }
+        }
+        return 0;
+    };
+
+    // The mapping file is read again after every change on disk.
+    std::unique_ptr<lnx::InotifyWatch> fileWatch;
+    platform::Scheduler::TimerId reloadTimer = 0;
+    if (const auto& storage = engine.storage()) {
+        const std::string fileName = storage->fileURL(*device).filename().string();
+        fileWatch = lnx::InotifyWatch::create(
+            linuxPlatform->pollLoop(), storage->folder(),
+            IN_CLOSE_WRITE | IN_MOVED_TO | IN_DELETE | IN_MOVED_FROM,
+            [&, fileName](std::string_view name) {
+                if (name != fileName) {
+                    return;
+                }
+                loop.cancel(reloadTimer);
+                reloadTimer = loop.scheduleOnce(kReloadDelay, [&] {
+                    reloadTimer = 0;
+                    engine.loadMappings(*device);
+                    const std::string text = "Background mode: reloaded the mappings of " +
+                                             keyboardName + ": " + std::to_string(mappingCount()) +
+                                             " mappings.";
+                    log(LogLevel::info, text, kCategory);
+                    out << text << "\n" << std::flush;
+                });
+            },
+            error);
+        if (!fileWatch) {
+            log(LogLevel::warning,
+                "Background mode: cannot watch " + storage->folder().string() + " (" +
+                    error.message() + "); edits of the mapping file need a restart.",
+                kCategory);
+        }
+    }
+
+    toggleInterception(engine);
+    const std::string started = "Background mode: intercepting " + keyboardName + " (" +
+                                identifiers(*device) + ", " + chosen.devnode + ") with " +
+                                std::to_string(mappingCount()) + " mappings.";
+    log(LogLevel::info, started, kCategory);
+    out << started << "\n" << std::flush;
+
+    // Nothing here wakes the process on a timer: the loop sleeps until a key,
+    // a udev event, a file change or a signal arrives.
+    int status = kExitOk;
+    while (!loop.quitRequested()) {
+        loop.runOnce(std::chrono::hours(24));
+        if (!engine.isIntercepting() && !loop.quitRequested()) {
+            // The emergency chord ends it on purpose; a keyboard that went
+            // away is a failure the service manager should see.
+            const bool unplugged = !findDevice().has_value();
+            const std::string text = unplugged ? "Background mode: the keyboard " + keyboardName +
+                                                     " went away; stopping."
+                                               : "Background mode: interception ended by the "
+                                                 "emergency chord; stopping.";
+            log(unplugged ? LogLevel::error : LogLevel::warning, text, kCategory);
+            err << text << "\n";
+            status = unplugged ? kExitFailure : kExitOk;
+            break;
+        }
+    }
+
+    // Ungrab with every key released at the virtual keyboard, then let the
+    // lock go (when the last holder, the context, releases it).
+    loop.cancel(reloadTimer);
+    fileWatch.reset();
+    if (engine.isIntercepting()) {
+        engine.stopIntercepting();
+    }
+    claim.lock.reset();
+    const std::string stopped = "Background mode: stopped intercepting " + keyboardName + ".";
+    log(LogLevel::info, stopped, kCategory);
+    out << stopped << "\n" << std::flush;
+    logging::flush();
+    return status;
+}
+
+} // namespace
+
+extern const CliCommand runCommand;
+const CliCommand runCommand{
+    "run", "run --keyboard SELECTOR", &runBackground,
+    "intercept a keyboard with its saved mappings, without a window (SELECTOR: a product "
+    "name, VENDOR:PRODUCT in hex, or a number from chordwellctl keyboards)"};
+
+} // namespace chordwell::cli
+
+#endif // __linux__

@@ -1,0 +1,101 @@
+#include "cli/terminal_text.hpp"
+
+#include <cstdint>
+#include <cstdio>
+
+namespace chordwell::cli {
+
+namespace {
+
+// Length of the well-formed UTF-8 sequence at `text[i]` and its code point;
+// 0 when the bytes there are not UTF-8 (overlong forms and surrogates
+// included).
+std::size_t decode(std::string_view text, std::size_t i, char32_t& codePoint) {
+    const auto byte = [&](std::size_t k) {
+        return static_cast<unsigned char>(text[k]);
+    };
+    const unsigned char lead = byte(i);
+    std::size_t length = 0;
+    char32_t value = 0;
+    char32_t minimum = 0;
+    if (lead < 0x80) {
+        codePoint = lead;
+        return 1;
+    }
+    if ((lead & 0xE0) == 0xC0) {
+        length = 2, value = lead & 0x1Fu, minimum = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+        length = 3, value = lead & 0x0Fu, minimum = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+        length = 4, value = lead & 0x07u, minimum = 0x10000;
+    } else {
+        return 0;
+    }
+    if (i + length > text.size()) {
+        return 0;
+    }
+    for (std::size_t k = 1; k < length; ++k) {
+        if ((byte(i + k) & 0xC0) != 0x80) {
+            return 0;
+        }
+        value = (value << 6) | (byte(i + k) & 0x3Fu);
+    }
+    if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
+        return 0;
+    }
+    codePoint = value;
+    return length;
+}
+
+bool mustEscape(char32_t c) {
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x061C || c == 0x200E || c == 0x200F ||
+           (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
+} // namespace
+
+std::string terminalSafe(std::string_view text) {
+    std::string result;
+    result.reserve(text.size());
+    char escape[16];
+    for (std::size_t i = 0; i < text.size();) {
+        char32_t c = 0;
+        const std::size_t length = decode(text, i, c);
+        if (length == 0) {
+            std::snprintf(escape, sizeof escape, "\\x%02x", static_cast<unsigned char>(text[i]));
+            result += escape;
+            ++i;
+            continue;
+        }
+        if (mustEscape(c)) {
+            std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
+            result += escape;
+        } else {
+            result.append(text.substr(i, length));
+        }
+        i += length;
+    }
+    return result;
+}
+
+std::string quotedForTerminal(std::string_view text) {
+    std::string literal = "\"";
+    for (const char c : text) {
+        if (c == '"' || c == '\\') {
+            literal += '\\';
+            literal += c;
+        } else if (c == '\n') {
+            literal += "\\n";
+        } else if (c == '\t') {
+            literal += "\\t";
+        } else if (c == '\r') {
+            literal += "\\r";
+        } else {
+            literal += c;
+        }
+    }
+    literal += '"';
+    return terminalSafe(literal);
+}
+
+} // namespace chordwell::cli

@@ -1,0 +1,126 @@
+// Held keys and matching: the raw input of the listened keyboard updates the
+// held set, and a held set that equals a mapping's keys triggers its output.
+#include "engine/raw_keyboard_listener.hpp"
+
+#include <algorithm>
+
+namespace chordwell {
+
+namespace {
+
+// Usage page of keyboards and keypads.
+constexpr std::uint32_t kKeyboardUsagePage = 7;
+constexpr std::uint32_t kErrorRollOver = 1;
+
+template <typename List> bool containsCode(const List& list, HidUsage code) {
+    return std::find(list.begin(), list.end(), code) != list.end();
+}
+} // namespace
+
+RawKeyboardListener::HeldKeys RawKeyboardListener::currentPressedCodesSnapshot() const {
+    if (tapBlockerListener_) {
+        return tapBlockerListener_->lockMutateValues([this] { return currentPressedCodes_; });
+    }
+    return currentPressedCodes_;
+}
+
+void RawKeyboardListener::clearPressedCodes() {
+    announce(EngineChange::heldKeys);
+    currentPressedCodes_.clear();
+}
+
+void RawKeyboardListener::recordsChanged() {
+    rebuildIndex();
+}
+
+void RawKeyboardListener::rebuildIndex() {
+    if (selectedDeviceMapping_) {
+        index_.rebuild(allDeviceMappings_, selectedDeviceMapping_->productID,
+                       selectedDeviceMapping_->vendorID);
+    } else {
+        index_.clear();
+    }
+}
+
+const KeyMapping* RawKeyboardListener::findMapping(std::span<const HidUsage> codes) const {
+    if (!selectedDeviceMapping_) {
+        return nullptr;
+    }
+    if (codes.size() > MappingIndex::kMaxIndexedKeys) {
+        return findMappingLinear(allDeviceMappings_, selectedDeviceMapping_->productID,
+                                 selectedDeviceMapping_->vendorID, codes);
+    }
+    InlineList<HidUsage, MappingIndex::kMaxIndexedKeys> sorted;
+    for (HidUsage code : codes) {
+        sorted.push_back(code);
+    }
+    std::sort(sorted.begin(), sorted.end());
+    return index_.find(sorted.span());
+}
+
+void RawKeyboardListener::handleInputValue(void* context, const platform::HidDevice& sender,
+                                           const platform::HidInputValue& value) {
+    if (context == nullptr) {
+        return;
+    }
+    static_cast<RawKeyboardListener*>(context)->onInputValue(sender, value);
+}
+
+void RawKeyboardListener::onInputValue(const platform::HidDevice& sender,
+                                       const platform::HidInputValue& value) {
+    if (!selectedDeviceIOHIDDevice_) {
+        return;
+    }
+    if (&sender != selectedDeviceIOHIDDevice_.get() &&
+        !selectedDeviceIOHIDDevice_->sameDevice(sender)) {
+        return;
+    }
+    if (value.usagePage != kKeyboardUsagePage || value.usage == 0xFFFFFFFFu ||
+        value.usage == kErrorRollOver || value.usage > 0xFFFFu) {
+        return;
+    }
+    const auto code = static_cast<HidUsage>(value.usage);
+    const bool keyDown = value.integerValue == 1;
+
+    if (!keyDown) {
+        if (!isIntercepting_) {
+            return;
+        }
+        if (tapBlockerListener_ && currentPressedCodes_.contains(code)) {
+            announce(EngineChange::heldKeys);
+            tapBlockerListener_->lockMutateValues([&] { currentPressedCodes_.eraseFirst(code); });
+        }
+        if (repeatTimer_ != 0 && repeatingCombo_.contains(code)) {
+            stopRepeat();
+        }
+        return; // a key-up never touches the capture
+    }
+
+    if (isIntercepting_) {
+        if (tapBlockerListener_ && !currentPressedCodes_.contains(code)) {
+            announce(EngineChange::heldKeys);
+            tapBlockerListener_->lockMutateValues([&] {
+                if (!currentPressedCodes_.contains(code)) {
+                    currentPressedCodes_.push_back(code);
+                }
+            });
+        }
+        HeldKeys held = currentPressedCodes_;
+        std::sort(held.begin(), held.end());
+        if (const KeyMapping* mapping = findMapping(held.span())) {
+            // Work on a copy: observers told of the output's changes must not
+            // be able to pull the mapping away underneath. The copy reuses
+            // its storage from one match to the next.
+            matchedBehavior_ = mapping->outputBehavior;
+            triggerOutput(matchedBehavior_);
+            startRepeat(held.span(), matchedBehavior_);
+        }
+    }
+
+    if (isCapturingInput_ && !containsCode(capturedInputCodes_, code)) {
+        announce(EngineChange::capture);
+        capturedInputCodes_.push_back(code);
+    }
+}
+
+} // namespace chordwell

@@ -1,0 +1,94 @@
+// The listening lifecycle: reading one keyboard, with a fresh tap blocker
+// while intercepting or recording, and the interception switch.
+#include "engine/raw_keyboard_listener.hpp"
+
+#include "logging/log.hpp"
+
+namespace chordwell {
+
+namespace {
+
+constexpr std::string_view kCategory = "keyboard";
+
+} // namespace
+
+// ---------------------------------------------------------------- listening
+
+void RawKeyboardListener::startListening(const KeyboardDevice& device) {
+    (void)stopListening();
+
+    if (isIntercepting_ || isForceBlockTap_) {
+        log(LogLevel::info, "Initializing TAP Blocker...", kCategory);
+        auto blocker = std::make_shared<TapBlockerListener>(*this);
+        setTapBlockerListener(blocker);
+        blocker->start();
+    }
+
+    if (device.deviceRef) {
+        device.deviceRef->registerInputValueCallback(&RawKeyboardListener::handleInputValue, this);
+        device.deviceRef->scheduleWithRunLoop();
+    }
+
+    selectedDeviceIOHIDDevice_ = device.deviceRef;
+    DeviceMapping listened;
+    listened.productName = device.productName;
+    listened.productID = device.productID;
+    listened.vendorID = device.vendorID;
+    selectedDeviceMapping_ = std::move(listened);
+    rebuildIndex();
+
+    std::vector<HidUsage> empty;
+    // Room for every key a capture can see, so that key-downs do not allocate.
+    empty.reserve(64);
+    setCapturedInputCodes(std::move(empty));
+    setIsCapturingInput(true);
+}
+
+ListeningResult RawKeyboardListener::stopListening() {
+    ListeningResult result;
+    result.codes = capturedInputCodes_;
+
+    if (selectedDeviceIOHIDDevice_) {
+        selectedDeviceIOHIDDevice_->registerInputValueCallback(nullptr, nullptr);
+        selectedDeviceIOHIDDevice_->unscheduleFromRunLoop();
+    }
+    if (tapBlockerListener_) {
+        tapBlockerListener_->stop();
+        result.taps = tapBlockerListener_->persistentCapturedTapSignatures();
+        setTapBlockerListener(nullptr);
+    }
+
+    selectedDeviceIOHIDDevice_.reset();
+    selectedDeviceMapping_.reset();
+    index_.clear();
+    setIsCapturingInput(false);
+    setCapturedInputCodes({});
+    return result;
+}
+
+void RawKeyboardListener::stopIntercepting() {
+    log(LogLevel::info, "In stopIntercepting()...", kCategory);
+    setIsIntercepting(false);
+    (void)stopListening();
+    clearPressedCodes();
+    stopRepeat();
+}
+
+// --------------------------------------------------------------- interface
+
+void toggleInterception(RawKeyboardListener& engine) {
+    const auto& selected = engine.selectedDevice();
+    if (!selected) {
+        return;
+    }
+    if (engine.isIntercepting()) {
+        engine.stopIntercepting();
+        return;
+    }
+    log(LogLevel::info, "In startIntercepting(...)...", kCategory);
+    const KeyboardDevice device = *selected;
+    engine.setIsIntercepting(true);
+    engine.startListening(device);
+}
+
+} // namespace chordwell

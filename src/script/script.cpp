@@ -1,0 +1,788 @@
+#include "script/script.hpp"
+
+#include "model/key_labels.hpp"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cstdio>
+#include <locale>
+#include <sstream>
+
+namespace chordwell::script {
+
+using platform::EventType;
+using platform::Scheduler;
+using platform::sim::AppEvent;
+using platform::sim::SimKeyboard;
+using platform::sim::SimKeyboardProperties;
+using platform::sim::SimWorld;
+
+namespace {
+
+// Splits one line into tokens. Whitespace separates tokens except inside
+// double quotes (which may hold \" and \\); "#" outside quotes ends the line.
+bool tokenize(std::string_view line, std::vector<std::string>& tokens, std::string& error) {
+    std::string current;
+    bool inToken = false;
+    bool inQuotes = false;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (inQuotes) {
+            if (c == '\\' && i + 1 < line.size() && (line[i + 1] == '"' || line[i + 1] == '\\')) {
+                current.push_back(line[++i]);
+            } else if (c == '"') {
+                inQuotes = false;
+            } else {
+                current.push_back(c);
+            }
+            continue;
+        }
+        if (c == '#') {
+            break;
+        }
+        if (std::isspace(static_cast<unsigned char>(c)) != 0) {
+            if (inToken) {
+                tokens.push_back(std::move(current));
+                current.clear();
+                inToken = false;
+            }
+            continue;
+        }
+        inToken = true;
+        if (c == '"') {
+            inQuotes = true;
+        } else {
+            current.push_back(c);
+        }
+    }
+    if (inQuotes) {
+        error = "unterminated string";
+        return false;
+    }
+    if (inToken) {
+        tokens.push_back(std::move(current));
+    }
+    return true;
+}
+
+std::optional<std::int64_t> parseNumber(std::string_view text) {
+    bool negative = false;
+    std::string_view digits = text;
+    if (!digits.empty() && digits.front() == '-') {
+        negative = true;
+        digits.remove_prefix(1);
+    }
+    int base = 10;
+    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+        base = 16;
+        digits.remove_prefix(2);
+    }
+    if (digits.empty()) {
+        return std::nullopt;
+    }
+    std::uint64_t magnitude = 0;
+    const auto [end, ec] =
+        std::from_chars(digits.data(), digits.data() + digits.size(), magnitude, base);
+    if (ec != std::errc() || end != digits.data() + digits.size()) {
+        return std::nullopt;
+    }
+    constexpr std::uint64_t kMax = 0x7FFFFFFFFFFFFFFFULL;
+    if (magnitude > kMax + (negative ? 1 : 0)) {
+        return std::nullopt;
+    }
+    if (negative) {
+        return magnitude == kMax + 1 ? INT64_MIN : -static_cast<std::int64_t>(magnitude);
+    }
+    return static_cast<std::int64_t>(magnitude);
+}
+
+// "a,b,c" as its items; an empty text is no item.
+std::vector<std::string> splitList(std::string_view text) {
+    std::vector<std::string> items;
+    std::size_t start = 0;
+    while (start <= text.size() && !text.empty()) {
+        const std::size_t comma = std::min(text.find(',', start), text.size());
+        items.emplace_back(text.substr(start, comma - start));
+        start = comma + 1;
+    }
+    return items;
+}
+
+std::string quote(std::string_view text) {
+    return "\"" + std::string(text) + "\"";
+}
+
+std::optional<ScriptCommand::Kind> commandKind(std::string_view word) {
+    using K = ScriptCommand::Kind;
+    static constexpr std::pair<std::string_view, K> kWords[] = {
+        {"keyboard", K::keyboard}, {"remove", K::remove},
+        {"select", K::select},     {"intercept", K::intercept},
+        {"down", K::down},         {"up", K::up},
+        {"wait", K::wait},         {"list", K::list},
+        {"status", K::status},     {"posting", K::posting},
+        {"order", K::order},       {"set", K::set},
+        {"map", K::map},           {"unmap", K::unmap},
+        {"clear", K::clear},
+    };
+    for (const auto& [name, kind] : kWords) {
+        if (word == name) {
+            return kind;
+        }
+    }
+    return std::nullopt;
+}
+
+// Parses one non-empty line's tokens; returns an error message or "".
+std::string parseCommand(const std::vector<std::string>& tokens, ScriptCommand& command) {
+    using K = ScriptCommand::Kind;
+    const auto kind = commandKind(tokens[0]);
+    if (!kind) {
+        return "unknown command " + quote(tokens[0]);
+    }
+    command.kind = *kind;
+    const std::size_t argc = tokens.size() - 1;
+
+    auto expectArgs = [&](std::size_t n, const char* missing) -> std::string {
+        if (argc < n) {
+            return missing;
+        }
+        if (argc > n) {
+            return "too many arguments for " + tokens[0];
+        }
+        return "";
+    };
+
+    switch (command.kind) {
+    case K::intercept:
+    case K::list:
+    case K::status:
+    case K::clear:
+        return expectArgs(0, "");
+    case K::set: {
+        if (auto e = expectArgs(1, "missing KEY=VALUE"); !e.empty()) {
+            return e;
+        }
+        const auto eq = tokens[1].find('=');
+        if (eq == std::string::npos || eq == 0) {
+            return "expected KEY=VALUE, got " + quote(tokens[1]);
+        }
+        command.key = tokens[1].substr(0, eq);
+        command.value = parsePreferenceValue(std::string_view(tokens[1]).substr(eq + 1));
+        return "";
+    }
+    case K::unmap:
+        if (auto e = expectArgs(1, "missing mapping name"); !e.empty()) {
+            return e;
+        }
+        command.name = tokens[1];
+        return "";
+    case K::map: {
+        if (argc < 1) {
+            return "missing mapping name";
+        }
+        if (auto e = expectArgs(3, argc < 2 ? "missing usages" : "missing output"); !e.empty()) {
+            return e;
+        }
+        command.name = tokens[1];
+        if (tokens[2] != "-") {
+            for (const std::string& item : splitList(tokens[2])) {
+                const auto usage = parseNumber(item);
+                if (!usage || *usage < 0 || *usage > 0xFFFF) {
+                    return "bad usage " + quote(item);
+                }
+                command.usages.push_back(static_cast<HidUsage>(*usage));
+            }
+        }
+        const std::string& output = tokens[3];
+        if (output == "none") {
+            command.output = OutputBehavior::none();
+        } else if (output == "copy") {
+            command.output = OutputBehavior::copyOperation();
+        } else if (output == "paste") {
+            command.output = OutputBehavior::pasteOperation();
+        } else if (output == "search") {
+            command.output = OutputBehavior::openSearchBar();
+        } else {
+            std::vector<MacKeySignature> keys;
+            for (const std::string& item : splitList(output == "-" ? "" : output)) {
+                const auto slash = item.find('/');
+                const auto code = parseNumber(std::string_view(item).substr(0, slash));
+                std::optional<std::int64_t> flags = 0;
+                if (slash != std::string::npos) {
+                    flags = parseNumber(std::string_view(item).substr(slash + 1));
+                }
+                if (!code || !flags || *flags < 0) {
+                    return "bad output key " + quote(item);
+                }
+                keys.push_back(MacKeySignature{*code, static_cast<EventFlags>(*flags)});
+            }
+            command.output = OutputBehavior::customKeySequence("", std::move(keys));
+        }
+        return "";
+    }
+    case K::remove:
+    case K::select:
+        if (auto e = expectArgs(1, "missing keyboard name"); !e.empty()) {
+            return e;
+        }
+        command.name = tokens[1];
+        return "";
+    case K::down:
+    case K::up: {
+        if (argc < 1) {
+            return "missing keyboard name";
+        }
+        if (auto e = expectArgs(2, "missing usage"); !e.empty()) {
+            return e;
+        }
+        command.name = tokens[1];
+        const auto usage = parseNumber(tokens[2]);
+        if (!usage) {
+            return "bad number " + quote(tokens[2]);
+        }
+        if (*usage < 0 || *usage > 0xFFFF) {
+            return "usage out of range " + quote(tokens[2]);
+        }
+        command.usage = static_cast<HidUsage>(*usage);
+        return "";
+    }
+    case K::wait: {
+        if (auto e = expectArgs(1, "missing milliseconds"); !e.empty()) {
+            return e;
+        }
+        const auto ms = parseNumber(tokens[1]);
+        if (!ms) {
+            return "bad number " + quote(tokens[1]);
+        }
+        if (*ms < 0) {
+            return "negative wait " + quote(tokens[1]);
+        }
+        command.milliseconds = *ms;
+        return "";
+    }
+    case K::posting:
+        if (auto e = expectArgs(1, "missing mode (sync or async)"); !e.empty()) {
+            return e;
+        }
+        if (tokens[1] == "sync") {
+            command.posting = platform::sim::PostingMode::sync;
+        } else if (tokens[1] == "async") {
+            command.posting = platform::sim::PostingMode::async;
+        } else {
+            return "unknown posting mode " + quote(tokens[1]);
+        }
+        return "";
+    case K::order: {
+        using platform::sim::DeliveryOrder;
+        if (argc < 1) {
+            return "missing order (hid-first, tap-first or random SEED)";
+        }
+        if (tokens[1] == "random") {
+            if (auto e = expectArgs(2, "missing seed"); !e.empty()) {
+                return e;
+            }
+            const auto seed = parseNumber(tokens[2]);
+            if (!seed || *seed < 0) {
+                return "bad seed " + quote(tokens[2]);
+            }
+            command.order = DeliveryOrder::random;
+            command.seed = static_cast<std::uint64_t>(*seed);
+            return "";
+        }
+        if (auto e = expectArgs(1, ""); !e.empty()) {
+            return e;
+        }
+        if (tokens[1] == "hid-first") {
+            command.order = DeliveryOrder::hidFirst;
+        } else if (tokens[1] == "tap-first") {
+            command.order = DeliveryOrder::tapFirst;
+        } else {
+            return "unknown order " + quote(tokens[1]);
+        }
+        return "";
+    }
+    case K::keyboard: {
+        if (argc < 1) {
+            return "missing keyboard name";
+        }
+        command.name = tokens[1];
+        for (std::size_t i = 2; i < tokens.size(); ++i) {
+            const std::string& token = tokens[i];
+            const auto eq = token.find('=');
+            if (eq == std::string::npos) {
+                return "expected KEY=VALUE, got " + quote(token);
+            }
+            const std::string key = token.substr(0, eq);
+            const std::string value = token.substr(eq + 1);
+            if (key == "name") {
+                command.productName = value;
+                continue;
+            }
+            std::optional<std::int64_t>* target = key == "vendor"     ? &command.vendor
+                                                  : key == "product"  ? &command.product
+                                                  : key == "location" ? &command.location
+                                                                      : nullptr;
+            if (target == nullptr) {
+                return "unknown property " + quote(key);
+            }
+            const auto number = parseNumber(value);
+            if (!number) {
+                return "bad number " + quote(value);
+            }
+            *target = *number;
+        }
+        return "";
+    }
+    }
+    return "unknown command " + quote(tokens[0]);
+}
+
+std::string hexUpper(std::uint64_t value) {
+    char buffer[24];
+    std::snprintf(buffer, sizeof buffer, "0x%llX", static_cast<unsigned long long>(value));
+    return buffer;
+}
+
+const char* eventTypeName(EventType type) {
+    switch (type) {
+    case EventType::keyDown:
+        return "keyDown";
+    case EventType::keyUp:
+        return "keyUp";
+    case EventType::flagsChanged:
+        return "flagsChanged";
+    case EventType::tapDisabledByTimeout:
+    case EventType::tapDisabledByUserInput:
+        break;
+    }
+    return "other";
+}
+
+std::int64_t wholeMilliseconds(Scheduler::Duration d) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(d).count();
+}
+
+// Milliseconds as the clock's nanoseconds; a wait beyond the clock's range
+// lasts to its end instead of wrapping around.
+Scheduler::Duration clockDuration(std::int64_t milliseconds) {
+    constexpr std::int64_t kMaxMilliseconds =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Scheduler::Duration::max()).count();
+    if (milliseconds >= kMaxMilliseconds) {
+        return Scheduler::Duration::max();
+    }
+    return std::chrono::milliseconds(std::max<std::int64_t>(milliseconds, 0));
+}
+
+} // namespace
+
+platform::PreferenceValue parsePreferenceValue(std::string_view text) {
+    if (text == "true") {
+        return true;
+    }
+    if (text == "false") {
+        return false;
+    }
+    // A stream in the classic locale rather than floating-point from_chars,
+    // which the libc++ of older macOS SDKs lacks.
+    std::istringstream in{std::string(text)};
+    in.imbue(std::locale::classic());
+    in >> std::noskipws;
+    double number = 0;
+    if (!text.empty() && (in >> number) && in.peek() == std::char_traits<char>::eof()) {
+        return number;
+    }
+    return std::string(text);
+}
+
+std::string formatCommand(const ScriptCommand& command) {
+    using K = ScriptCommand::Kind;
+    using platform::sim::DeliveryOrder;
+    switch (command.kind) {
+    case K::keyboard: {
+        std::string line = "keyboard " + command.name;
+        auto number = [&](const char* key, const std::optional<std::int64_t>& v) {
+            if (v) {
+                line += std::string(" ") + key + "=" + std::to_string(*v);
+            }
+        };
+        number("vendor", command.vendor);
+        number("product", command.product);
+        number("location", command.location);
+        if (command.productName) {
+            std::string escaped;
+            for (char c : *command.productName) {
+                if (c == '"' || c == '\\') {
+                    escaped.push_back('\\');
+                }
+                escaped.push_back(c);
+            }
+            line += " name=\"" + escaped + "\"";
+        }
+        return line;
+    }
+    case K::remove:
+        return "remove " + command.name;
+    case K::select:
+        return "select " + command.name;
+    case K::intercept:
+        return "intercept";
+    case K::down:
+    case K::up:
+        return std::string(command.kind == K::down ? "down " : "up ") + command.name + " " +
+               hexUpper(command.usage);
+    case K::wait:
+        return "wait " + std::to_string(command.milliseconds);
+    case K::list:
+        return "list";
+    case K::status:
+        return "status";
+    case K::posting:
+        return command.posting == platform::sim::PostingMode::async ? "posting async"
+                                                                    : "posting sync";
+    case K::order:
+        switch (command.order) {
+        case DeliveryOrder::hidFirst:
+            return "order hid-first";
+        case DeliveryOrder::tapFirst:
+            return "order tap-first";
+        case DeliveryOrder::random:
+            break;
+        }
+        return "order random " + std::to_string(command.seed);
+    case K::set: {
+        std::string value;
+        if (const bool* b = std::get_if<bool>(&command.value)) {
+            value = *b ? "true" : "false";
+        } else if (const double* d = std::get_if<double>(&command.value)) {
+            std::ostringstream out;
+            out.imbue(std::locale::classic());
+            out.precision(17);
+            out << *d;
+            value = out.str();
+        } else {
+            value = std::get<std::string>(command.value);
+        }
+        return "set " + command.key + "=" + value;
+    }
+    case K::map: {
+        std::string usages;
+        for (HidUsage u : command.usages) {
+            usages += (usages.empty() ? "" : ",") + hexUpper(u);
+        }
+        std::string output;
+        switch (command.output.kind()) {
+        case OutputBehavior::Kind::none:
+            output = "none";
+            break;
+        case OutputBehavior::Kind::copyOperation:
+            output = "copy";
+            break;
+        case OutputBehavior::Kind::pasteOperation:
+            output = "paste";
+            break;
+        case OutputBehavior::Kind::openSearchBar:
+            output = "search";
+            break;
+        case OutputBehavior::Kind::customKeySequence:
+            for (const MacKeySignature& k : command.output.signatures()) {
+                output += (output.empty() ? "" : ",") + std::to_string(k.keyCode);
+                if (k.modifiers != 0) {
+                    output += "/" + hexUpper(k.modifiers);
+                }
+            }
+            if (output.empty()) {
+                output = "-"; // parses back as an empty sequence
+            }
+            break;
+        }
+        return "map " + command.name + " " + (usages.empty() ? "-" : usages) + " " + output;
+    }
+    case K::unmap:
+        return "unmap " + command.name;
+    case K::clear:
+        return "clear";
+    }
+    return "";
+}
+
+std::string ScriptError::text() const {
+    return "line " + std::to_string(line) + ": " + message;
+}
+
+ParsedScript parseScript(std::string_view text) {
+    ParsedScript result;
+    int lineNumber = 0;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string_view::npos) {
+            end = text.size();
+        }
+        std::string_view line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+        }
+        ++lineNumber;
+        std::vector<std::string> tokens;
+        std::string error;
+        if (!tokenize(line, tokens, error)) {
+            result.error = ScriptError{lineNumber, error};
+            return result;
+        }
+        if (!tokens.empty()) {
+            ScriptCommand command;
+            command.line = lineNumber;
+            error = parseCommand(tokens, command);
+            if (!error.empty()) {
+                result.error = ScriptError{lineNumber, error};
+                return result;
+            }
+            result.commands.push_back(std::move(command));
+        }
+        if (end == text.size()) {
+            break;
+        }
+        start = end + 1;
+    }
+    return result;
+}
+
+std::string formatAppEvent(const AppEvent& event, Scheduler::Duration origin) {
+    return std::to_string(wholeMilliseconds(event.time - origin)) + " " +
+           eventTypeName(event.type) + " " + keyLabel(event.keyCode) +
+           " keyCode=" + std::to_string(event.keyCode) + " flags=" + hexUpper(event.flags);
+}
+
+// ------------------------------------------------------------------ runner
+
+ScriptRunner::ScriptRunner(SimWorld& world, RawKeyboardListener& engine, OutputLine output,
+                           Wait wait)
+    : world_(world), engine_(engine), output_(std::move(output)), wait_(std::move(wait)),
+      origin_(world.scheduler().now()) {
+    world_.setAppEventSink([this](const AppEvent& event) {
+        if (output_) {
+            output_(formatAppEvent(event, origin_));
+        }
+    });
+}
+
+ScriptRunner::~ScriptRunner() {
+    world_.setAppEventSink(nullptr);
+}
+
+std::int64_t ScriptRunner::elapsedMilliseconds() const {
+    return wholeMilliseconds(world_.scheduler().now() - origin_);
+}
+
+std::shared_ptr<SimKeyboard> ScriptRunner::keyboardNamed(const std::string& name) const {
+    auto it = keyboards_.find(name);
+    return it == keyboards_.end() ? nullptr : it->second;
+}
+
+void ScriptRunner::followMainWindow() {
+    // The main window forgets a selected keyboard that has gone away.
+    const auto& selected = engine_.selectedDevice();
+    if (!selected) {
+        return;
+    }
+    const auto& listed = engine_.discoveredKeyboards();
+    const bool present = std::any_of(listed.begin(), listed.end(),
+                                     [&](const KeyboardDevice& k) { return k.id == selected->id; });
+    if (!present) {
+        if (engine_.isIntercepting()) {
+            engine_.stopIntercepting();
+        }
+        engine_.setSelectedDevice(std::nullopt);
+    }
+}
+
+std::optional<ScriptError> ScriptRunner::execute(const ScriptCommand& command) {
+    using K = ScriptCommand::Kind;
+    auto fail = [&](std::string message) {
+        return std::optional<ScriptError>(ScriptError{command.line, std::move(message)});
+    };
+
+    std::shared_ptr<SimKeyboard> keyboard;
+    if (command.kind == K::remove || command.kind == K::select || command.kind == K::down ||
+        command.kind == K::up) {
+        keyboard = keyboardNamed(command.name);
+        if (!keyboard) {
+            return fail("unknown keyboard " + quote(command.name));
+        }
+    }
+
+    switch (command.kind) {
+    case K::keyboard: {
+        if (keyboardNamed(command.name)) {
+            return fail("keyboard " + quote(command.name) + " already exists");
+        }
+        SimKeyboardProperties properties;
+        properties.product = command.productName;
+        properties.vendorID = command.vendor;
+        properties.productID = command.product;
+        properties.locationID = command.location;
+        keyboards_[command.name] = world_.attachKeyboard(std::move(properties));
+        break;
+    }
+    case K::remove:
+        keyboards_.erase(command.name);
+        world_.detachKeyboard(keyboard);
+        break;
+    case K::select: {
+        const auto& listed = engine_.discoveredKeyboards();
+        auto it = std::find_if(listed.begin(), listed.end(), [&](const KeyboardDevice& k) {
+            return platform::sameDevice(k.deviceRef, keyboard);
+        });
+        if (it == listed.end()) {
+            return fail("keyboard " + quote(command.name) + " is not listed");
+        }
+        const KeyboardDevice device = *it;
+        engine_.setSelectedDevice(device);
+        engine_.loadMappings(device);
+        break;
+    }
+    case K::intercept:
+        toggleInterception(engine_);
+        break;
+    case K::posting:
+        world_.setPostingMode(command.posting);
+        break;
+    case K::set:
+        world_.preferences().setValue(command.key, command.value);
+        break;
+    case K::map:
+    case K::unmap:
+    case K::clear:
+        if (auto error = changeMappings(command)) {
+            return error;
+        }
+        break;
+    case K::order:
+        world_.setDeliveryOrder(command.order, command.seed);
+        break;
+    case K::down:
+        world_.keyDown(*keyboard, command.usage);
+        break;
+    case K::up:
+        world_.keyUp(*keyboard, command.usage);
+        break;
+    case K::wait:
+        if (wait_) {
+            wait_(std::chrono::milliseconds(command.milliseconds));
+        } else {
+            world_.advance(clockDuration(command.milliseconds));
+        }
+        break;
+    case K::list: {
+        const std::string time = std::to_string(elapsedMilliseconds());
+        for (const KeyboardDevice& k : engine_.discoveredKeyboards()) {
+            output_(time + " keyboard " + quote(k.productName) + " vendor=" +
+                    std::to_string(k.vendorID) + " product=" + std::to_string(k.productID));
+        }
+        break;
+    }
+    case K::status: {
+        const auto& selected = engine_.selectedDevice();
+        output_(std::to_string(elapsedMilliseconds()) +
+                " status intercepting=" + (engine_.isIntercepting() ? "true" : "false") +
+                " selected=" + (selected ? quote(selected->productName) : std::string("none")));
+        break;
+    }
+    }
+    world_.runMainQueue();
+    followMainWindow();
+    world_.runMainQueue();
+    return std::nullopt;
+}
+
+std::optional<ScriptError> ScriptRunner::changeMappings(const ScriptCommand& command) {
+    using K = ScriptCommand::Kind;
+    auto fail = [&](std::string message) {
+        return std::optional<ScriptError>(ScriptError{command.line, std::move(message)});
+    };
+    if (!engine_.selectedDevice()) {
+        return fail("no keyboard selected");
+    }
+    const KeyboardDevice keyboard = *engine_.selectedDevice();
+    auto findRecord = [&]() -> const DeviceMapping* {
+        for (const DeviceMapping& r : engine_.allDeviceMappings()) {
+            if (r.productID == keyboard.productID && r.vendorID == keyboard.vendorID) {
+                return &r;
+            }
+        }
+        return nullptr;
+    };
+    const DeviceMapping* record = findRecord();
+    const KeyMapping* existing = nullptr;
+    if (record != nullptr) {
+        for (const KeyMapping& m : record->mappings) {
+            if (m.name == command.name) {
+                existing = &m;
+                break;
+            }
+        }
+    }
+    switch (command.kind) {
+    case K::map: {
+        KeyMapping mapping;
+        mapping.name = command.name;
+        mapping.inputKeyCodes = command.usages;
+        mapping.outputBehavior = command.output;
+        if (existing != nullptr) {
+            // What the editor does when the user changes a mapping.
+            mapping.id = existing->id;
+            const DeviceMapping templ = *record;
+            engine_.editMapping(keyboard, templ, mapping);
+            break;
+        }
+        // What the editor does for a new mapping: append (to a new record
+        // when the model has none) and save.
+        engine_.mutateAllDeviceMappings([&](std::vector<DeviceMapping>& records) {
+            for (DeviceMapping& r : records) {
+                if (r.productID == keyboard.productID && r.vendorID == keyboard.vendorID) {
+                    r.mappings.push_back(std::move(mapping));
+                    return;
+                }
+            }
+            DeviceMapping created;
+            created.productName = keyboard.productName;
+            created.productID = keyboard.productID;
+            created.vendorID = keyboard.vendorID;
+            created.mappings.push_back(std::move(mapping));
+            records.push_back(std::move(created));
+        });
+        engine_.saveMappings(keyboard);
+        break;
+    }
+    case K::unmap: {
+        if (existing == nullptr) {
+            return fail("unknown mapping " + quote(command.name));
+        }
+        const Uuid recordId = record->id;
+        const KeyMapping gone = *existing;
+        engine_.deleteMapping(keyboard, recordId, gone);
+        break;
+    }
+    case K::clear:
+        if (record != nullptr) {
+            const Uuid recordId = record->id;
+            engine_.clearAllMappings(keyboard, recordId);
+        }
+        break;
+    default:
+        break;
+    }
+    return std::nullopt;
+}
+
+std::optional<ScriptError> ScriptRunner::run(const std::vector<ScriptCommand>& commands) {
+    for (const ScriptCommand& command : commands) {
+        if (auto error = execute(command)) {
+            return error;
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace chordwell::script

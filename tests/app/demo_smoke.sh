@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Runs `chordwell --demo --exit-when-done` as a user would try it: it must
+# attach the demo keyboards, select the first, and leave nothing behind.
+# usage: demo_smoke.sh PATH_TO_CHORDWELL
+set -euo pipefail
+app="$1"
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+# The user's own folders: the demo must not write into them.
+export XDG_DATA_HOME="$work/data" XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/run"
+export TMPDIR="$work/tmp" QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}"
+mkdir -p "$XDG_DATA_HOME" "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR" "$TMPDIR"
+chmod 700 "$XDG_RUNTIME_DIR"
+"$app" --demo --exit-when-done >"$work/out" 2>"$work/err" || {
+    echo "chordwell --demo failed:" >&2
+    cat "$work/err" >&2
+    exit 1
+}
+grep -q 'status intercepting=false selected="Demo Keyboard"' "$work/out" || {
+    echo "the demo keyboard was not selected:" >&2
+    cat "$work/out" "$work/err" >&2
+    exit 1
+}
+if [[ -n "$(ls -A "$TMPDIR")" ]]; then
+    echo "the demo left its scratch folder behind: $(ls -A "$TMPDIR")" >&2
+    exit 1
+fi
+if [[ -n "$(find "$XDG_DATA_HOME" "$XDG_CONFIG_HOME" -type f)" ]]; then
+    echo "the demo wrote into the user's folders:" >&2
+    find "$XDG_DATA_HOME" "$XDG_CONFIG_HOME" -type f >&2
+    exit 1
+fi
+echo PASS

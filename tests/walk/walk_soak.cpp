@@ -1,0 +1,63 @@
+// make soak: random walks with random seeds until the step budget is spent.
+// Prints the seed of any failing walk and the script it shrinks to.
+//
+//   chordwell_walk_soak [--steps N] [--length N] [--seed S] [--every-mode 0|1]
+#include "walk.hpp"
+
+#include "logging/log.hpp"
+#include "platform/memory/memory_ports.hpp"
+
+#include <cstdlib>
+#include <iostream>
+#include <random>
+#include <string>
+
+int main(int argc, char** argv) {
+    using namespace chordwell;
+    std::uint64_t total = 10'000'000;
+    std::uint64_t length = 100'000;
+    std::optional<std::uint64_t> onlySeed;
+    bool everyMode = true;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string flag = argv[i];
+        const std::uint64_t value = std::strtoull(argv[i + 1], nullptr, 0);
+        if (flag == "--steps") {
+            total = value;
+        } else if (flag == "--length") {
+            length = value;
+        } else if (flag == "--seed") {
+            onlySeed = value;
+        } else if (flag == "--every-mode") {
+            everyMode = value != 0;
+        } else {
+            std::cerr << "usage: chordwell_walk_soak [--steps N] [--length N] [--seed S] "
+                         "[--every-mode 0|1]\n";
+            return 2;
+        }
+    }
+    logging::configure(std::make_shared<platform::NullSystemLog>(), std::nullopt);
+    std::random_device device;
+    std::uint64_t done = 0;
+    int failures = 0;
+    while (done < total) {
+        const std::uint64_t seed =
+            onlySeed ? *onlySeed : (std::uint64_t{device()} << 32 | device());
+        const auto commands = walk::generateWalk(seed, length, everyMode);
+        if (auto failure = walk::playWalk(commands)) {
+            ++failures;
+            std::cout << "FAIL seed " << seed << " (--length " << length << " --every-mode "
+                      << everyMode << ") at step " << failure->step << ": " << failure->message
+                      << "\n";
+            const auto shrunk = walk::shrinkWalk(commands);
+            std::cout << "--- script (" << shrunk.size() << " commands) ---\n"
+                      << walk::walkScript(shrunk) << "---\n"
+                      << std::flush;
+        }
+        done += length;
+        if (onlySeed) {
+            break;
+        }
+        std::cout << done << " steps, " << failures << " failing walks\n" << std::flush;
+    }
+    return failures == 0 ? 0 : 1;
+}

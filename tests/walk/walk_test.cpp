@@ -1,0 +1,112 @@
+#include "walk.hpp"
+
+#include "logging/log.hpp"
+#include "platform/memory/memory_ports.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <string_view>
+
+namespace chordwell::walk {
+namespace {
+
+class WalkTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        logging::configure(std::make_shared<platform::NullSystemLog>(), std::nullopt);
+    }
+};
+
+// Fails with the shortest script found that shows the fault.
+void expectWalkHolds(const std::vector<script::ScriptCommand>& commands) {
+    if (auto failure = playWalk(commands)) {
+        const auto shrunk = shrinkWalk(commands);
+        const auto again = playWalk(shrunk);
+        ADD_FAILURE() << "step " << failure->step << ": " << failure->message << "\n"
+                      << "shrunk to " << shrunk.size() << " commands ("
+                      << (again ? again->message : std::string("no longer fails")) << "):\n"
+                      << walkScript(shrunk);
+    }
+}
+
+TEST_F(WalkTest, AFixedSeedWalkHoldsInTheDefaultMode) {
+    // 4 walks of 50,000 steps, posting at once with the HID value first.
+    for (std::uint64_t seed : {1u, 2u, 3u, 4u}) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        expectWalkHolds(generateWalk(seed, 50'000, false));
+    }
+}
+
+// Not yet: in the unkind modes the engine still lets a combination through
+// when its tap event comes before its HID value, swallows the next key after
+// a late key-up, and loses output beyond 32 in-flight pass-throughs with
+// asynchronous posting. Run with --gtest_also_run_disabled_tests.
+TEST_F(WalkTest, DISABLED_AFixedSeedWalkHoldsInEveryMode) {
+    for (std::uint64_t seed : {1u, 2u, 3u, 4u}) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        expectWalkHolds(generateWalk(seed, 50'000));
+    }
+}
+
+struct ModeScript {
+    const char* name;
+    const char* modes;
+};
+
+[[maybe_unused]] void PrintTo(const ModeScript& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class WalkScenarioTest : public WalkTest, public ::testing::WithParamInterface<ModeScript> {};
+
+// A Control+A copy mapping, a 40-key sequence and a held repeat, each checked
+// by the walk's own rules (output arrives, the combination does not, other
+// keys pass, nothing stays down).
+TEST_P(WalkScenarioTest, MappingsBehaveInThisMode) {
+    std::string fortyKeys;
+    for (int i = 0; i < 40; ++i) {
+        fortyKeys += (i == 0 ? "" : ",") + std::to_string(i % 30) + (i % 2 ? "/0x100000" : "");
+    }
+    const std::string text =
+        std::string(GetParam().modes) +
+        "keyboard k0 vendor=0x05AC product=0x024F location=1 name=\"Magic Keyboard\"\n"
+        "keyboard k1 vendor=0x05AC product=0x024F location=2 name=\"Magic Keyboard\"\n"
+        "select k0\n"
+        "map copy 0xE0,0x04 copy\n"
+        "map long 0xE2,0x05 " +
+        fortyKeys +
+        "\n"
+        "intercept\n"
+        "down k0 0xE0\ndown k0 0x04\nwait 750\ndown k1 0x06\nup k1 0x06\nup k0 0x04\n"
+        "down k0 0x05\nup k0 0x05\nup k0 0xE0\n"
+        "down k0 0xE2\ndown k0 0x05\nwait 620\nup k0 0x05\ndown k0 0x05\nup k0 0xE2\n"
+        "up k0 0x05\ndown k0 0x04\nup k0 0x04\n";
+    const auto parsed = script::parseScript(text);
+    ASSERT_FALSE(parsed.error) << parsed.error->text();
+    if (auto failure = playWalk(parsed.commands)) {
+        ADD_FAILURE() << "step " << failure->step << ": " << failure->message;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, WalkScenarioTest,
+                         ::testing::Values(ModeScript{"sync_hid_first", ""}));
+// Not yet: the engine does not hold in these modes (see the every-mode walk).
+INSTANTIATE_TEST_SUITE_P(
+    DISABLED_UnkindModes, WalkScenarioTest,
+    ::testing::Values(ModeScript{"sync_tap_first", "order tap-first\n"},
+                      ModeScript{"async_hid_first", "posting async\n"},
+                      ModeScript{"async_tap_first", "posting async\norder tap-first\n"},
+                      ModeScript{"async_random", "posting async\norder random 11\n"}));
+
+TEST_F(WalkTest, AFailingWalkShrinksToAScriptThatParsesBack) {
+    // An empty walk cannot fail; a generated one round-trips through text.
+    const auto commands = generateWalk(9, 300);
+    const auto parsed = script::parseScript(walkScript(commands));
+    ASSERT_FALSE(parsed.error) << parsed.error->text();
+    ASSERT_EQ(parsed.commands.size(), commands.size());
+    EXPECT_EQ(walkScript(parsed.commands), walkScript(commands));
+}
+
+} // namespace
+} // namespace chordwell::walk
