@@ -372,7 +372,7 @@ TEST(KeyboardAccess, TheListGetsTheRoomAndANewMappingIsScrolledIntoView) {
 TEST(KeyboardAccess, ABannerLinkNoApplicationTakesIsSaidInTheWindow) {
     Shown t;
     t.desktop.browserPresent = false;
-    t.window->setBanner({{"Input Monitoring is off", "Open Settings", "x-settings://privacy"}});
+    t.window->setBanner({{"Input Monitoring is off", "Open Settings", "x-settings://privacy", ""}});
     t.pump();
     auto* button = t.window->banner()->findChild<QPushButton*>(QStringLiteral("bannerAction"));
     ASSERT_NE(button, nullptr);

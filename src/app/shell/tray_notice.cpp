@@ -10,12 +10,13 @@ std::optional<BannerMessage> noTrayNotice(bool trayAvailable) {
     if (trayAvailable) {
         return std::nullopt;
     }
-    return BannerMessage{
+    BannerMessage notice;
+    notice.text =
         "Your desktop has no system tray, so Chordwell's tray icon cannot be shown. Closing "
         "this window leaves Chordwell running with its mappings active; launch Chordwell again "
         "to bring the window back. On GNOME, install and enable the AppIndicator extension "
-        "(gnome-shell-extension-appindicator) to get the tray icon.",
-        "", ""};
+        "(gnome-shell-extension-appindicator) to get the tray icon.";
+    return notice;
 #endif
 }
 
