@@ -23,10 +23,15 @@ demo: build
 	@scripts/run-app --demo $(ARGS)
 
 test: deps
+	@scripts/check-deps
 	$(MAKE) --no-print-directory test-dev
 	$(MAKE) --no-print-directory test-asan
 	$(MAKE) --no-print-directory test-fuzz
 	$(MAKE) --no-print-directory test-vm
+
+# Libraries depend only on the layers below them (docs/architecture.md).
+check-deps:
+	@scripts/check-deps
 
 test-dev:
 	cmake --preset dev

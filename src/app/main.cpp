@@ -1,11 +1,13 @@
 // Entry point of the Chordwell application.
 #include "app/controls/symbols.hpp"
 #include "app/shell/chordwell_app.hpp"
+#include "app/shell/single_instance.hpp"
 #include "platform/ports.hpp"
 
 #include <QApplication>
 
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -46,7 +48,28 @@ int main(int argc, char** argv) {
                      "[--exit-when-done] [--screenshot-dir DIR] [--verbose]\n";
         return 2;
     }
+    // One instance per user; simulated and demo runs are independent of it.
+    std::unique_ptr<chordwell::app::SingleInstance> instance;
+    if (!options->simulateScript && !options->demo) {
+        using Claim = chordwell::app::SingleInstance::Claim;
+        instance = std::make_unique<chordwell::app::SingleInstance>(
+            chordwell::app::SingleInstance::defaultFolder());
+        switch (instance->claim()) {
+        case Claim::primary:
+            break;
+        case Claim::handedOver:
+            return 0; // the running instance shows its window
+        case Claim::unanswered:
+            std::cerr << "chordwell: another Chordwell is running (lock "
+                      << instance->lockPath().toStdString() << ") but does not answer\n";
+            return 1;
+        }
+    }
     chordwell::app::ChordwellApp app(*options);
+    if (instance) {
+        QObject::connect(instance.get(), &chordwell::app::SingleInstance::activationRequested, &app,
+                         [&app] { app.showMainWindow(); });
+    }
     if (!app.start(error)) {
         std::cerr << "chordwell: " << error << "\n";
         return app.exitCode();

@@ -83,6 +83,8 @@ void TapBlockerListener::start() {
             kCategory);
         return;
     }
+    // A recording blocks, and records, keys typed on any keyboard.
+    eventTap_->setCoversEveryKeyboard(owner_.isForceBlockTap_);
     if (eventTap_->addToRunLoop()) {
         sourceAdded_ = true;
         eventTap_->enable(true);

@@ -166,6 +166,11 @@ public:
     virtual void removeFromRunLoop() = 0;
     virtual void enable(bool enabled) = 0;
     virtual bool isEnabled() const = 0;
+    /// Asks that the keys of every keyboard pass this tap while it is
+    /// active, not only those of the keyboard being listened to (a
+    /// recording takes keys from any keyboard). Where the event stream
+    /// carries every keyboard anyway, as on macOS, there is nothing to do.
+    virtual void setCoversEveryKeyboard(bool covers) { (void)covers; }
 };
 
 // ------------------------------------------------------------ Event poster

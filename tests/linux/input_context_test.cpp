@@ -41,6 +41,17 @@ public:
     }
     void setLed(std::uint16_t code, std::int32_t value) override { leds.emplace_back(code, value); }
     std::string displayName() const override { return "Fake"; }
+    // Opening and closing the node as the evdev keyboard does for a
+    // recording; `engineReads`: the engine keeps it open anyway.
+    void setCovered(bool covered) override {
+        if (covered && owner != nullptr) {
+            owner->attach(*this);
+        } else if (!covered && owner != nullptr && !engineReads) {
+            owner->detach(*this);
+        }
+    }
+    InputContext* owner = nullptr;
+    bool engineReads = false;
 
     // Drives a key through the context the way the evdev reader does.
     void key(InputContext& context, std::uint16_t code, std::int32_t value) {
@@ -278,6 +289,87 @@ TEST(InputContext, ProblemsAreLoggedOnceAndBecomeNotices) {
     }
     EXPECT_NE(noticeText(PlatformProblem::uinputMissing).find("modprobe uinput"),
               std::string::npos);
+}
+
+TEST(InputContext, ARecordingTakesEveryKeyboardAndGivesThemBackWhenItEnds) {
+    enum class End { coverOff, tapDestroyed, tapDisabled, emergencyChord };
+    struct Case {
+        const char* name;
+        End end;
+        bool listenedStaysGrabbed;
+    };
+    const Case cases[] = {
+        {"the recording ends, interception goes on", End::coverOff, true},
+        {"the tap object goes without being stopped", End::tapDestroyed, false},
+        {"the tap is disabled", End::tapDisabled, false},
+        {"the emergency chord on the second keyboard", End::emergencyChord, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Fixture f;
+        int emergencies = 0;
+        f.context.setEmergencyExitHandler([&] { ++emergencies; });
+        FakeKeyboard listened(1), second(2), later(3);
+        for (FakeKeyboard* k : {&listened, &second, &later}) {
+            k->owner = &f.context;
+        }
+        listened.engineReads = true;
+        f.context.registerKeyboard(listened);
+        f.context.registerKeyboard(second);
+        f.context.attach(listened);
+
+        std::vector<KeyEvent> seen;
+        auto tap = std::make_unique<LinuxEventTap>(
+            f.pipeline,
+            [](void* user, const KeyEvent& e) {
+                static_cast<std::vector<KeyEvent>*>(user)->push_back(e);
+                return TapDecision::swallow;
+            },
+            &seen);
+        tap->addToRunLoop();
+        tap->enable(true);
+        EXPECT_TRUE(listened.kernelGrabbed);
+        EXPECT_FALSE(second.kernelGrabbed) << "no recording: other keyboards stay the desktop's";
+
+        tap->setCoversEveryKeyboard(true);
+        EXPECT_TRUE(f.context.coversEveryKeyboard());
+        EXPECT_TRUE(second.kernelGrabbed);
+        f.context.registerKeyboard(later); // plugged in during the recording
+        EXPECT_TRUE(later.kernelGrabbed);
+        second.key(f.context, KEY_B, 1);
+        second.key(f.context, KEY_B, 0);
+        ASSERT_EQ(seen.size(), 2u) << "keys of the second keyboard reach the tap";
+        EXPECT_EQ(seen[0].type, EventType::keyDown);
+        EXPECT_TRUE(f.sink.written.empty()) << "and are blocked";
+
+        switch (c.end) {
+        case End::coverOff:
+            tap->setCoversEveryKeyboard(false);
+            break;
+        case End::tapDestroyed:
+            tap.reset();
+            break;
+        case End::tapDisabled:
+            tap->enable(false);
+            break;
+        case End::emergencyChord:
+            second.key(f.context, KEY_BACKSPACE, 1);
+            second.key(f.context, KEY_ESC, 1);
+            second.key(f.context, KEY_ENTER, 1);
+            f.loop->runOnce(std::chrono::milliseconds(0));
+            EXPECT_EQ(emergencies, 1);
+            break;
+        }
+        EXPECT_FALSE(f.context.coversEveryKeyboard());
+        EXPECT_FALSE(second.kernelGrabbed);
+        EXPECT_FALSE(later.kernelGrabbed);
+        EXPECT_FALSE(f.context.isAttached(second)) << "closed again";
+        EXPECT_EQ(listened.kernelGrabbed, c.listenedStaysGrabbed);
+        EXPECT_TRUE(f.context.isAttached(listened));
+        f.context.unregisterKeyboard(later);
+        f.context.unregisterKeyboard(second);
+        f.context.unregisterKeyboard(listened);
+    }
 }
 
 } // namespace

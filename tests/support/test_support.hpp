@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <unistd.h> // mkdtemp on macOS (glibc declares it in <cstdlib>)
 
 namespace chordwell::testing {
 

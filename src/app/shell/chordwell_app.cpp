@@ -16,6 +16,7 @@
 #include "app/shell/main_window.hpp"
 #include "app/shell/platform_composition.hpp"
 #include "app/shell/simulation_player.hpp"
+#include "app/shell/tray_notice.hpp"
 #include "engine/raw_keyboard_listener.hpp"
 #include "logging/breadcrumbs.hpp"
 #include "logging/log.hpp"
@@ -344,6 +345,7 @@ bool ChordwellApp::start(std::string& error) {
     });
     delegate_ = new AppDelegate(*engine_, *services_->presence);
     delegate_->setupStatusItem();
+    trayAvailable_ = QSystemTrayIcon::isSystemTrayAvailable();
     mainWindow_->show();
 
     // Where the platform reports every change of its notices, nothing wakes
@@ -391,9 +393,13 @@ void ChordwellApp::pollNotices() {
         return;
     }
     const auto& storage = engine_->storage();
-    mainWindow_->setBanner(bannerMessages(
+    std::vector<BannerMessage> lines = bannerMessages(
         composition_->platform->notices(), engine_->hasStorage(), engine_->storageError(),
-        storage ? storage->setAsideFiles() : std::vector<SetAsideFile>{}));
+        storage ? storage->setAsideFiles() : std::vector<SetAsideFile>{});
+    if (auto notice = noTrayNotice(trayAvailable_)) {
+        lines.push_back(std::move(*notice));
+    }
+    mainWindow_->setBanner(lines);
 }
 
 bool ChordwellApp::eventFilter(QObject* watched, QEvent* event) {
@@ -403,6 +409,19 @@ bool ChordwellApp::eventFilter(QObject* watched, QEvent* event) {
         // one from an ordinary activation.
     }
     return QObject::eventFilter(watched, event);
+}
+
+void ChordwellApp::showMainWindow() {
+    if (delegate_ != nullptr) {
+        delegate_->showApp();
+    }
+    if (mainWindow_ != nullptr && !mainWindow_->isVisible()) {
+        // The window searches go by title; show ours even if its title
+        // differs from the bundle name.
+        mainWindow_->show();
+        mainWindow_->raise();
+        mainWindow_->activateWindow();
+    }
 }
 
 void ChordwellApp::openSettings() {

@@ -87,6 +87,8 @@ public:
 
     void openSettings();
     void openHelp();
+    /// Brings the main window to the front (another launch asked for it).
+    void showMainWindow();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -115,6 +117,7 @@ private:
     AppDelegate* delegate_ = nullptr;
     QTimer* noticeTimer_ = nullptr; // only where the platform cannot report changes
     bool noticeRefreshQueued_ = false;
+    bool trayAvailable_ = true;
     SimulationPlayer* player_ = nullptr;
     DemoWindow* demoWindow_ = nullptr;
     int exitCode_ = 0;

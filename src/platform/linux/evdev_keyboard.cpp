@@ -40,6 +40,7 @@ EvdevKeyboard::EvdevKeyboard(KeyboardNodeInfo info, std::shared_ptr<InputContext
       sourceId_(context_->makeSourceId()) {}
 
 EvdevKeyboard::~EvdevKeyboard() {
+    context_->unregisterKeyboard(*this);
     closeReader();
 }
 
@@ -83,6 +84,20 @@ void EvdevKeyboard::registerInputValueCallback(InputValueCallback callback, void
 }
 
 void EvdevKeyboard::scheduleWithRunLoop() {
+    engineReading_ = true;
+    openReader();
+}
+
+void EvdevKeyboard::setCovered(bool covered) {
+    covered_ = covered;
+    if (covered) {
+        openReader();
+    } else if (!engineReading_) {
+        closeReader();
+    }
+}
+
+void EvdevKeyboard::openReader() {
     if (reader_ || removed_) {
         return;
     }
@@ -122,7 +137,10 @@ void EvdevKeyboard::scheduleWithRunLoop() {
 }
 
 void EvdevKeyboard::unscheduleFromRunLoop() {
-    closeReader();
+    engineReading_ = false;
+    if (!covered_) {
+        closeReader();
+    }
 }
 
 void EvdevKeyboard::closeReader() {
@@ -202,7 +220,7 @@ void EvdevKeyboard::handleEvent(std::uint16_t type, std::uint16_t code, std::int
         return;
     }
     // Auto-repeats are not key presses for the engine.
-    if (key->value != 2 && key->usage && callback_ != nullptr) {
+    if (key->value != 2 && key->usage && callback_ != nullptr && engineReading_) {
         callback_(callbackContext_, *this, HidInputValue{kKeyboardPage, *key->usage, key->value});
         if (reader_.get() != reader) {
             return; // the engine stopped reading this keyboard

@@ -41,6 +41,8 @@ class EvdevKeyboard final : public HidDevice,
                             public GrabbableKeyboard,
                             public std::enable_shared_from_this<EvdevKeyboard> {
 public:
+    /// Owned by a shared_ptr (the reader holds a weak reference). The
+    /// owner registers it with the context once it is made.
     EvdevKeyboard(KeyboardNodeInfo info, std::shared_ptr<InputContext> context,
                   std::shared_ptr<FdWatcher> watcher);
     ~EvdevKeyboard() override;
@@ -72,9 +74,13 @@ public:
     void setLed(std::uint16_t code, std::int32_t value) override;
     std::string displayName() const override;
     std::string lockName() const override;
+    /// Read for the event stream only (a recording takes keys from every
+    /// keyboard); the engine's callback hears nothing of it.
+    void setCovered(bool covered) override;
 
 private:
     struct Reader;
+    void openReader();
     void onReadable();
     void handleEvent(std::uint16_t type, std::uint16_t code, std::int32_t value);
     void closeReader();
@@ -87,6 +93,8 @@ private:
     void* callbackContext_ = nullptr;
     std::shared_ptr<Reader> reader_;
     bool removed_ = false;
+    bool engineReading_ = false; // scheduled by the engine
+    bool covered_ = false;       // opened for a recording
 };
 
 } // namespace chordwell::platform::lnx

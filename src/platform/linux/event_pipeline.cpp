@@ -48,6 +48,13 @@ void LinuxEventTap::enable(bool enabled) {
     }
 }
 
+void LinuxEventTap::setCoversEveryKeyboard(bool covers) {
+    if (coversEveryKeyboard_ != covers) {
+        coversEveryKeyboard_ = covers;
+        changed();
+    }
+}
+
 void LinuxEventTap::changed() {
     if (auto p = pipeline_.lock()) {
         p->tapStateChanged();
@@ -92,6 +99,12 @@ void EventPipeline::removeTap(LinuxEventTap* tap) {
 bool EventPipeline::hasActiveTap() const {
     return std::any_of(taps_.begin(), taps_.end(),
                        [](const LinuxEventTap* t) { return t != nullptr && t->isActive(); });
+}
+
+bool EventPipeline::hasActiveCoveringTap() const {
+    return std::any_of(taps_.begin(), taps_.end(), [](const LinuxEventTap* t) {
+        return t != nullptr && t->isActive() && t->coversEveryKeyboard();
+    });
 }
 
 void EventPipeline::tapStateChanged() {

@@ -59,8 +59,10 @@ public:
     void removeFromRunLoop() override;
     void enable(bool enabled) override;
     bool isEnabled() const override { return enabled_; }
+    void setCoversEveryKeyboard(bool covers) override;
 
     bool isActive() const { return inRunLoop_ && enabled_; }
+    bool coversEveryKeyboard() const { return coversEveryKeyboard_; }
     TapDecision deliver(const KeyEvent& event) const { return callback_(userInfo_, event); }
 
 private:
@@ -71,6 +73,7 @@ private:
     void* userInfo_;
     bool inRunLoop_ = false;
     bool enabled_ = false;
+    bool coversEveryKeyboard_ = false;
 };
 
 class EventPipeline {
@@ -94,6 +97,8 @@ public:
     void removeTap(LinuxEventTap* tap);
     /// Whether some tap is added to the run loop and enabled.
     bool hasActiveTap() const;
+    /// Whether some active tap wants the keys of every keyboard.
+    bool hasActiveCoveringTap() const;
     /// Called whenever a tap is added, removed, enabled or disabled.
     void setTapStateObserver(std::function<void()> observer) { tapObserver_ = std::move(observer); }
     void tapStateChanged();

@@ -110,7 +110,40 @@ void InputContext::release(Attached& entry) {
     log(LogLevel::info, "Released keyboard " + entry.keyboard->displayName() + ".", kCategory);
 }
 
+void InputContext::registerKeyboard(GrabbableKeyboard& keyboard) {
+    if (std::find(known_.begin(), known_.end(), &keyboard) != known_.end()) {
+        return;
+    }
+    known_.push_back(&keyboard);
+    if (covering_) {
+        keyboard.setCovered(true); // plugged in during a recording
+    }
+}
+
+void InputContext::unregisterKeyboard(GrabbableKeyboard& keyboard) {
+    known_.erase(std::remove(known_.begin(), known_.end(), &keyboard), known_.end());
+}
+
+void InputContext::updateCovering() {
+    const bool want = wantsGrab() && pipeline_->hasActiveCoveringTap();
+    if (want == covering_) {
+        return;
+    }
+    covering_ = want;
+    log(LogLevel::info,
+        want ? "Reading every keyboard for the recording." : "Reading only the listened keyboard.",
+        kCategory);
+    // A copy: opening or closing a node may change the lists.
+    const std::vector<GrabbableKeyboard*> keyboards = known_;
+    for (GrabbableKeyboard* keyboard : keyboards) {
+        if (std::find(known_.begin(), known_.end(), keyboard) != known_.end()) {
+            keyboard->setCovered(want);
+        }
+    }
+}
+
 void InputContext::updateGrabs() {
+    updateCovering();
     const bool want = wantsGrab();
     for (Attached& entry : attached_) {
         if (want) {

@@ -7,6 +7,12 @@
 // taps and the virtual keyboard. A grab waits until none of the keyboard's
 // keys is down: grabbing a held key would leave it stuck down for the
 // desktop, which then never sees its release.
+//
+// While a tap that covers every keyboard is active (a recording), every
+// keyboard the context knows is opened and grabbed the same way, so that
+// keys typed on any of them reach the taps; when that tap goes (the
+// recording ends, interception ends, the tap object is destroyed, the
+// emergency chord is typed), they are released and closed again.
 #pragma once
 
 #include "platform/linux/event_pipeline.hpp"
@@ -23,10 +29,14 @@
 
 namespace chordwell::platform::lnx {
 
-/// An open keyboard node as the context sees it.
+/// A keyboard node as the context sees it.
 class GrabbableKeyboard {
 public:
     virtual ~GrabbableKeyboard() = default;
+    /// Opens the node (and attaches it) so that its keys enter the event
+    /// stream although the engine does not read it, or closes it again
+    /// when nothing else keeps it open.
+    virtual void setCovered(bool covered) { (void)covered; }
     virtual EventPipeline::SourceId sourceId() const = 0;
     virtual bool anyKeyDown() const = 0;
     virtual bool isKeyDown(std::uint16_t code) const = 0;
@@ -58,6 +68,12 @@ public:
     EventPipeline& pipeline() { return *pipeline_; }
     const std::shared_ptr<EventPipeline>& sharedPipeline() const { return pipeline_; }
     EventPipeline::SourceId makeSourceId() { return nextSourceId_++; }
+
+    /// Every keyboard node discovery knows, read or not.
+    void registerKeyboard(GrabbableKeyboard& keyboard);
+    void unregisterKeyboard(GrabbableKeyboard& keyboard);
+    /// Whether the keys of every known keyboard are taken now.
+    bool coversEveryKeyboard() const { return covering_; }
 
     /// A keyboard whose input the engine now reads.
     void attach(GrabbableKeyboard& keyboard);
@@ -111,7 +127,11 @@ private:
 
     std::shared_ptr<Scheduler> scheduler_;
     std::shared_ptr<EventPipeline> pipeline_;
+    void updateCovering();
+
     std::vector<Attached> attached_;
+    std::vector<GrabbableKeyboard*> known_;
+    bool covering_ = false;
     EventPipeline::SourceId nextSourceId_ = 1;
     std::function<void()> emergencyHandler_;
     bool emergencyLatched_ = false;

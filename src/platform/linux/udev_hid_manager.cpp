@@ -273,6 +273,7 @@ void UdevHidManager::deviceAdded(udev_device* device) {
     }
     auto keyboard = std::make_shared<EvdevKeyboard>(std::move(*info), context_, watcher_);
     devices_.emplace(keyboard->info().syspath, keyboard);
+    context_->registerKeyboard(*keyboard); // it unregisters itself when it goes
     if (matched_ != nullptr) {
         const HidDeviceRef ref = keyboard;
         matched_(matchedContext_, 0, ref);
