@@ -414,7 +414,25 @@ void LogFile::run() {
             batch.swap(queue_);
             dropped = std::exchange(droppedSinceReport_, 0);
         }
+        // The report of dropped lines follows the lines that were kept, and
+        // comes before any task of the batch, so that a task reading the log
+        // (the diagnostics report) sees it.
+        auto reportDropped = [&] {
+            if (dropped == 0) {
+                return;
+            }
+            try {
+                writer_.write(formatLine(clock_(), LogLevel::warning, "logging",
+                                         "Log writer fell behind; dropped " +
+                                             std::to_string(dropped) + " lines"));
+            } catch (...) {
+            }
+            dropped = 0;
+        };
         for (Item& item : batch) {
+            if (item.kind == Item::Kind::task) {
+                reportDropped();
+            }
             try {
                 process(item);
             } catch (...) {
@@ -422,14 +440,7 @@ void LogFile::run() {
             }
         }
         batch.clear();
-        if (dropped > 0) {
-            try {
-                writer_.write(formatLine(clock_(), LogLevel::warning, "logging",
-                                         "Log writer fell behind; dropped " +
-                                             std::to_string(dropped) + " lines"));
-            } catch (...) {
-            }
-        }
+        reportDropped();
         // The file stays closed between bursts, so that rotation by another
         // instance or removal of the folder is noticed on the next line.
         writer_.close();
