@@ -28,6 +28,7 @@
 #include <chrono>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace chordwell::cli {
@@ -292,6 +293,10 @@ int runBackground(int argc, char** argv, std::istream&, std::ostream& out, std::
     fileWatch.reset();
     if (engine.isIntercepting()) {
         engine.stopIntercepting();
+        // The releases just written reach the readers of the virtual keyboard
+        // (the compositor) only while it exists: give them a moment before
+        // the process exits and the device goes with it.
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     claim.lock.reset();
     const std::string stopped = "Background mode: stopped intercepting " + keyboardName + ".";

@@ -333,8 +333,16 @@ int checkBackgroundMode(const std::string& program, const std::string& ownVirtua
     keyboard.key(KEY_LEFTSHIFT, 1, 0xE1);
     expect("a held Shift passes", {{KEY_LEFTSHIFT, 1}});
     ::kill(pid, SIGTERM);
-    const int status = waitExit(pid, 10s);
-    reader.drain();
+    // Read while it stops: once it has exited its virtual keyboard is gone,
+    // and with it whatever this reader had not read yet.
+    int status = -1;
+    waitFor(
+        [&] {
+            reader.drain();
+            status = waitExit(pid, 0s);
+            return status != -1;
+        },
+        10s);
     check(status == 0, "SIGTERM ends it with status 0 (got " + std::to_string(status) + ")");
     check(reader.keys == KeyList{{KEY_LEFTSHIFT, 0}},
           "no key is left down: got " + describe(reader.keys));

@@ -287,8 +287,10 @@ int main() {
     keyboard.key(KEY_A, 1, 0x04);
     keyboard.key(KEY_A, 0, 0x04);
     keyboard.key(KEY_LEFTCTRL, 0, 0xE0);
-    expectOutput("while recording only the modifier reaches the desktop",
-                 {{KEY_LEFTCTRL, 1}, {KEY_LEFTCTRL, 0}});
+    // The swallowed A leaves a neutral key between Control's down and up, so
+    // that the desktop never sees a lone Control tap.
+    expectOutput("while recording only the modifier reaches the desktop, never as a lone tap",
+                 {{KEY_LEFTCTRL, 1}, {KEY_UNKNOWN, 1}, {KEY_UNKNOWN, 0}, {KEY_LEFTCTRL, 0}});
     const ListeningResult recorded = engine.stopListening();
     engine.setIsForceBlockTap(false);
     check(recorded.codes == std::vector<HidUsage>{0xE0, 0x04},
