@@ -1,0 +1,199 @@
+// Pictures of the windows for the documentation and for review:
+// `--screenshot-dir` saves them once the simulate script (or the demo's) has run.
+#include "app/shell/chordwell_app.hpp"
+
+#include "app/app_info.hpp"
+#include "app/demo/demo_session.hpp"
+#include "app/demo/demo_window.hpp"
+#include "app/diagnostics/diagnostics_model.hpp"
+#include "app/help/help_view.hpp"
+#include "app/help/help_window.hpp"
+#include "app/mappings/keyboard_mapping_model.hpp"
+#include "app/mappings/keyboard_mapping_view.hpp"
+#include "app/settings/observable_preferences.hpp"
+#include "app/settings/settings_view.hpp"
+#include "app/settings/settings_window.hpp"
+#include "app/shell/app_delegate.hpp"
+#include "app/shell/engine_bridge.hpp"
+#include "app/shell/main_window.hpp"
+#include "app/shell/platform_composition.hpp"
+#include "app/shell/simulation_player.hpp"
+#include "app/shell/tray_notice.hpp"
+#include "engine/raw_keyboard_listener.hpp"
+#include "logging/breadcrumbs.hpp"
+#include "logging/log.hpp"
+#include "platform/memory/memory_ports.hpp"
+#include "platform/qt/qt_desktop.hpp"
+#include "platform/qt/qt_preferences.hpp"
+#include "platform/qt/qt_scheduler.hpp"
+#include "platform/sim/sim_world.hpp"
+#include "script/script.hpp"
+#include "storage/shortcuts.hpp"
+#include <QApplication>
+#include <QDir>
+#include <QEvent>
+#include <QPalette>
+#include <QPixmap>
+#include <QSettings>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QWidget>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+namespace chordwell::app {
+
+namespace {
+
+// Lets queued work, layouts and paints happen before a picture is taken.
+void settleEvents() {
+    for (int i = 0; i < 5; ++i) {
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+}
+
+// A dark palette as desktops' dark themes give one, for the screenshots.
+QPalette darkPalette() {
+    QPalette p;
+    const QColor window(0x2B, 0x2B, 0x2E);
+    const QColor base(0x1E, 0x1E, 0x20);
+    const QColor text(0xEE, 0xEE, 0xF0);
+    p.setColor(QPalette::Window, window);
+    p.setColor(QPalette::WindowText, text);
+    p.setColor(QPalette::Base, base);
+    p.setColor(QPalette::AlternateBase, window);
+    p.setColor(QPalette::Text, text);
+    p.setColor(QPalette::Button, QColor(0x3A, 0x3A, 0x3E));
+    p.setColor(QPalette::ButtonText, text);
+    p.setColor(QPalette::Highlight, QColor(0x3D, 0x7E, 0xD6));
+    p.setColor(QPalette::HighlightedText, Qt::white);
+    p.setColor(QPalette::ToolTipBase, window);
+    p.setColor(QPalette::ToolTipText, text);
+    p.setColor(QPalette::Link, QColor(0x6C, 0xB4, 0xFF));
+    p.setColor(QPalette::PlaceholderText, QColor(0xEE, 0xEE, 0xF0, 0x99));
+    p.setColor(QPalette::Mid, QColor(0x55, 0x55, 0x5A));
+    p.setColor(QPalette::Light, QColor(0x50, 0x50, 0x55));
+    p.setColor(QPalette::Dark, QColor(0x18, 0x18, 0x1A));
+    for (const QPalette::ColorRole role :
+         {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}) {
+        p.setColor(QPalette::Disabled, role, QColor(0x80, 0x80, 0x85));
+    }
+    return p;
+}
+
+bool saveTrayIcon(const AppDelegate* delegate, const std::filesystem::path& file) {
+    if (delegate == nullptr || delegate->statusItem() == nullptr) {
+        return false;
+    }
+    return delegate->statusItem()
+        ->icon()
+        .pixmap(QSize(64, 64))
+        .save(QString::fromStdString(file.string()), "PNG");
+}
+
+bool saveGrab(QWidget* widget, const std::filesystem::path& file) {
+    if (widget == nullptr) {
+        return false;
+    }
+    settleEvents();
+    return widget->grab().save(QString::fromStdString(file.string()), "PNG");
+}
+
+} // namespace
+
+void ChordwellApp::takeDemoScreenshots() {
+    const std::filesystem::path dir = *options_.screenshotDir;
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    // Mid-use: intercepting, Control+A typed (Copy), then Control+H (a custom
+    // sequence) held while the pane shows what the application received.
+    if (!engine_->isIntercepting()) {
+        toggleInterception(*engine_);
+    }
+    demoWindow_->pressKey(0xE0);
+    demoWindow_->pressKey(0x04);
+    demoWindow_->releaseKey(0x04);
+    demoWindow_->pressKey(0x0B);
+    demoWindow_->releaseKey(0x0B);
+    demoWindow_->releaseKey(0xE0);
+    demoWindow_->pressKey(0x16); // S alone passes unchanged
+    demoWindow_->releaseKey(0x16);
+    bool ok = saveGrab(demoWindow_, dir / "demo.png");
+    mainWindow_->mappingView()->refresh();
+    ok = saveGrab(mainWindow_, dir / "demo-main.png") && ok;
+    if (!ok) {
+        std::cerr << "could not save every screenshot in " << dir.string() << std::endl;
+        exitCode_ = 1;
+    }
+}
+
+void ChordwellApp::takeScreenshots() {
+    const std::filesystem::path dir = *options_.screenshotDir;
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    bool ok = true;
+    KeyboardMappingView* view = mainWindow_->mappingView();
+    view->refresh();
+    ok = saveGrab(mainWindow_, dir / "main-keyboard-selected.png") && ok;
+
+    // The first keyboard whose record has mappings, as the list shows it.
+    std::optional<KeyboardDevice> withMappings;
+    for (const KeyboardRow& row : model_->keyboardRows()) {
+        model_->selectKeyboard(row.device);
+        if (model_->mappingPaneState() == MappingPaneState::mappings) {
+            withMappings = row.device;
+            break;
+        }
+    }
+    view->refresh();
+    ok = saveGrab(mainWindow_, dir / "main-mappings.png") && ok;
+
+    // A "From" recording with Command, Shift and K held on that keyboard.
+    auto* world = composition_->simWorld.get();
+    auto* keyboard = withMappings && withMappings->deviceRef
+                         ? dynamic_cast<platform::sim::SimKeyboard*>(withMappings->deviceRef.get())
+                         : nullptr;
+    model_->setMappingName("Delete line");
+    model_->toggleCaptureFrom();
+    const std::vector<HidUsage> keys = {0xE3, 0xE1, 0x0E};
+    if (world != nullptr && keyboard != nullptr) {
+        for (HidUsage u : keys) {
+            world->keyDown(*keyboard, u);
+        }
+    }
+    settleEvents();
+    view->refresh();
+    ok = saveGrab(mainWindow_, dir / "main-recording.png") && ok;
+    if (world != nullptr && keyboard != nullptr) {
+        for (auto it = keys.rbegin(); it != keys.rend(); ++it) {
+            world->keyUp(*keyboard, *it);
+        }
+    }
+    model_->toggleCaptureFrom();
+    model_->clearOrCancel();
+
+    openSettings();
+    ok = saveGrab(settingsWindow_, dir / "settings.png") && ok;
+    openHelp();
+    ok = saveGrab(helpWindow_, dir / "help.png") && ok;
+    ok = saveTrayIcon(delegate_, dir / "tray-icon.png") && ok;
+
+    // The same windows after the palette turned dark while running, as when
+    // the desktop switches theme: every symbol must follow.
+    const QPalette light = QApplication::palette();
+    QApplication::setPalette(darkPalette());
+    ok = saveGrab(mainWindow_, dir / "dark-main-mappings.png") && ok;
+    ok = saveGrab(settingsWindow_, dir / "dark-settings.png") && ok;
+    ok = saveGrab(helpWindow_, dir / "dark-help.png") && ok;
+    ok = saveTrayIcon(delegate_, dir / "dark-tray-icon.png") && ok;
+    QApplication::setPalette(light);
+    if (!ok) {
+        std::cerr << "could not save every screenshot in " << dir.string() << std::endl;
+        exitCode_ = 1;
+    }
+}
+
+} // namespace chordwell::app
