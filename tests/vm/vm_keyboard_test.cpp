@@ -382,10 +382,9 @@ int main() {
     }
 
     // Super or Alt + X fires twice while the modifier stays held. Between
-    // every down and up of the modifier the desktop sees another key:
-    // Control where the modifier is lifted for an output, the neutral key
-    // where the user releases it at the end. It never sees a lone tap
-    // (which opens the overview or a menu bar).
+    // every down and up of the modifier the desktop sees the neutral key: it
+    // never sees a lone tap (which opens the overview or a menu bar), nor
+    // the modifier held together with the output's Control.
     for (const GuardedModifier& m : guardedModifiers) {
         keyboard.key(m.code, 1, m.usage);
         keyboard.key(KEY_X, 1, 0x1B);
@@ -393,10 +392,11 @@ int main() {
         keyboard.key(KEY_X, 1, 0x1B);
         keyboard.key(KEY_X, 0, 0x1B);
         keyboard.key(m.code, 0, m.usage);
-        // Each output: Control goes down first and keeps the modifier
-        // company while it is lifted; it comes back, guarded, after C.
-        const KeyList copyAround = {{KEY_LEFTCTRL, 1}, {m.code, 0},       {KEY_C, 1},
-                                    {KEY_C, 0},        {KEY_LEFTCTRL, 0}, {m.code, 1}};
+        // Each output: the modifier is lifted (after a neutral key) before
+        // Control goes down, and comes back after C.
+        const KeyList copyAround = {{KEY_UNKNOWN, 1},  {KEY_UNKNOWN, 0}, {m.code, 0},
+                                    {KEY_LEFTCTRL, 1}, {KEY_C, 1},       {KEY_C, 0},
+                                    {KEY_LEFTCTRL, 0}, {m.code, 1}};
         KeyList want = {{m.code, 1}};
         for (int fired = 0; fired < 2; ++fired) {
             want.insert(want.end(), copyAround.begin(), copyAround.end());
