@@ -2,7 +2,9 @@
 // USB keyboard made with uinput stands in for the user's keyboard; Chordwell's
 // Linux adapters and the real engine discover it, intercept a few mappings,
 // and the events that come out of Chordwell's own virtual keyboard are
-// checked. Prints one line per check and "VMTEST: PASS" or "VMTEST: FAIL".
+// checked: mappings, recordings (also typed on a second keyboard), the
+// modifier guard, a write the kernel refuses, the emergency exit, unplugging.
+// Prints one line per check and "VMTEST: PASS" or "VMTEST: FAIL".
 #include "engine/raw_keyboard_listener.hpp"
 #include "logging/log.hpp"
 #include "platform/linux/device_identity.hpp"
