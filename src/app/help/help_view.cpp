@@ -1,6 +1,7 @@
 #include "app/help/help_view.hpp"
 
 #include "app/app_info.hpp"
+#include "app/controls/text_styles.hpp"
 #include "logging/log.hpp"
 #include "platform/desktop.hpp"
 
@@ -154,14 +155,9 @@ QLabel* textLabel(const QString& text, QWidget* parent) {
 }
 
 QLabel* linkLabel(const QString& text, const QString& url, QWidget* parent) {
-    auto* label = new QLabel(parent);
-    label->setTextFormat(Qt::RichText);
-    label->setText(QStringLiteral("<a href=\"%1\"><b>%2</b></a>")
-                       .arg(url.toHtmlEscaped(), text.toHtmlEscaped()));
-    label->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
-    label->setOpenExternalLinks(false);
-    label->setToolTip(url);
-    return label;
+    return richLinkLabel(QStringLiteral("<a href=\"%1\"><b>%2</b></a>")
+                             .arg(url.toHtmlEscaped(), text.toHtmlEscaped()),
+                         url, parent);
 }
 
 QFont withPointScale(QFont font, qreal factor, bool bold) {
@@ -186,12 +182,7 @@ HelpView::HelpView(platform::Desktop& desktop, const QString& displayName,
 void HelpView::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
     if (event->type() == QEvent::PaletteChange) {
-        // Links take their colour when laid out; a new theme needs a new layout.
-        for (QLabel* label : links_) {
-            const QString text = label->text();
-            label->clear();
-            label->setText(text);
-        }
+        relayoutLinks(links_);
     }
 }
 

@@ -1,5 +1,6 @@
 #include "app/mappings/keyboard_list.hpp"
 
+#include "app/controls/item_rows.hpp"
 #include "app/controls/symbols.hpp"
 
 #include <QApplication>
@@ -26,9 +27,8 @@ QFont titleFont(const QFont& base) {
 
 // ------------------------------------------------------------------- model
 
-KeyboardListModel::KeyboardListModel(QObject* parent) : QAbstractListModel(parent) {
-    collator_.setCaseSensitivity(Qt::CaseInsensitive); // the user's locale
-}
+KeyboardListModel::KeyboardListModel(QObject* parent)
+    : QAbstractListModel(parent), collator_(nameCollator()) {}
 
 void KeyboardListModel::sync(const std::vector<KeyboardDevice>& discovered,
                              const std::optional<Uuid>& selectedId) {
@@ -60,7 +60,7 @@ void KeyboardListModel::sync(const std::vector<KeyboardDevice>& discovered,
             if (listed_.count(k.id) != 0) {
                 continue;
             }
-            Row row{k, collator_.sortKey(QString::fromStdString(k.productName).toCaseFolded())};
+            Row row{k, nameSortKey(collator_, QString::fromStdString(k.productName))};
             const auto at =
                 std::upper_bound(rows_.begin(), rows_.end(), row, [](const Row& a, const Row& b) {
                     return a.key.compare(b.key) < 0;
@@ -136,20 +136,8 @@ KeyboardListDelegate::KeyboardListDelegate(QObject* parent) : QStyledItemDelegat
 
 KeyboardListDelegate::Colors KeyboardListDelegate::colorsFor(const QPalette& palette, bool enabled,
                                                              bool selected, bool active) {
-    const QPalette::ColorGroup group = !enabled ? QPalette::Disabled
-                                       : active ? QPalette::Active
-                                                : QPalette::Inactive;
-    if (selected) {
-        // The secondary colour is made for the window background; on the
-        // highlight it would be unreadable.
-        const QColor c = palette.color(group, QPalette::HighlightedText);
-        return {c, c};
-    }
-    if (!enabled) {
-        const QColor c = palette.color(QPalette::Disabled, QPalette::Text);
-        return {c, c};
-    }
-    return {palette.color(group, QPalette::Text), palette.color(group, QPalette::PlaceholderText)};
+    const RowTextColors colors = rowTextColors(palette, enabled, selected, active);
+    return {colors.main, colors.secondary};
 }
 
 QSize KeyboardListDelegate::sizeHint(const QStyleOptionViewItem& option,
@@ -166,11 +154,7 @@ void KeyboardListDelegate::paint(QPainter* painter, const QStyleOptionViewItem& 
                                  const QModelIndex& index) const {
     QStyleOptionViewItem opt = option;
     initStyleOption(&opt, index);
-    const QString title = opt.text;
-    opt.text.clear();
-    const QWidget* widget = opt.widget;
-    QStyle* style = widget != nullptr ? widget->style() : QApplication::style();
-    style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, widget);
+    const QString title = drawItemPanel(painter, opt);
 
     const bool enabled = (opt.state & QStyle::State_Enabled) != 0;
     const bool selected = (opt.state & QStyle::State_Selected) != 0;

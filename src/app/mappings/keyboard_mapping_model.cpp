@@ -1,5 +1,7 @@
 #include "app/mappings/keyboard_mapping_model.hpp"
 
+#include "app/controls/item_rows.hpp"
+
 #include "engine/record_lookup.hpp"
 #include "logging/log.hpp"
 #include "model/key_labels.hpp"
@@ -85,17 +87,12 @@ mergeCapturedSignatures(const std::vector<HidUsage>& codes,
 }
 
 std::vector<KeyboardDevice> sortedKeyboards(const std::vector<KeyboardDevice>& keyboards) {
-    QCollator collator; // the user's locale
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
-    // One sort key per name: comparing keys is a byte comparison, where
-    // comparing names runs the collation at every step of the sort. Some
-    // collation back ends ignore the case setting in sort keys: the name is
-    // case-folded first.
+    const QCollator collator = nameCollator();
+    // One sort key per name, made once.
     std::vector<std::pair<QCollatorSortKey, KeyboardDevice>> keyed;
     keyed.reserve(keyboards.size());
     for (const KeyboardDevice& k : keyboards) {
-        keyed.emplace_back(collator.sortKey(QString::fromStdString(k.productName).toCaseFolded()),
-                           k);
+        keyed.emplace_back(nameSortKey(collator, QString::fromStdString(k.productName)), k);
     }
     std::stable_sort(keyed.begin(), keyed.end(),
                      [&](const auto& a, const auto& b) { return a.first.compare(b.first) < 0; });

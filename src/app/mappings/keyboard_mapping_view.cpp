@@ -1,3 +1,6 @@
+// The main window's content built, and redrawn from the model: only the
+// parts whose source changed. What the user's actions and the dialogs do is
+// in keyboard_mapping_actions.cpp.
 #include "app/mappings/keyboard_mapping_view.hpp"
 
 #include "app/app_info.hpp"
@@ -5,20 +8,18 @@
 #include "app/controls/hover_label_button.hpp"
 #include "app/controls/run_stop_button.hpp"
 #include "app/controls/symbols.hpp"
+#include "app/controls/text_styles.hpp"
 #include "app/mappings/keyboard_list.hpp"
 #include "app/mappings/mapping_editor_view.hpp"
-#include "app/mappings/mapping_files.hpp"
 #include "app/shell/engine_bridge.hpp"
 #include "logging/log.hpp"
 
-#include <QCheckBox>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QListView>
-#include <QMessageBox>
 #include <QMetaObject>
 #include <QPushButton>
 #include <QShowEvent>
@@ -31,8 +32,6 @@ namespace chordwell::app {
 
 namespace {
 
-constexpr std::string_view kCategoryIo = "io";
-
 QFrame* divider(QWidget* parent, bool vertical = false) {
     auto* line = new QFrame(parent);
     line->setFrameShape(vertical ? QFrame::VLine : QFrame::HLine);
@@ -40,22 +39,12 @@ QFrame* divider(QWidget* parent, bool vertical = false) {
     return line;
 }
 
-QLabel* headline(const QString& text, QWidget* parent) {
-    auto* label = new QLabel(text, parent);
-    QFont f = label->font();
-    f.setBold(true);
-    label->setFont(f);
-    return label;
-}
-
 QLabel* secondaryLabel(const QString& text, QWidget* parent, bool caption = false) {
     auto* label = new QLabel(text, parent);
     label->setTextFormat(Qt::PlainText);
     label->setForegroundRole(QPalette::PlaceholderText);
     if (caption) {
-        QFont f = label->font();
-        f.setPointSizeF(std::max(7.0, f.pointSizeF() - 2.0));
-        label->setFont(f);
+        label->setFont(smallCaptionFont(label->font()));
     }
     return label;
 }
@@ -108,7 +97,7 @@ void KeyboardMappingView::buildKeyboardPane() {
     keyboardPane_ = new QWidget(upper_);
     auto* layout = new QVBoxLayout(keyboardPane_);
     layout->setContentsMargins(10, 10, 10, 10);
-    layout->addWidget(headline(QStringLiteral("Select Keyboard"), keyboardPane_));
+    layout->addWidget(headlineLabel(QStringLiteral("Select Keyboard"), keyboardPane_));
     keyboardModel_ = new KeyboardListModel(this);
     keyboardList_ = new QListView(keyboardPane_);
     keyboardList_->setObjectName(QStringLiteral("keyboardList"));
@@ -172,7 +161,7 @@ void KeyboardMappingView::buildMappingPane() {
     listLayout->setSpacing(4);
     listLayout->addWidget(divider(list));
     auto* header = new QHBoxLayout();
-    mappingsTitle_ = headline(QStringLiteral("Mappings (0)"), list);
+    mappingsTitle_ = headlineLabel(QStringLiteral("Mappings (0)"), list);
     mappingsTitle_->setContentsMargins(6, 0, 0, 0);
     header->addWidget(mappingsTitle_);
     headerImport_ = new HoverLabelButton(
@@ -402,134 +391,6 @@ void KeyboardMappingView::refreshTable() {
     }
     tableModel_->setEditing(model_.isEditingMode ? model_.editingItemMapping : std::nullopt);
     tableModel_->setActionsEnabled(model_.controlsEnabled());
-}
-
-void KeyboardMappingView::tableActionRequested(int row, RowAction action) {
-    const KeyMapping* shown = tableModel_->mappingAt(row);
-    if (shown == nullptr || !model_.controlsEnabled()) {
-        return;
-    }
-    const KeyMapping mapping = *shown;
-    if (action == RowAction::edit) {
-        if (tableModel_->isBeingEdited(row)) {
-            model_.clearOrCancel();
-        } else {
-            model_.startEditing(mapping);
-        }
-        return;
-    }
-    const DeviceMapping* record = model_.selectedRecord();
-    const auto& keyboard = model_.engine().selectedDevice();
-    if (record != nullptr && keyboard) {
-        model_.requestDelete(mapping, *keyboard, record->id);
-    }
-}
-
-void KeyboardMappingView::refreshDialogs() {
-    if (model_.mappingToDelete && deleteDialog_ == nullptr) {
-        deleteDialog_ = new DeleteConfirmationDialog(*model_.mappingToDelete, this);
-        deleteDialog_->setWindowModality(Qt::WindowModal);
-        deleteDialog_->setAttribute(Qt::WA_DeleteOnClose);
-        connect(deleteDialog_->dontAskAgain(), &QCheckBox::toggled, this,
-                [this](bool on) { model_.dontAskAgainDeleteConfirmation = on; });
-        connect(deleteDialog_, &QDialog::finished, this, [this](int result) {
-            deleteDialog_ = nullptr;
-            if (result == QDialog::Accepted) {
-                model_.confirmDelete();
-            } else if (model_.mappingToDelete) {
-                model_.cancelDelete();
-            }
-        });
-        deleteDialog_->open();
-    } else if (!model_.mappingToDelete && deleteDialog_ != nullptr) {
-        DeleteConfirmationDialog* dialog = deleteDialog_;
-        deleteDialog_ = nullptr;
-        dialog->reject();
-    }
-
-    if (model_.showingImportChoice && importOptions_ == nullptr) {
-        importOptions_ = makeImportOptionsDialog(this);
-        importOptions_->setWindowModality(Qt::WindowModal);
-        connect(importOptions_, &QMessageBox::buttonClicked, this,
-                [this](QAbstractButton* clicked) {
-                    const ImportChoice choice = importChoiceFor(importOptions_, clicked);
-                    importOptions_ = nullptr;
-                    switch (choice) {
-                    case ImportChoice::replace:
-                        model_.replaceImportedMappings();
-                        break;
-                    case ImportChoice::append:
-                        model_.appendImportedMappings();
-                        break;
-                    case ImportChoice::cancel:
-                        model_.showingImportChoice = false;
-                        break;
-                    }
-                });
-        connect(importOptions_, &QObject::destroyed, this, [this] {
-            importOptions_ = nullptr;
-            model_.showingImportChoice = false;
-        });
-        importOptions_->open();
-    }
-}
-
-void KeyboardMappingView::showError(const QString& title, const QString& message) {
-    errorDialog_ = makeFileErrorDialog(title, message, this);
-    errorDialog_->setWindowModality(Qt::WindowModal);
-    connect(errorDialog_, &QObject::destroyed, this, [this] { errorDialog_ = nullptr; });
-    errorDialog_->open();
-}
-
-void KeyboardMappingView::importClicked(bool direct) {
-    const std::optional<std::filesystem::path> path = files_->chooseImportFile(window());
-    if (!path) {
-        return;
-    }
-    ImportResult result = readImportFile(*path);
-    if (!result.mappings) {
-        log(LogLevel::error, "Failed to import mappings: " + result.error, kCategoryIo);
-        showError(QStringLiteral("Import Error"), QString::fromStdString(result.error));
-        return;
-    }
-    model_.importMappings(*result.mappings, direct);
-    refresh();
-}
-
-void KeyboardMappingView::exportClicked() {
-    const DeviceMapping* record = model_.selectedRecord();
-    if (record == nullptr) {
-        return;
-    }
-    const DeviceMapping snapshot = *record;
-    const QString proposed = QString::fromStdString(proposedExportFileName(snapshot.productName));
-    const std::optional<std::filesystem::path> path = files_->chooseExportFile(window(), proposed);
-    if (!path) {
-        return;
-    }
-    std::string error;
-    if (!writeExportFile(*path, snapshot, error)) {
-        log(LogLevel::error, "Export failed: " + error, kCategoryIo);
-        showError(QStringLiteral("Export Error"), QString::fromStdString(error));
-        return;
-    }
-    model_.exportFinished(path->string());
-}
-
-void KeyboardMappingView::clearAllClicked() {
-    clearConfirmation_ = makeClearConfirmationDialog(this);
-    clearConfirmation_->setWindowModality(Qt::WindowModal);
-    connect(clearConfirmation_, &QMessageBox::buttonClicked, this,
-            [this](QAbstractButton* clicked) {
-                QMessageBox* box = clearConfirmation_;
-                clearConfirmation_ = nullptr;
-                if (box != nullptr && box->buttonRole(clicked) == QMessageBox::DestructiveRole) {
-                    model_.clearAllMappings();
-                }
-            });
-    connect(clearConfirmation_, &QObject::destroyed, this,
-            [this] { clearConfirmation_ = nullptr; });
-    clearConfirmation_->open();
 }
 
 } // namespace chordwell::app

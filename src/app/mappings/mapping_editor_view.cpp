@@ -1,6 +1,7 @@
 #include "app/mappings/mapping_editor_view.hpp"
 
 #include "app/controls/symbols.hpp"
+#include "app/controls/text_styles.hpp"
 #include "app/mappings/recording_field.hpp"
 
 #include <QEvent>
@@ -24,14 +25,6 @@ const QString kToMenuStyle = QStringLiteral(
     "text-align: left; }"
     "QToolButton:focus { border: 2px solid palette(highlight); padding: 2px 5px; }");
 
-QLabel* headline(const QString& text, QWidget* parent) {
-    auto* label = new QLabel(text, parent);
-    QFont f = label->font();
-    f.setBold(true);
-    label->setFont(f);
-    return label;
-}
-
 } // namespace
 
 MappingEditorView::MappingEditorView(KeyboardMappingModel& model, QWidget* parent)
@@ -39,7 +32,7 @@ MappingEditorView::MappingEditorView(KeyboardMappingModel& model, QWidget* paren
     setObjectName(QStringLiteral("mappingEditor"));
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(8, 8, 8, 8);
-    title_ = headline(QStringLiteral("New Mapping"), this);
+    title_ = headlineLabel(QStringLiteral("New Mapping"), this);
     outer->addWidget(title_);
 
     auto* scroll = new QScrollArea(this);

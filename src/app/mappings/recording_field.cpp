@@ -1,6 +1,7 @@
 #include "app/mappings/recording_field.hpp"
 
 #include "app/controls/symbols.hpp"
+#include "app/controls/text_styles.hpp"
 
 #include <QFontMetrics>
 #include <QPainter>
@@ -16,12 +17,6 @@ constexpr int kIconSize = 14;
 constexpr int kMinimumHeight = 24;
 constexpr qreal kCornerRadius = 4.0;
 constexpr qreal kOutlineWidth = 1.2;
-
-QFont captionFont(const QFont& base) {
-    QFont f = base;
-    f.setPointSizeF(std::max(7.0, base.pointSizeF() - 2.0));
-    return f;
-}
 
 } // namespace
 
@@ -96,7 +91,7 @@ QString RecordingField::detailText() const {
 
 QSize RecordingField::sizeHint() const {
     const QFontMetrics main(font());
-    const QFontMetrics caption(captionFont(font()));
+    const QFontMetrics caption(smallCaptionFont(font()));
     int height = main.height() + 8;
     if (!detailText().isEmpty()) {
         height += caption.height() + 2;
@@ -147,7 +142,7 @@ void RecordingField::paintEvent(QPaintEvent* /*event*/) {
     const bool placeholder = state_.showsPlaceholder(isFromField_);
     const QString detail = detailText();
     const QFontMetrics main(font());
-    const QFont small = captionFont(font());
+    const QFont small = smallCaptionFont(font());
     const QFontMetrics caption(small);
     const int blockHeight = main.height() + (detail.isEmpty() ? 0 : caption.height() + 2);
     int y = textArea.center().y() - blockHeight / 2;

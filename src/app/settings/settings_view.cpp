@@ -203,13 +203,9 @@ QLabel* secondaryText(const QString& text, QWidget* parent) {
 }
 
 QLabel* link(const QString& text, const QString& url, QWidget* parent) {
-    auto* label = new QLabel(parent);
-    label->setTextFormat(Qt::RichText);
-    label->setText(
-        QStringLiteral("<a href=\"%1\">%2</a>").arg(url.toHtmlEscaped(), text.toHtmlEscaped()));
-    label->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
-    label->setOpenExternalLinks(false);
-    label->setToolTip(url);
+    auto* label = richLinkLabel(
+        QStringLiteral("<a href=\"%1\">%2</a>").arg(url.toHtmlEscaped(), text.toHtmlEscaped()), url,
+        parent);
     setPointingHandCursor(label);
     return label;
 }
@@ -424,13 +420,7 @@ QSize SettingsView::minimumSizeHint() const {
 void SettingsView::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
     if (event->type() == QEvent::PaletteChange) {
-        // A link's colour is fixed when its text is laid out: lay it out
-        // again so that a dark theme gets its own link colour.
-        for (QLabel* label : links_) {
-            const QString text = label->text();
-            label->clear();
-            label->setText(text);
-        }
+        relayoutLinks(links_);
     }
 }
 
