@@ -206,12 +206,14 @@ platform::TapDecision TapBlockerListener::handle(const platform::KeyEvent& event
     lockMutateValues([&] {
         held = owner_.currentPressedCodes_;
         forceBlock = owner_.isForceBlockTap_;
-        passRegistered =
-            isKeyDown && std::find(forceLetItPassKeys_.begin(), forceLetItPassKeys_.end(),
+        passRegistered = isKeyDown && event.posted &&
+                         std::find(forceLetItPassKeys_.begin(), forceLetItPassKeys_.end(),
                                    passCombo) != forceLetItPassKeys_.end();
     });
 
-    if (event.type == EventType::keyUp) {
+    // Our own posts say nothing about the keys the user holds: the
+    // book-keeping of tap events ahead of their HID values is the user's.
+    if (event.type == EventType::keyUp && !event.posted) {
         if (const auto usage = usageOfKeyCode(event.keyCode)) {
             tapAhead_.eraseFirst(*usage);
         }
@@ -233,7 +235,7 @@ platform::TapDecision TapBlockerListener::handle(const platform::KeyEvent& event
             queueSettling();
         }
     }
-    if (event.type == EventType::flagsChanged) {
+    if (event.type == EventType::flagsChanged && !event.posted) {
         // A modifier whose HID value has not arrived yet: the decisions
         // below count it as its flag says, until the value comes.
         if (const auto usage = usageOfKeyCode(event.keyCode); usage && isModifierUsage(*usage)) {
@@ -279,17 +281,17 @@ platform::TapDecision TapBlockerListener::handle(const platform::KeyEvent& event
         return TapDecision::swallow;
     }
 
-    // The tap event of a key whose HID value has just arrived is the user's
-    // key, even when an output in flight looks the same (a mapping of Space
-    // to Space, or Command held while Command+Space is posted): it must not
-    // take the output's pass-through.
+    // The user's keys never take an output's pass-through, even when they
+    // look the same (a mapping of Space to Space, or Command+C held on one
+    // keyboard while Command+C is posted for another): only posted events
+    // do, which the platform marks.
     const auto usage = usageOfKeyCode(event.keyCode);
-    const bool awaited = usage && awaitingTap_.eraseFirst(*usage);
+    const bool awaited = !event.posted && usage && awaitingTap_.eraseFirst(*usage);
 
     // One of the engine's own keys coming back. Posted events return in the
     // order they were posted, so entries older than this one whose events
     // have not come back never will (a post the system dropped): they go too.
-    if (passRegistered && !awaited) {
+    if (passRegistered) {
         lockMutateValues([&] {
             auto it = std::find(forceLetItPassKeys_.begin(), forceLetItPassKeys_.end(), passCombo);
             if (it != forceLetItPassKeys_.end()) {
@@ -306,7 +308,7 @@ platform::TapDecision TapBlockerListener::handle(const platform::KeyEvent& event
     if (!usage || held.contains(*usage)) {
         return heldMatches ? TapDecision::swallow : TapDecision::pass;
     }
-    if (!awaited && !tapAhead_.contains(*usage)) {
+    if (!event.posted && !awaited && !tapAhead_.contains(*usage)) {
         if (tapAhead_.full()) {
             tapAhead_.erase(0); // the oldest, most likely another keyboard's
         }

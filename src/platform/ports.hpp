@@ -149,6 +149,11 @@ struct KeyEvent {
     EventType type = EventType::keyDown;
     std::int64_t keyCode = 0; // kCGKeyboardEventKeycode
     EventFlags flags = 0;     // CGEventGetFlags
+    /// Posted by this program's EventPoster, not typed: an output, or a
+    /// swallowed key given back. The platform marks its own posts (on macOS
+    /// in the event source's user data), because an output may look exactly
+    /// like a key the user holds on another keyboard.
+    bool posted = false;
 };
 
 enum class TapDecision { pass, swallow };

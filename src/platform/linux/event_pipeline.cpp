@@ -283,7 +283,7 @@ bool EventPipeline::postKey(std::int64_t keyCode, EventFlags flags, bool keyDown
     if (!code) {
         return false;
     }
-    const KeyEvent event{keyDown ? EventType::keyDown : EventType::keyUp, keyCode, flags};
+    const KeyEvent event{keyDown ? EventType::keyDown : EventType::keyUp, keyCode, flags, true};
     if (dispatch(event) == TapDecision::swallow) {
         return true; // posted; a tap decided to drop it
     }

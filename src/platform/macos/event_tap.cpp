@@ -18,6 +18,10 @@ static_assert(static_cast<std::uint32_t>(kCGEventTapDisabledByTimeout) ==
 static_assert(static_cast<std::uint32_t>(kCGEventTapDisabledByUserInput) ==
               static_cast<std::uint32_t>(EventType::tapDisabledByUserInput));
 
+// Written into the user data of every event we post ("CHRDWELL" in ASCII):
+// events the user types carry 0 there.
+constexpr std::int64_t kPostedEventMark = 0x4348'5244'5745'4C4C;
+
 } // namespace
 
 // --------------------------------------------------------------------- tap
@@ -101,6 +105,8 @@ CGEventRef MacEventTap::trampoline(CGEventTapProxy /*proxy*/, CGEventType type, 
     if (!isTapDisabledNotice(*kind) && event != nullptr) {
         keyEvent.keyCode = CGEventGetIntegerValueField(event, kCGKeyboardEventKeycode);
         keyEvent.flags = static_cast<EventFlags>(CGEventGetFlags(event));
+        keyEvent.posted =
+            CGEventGetIntegerValueField(event, kCGEventSourceUserData) == kPostedEventMark;
     }
     TapDecision decision = TapDecision::pass;
     try {
@@ -134,6 +140,8 @@ bool MacEventPoster::postKeyEvent(std::int64_t keyCode, EventFlags flags, bool k
         return false;
     }
     CGEventSetFlags(event.get(), static_cast<CGEventFlags>(flags));
+    // The tap tells our own events from the user's by this mark.
+    CGEventSetIntegerValueField(event.get(), kCGEventSourceUserData, kPostedEventMark);
     CGEventPost(kCGSessionEventTap, event.get());
     return true;
 }

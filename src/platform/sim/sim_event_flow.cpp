@@ -67,7 +67,7 @@ bool SimWorld::post(std::int64_t keyCode, EventFlags flags, bool keyDown) {
         return false;
     }
     ++postedEvents_;
-    const KeyEvent event{keyDown ? EventType::keyDown : EventType::keyUp, keyCode, flags};
+    const KeyEvent event{keyDown ? EventType::keyDown : EventType::keyUp, keyCode, flags, true};
     if (postingMode_ == PostingMode::sync) {
         dispatch(event, true);
         return true;
