@@ -18,6 +18,8 @@
 //
 // Prints one "VMTEST: row ..." line per configuration, then the summary line
 // and "VMTEST: PASS".
+#include "vm/vm_support.hpp"
+
 #include <fcntl.h>
 #include <libevdev/libevdev-uinput.h>
 #include <libevdev/libevdev.h>
@@ -104,45 +106,13 @@ std::int64_t cpuNs(pid_t pid) {
     return total;
 }
 
-struct Source {
-    libevdev_uinput* device = nullptr;
-    std::string devnode;
-
-    bool create(std::uint16_t product) {
-        libevdev* templ = libevdev_new();
-        const std::string name = "Bench Source " + std::to_string(product);
-        libevdev_set_name(templ, name.c_str());
-        libevdev_set_id_bustype(templ, BUS_USB);
-        libevdev_set_id_vendor(templ, kVendor);
-        libevdev_set_id_product(templ, product);
-        libevdev_enable_event_type(templ, EV_KEY);
-        for (unsigned code = KEY_ESC; code <= KEY_MICMUTE; ++code) {
-            libevdev_enable_event_code(templ, EV_KEY, code, nullptr);
-        }
-        libevdev_enable_event_type(templ, EV_MSC);
-        libevdev_enable_event_code(templ, EV_MSC, MSC_SCAN, nullptr);
-        const int rc =
-            libevdev_uinput_create_from_device(templ, LIBEVDEV_UINPUT_OPEN_MANAGED, &device);
-        libevdev_free(templ);
-        if (rc == 0) {
-            devnode = libevdev_uinput_get_devnode(device);
-        }
-        return rc == 0;
-    }
-    void key(std::uint16_t code, std::int32_t value, std::uint32_t usage) {
-        libevdev_uinput_write_event(device, EV_MSC, MSC_SCAN, static_cast<int>(0x70000 | usage));
-        libevdev_uinput_write_event(device, EV_KEY, code, value);
-        libevdev_uinput_write_event(device, EV_SYN, SYN_REPORT, 0);
-    }
-};
-
 struct Config {
     std::string name;
     std::uint16_t product = 0;
     enum class Kind { direct, interceptionTools, chordwell } kind = Kind::direct;
     bool mapped = false;
     int mappings = 0;
-    Source source;
+    vmtest::TestKeyboard source;
     int output = -1;
     std::vector<pid_t> pids;
     std::vector<double> samples; // µs
@@ -312,7 +282,10 @@ int main(int argc, char** argv) {
     for (std::size_t i = 0; i < configs.size(); ++i) {
         Config& c = configs[i];
         c.product = static_cast<std::uint16_t>(i + 1);
-        if (!c.source.create(c.product)) {
+        // A place of its own for each: keyboards of one place are one.
+        const std::string name = "Bench Source " + std::to_string(c.product);
+        const std::string phys = "usb-bench-" + std::to_string(c.product) + "/input0";
+        if (!c.source.create(name.c_str(), phys.c_str(), c.product, kVendor)) {
             std::printf("VMTEST: FAIL (cannot create source %zu)\n", i);
             return 1;
         }
@@ -326,15 +299,15 @@ int main(int argc, char** argv) {
         const auto before = eventNodes();
         std::string output;
         if (c.kind == Config::Kind::direct) {
-            output = c.source.devnode;
+            output = c.source.devnode();
         } else if (c.kind == Config::Kind::interceptionTools) {
             int pipeFds[2];
             if (::pipe(pipeFds) != 0) {
                 return 1;
             }
-            c.pids.push_back(spawn({"/usr/bin/interception", "-g", c.source.devnode}, -1,
+            c.pids.push_back(spawn({"/usr/bin/interception", "-g", c.source.devnode()}, -1,
                                    pipeFds[1], logs / "interception.log"));
-            c.pids.push_back(spawn({"/usr/bin/uinput", "-d", c.source.devnode}, pipeFds[0], -1,
+            c.pids.push_back(spawn({"/usr/bin/uinput", "-d", c.source.devnode()}, pipeFds[0], -1,
                                    logs / "interception.log"));
             ::close(pipeFds[0]);
             ::close(pipeFds[1]);

@@ -53,12 +53,13 @@ public:
     TestKeyboard& operator=(const TestKeyboard&) = delete;
 
     bool create(const char* name = "VMTest USB Keyboard",
-                const char* phys = "usb-0000:00:14.0-1/input0", int product = 0xc31c) {
+                const char* phys = "usb-0000:00:14.0-1/input0", int product = 0xc31c,
+                int vendor = 0x046d) {
         templ_ = libevdev_new();
         libevdev_set_name(templ_, name);
         libevdev_set_phys(templ_, phys);
         libevdev_set_id_bustype(templ_, 0x03);
-        libevdev_set_id_vendor(templ_, 0x046d);
+        libevdev_set_id_vendor(templ_, vendor);
         libevdev_set_id_product(templ_, product);
         libevdev_enable_event_type(templ_, EV_KEY);
         for (unsigned code = KEY_ESC; code <= KEY_MICMUTE; ++code) {
