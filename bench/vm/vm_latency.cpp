@@ -353,6 +353,10 @@ int main(int argc, char** argv) {
         }
         if (output.empty()) {
             std::printf("VMTEST: FAIL (no output device for %s)\n", c.name.c_str());
+            const std::string said = readFile(logs / (c.kind == Config::Kind::chordwell
+                                                          ? c.name + ".log"
+                                                          : std::string("interception.log")));
+            std::printf("%s\n", said.c_str());
             return 1;
         }
         c.output = ::open(output.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);

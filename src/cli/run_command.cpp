@@ -95,15 +95,50 @@ private:
     int fd_ = -1;
 };
 
-std::shared_ptr<platform::Preferences> applicationPreferences() {
 #ifdef CHORDWELL_HAVE_QT_PREFERENCES
-    // The repeat settings are the ones the application's settings window
-    // writes.
-    return std::make_shared<platform::qt::QtPreferences>();
+// The repeat settings are the ones the application's settings window writes.
+// Without a Qt event loop here, the file is watched with the loop's own
+// inotify, so that a change made in the settings window reaches a running
+// background mode.
+class ApplicationPreferences {
+public:
+    std::shared_ptr<platform::Preferences> preferences() const { return preferences_; }
+
+    void watch(const std::shared_ptr<platform::FdWatcher>& watcher) {
+        const std::filesystem::path file = preferences_->settings().fileName().toStdString();
+        if (file.empty()) {
+            return;
+        }
+        std::error_code error;
+        watch_ = lnx::InotifyWatch::create(
+            watcher, file.parent_path(), IN_CLOSE_WRITE | IN_MOVED_TO | IN_DELETE,
+            [this, name = file.filename().string()](std::string_view changed) {
+                if (changed == name) {
+                    preferences_->reload();
+                }
+            },
+            error);
+        if (!watch_) {
+            log(LogLevel::warning,
+                "Background mode: cannot watch the preferences (" + error.message() +
+                    "); changed repeat settings need a restart.",
+                kCategory);
+        }
+    }
+
+private:
+    std::shared_ptr<platform::qt::QtPreferences> preferences_ =
+        std::make_shared<platform::qt::QtPreferences>();
+    std::unique_ptr<lnx::InotifyWatch> watch_;
+};
 #else
-    return nullptr; // the platform's own preferences file
+class ApplicationPreferences {
+public:
+    // The platform's own preferences file, which watches itself.
+    std::shared_ptr<platform::Preferences> preferences() const { return nullptr; }
+    void watch(const std::shared_ptr<platform::FdWatcher>&) {}
+};
 #endif
-}
 
 int runBackground(int argc, char** argv, std::istream&, std::ostream& out, std::ostream& err) {
     std::string selector;
@@ -170,8 +205,10 @@ int runBackground(int argc, char** argv, std::istream&, std::ostream& out, std::
     lnx::LinuxPlatformOptions options;
     options.paths = paths;
     options.systemLog = journal;
-    options.preferences = applicationPreferences();
+    ApplicationPreferences preferences;
+    options.preferences = preferences.preferences();
     const auto linuxPlatform = lnx::makeLinuxPlatform(std::move(options));
+    preferences.watch(linuxPlatform->pollLoop());
     lnx::PollLoop& loop = *linuxPlatform->pollLoop();
     if (!linuxPlatform->virtualKeyboard()) {
         for (const auto& notice : linuxPlatform->notices()) {

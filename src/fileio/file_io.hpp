@@ -86,8 +86,4 @@ std::optional<long> temporaryFileOwner(std::string_view fileName);
 /// belong to this user. Anything else is left alone. Returns how many went.
 std::size_t removeStaleTemporaryFiles(const std::filesystem::path& folder);
 
-/// Writes the whole buffer to `fd`, retrying after signals and short
-/// writes; false (errno set) when the descriptor refuses.
-bool writeAll(int fd, const char* data, std::size_t size);
-
 } // namespace chordwell::fileio

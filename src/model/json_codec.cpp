@@ -2,6 +2,8 @@
 
 #include "model/json_reader.hpp"
 
+#include <algorithm>
+#include <charconv>
 #include <exception>
 #include <limits>
 #include <new>
@@ -254,10 +256,135 @@ nlohmann::ordered_json toJson(const DeviceMapping& record) {
     return object;
 }
 
+namespace {
+
+// Writes what toJson(record).dump() would, straight into one string: a
+// record of ten thousand mappings is saved after every edit, and building
+// the whole tree first cost several times the writing.
+class RecordWriter {
+public:
+    explicit RecordWriter(std::string& out) : out_(out) {}
+
+    void text(std::string_view value) {
+        // Plain printable ASCII is written as it is; anything else (escapes,
+        // UTF-8, bytes that are not UTF-8 and must be replaced) the way the
+        // JSON library writes it, so that both stay one format.
+        const bool plain = std::all_of(value.begin(), value.end(), [](char c) {
+            return c >= 0x20 && c < 0x7F && c != '"' && c != '\\';
+        });
+        if (plain) {
+            out_ += '"';
+            out_ += value;
+            out_ += '"';
+        } else {
+            out_ += nlohmann::ordered_json(value).dump(
+                -1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+        }
+    }
+    template <typename Number> void number(Number value) {
+        char buffer[24];
+        const auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
+        out_.append(buffer, end);
+    }
+    void key(std::string_view name) {
+        out_ += '"';
+        out_ += name;
+        out_ += "\":";
+    }
+    void uuid(const Uuid& id) {
+        out_ += '"';
+        out_ += id.toString();
+        out_ += '"';
+    }
+    void signatures(const std::vector<MacKeySignature>& list) {
+        out_ += '[';
+        for (std::size_t i = 0; i < list.size(); ++i) {
+            out_ += i == 0 ? "{" : ",{";
+            key("keyCode");
+            number(list[i].keyCode);
+            out_ += ',';
+            key("modifiers");
+            number(list[i].modifiers);
+            out_ += '}';
+        }
+        out_ += ']';
+    }
+    void mapping(const KeyMapping& mapping) {
+        out_ += '{';
+        key("id");
+        uuid(mapping.id);
+        out_ += ',';
+        key("name");
+        text(mapping.name);
+        out_ += ',';
+        key("inputKeyCodes");
+        out_ += '[';
+        for (std::size_t i = 0; i < mapping.inputKeyCodes.size(); ++i) {
+            if (i != 0) {
+                out_ += ',';
+            }
+            number(mapping.inputKeyCodes[i]);
+        }
+        out_ += ']';
+        if (mapping.inputTapCodes) {
+            out_ += ',';
+            key("inputTapCodes");
+            signatures(*mapping.inputTapCodes);
+        }
+        out_ += ',';
+        key("outputBehavior");
+        const OutputBehavior& behavior = mapping.outputBehavior;
+        out_ += '{';
+        key("kind");
+        text(OutputBehavior::rawValue(behavior.kind()));
+        if (behavior.isCustomKeySequence()) {
+            out_ += ',';
+            key("name");
+            text(behavior.name());
+            out_ += ',';
+            key("codes");
+            signatures(behavior.signatures());
+        }
+        out_ += "}}";
+    }
+
+private:
+    std::string& out_;
+};
+
+} // namespace
+
 std::string encodeDeviceMapping(const DeviceMapping& record) {
-    // Names may come from device properties that are not valid UTF-8; replace
-    // such bytes rather than fail, since encoding must always succeed.
-    return toJson(record).dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+    // Names may come from device properties that are not valid UTF-8; such
+    // bytes are replaced rather than failing, since encoding must always
+    // succeed.
+    std::string out;
+    // About a hundred bytes per mapping: one allocation in the common case.
+    out.reserve(128 + record.mappings.size() * 128);
+    RecordWriter writer(out);
+    out += '{';
+    writer.key("id");
+    writer.uuid(record.id);
+    out += ',';
+    writer.key("productName");
+    writer.text(record.productName);
+    out += ',';
+    writer.key("productID");
+    writer.number(record.productID);
+    out += ',';
+    writer.key("vendorID");
+    writer.number(record.vendorID);
+    out += ',';
+    writer.key("mappings");
+    out += '[';
+    for (std::size_t i = 0; i < record.mappings.size(); ++i) {
+        if (i != 0) {
+            out += ',';
+        }
+        writer.mapping(record.mappings[i]);
+    }
+    out += "]}";
+    return out;
 }
 
 DecodeResult<MacKeySignature> decodeMacKeySignature(const nlohmann::json& json,

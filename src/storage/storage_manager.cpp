@@ -29,6 +29,7 @@ struct ReadOutcome {
     } status = Status::missing;
     DeviceMapping record;
     std::string problem; // why it is unreadable or inaccessible
+    std::string bytes;   // what was read, when it decoded
 };
 
 ReadOutcome readMappingFile(const fs::path& file) {
@@ -71,6 +72,7 @@ ReadOutcome readMappingFile(const fs::path& file) {
     }
     outcome.status = ReadOutcome::Status::ok;
     outcome.record = std::move(decoded).value();
+    outcome.bytes = std::move(*bytes);
     return outcome;
 }
 
@@ -170,6 +172,7 @@ std::optional<fs::path> StorageManager::moveAside(const fs::path& file,
         "Mappings file " + file.string() + " " + reason + "; moved it aside to " + target->string(),
         kCategory);
     setAside_->push_back(SetAsideFile{keyboard.productName, file, *target, reason});
+    remember(file, std::nullopt);
     return target;
 }
 
@@ -179,6 +182,14 @@ void StorageManager::dismissSetAsideFile(const fs::path& keptAt) const {
 
 bool StorageManager::preserveUnreadable(const fs::path& file, const KeyboardDevice& keyboard,
                                         std::string& errorText) const {
+    if (const auto known = knownFiles_->find(file.string()); known != knownFiles_->end()) {
+        std::error_code error;
+        const auto bytes = fileio::readRegularFile(file, maxFileBytes, error);
+        if (bytes && knownContent(*bytes) == known->second) {
+            return true; // what this storage wrote or read whole
+        }
+        knownFiles_->erase(known);
+    }
     ReadOutcome outcome = readMappingFile(file);
     if (outcome.status == ReadOutcome::Status::inaccessible) {
         errorText = "Could not write " + file.string() + ": " + outcome.problem;
@@ -190,6 +201,18 @@ bool StorageManager::preserveUnreadable(const fs::path& file, const KeyboardDevi
     return moveAside(file, keyboard, outcome.problem, errorText).has_value();
 }
 
+StorageManager::KnownContent StorageManager::knownContent(std::string_view bytes) {
+    return KnownContent{bytes.size(), std::hash<std::string_view>{}(bytes)};
+}
+
+void StorageManager::remember(const fs::path& file, std::optional<std::string_view> bytes) const {
+    if (bytes) {
+        knownFiles_->insert_or_assign(file.string(), knownContent(*bytes));
+    } else {
+        knownFiles_->erase(file.string());
+    }
+}
+
 std::vector<KeyMapping> StorageManager::loadMappings(const KeyboardDevice& keyboard) const {
     try {
         const fs::path file = fileURL(keyboard);
@@ -198,6 +221,7 @@ std::vector<KeyMapping> StorageManager::loadMappings(const KeyboardDevice& keybo
 
         ReadOutcome outcome = readMappingFile(file);
         if (outcome.status == ReadOutcome::Status::ok) {
+            remember(file, outcome.bytes);
             log(LogLevel::info,
                 "Loaded " + std::to_string(outcome.record.mappings.size()) + " mappings for " +
                     name,
@@ -247,9 +271,11 @@ bool StorageManager::saveMappings(const std::vector<KeyMapping>& mappings,
         // as an unreadable one is set aside there.
         std::error_code error;
         if (!fileio::writeFileAtomically(file, bytes, error)) {
+            remember(file, std::nullopt);
             errorText = "Could not write " + file.string() + ": " + error.message();
             return false;
         }
+        remember(file, bytes);
         log(LogLevel::info, "Successfully saved mappings for " + name, kCategory);
         return true;
     } catch (const std::exception& exception) {

@@ -8,9 +8,11 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -82,6 +84,8 @@ private:
     /// decoded, moves it aside. False only when such a file had to stay.
     bool preserveUnreadable(const std::filesystem::path& file, const KeyboardDevice& keyboard,
                             std::string& errorText) const;
+    /// Notes the content of `file` as a valid record, or forgets it.
+    void remember(const std::filesystem::path& file, std::optional<std::string_view> bytes) const;
     std::optional<std::filesystem::path> moveAside(const std::filesystem::path& file,
                                                    const KeyboardDevice& keyboard,
                                                    const std::string& reason,
@@ -93,6 +97,18 @@ private:
     // not part of what the storage stores.
     std::shared_ptr<std::vector<SetAsideFile>> setAside_ =
         std::make_shared<std::vector<SetAsideFile>>();
+    // The content of each file as this storage last wrote it or read it
+    // whole (its size and hash): when a save finds those very bytes, they
+    // need not be decoded again to know they are a valid record, which
+    // with thousands of mappings costs more than the write itself.
+    struct KnownContent {
+        std::size_t size = 0;
+        std::size_t hash = 0;
+        friend bool operator==(const KnownContent&, const KnownContent&) = default;
+    };
+    static KnownContent knownContent(std::string_view bytes);
+    std::shared_ptr<std::map<std::string, KnownContent>> knownFiles_ =
+        std::make_shared<std::map<std::string, KnownContent>>();
 };
 
 } // namespace chordwell

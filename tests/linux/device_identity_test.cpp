@@ -18,6 +18,7 @@ TEST(DeviceIdentity, LocationKeyDropsTheInterfaceAndAddsTheUniqueId) {
         const char* phys;
         const char* uniq;
         const char* key;
+        const char* inputSyspath = "";
     };
     const Case cases[] = {
         {"USB interface of ID_PATH", "pci-0000:00:14.0-usb-0:2:1.0", "", "",
@@ -34,9 +35,13 @@ TEST(DeviceIdentity, LocationKeyDropsTheInterfaceAndAddsTheUniqueId) {
         {"phys whose tail is not an input suffix", "", "virtual/inputX", "", "virtual/inputX"},
         {"whitespace from sysfs is ignored", " pci-0-usb-0:3:1.0\n", "", " \n", "pci-0-usb-0:3"},
         {"nothing to go by", "", "", "serial", ""},
+        {"made by a program: the input device's own name", "", "", "",
+         "sys:/devices/virtual/input/input7", "/devices/virtual/input/input7"},
+        {"a phys wins over the input device's name", "", "usb-1/input0", "", "usb-1",
+         "/devices/virtual/input/input8"},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(locationKey(c.idPath, c.phys, c.uniq), c.key) << c.name;
+        EXPECT_EQ(locationKey(c.idPath, c.phys, c.uniq, c.inputSyspath), c.key) << c.name;
     }
 }
 

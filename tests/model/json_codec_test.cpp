@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <iterator>
 #include <limits>
+#include <random>
 #include <string>
 
 namespace chordwell {
@@ -318,6 +320,66 @@ TEST(DecodeDeviceMapping, EmptyRecordDecodes) {
     ASSERT_TRUE(result.ok()) << result.error();
     EXPECT_TRUE(result.value().mappings.empty());
     EXPECT_EQ(result.value().productName, "Board");
+}
+
+// The record writer writes straight to text;// The record writer writes straight to text; the tree
+// of toJson is the reference it must match byte for byte, whatever the names and numbers.
+TEST(EncodeDeviceMapping, MatchesTheJsonTreeForRandomRecords) {
+    std::mt19937_64 random(20261207);
+    const auto pick = [&](std::uint64_t bound) {
+        return random() % bound;
+    };
+    const auto anyText = [&] {
+        static const std::string pieces[] = {"a",    "Z",    " ",    "\"",       "\\",
+                                             "\n",   "\x01", "\x7F", "\xC3\xA9", "\xE2\x8C\x98",
+                                             "\xFF", "\xC3", "/"};
+        std::string text;
+        for (std::uint64_t n = pick(6); n > 0; --n) {
+            text += pieces[pick(std::size(pieces))];
+        }
+        return text;
+    };
+    const auto anySignatures = [&] {
+        std::vector<MacKeySignature> list(pick(3));
+        for (MacKeySignature& s : list) {
+            s.keyCode = static_cast<std::int64_t>(random());
+            s.modifiers = pick(2) == 0 ? random() : pick(0x200000);
+        }
+        return list;
+    };
+    for (int round = 0; round < 300; ++round) {
+        DeviceMapping r;
+        r.productName = anyText();
+        r.productID = pick(2) == 0 ? static_cast<std::int64_t>(random()) : -1;
+        r.vendorID = static_cast<std::int64_t>(pick(0x10000));
+        r.mappings.resize(pick(4));
+        for (KeyMapping& m : r.mappings) {
+            m.name = anyText();
+            m.inputKeyCodes.resize(pick(4));
+            for (HidUsage& usage : m.inputKeyCodes) {
+                usage = static_cast<HidUsage>(random());
+            }
+            if (pick(2) == 0) {
+                m.inputTapCodes = anySignatures();
+            }
+            switch (pick(4)) {
+            case 0:
+                m.outputBehavior = OutputBehavior::copyOperation();
+                break;
+            case 1:
+                m.outputBehavior = OutputBehavior::none();
+                break;
+            case 2:
+                m.outputBehavior = OutputBehavior::openSearchBar();
+                break;
+            default:
+                m.outputBehavior = OutputBehavior::customKeySequence(anyText(), anySignatures());
+            }
+        }
+        const std::string expected =
+            toJson(r).dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+        ASSERT_EQ(encodeDeviceMapping(r), expected) << "round " << round;
+    }
 }
 
 } // namespace

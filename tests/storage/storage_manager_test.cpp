@@ -6,6 +6,8 @@
 #include "support/test_support.hpp"
 
 #include <gtest/gtest.h>
+
+#include <fstream>
 #include <nlohmann/json.hpp>
 
 #include <csignal>
@@ -287,6 +289,41 @@ TEST_F(StorageTest, SavingOverAnUnreadableFileKeepsItsContent) {
         }
     }
     EXPECT_EQ(movedCopies, 1);
+}
+
+// A save skips reading back a file it wrote itself; a file someone else
+// broke since must still be found and kept, however it was changed.
+TEST_F(StorageTest, AFileBrokenAfterASaveIsStillSetAsideByTheNext) {
+    struct Case {
+        const char* name;
+        bool inPlaceSameSize; // else replaced by a new file
+    };
+    for (const Case c : {Case{"replaced", false}, Case{"rewritten in place, same size", true}}) {
+        StorageManager storage = makeStorage();
+        const fs::path file = storage.fileURL(keyboard());
+        std::string errorText;
+        ASSERT_TRUE(storage.saveMappings(sampleMappings(), keyboard(), errorText)) << errorText;
+        std::string broken = readText(file);
+        if (c.inPlaceSameSize) {
+            broken[0] = '[';
+            std::fstream out(file, std::ios::in | std::ios::out | std::ios::binary);
+            out.write(broken.data(), 1);
+        } else {
+            broken = "{ truncated";
+            writeText(file, broken);
+        }
+        ASSERT_TRUE(storage.saveMappings(sampleMappings(), keyboard(), errorText)) << errorText;
+        int kept = 0;
+        for (const auto& entry : fs::directory_iterator(storage.folder())) {
+            if (entry.path().filename().string().starts_with("05AC-024F.json.unreadable-")) {
+                ++kept;
+                EXPECT_EQ(readText(entry.path()), broken) << c.name;
+                fs::remove(entry.path());
+            }
+        }
+        EXPECT_EQ(kept, 1) << c.name;
+        EXPECT_EQ(storage.loadMappings(keyboard()), sampleMappings()) << c.name;
+    }
 }
 
 // Makes writes beyond `bytes` fail for this process (even as root), the way a

@@ -3,6 +3,7 @@
 // the keyboard, reloads the file when it is edited, and ends on SIGTERM with
 // the keyboard released and no key left down.
 #include "platform/linux/device_identity.hpp"
+#include "vm_support.hpp"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -32,7 +33,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using KeyList = std::vector<std::pair<std::uint16_t, std::int32_t>>;
+using vmtest::describe;
+using vmtest::KeyList;
 
 int failed = 0;
 
@@ -42,15 +44,6 @@ void check(bool ok, const std::string& what) {
     if (!ok) {
         ++failed;
     }
-}
-
-std::string describe(const KeyList& keys) {
-    std::string text = "[";
-    for (const auto& [code, value] : keys) {
-        text += " " + std::string(libevdev_event_code_get_name(EV_KEY, code)) + "=" +
-                std::to_string(value);
-    }
-    return text + " ]";
 }
 
 bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
@@ -102,19 +95,8 @@ public:
         libevdev_uinput_write_event(device_, EV_SYN, SYN_REPORT, 0);
     }
     std::string devnode() const { return libevdev_uinput_get_devnode(device_); }
-    // Whether another process holds the node's grab (EVIOCGRAB answers EBUSY).
-    bool grabbedElsewhere() const {
-        const int fd = ::open(devnode().c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) {
-            return false;
-        }
-        const bool busy = ::ioctl(fd, EVIOCGRAB, 1) != 0 && errno == EBUSY;
-        if (!busy) {
-            ::ioctl(fd, EVIOCGRAB, 0);
-        }
-        ::close(fd);
-        return busy;
-    }
+    // Whether another process holds the node's grab.
+    bool grabbedElsewhere() const { return vmtest::grabbedElsewhere(devnode()); }
     ~SourceKeyboard() {
         if (device_ != nullptr) {
             libevdev_uinput_destroy(device_);

@@ -2,22 +2,23 @@
 // USB keyboard made with uinput stands in for the user's keyboard; Chordwell's
 // Linux adapters and the real engine discover it, intercept a few mappings,
 // and the events that come out of Chordwell's own virtual keyboard are
-// checked. Prints one line per check and "VMTEST: PASS" or "VMTEST: FAIL".
+// checked: mappings, recordings (also typed on a second keyboard), the
+// modifier guard, a write the kernel refuses, the emergency exit, unplugging.
+// Prints one line per check and "VMTEST: PASS" or "VMTEST: FAIL".
 #include "engine/raw_keyboard_listener.hpp"
 #include "logging/log.hpp"
 #include "platform/linux/device_identity.hpp"
 #include "platform/linux/evdev_keyboard.hpp"
+#include "platform/linux/key_tables.hpp"
 #include "platform/linux/linux_platform.hpp"
 #include "platform/linux/uinput_keyboard.hpp"
 #include "platform/memory/memory_ports.hpp"
+#include "vm_support.hpp"
 
 #include <fcntl.h>
-#include <libevdev/libevdev-uinput.h>
-#include <libevdev/libevdev.h>
-#include <linux/uinput.h>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -29,6 +30,11 @@
 
 using namespace chordwell;
 using namespace std::chrono_literals;
+using vmtest::describe;
+using vmtest::EventReader;
+using vmtest::grabbedElsewhere;
+using vmtest::KeyList;
+using vmtest::TestKeyboard;
 
 // tests/vm/vm_background_mode.cpp
 int checkBackgroundMode(const std::string& program, const std::string& ownVirtualKeyboard);
@@ -46,113 +52,13 @@ void check(bool ok, const std::string& what) {
     }
 }
 
-using KeyList = std::vector<std::pair<std::uint16_t, std::int32_t>>;
-
-std::string describe(const KeyList& keys) {
-    std::string text = "[";
-    for (const auto& [code, value] : keys) {
-        text += " " + std::string(libevdev_event_code_get_name(EV_KEY, code)) + "=" +
-                std::to_string(value);
+std::string describeSignatures(const std::vector<MacKeySignature>& signatures) {
+    std::string text;
+    for (const MacKeySignature& s : signatures) {
+        text += " " + std::to_string(s.keyCode) + "/" + std::to_string(s.modifiers);
     }
-    return text + " ]";
+    return text;
 }
-
-// The stand-in for the user's USB keyboard.
-class TestKeyboard {
-public:
-    bool create(const char* name = "VMTest USB Keyboard",
-                const char* phys = "usb-0000:00:14.0-1/input0") {
-        templ_ = libevdev_new();
-        libevdev_set_name(templ_, name);
-        libevdev_set_phys(templ_, phys);
-        libevdev_set_id_bustype(templ_, 0x03);
-        libevdev_set_id_vendor(templ_, 0x046d);
-        libevdev_set_id_product(templ_, 0xc31c);
-        libevdev_enable_event_type(templ_, EV_KEY);
-        for (unsigned code = KEY_ESC; code <= KEY_MICMUTE; ++code) {
-            libevdev_enable_event_code(templ_, EV_KEY, code, nullptr);
-        }
-        libevdev_enable_event_type(templ_, EV_LED);
-        libevdev_enable_event_code(templ_, EV_LED, LED_CAPSL, nullptr);
-        libevdev_enable_event_type(templ_, EV_MSC);
-        libevdev_enable_event_code(templ_, EV_MSC, MSC_SCAN, nullptr);
-        // libevdev leaves the phys out; uinput takes it before the device exists.
-        fd_ = ::open("/dev/uinput", O_RDWR | O_CLOEXEC);
-        return fd_ >= 0 && ::ioctl(fd_, UI_SET_PHYS, phys) == 0 &&
-               libevdev_uinput_create_from_device(templ_, fd_, &device_) == 0;
-    }
-    // A key as a USB keyboard reports it: its scan code, then the key.
-    void key(std::uint16_t code, std::int32_t value, std::uint32_t usage) {
-        libevdev_uinput_write_event(device_, EV_MSC, MSC_SCAN, static_cast<int>(0x70000 | usage));
-        libevdev_uinput_write_event(device_, EV_KEY, code, value);
-        libevdev_uinput_write_event(device_, EV_SYN, SYN_REPORT, 0);
-    }
-    // LED changes the kernel handed to this keyboard (Caps Lock light).
-    std::vector<std::pair<std::uint16_t, std::int32_t>> leds() {
-        std::vector<std::pair<std::uint16_t, std::int32_t>> result;
-        const int fd = libevdev_uinput_get_fd(device_);
-        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-        input_event ev{};
-        while (::read(fd, &ev, sizeof ev) == static_cast<ssize_t>(sizeof ev)) {
-            if (ev.type == EV_LED) {
-                result.emplace_back(ev.code, ev.value);
-            }
-        }
-        return result;
-    }
-    void unplug() {
-        if (device_ != nullptr) {
-            libevdev_uinput_destroy(device_);
-            device_ = nullptr;
-        }
-        if (fd_ >= 0) {
-            ::close(fd_);
-            fd_ = -1;
-        }
-    }
-    ~TestKeyboard() {
-        unplug();
-        if (templ_ != nullptr) {
-            libevdev_free(templ_);
-        }
-    }
-
-private:
-    libevdev* templ_ = nullptr;
-    libevdev_uinput* device_ = nullptr;
-    int fd_ = -1;
-};
-
-// Reads what Chordwell's virtual keyboard emits (key events, repeats left out).
-class OutputReader {
-public:
-    bool open(const std::string& devnode) {
-        fd_ = ::open(devnode.c_str(), O_RDONLY | O_NONBLOCK);
-        return fd_ >= 0 && libevdev_new_from_fd(fd_, &dev_) == 0;
-    }
-    void drain() {
-        input_event ev{};
-        int rc = 0;
-        while ((rc = libevdev_next_event(dev_, LIBEVDEV_READ_FLAG_NORMAL, &ev)) >= 0) {
-            if (rc == LIBEVDEV_READ_STATUS_SUCCESS && ev.type == EV_KEY && ev.value != 2) {
-                keys.emplace_back(ev.code, ev.value);
-            }
-        }
-    }
-    ~OutputReader() {
-        if (dev_ != nullptr) {
-            libevdev_free(dev_);
-        }
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    KeyList keys;
-
-private:
-    int fd_ = -1;
-    libevdev* dev_ = nullptr;
-};
 
 } // namespace
 
@@ -182,7 +88,7 @@ int main() {
         return 1;
     }
     lnx::PollLoop& loop = *linuxPlatform->pollLoop();
-    OutputReader output;
+    EventReader output;
     check(output.open(linuxPlatform->virtualKeyboard()->devnode()),
           "Chordwell's virtual keyboard can be read");
 
@@ -196,13 +102,22 @@ int main() {
         }
         return done();
     };
-    const auto findTestKeyboard = [&]() -> std::optional<KeyboardDevice> {
+    const auto findKeyboard = [&](const std::string& name) -> std::optional<KeyboardDevice> {
         for (const auto& k : engine.discoveredKeyboards()) {
-            if (k.productName == "VMTest USB Keyboard") {
+            if (k.productName == name) {
                 return k;
             }
         }
         return std::nullopt;
+    };
+    const auto findTestKeyboard = [&] {
+        return findKeyboard("VMTest USB Keyboard");
+    };
+    // Whether Chordwell holds the grab of the keyboard of that name.
+    const auto grabbedByChordwell = [&](const std::string& name) {
+        const auto k = findKeyboard(name);
+        const auto* node = k ? dynamic_cast<lnx::EvdevKeyboard*>(k->deviceRef.get()) : nullptr;
+        return node != nullptr && linuxPlatform->inputContext().isGrabbed(*node);
     };
 
     check(pumpUntil([&] { return findTestKeyboard().has_value(); }, 20s),
@@ -249,6 +164,17 @@ int main() {
     }
 
     // Left Control + A -> Copy (Control+C); Z -> Shift+B; B is not mapped.
+    // Super or Alt (either side) + X -> Copy: the held modifier is lifted
+    // around the output and put back after it.
+    struct GuardedModifier {
+        const char* name;
+        std::uint16_t code;
+        HidUsage usage;
+    };
+    const GuardedModifier guardedModifiers[] = {{"Left Super", KEY_LEFTMETA, 0xE3},
+                                                {"Right Super", KEY_RIGHTMETA, 0xE7},
+                                                {"Left Alt", KEY_LEFTALT, 0xE2},
+                                                {"Right Alt", KEY_RIGHTALT, 0xE6}};
     DeviceMapping record;
     record.productName = device->productName;
     record.vendorID = device->vendorID;
@@ -263,18 +189,24 @@ int main() {
     custom.outputBehavior =
         OutputBehavior::customKeySequence("shift b", {MacKeySignature{0x0B, kMaskShift}});
     record.mappings = {copy, custom};
+    for (const GuardedModifier& m : guardedModifiers) {
+        KeyMapping withX;
+        withX.name = std::string(m.name) + " x";
+        withX.inputKeyCodes = {m.usage, 0x1B};
+        withX.outputBehavior = OutputBehavior::copyOperation();
+        record.mappings.push_back(withX);
+    }
     engine.setAllDeviceMappings({record});
 
-    const auto* node = dynamic_cast<lnx::EvdevKeyboard*>(device->deviceRef.get());
     const auto grabbed = [&] {
-        return node != nullptr && linuxPlatform->inputContext().isGrabbed(*node);
+        return grabbedByChordwell("VMTest USB Keyboard");
     };
 
-    const auto expectOutput = [&](const char* what, const KeyList& expected) {
+    const auto expectOutput = [&](const std::string& what, const KeyList& expected) {
         pumpUntil([&] { return output.keys.size() >= expected.size(); }, 5s);
         pumpUntil([] { return false; }, 300ms); // anything more that comes
-        check(output.keys == expected, std::string(what) + ": got " + describe(output.keys) +
-                                           ", want " + describe(expected));
+        check(output.keys == expected,
+              what + ": got " + describe(output.keys) + ", want " + describe(expected));
         output.keys.clear();
     };
 
@@ -299,10 +231,61 @@ int main() {
           "the recording holds the signature Control+A");
     check(pumpUntil([&] { return !grabbed(); }, 5s), "the keyboard is released after recording");
 
+    // The keys of a "To" recording may be typed on any keyboard: while it
+    // runs every keyboard is grabbed, its key-downs are recorded and reach
+    // nobody, neither the desktop through Chordwell's virtual keyboard nor
+    // (the grab) any reader of the keyboard's own node.
+    const std::string otherName = "VMTest Recording Keyboard";
+    TestKeyboard other;
+    check(other.create(otherName.c_str(), "usb-0000:00:14.0-3/input0", 0xc52b) &&
+              pumpUntil([&] { return findKeyboard(otherName).has_value(); }, 10s),
+          "a second keyboard is discovered");
+    EventReader otherReader; // stands in for the desktop reading that keyboard
+    check(otherReader.open(other.devnode()), "the second keyboard's own node can be read");
+    const auto otherGrabbed = [&] {
+        return grabbedByChordwell(otherName);
+    };
+
+    engine.setIsForceBlockTap(true);
+    engine.startListening(*device);
+    check(pumpUntil([&] { return grabbed() && otherGrabbed(); }, 5s) &&
+              grabbedElsewhere(other.devnode()),
+          "while recording both keyboards are grabbed");
+    other.key(KEY_LEFTMETA, 1, 0xE3);
+    other.key(KEY_K, 1, 0x0E);
+    other.key(KEY_K, 0, 0x0E);
+    other.key(KEY_LEFTMETA, 0, 0xE3);
+    other.key(KEY_L, 1, 0x0F);
+    other.key(KEY_L, 0, 0x0F);
+    expectOutput("keys typed on the second keyboard for a recording are blocked, Super passes and "
+                 "never as a lone tap",
+                 {{KEY_LEFTMETA, 1}, {KEY_UNKNOWN, 1}, {KEY_UNKNOWN, 0}, {KEY_LEFTMETA, 0}});
+    otherReader.drain();
+    check(otherReader.keys.empty(), "the grabbed second keyboard's own readers get nothing: got " +
+                                        describe(otherReader.keys));
+    // The editor ends a recording, keeping it, before interception starts.
+    const ListeningResult recordedTo = engine.stopListening();
+    engine.setIsForceBlockTap(false);
+    check(recordedTo.taps == std::vector<MacKeySignature>{MacKeySignature{0x28, kMaskCommand},
+                                                          MacKeySignature{0x25, 0}},
+          "the recording holds Super+K, then L, typed on the second keyboard: got" +
+              describeSignatures(recordedTo.taps));
+    check(recordedTo.codes.empty(), "no key of the second keyboard counts as the listened one's");
+
     engine.setSelectedDevice(device);
     toggleInterception(engine);
     check(engine.isIntercepting(), "interception started");
     check(pumpUntil(grabbed, 5s), "the test keyboard is grabbed");
+    check(pumpUntil([&] { return !otherGrabbed(); }, 5s) && !grabbedElsewhere(other.devnode()),
+          "the second keyboard is released once the recording is over");
+    other.key(KEY_B, 1, 0x05);
+    other.key(KEY_B, 0, 0x05);
+    expectOutput("the second keyboard's keys no longer go through Chordwell", {});
+    otherReader.drain();
+    check(otherReader.keys == KeyList{{KEY_B, 1}, {KEY_B, 0}},
+          "the second keyboard's own readers get its keys again: got " +
+              describe(otherReader.keys));
+    otherReader.keys.clear();
 
     // The desktop lights Caps Lock on the virtual keyboard; the grabbed
     // keyboard, whose lights nobody else drives now, shows it.
@@ -348,6 +331,84 @@ int main() {
     expectOutput("Z becomes Shift+B",
                  {{KEY_LEFTSHIFT, 1}, {KEY_B, 1}, {KEY_B, 0}, {KEY_LEFTSHIFT, 0}});
 
+    // A write to the virtual keyboard that fails while Super+X fires: its
+    // descriptor is swapped for the read end of a pipe, which the kernel
+    // refuses to write to. The failed post leaves no pass-through behind,
+    // and the pipeline keeps believing what the desktop believes is down.
+    {
+        lnx::EventPipeline& pipeline = linuxPlatform->inputContext().pipeline();
+        const auto pipelineAgrees = [&] {
+            output.drain();
+            for (std::uint16_t code = 0; code <= lnx::kMaxEvdevKeyCode; ++code) {
+                if (pipeline.isVirtuallyDown(code) != output.isDown(code)) {
+                    return false;
+                }
+            }
+            return true;
+        };
+        keyboard.key(KEY_LEFTMETA, 1, 0xE3);
+        expectOutput("a held Super passes", {{KEY_LEFTMETA, 1}});
+        const int sinkFd = linuxPlatform->virtualKeyboard()->fd();
+        const int saved = ::dup(sinkFd);
+        int refusing[2] = {-1, -1};
+        const bool swapped =
+            saved >= 0 && ::pipe2(refusing, O_CLOEXEC) == 0 && ::dup2(refusing[0], sinkFd) >= 0;
+        keyboard.key(KEY_X, 1, 0x1B);
+        const auto xHeld = [&] {
+            const auto held = engine.currentPressedCodes();
+            return std::find(held.begin(), held.end(), HidUsage{0x1B}) != held.end();
+        };
+        const bool fired = pumpUntil(xHeld, 5s);
+        if (saved >= 0) {
+            ::dup2(saved, sinkFd);
+            ::close(saved);
+        }
+        for (const int fd : refusing) {
+            if (fd >= 0) {
+                ::close(fd);
+            }
+        }
+        check(swapped && fired, "Super+X fires while the virtual keyboard refuses writes");
+        check(engine.tapBlockerListener() != nullptr &&
+                  engine.tapBlockerListener()->forceLetItPassKeys().empty(),
+              "the failed post leaves no pass-through behind");
+        check(pipeline.isVirtuallyDown(KEY_LEFTMETA) && !pipeline.isVirtuallyDown(KEY_LEFTCTRL) &&
+                  !pipeline.isVirtuallyDown(KEY_C) && pipelineAgrees(),
+              "after the failed writes the pipeline's down keys are the desktop's: Super only");
+        keyboard.key(KEY_X, 0, 0x1B);
+        keyboard.key(KEY_LEFTMETA, 0, 0xE3);
+        expectOutput("after the failed post Super comes up, and not as a lone tap",
+                     {{KEY_UNKNOWN, 1}, {KEY_UNKNOWN, 0}, {KEY_LEFTMETA, 0}});
+        check(!pipeline.anyVirtualKeyDown() && pipelineAgrees(),
+              "no key is left down on the virtual keyboard");
+    }
+
+    // Super or Alt + X fires twice while the modifier stays held. Between
+    // every down and up of the modifier the desktop sees the neutral key: it
+    // never sees a lone tap (which opens the overview or a menu bar), nor
+    // the modifier held together with the output's Control.
+    for (const GuardedModifier& m : guardedModifiers) {
+        keyboard.key(m.code, 1, m.usage);
+        keyboard.key(KEY_X, 1, 0x1B);
+        keyboard.key(KEY_X, 0, 0x1B);
+        keyboard.key(KEY_X, 1, 0x1B);
+        keyboard.key(KEY_X, 0, 0x1B);
+        keyboard.key(m.code, 0, m.usage);
+        // Each output: the modifier is lifted (after a neutral key) before
+        // Control goes down, and comes back after C.
+        const KeyList copyAround = {{KEY_UNKNOWN, 1},  {KEY_UNKNOWN, 0}, {m.code, 0},
+                                    {KEY_LEFTCTRL, 1}, {KEY_C, 1},       {KEY_C, 0},
+                                    {KEY_LEFTCTRL, 0}, {m.code, 1}};
+        KeyList want = {{m.code, 1}};
+        for (int fired = 0; fired < 2; ++fired) {
+            want.insert(want.end(), copyAround.begin(), copyAround.end());
+        }
+        want.insert(want.end(), {{KEY_UNKNOWN, 1}, {KEY_UNKNOWN, 0}, {m.code, 0}});
+        expectOutput(std::string(m.name) + "+X twice becomes Control+C twice, " + m.name +
+                         " never tapped alone",
+                     want);
+    }
+
     // The emergency exit ends interception whatever the mappings say.
     keyboard.key(KEY_BACKSPACE, 1, 0x2A);
     keyboard.key(KEY_ESC, 1, 0x29);
@@ -371,6 +432,26 @@ int main() {
     keyboard.key(KEY_A, 0, 0x04);
     keyboard.key(KEY_LEFTCTRL, 0, 0xE0);
     expectOutput("without interception nothing goes through Chordwell", {});
+
+    // The emergency exit also frees every keyboard a recording took, when
+    // it is typed on the keyboard the recording is typed on.
+    engine.setIsForceBlockTap(true);
+    engine.startListening(*device);
+    check(pumpUntil([&] { return grabbed() && otherGrabbed(); }, 5s),
+          "a new recording grabs both keyboards");
+    other.key(KEY_BACKSPACE, 1, 0x2A);
+    other.key(KEY_ESC, 1, 0x29);
+    other.key(KEY_ENTER, 1, 0x28);
+    check(pumpUntil([&] { return !grabbed() && !otherGrabbed(); }, 5s) &&
+              !grabbedElsewhere(other.devnode()) && !grabbedElsewhere(keyboard.devnode()),
+          "Backspace+Escape+Enter on the second keyboard frees both keyboards");
+    other.key(KEY_BACKSPACE, 0, 0x2A);
+    other.key(KEY_ESC, 0, 0x29);
+    other.key(KEY_ENTER, 0, 0x28);
+    expectOutput("the chord typed during the recording never reached the virtual keyboard", {});
+    (void)engine.stopListening();
+    engine.setIsForceBlockTap(false);
+    other.unplug();
 
     toggleInterception(engine);
     check(engine.isIntercepting() && pumpUntil(grabbed, 5s), "interception starts again");

@@ -72,15 +72,20 @@ std::uint64_t fnv1a64(std::string_view text) {
     return hash;
 }
 
-std::string locationKey(std::string_view idPath, std::string_view phys, std::string_view uniq) {
+std::string locationKey(std::string_view idPath, std::string_view phys, std::string_view uniq,
+                        std::string_view inputSyspath) {
     idPath = trim(idPath);
     phys = trim(phys);
     uniq = trim(uniq);
+    inputSyspath = trim(inputSyspath);
     std::string key;
     if (!idPath.empty()) {
         key = withoutUsbInterface(idPath);
     } else if (!phys.empty()) {
         key = withoutInputSuffix(phys);
+    } else if (!inputSyspath.empty()) {
+        key = "sys:";
+        key += inputSyspath;
     } else {
         return {};
     }

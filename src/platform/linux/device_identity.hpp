@@ -29,8 +29,12 @@ std::uint64_t fnv1a64(std::string_view text);
 /// ("usb-0000:00:14.0-2/input0" -> "usb-0000:00:14.0-2"); the device's
 /// unique id (a Bluetooth address, a serial number) is appended when there
 /// is one, because Bluetooth keyboards share the phys of their adapter.
-/// Empty when there is nothing to go by.
-std::string locationKey(std::string_view idPath, std::string_view phys, std::string_view uniq);
+/// Devices made by programs (uinput keyboards of other remappers, test
+/// rigs) often have neither; `inputSyspath`, the kernel's own name of the
+/// input device, then keeps each of them apart, since keyboards of one
+/// location are listed once. Empty when there is nothing to go by.
+std::string locationKey(std::string_view idPath, std::string_view phys, std::string_view uniq,
+                        std::string_view inputSyspath = {});
 
 /// "LocationID": FNV-1a of the location key, kept to 62 bits so that it is
 /// a positive signed 64-bit value that is the same in every run. Nothing

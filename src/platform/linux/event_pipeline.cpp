@@ -296,31 +296,22 @@ bool EventPipeline::postKey(std::int64_t keyCode, EventFlags flags, bool keyDown
     restoreAdjustment();
     const auto ownModifier = modifierForEvdevCode(*code);
     const std::span<const ModifierKey> modifiers = modifierKeys();
-    // Families come in (left, right) pairs.
+    // Families come in (left, right) pairs. The held modifiers the key must
+    // not carry are lifted before the ones it needs go down, so that the
+    // desktop never sees the two sets held together: Alt+Shift or
+    // Control+Shift switch the keyboard layout on many desktops the moment
+    // the second goes down, although neither the user nor the output asked
+    // for that combination.
+    const auto ownFamily = [&](const ModifierKey& left) {
+        return ownModifier && ownModifier->flag == left.flag; // the posted key itself
+    };
     bool written = true;
     for (std::size_t i = 0; written && i + 1 < modifiers.size(); i += 2) {
         const ModifierKey& left = modifiers[i];
-        const ModifierKey& right = modifiers[i + 1];
-        if (ownModifier && ownModifier->flag == left.flag) {
-            continue; // the posted key is this modifier itself
-        }
-        const bool wanted = (flags & left.flag) != 0;
-        const bool leftDown = virtualDown_.test(left.evdevCode);
-        const bool rightDown = virtualDown_.test(right.evdevCode);
-        if (wanted) {
-            if (!leftDown && !rightDown) {
-                const bool useRight =
-                    (flags & right.deviceFlag) != 0 && (flags & left.deviceFlag) == 0;
-                const std::uint16_t press = useRight ? right.evdevCode : left.evdevCode;
-                adjustment_.active = true;
-                written = write(press, true, kSynthetic);
-                if (written) {
-                    adjustment_.pressed.push_back(press);
-                }
-            }
+        if (ownFamily(left) || (flags & left.flag) != 0) {
             continue;
         }
-        for (const ModifierKey* side : {&left, &right}) {
+        for (const ModifierKey* side : {&left, &modifiers[i + 1]}) {
             if (written && virtualDown_.test(side->evdevCode)) {
                 const SourceId owner = virtualOwner_[side->evdevCode];
                 adjustment_.active = true;
@@ -330,6 +321,21 @@ bool EventPipeline::postKey(std::int64_t keyCode, EventFlags flags, bool keyDown
                     adjustment_.lifted.push_back(HeldModifier{owner, side->evdevCode});
                 }
             }
+        }
+    }
+    for (std::size_t i = 0; written && i + 1 < modifiers.size(); i += 2) {
+        const ModifierKey& left = modifiers[i];
+        const ModifierKey& right = modifiers[i + 1];
+        if (ownFamily(left) || (flags & left.flag) == 0 || virtualDown_.test(left.evdevCode) ||
+            virtualDown_.test(right.evdevCode)) {
+            continue;
+        }
+        const bool useRight = (flags & right.deviceFlag) != 0 && (flags & left.deviceFlag) == 0;
+        const std::uint16_t press = useRight ? right.evdevCode : left.evdevCode;
+        adjustment_.active = true;
+        written = write(press, true, kSynthetic);
+        if (written) {
+            adjustment_.pressed.push_back(press);
         }
     }
     if (written && write(*code, true, kSynthetic)) {

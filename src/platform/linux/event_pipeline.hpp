@@ -118,9 +118,9 @@ public:
 
     // ---- synthetic input
     /// Posts one key event as the event poster does: the taps see it with
-    /// exactly `flags`; if it passes, the modifiers named in `flags` are
-    /// pressed around the key on the virtual keyboard (and held modifiers
-    /// not named are lifted), and restored after the key-up. False when the
+    /// exactly `flags`; if it passes, held modifiers not named in `flags`
+    /// are lifted, then the ones named are pressed around the key on the
+    /// virtual keyboard, and all is restored after the key-up. False when the
     /// key code has no key, nothing can be written, or a write failed (then
     /// the key is not down and the modifiers are as they were).
     bool postKey(std::int64_t keyCode, EventFlags flags, bool keyDown);

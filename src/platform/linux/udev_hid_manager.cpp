@@ -112,7 +112,8 @@ std::optional<KeyboardNodeInfo> keyboardNodeInfo(udev_device* device,
     if (info.idPath.empty()) {
         info.idPath = text(udev_device_get_property_value(input, "ID_PATH"));
     }
-    info.location = locationIdFromKey(locationKey(info.idPath, info.phys, info.uniq));
+    info.location = locationIdFromKey(
+        locationKey(info.idPath, info.phys, info.uniq, text(udev_device_get_syspath(input))));
     return info;
 }
 

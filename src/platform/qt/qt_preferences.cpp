@@ -1,5 +1,6 @@
 #include "platform/qt/qt_preferences.hpp"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
 #include <QMetaType>
@@ -45,6 +46,12 @@ void QtPreferences::watchFile() {
     const QString file = settings_->fileName();
     if (file.isEmpty() || !QFileInfo(file).isAbsolute()) {
         return; // the registry: nothing to watch
+    }
+    if (QCoreApplication::instance() == nullptr) {
+        // Qt's watcher is served by the application's event loop only; a
+        // program without one (the command-line tool) watches the file
+        // itself and calls reload().
+        return;
     }
     watcher_ = std::make_unique<QFileSystemWatcher>();
     // The file may not exist yet, and a write replaces it (a new inode):

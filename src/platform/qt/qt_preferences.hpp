@@ -45,7 +45,9 @@ public:
     QSettings& settings() const { return *settings_; }
 
     /// Forgets the values read so far and re-reads the store (what a change
-    /// of the file by another process triggers).
+    /// of the file by another process triggers). Within a Qt application the
+    /// file is watched here; a program without a QCoreApplication watches
+    /// it itself and calls this.
     void reload();
     /// How many values are held in memory.
     std::size_t cachedValueCount() const;
