@@ -86,6 +86,12 @@ inline QLabel* richLinkLabel(const QString& html, const QString& toolTip, QWidge
     return label;
 }
 
+/// The status line shown when no application could open a link.
+inline QString linkFailureText(const QString& url) {
+    return QStringLiteral("No application could open ") + url +
+           QStringLiteral(". Copy the address to open it yourself.");
+}
+
 /// Lays out the links' texts again. A link's colour is fixed when its text
 /// is laid out, so after a palette change (light to dark) the links need a
 /// new layout to take the new theme's link colour.

@@ -193,8 +193,7 @@ void HelpView::openLink(const QString& url) {
         return;
     }
     log(LogLevel::warning, "No application could open a link of the help window", "ui");
-    linkStatus_->setText(QStringLiteral("No application could open ") + url +
-                         QStringLiteral(". Copy the address to open it yourself."));
+    linkStatus_->setText(linkFailureText(url));
     linkStatus_->show();
     scrollArea_->ensureWidgetVisible(linkStatus_);
 }

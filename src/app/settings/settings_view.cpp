@@ -241,11 +241,6 @@ void SettingsView::openLink(const QString& url) {
     linkStatus_->show();
 }
 
-QString linkFailureText(const QString& url) {
-    return QStringLiteral("No application could open ") + url +
-           QStringLiteral(". Copy the address to open it yourself.");
-}
-
 void SettingsView::build(const QString& displayName, platform::Desktop& desktop,
                          DiagnosticsSources diagnosticsSources, DiagnosticsIdentity identity) {
     setFixedWidth(kContentWidth);

@@ -103,9 +103,6 @@ private:
     bool launchAtLogin_ = false;
 };
 
-/// The status line shown when no application could open a link.
-QString linkFailureText(const QString& url);
-
 class SettingsView : public QWidget {
     Q_OBJECT
 
