@@ -1,6 +1,7 @@
 #include "logging/log_file.hpp"
 #include <algorithm>
 
+#include "support/file_size_limit.hpp"
 #include "support/test_support.hpp"
 
 #include <gtest/gtest.h>
@@ -24,6 +25,7 @@ namespace chordwell::logging {
 namespace {
 
 namespace fs = std::filesystem;
+using chordwell::testing::FileSizeLimit;
 using chordwell::testing::readText;
 using chordwell::testing::TempDir;
 using chordwell::testing::writeText;
@@ -519,29 +521,6 @@ TEST(LogFileTest, AnyMessageBecomesOneBoundedLine) {
         }
     }
 }
-
-// Makes writes beyond `bytes` fail for this process (even as root), the way a
-// full disk would.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-        ::getrlimit(RLIMIT_FSIZE, &previous_);
-        rlimit limited = previous_;
-        limited.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &limited);
-    }
-    ~FileSizeLimit() {
-        ::setrlimit(RLIMIT_FSIZE, &previous_);
-        std::signal(SIGXFSZ, previousHandler_);
-    }
-    FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
-private:
-    rlimit previous_{};
-    void (*previousHandler_)(int) = nullptr;
-};
 
 TEST(LogFileTest, AFullDiskLosesWholeLinesAndSaysSoOnce) {
     TempDir temp;

@@ -3,6 +3,7 @@
 #include "logging/log.hpp"
 #include "model/json_codec.hpp"
 #include "platform/memory/memory_ports.hpp"
+#include "support/file_size_limit.hpp"
 #include "support/test_support.hpp"
 
 #include <gtest/gtest.h>
@@ -25,6 +26,7 @@ using chordwell::testing::TempDir;
 using chordwell::testing::writeText;
 using platform::CapturedLogEntry;
 using platform::CapturingSystemLog;
+using testing::FileSizeLimit;
 
 const std::string kSubsystem = "com.palvane.Chordwell";
 
@@ -325,29 +327,6 @@ TEST_F(StorageTest, AFileBrokenAfterASaveIsStillSetAsideByTheNext) {
         EXPECT_EQ(storage.loadMappings(keyboard()), sampleMappings()) << c.name;
     }
 }
-
-// Makes writes beyond `bytes` fail for this process (even as root), the way a
-// full disk would.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-        ::getrlimit(RLIMIT_FSIZE, &previous_);
-        rlimit limited = previous_;
-        limited.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &limited);
-    }
-    ~FileSizeLimit() {
-        ::setrlimit(RLIMIT_FSIZE, &previous_);
-        std::signal(SIGXFSZ, previousHandler_);
-    }
-    FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
-private:
-    rlimit previous_{};
-    void (*previousHandler_)(int) = nullptr;
-};
 
 TEST_F(StorageTest, AFailedWriteLeavesTheOldFileIntact) {
     StorageManager storage = makeStorage();
