@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <type_traits>
 
 namespace chordwell {
 
@@ -43,6 +44,33 @@ std::optional<HidUsage> usageOfKeyCode(std::int64_t keyCode) {
 
 bool isModifierUsage(HidUsage usage) {
     return usage >= 0xE0 && usage <= 0xE7;
+}
+
+// Whether the key's tap event is a key-down (modifiers bring flag changes,
+// and a usage without a system key code brings nothing).
+bool usageHasKeyDownEvent(HidUsage usage) {
+    if (usage >= 0xE0 && usage <= 0xE7) {
+        return false;
+    }
+    return hidToMacKeyCode(usage).has_value();
+}
+
+template <typename List> bool containsUsage(const List& list, HidUsage usage) {
+    for (const auto& entry : list) {
+        if (entry.usage == usage) {
+            return true;
+        }
+    }
+    return false;
+}
+
+template <typename List> void eraseUsage(List& list, HidUsage usage) {
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        if (list[i].usage == usage) {
+            list.erase(i);
+            return;
+        }
+    }
 }
 
 EventFlags modifierFlag(HidUsage usage) {
@@ -101,8 +129,16 @@ void TapBlockerListener::stop() {
     }
     eventTap_.reset();
     sourceAdded_ = false;
-    // Key-downs still waiting for their HID value are settled by nobody now.
+    // Key-downs still waiting for their HID value go to the application now
+    // that nothing is swallowed any more (past no tap of ours).
+    cancelSettleTimer();
+    const auto waiting = pendingKeyDowns_;
     pendingKeyDowns_.clear();
+    for (const PendingKeyDown& key : waiting) {
+        if (!key.pairedWithHid && !key.heldMatchedAtTap) {
+            repost(key);
+        }
+    }
     tapReleased_.clear();
     tapPressed_.clear();
     awaitingTap_.clear();
@@ -165,135 +201,157 @@ platform::TapDecision TapBlockerListener::handleTapEvent(void* userInfo,
     return blocker->handle(event);
 }
 
-void TapBlockerListener::queueSettling() {
-    if (settlingQueued_) {
-        return;
-    }
-    settlingQueued_ = true;
-    std::weak_ptr<TapBlockerListener> weak = weak_from_this();
-    owner_.platform().scheduler().postToMain([weak] {
-        if (auto self = weak.lock()) {
-            self->settlePendingKeyDowns();
-        }
-    });
-}
+// ------------------------------------------------------------- the decision
 
 platform::TapDecision TapBlockerListener::handle(const platform::KeyEvent& event) {
     using platform::EventType;
     using platform::TapDecision;
 
-    // The system disables a tap that stalls or on some user input, and tells
-    // the tap through its own callback; the notice itself goes nowhere.
     if (event.type == EventType::tapDisabledByTimeout ||
         event.type == EventType::tapDisabledByUserInput) {
-        if (eventTap_) {
-            eventTap_->enable(true);
-            log(LogLevel::warning, "Event tap was disabled by the system; re-enabled it.",
-                kCategory);
-        }
-        return TapDecision::swallow;
+        return reEnableAfterNotice();
     }
-
-    const bool isKeyDown = event.type == EventType::keyDown;
+    forgetExpired();
     const KeyComboSignature passCombo = KeyComboSignature::passThrough(event.keyCode, event.flags);
-
-    // Snapshot under the lock. Whether the pass-through list holds this
-    // event's combination is all the decision needs of it, so that is what
-    // is taken instead of a copy of the list.
-    RawKeyboardListener::HeldKeys held;
-    bool forceBlock = false;
-    bool passRegistered = false;
-    lockMutateValues([&] {
-        held = owner_.currentPressedCodes_;
-        forceBlock = owner_.isForceBlockTap_;
-        passRegistered = isKeyDown && event.posted &&
-                         std::find(forceLetItPassKeys_.begin(), forceLetItPassKeys_.end(),
-                                   passCombo) != forceLetItPassKeys_.end();
-    });
+    Snapshot snapshot = takeSnapshot(event, passCombo);
 
     // Our own posts say nothing about the keys the user holds: the
     // book-keeping of tap events ahead of their HID values is the user's.
-    if (event.type == EventType::keyUp && !event.posted) {
-        if (const auto usage = usageOfKeyCode(event.keyCode)) {
-            tapAhead_.eraseFirst(*usage);
-        }
-        // The key-up of a key-down that still waits for its HID value waits
-        // with it, so that the application never sees the up first.
-        for (std::size_t i = 0; i < pendingKeyDowns_.size(); ++i) {
-            if (pendingKeyDowns_[i].keyCode == event.keyCode && !pendingKeyDowns_[i].released) {
-                pendingKeyDowns_[i].released = true;
-                pendingKeyDowns_[i].upFlags = event.flags;
-                return TapDecision::swallow;
-            }
-        }
-        // A key that is up although its HID value still says down: until
-        // that value arrives (at the latest by the end of the turn), the
-        // decisions below leave the key out.
-        if (const auto usage = usageOfKeyCode(event.keyCode); usage && held.contains(*usage) &&
-                                                              !tapReleased_.contains(*usage) &&
-                                                              tapReleased_.push_back(*usage)) {
-            queueSettling();
-        }
-    }
-    if (event.type == EventType::flagsChanged && !event.posted) {
-        // A modifier whose HID value has not arrived yet: the decisions
-        // below count it as its flag says, until the value comes.
-        if (const auto usage = usageOfKeyCode(event.keyCode); usage && isModifierUsage(*usage)) {
-            if ((event.flags & modifierFlag(*usage)) != 0) {
-                if (!held.contains(*usage) && !tapPressed_.contains(*usage) &&
-                    tapPressed_.push_back(*usage)) {
-                    queueSettling();
-                }
-            } else {
-                tapPressed_.eraseFirst(*usage);
-                if (held.contains(*usage) && !tapReleased_.contains(*usage) &&
-                    tapReleased_.push_back(*usage)) {
-                    queueSettling();
-                }
-            }
-        }
-    }
-    // Key-ups and modifier changes always pass, also those of mapped keys.
-    if (!isKeyDown) {
-        return TapDecision::pass;
-    }
-
-    const MacKeySignature signature = passCombo.keys[0];
-
-    // Recording.
-    if (!containsSignature(persistentCapturedTapSignatures_, signature)) {
-        for (std::size_t i = 0; i < allTapSignaturesIncludingNotCapturedByTap_.size(); ++i) {
-            const MacKeySignature known = allTapSignaturesIncludingNotCapturedByTap_[i];
-            if (!containsSignature(persistentCapturedTapSignatures_, known)) {
-                appendPersistent(known);
-            }
-        }
-        const bool recording = owner_.isCapturingInput() && !owner_.isIntercepting();
-        const bool record = recording || persistentCapturedTapSignatures_.size() <
-                                             owner_.capturedInputCodes().size();
-        if (record) {
-            appendPersistent(signature);
-            allTapSignaturesIncludingNotCapturedByTap_.push_back(signature);
-        }
-    }
-
-    if (forceBlock) {
+    if (event.type == EventType::keyUp && !event.posted && noteUserKeyUp(event, snapshot.held)) {
         return TapDecision::swallow;
     }
+    if (event.type == EventType::flagsChanged && !event.posted) {
+        noteUserModifier(event, snapshot.held);
+    }
+    // Key-ups and modifier changes always pass, also those of mapped keys.
+    if (event.type != EventType::keyDown) {
+        return TapDecision::pass;
+    }
+    recordKeyDown(passCombo.keys[0]);
+    if (snapshot.forceBlock) {
+        return TapDecision::swallow;
+    }
+    return decideKeyDown(event, passCombo, snapshot);
+}
 
+platform::TapDecision TapBlockerListener::reEnableAfterNotice() {
+    // The system disables a tap that stalls or on some user input, and tells
+    // the tap through its own callback; the notice itself goes nowhere.
+    if (eventTap_) {
+        eventTap_->enable(true);
+        log(LogLevel::warning, "Event tap was disabled by the system; re-enabled it.", kCategory);
+    }
+    return platform::TapDecision::swallow;
+}
+
+TapBlockerListener::Snapshot TapBlockerListener::takeSnapshot(const platform::KeyEvent& event,
+                                                              const KeyComboSignature& combo) {
+    static_assert(std::is_same_v<HeldKeys, RawKeyboardListener::HeldKeys>);
+    // Whether the pass-through list holds this event's combination is all the
+    // decision needs of it, so that is what is taken instead of a copy.
+    Snapshot snapshot;
+    lockMutateValues([&] {
+        snapshot.held = owner_.currentPressedCodes_;
+        snapshot.forceBlock = owner_.isForceBlockTap_;
+        snapshot.passRegistered = event.type == platform::EventType::keyDown && event.posted &&
+                                  std::find(forceLetItPassKeys_.begin(), forceLetItPassKeys_.end(),
+                                            combo) != forceLetItPassKeys_.end();
+    });
+    return snapshot;
+}
+
+bool TapBlockerListener::noteUserKeyUp(const platform::KeyEvent& event, const HeldKeys& held) {
+    const auto usage = usageOfKeyCode(event.keyCode);
+    if (usage) {
+        tapAhead_.eraseFirst(*usage);
+    }
+    // The key-up of a key-down that still waits for its HID value waits with
+    // it, so that the application never sees the up first.
+    for (std::size_t i = 0; i < pendingKeyDowns_.size(); ++i) {
+        if (pendingKeyDowns_[i].keyCode == event.keyCode && !pendingKeyDowns_[i].released) {
+            pendingKeyDowns_[i].released = true;
+            pendingKeyDowns_[i].upFlags = event.flags;
+            // One a HID value answered is most likely a mapped key of the
+            // listened keyboard, whose key-up passes like any; should it turn
+            // out to be another keyboard's, it is given back down and up.
+            return !pendingKeyDowns_[i].pairedWithHid;
+        }
+    }
+    // A key that is up although its HID value still says down: until that
+    // value arrives, or its deadline, the decisions leave the key out.
+    if (usage && held.contains(*usage) && !containsUsage(tapReleased_, *usage)) {
+        (void)tapReleased_.push_back(TapAhead{*usage, deadlineFromNow()});
+    }
+    return false;
+}
+
+void TapBlockerListener::noteUserModifier(const platform::KeyEvent& event, const HeldKeys& held) {
+    // A modifier whose HID value has not arrived yet: the decisions count it
+    // as its flag says, until the value comes or its deadline passes.
+    const auto usage = usageOfKeyCode(event.keyCode);
+    if (!usage || !isModifierUsage(*usage)) {
+        return;
+    }
+    if ((event.flags & modifierFlag(*usage)) != 0) {
+        if (!held.contains(*usage) && !containsUsage(tapPressed_, *usage)) {
+            (void)tapPressed_.push_back(TapAhead{*usage, deadlineFromNow()});
+        }
+        return;
+    }
+    eraseUsage(tapPressed_, *usage);
+    if (held.contains(*usage) && !containsUsage(tapReleased_, *usage)) {
+        (void)tapReleased_.push_back(TapAhead{*usage, deadlineFromNow()});
+    }
+}
+
+void TapBlockerListener::recordKeyDown(const MacKeySignature& signature) {
+    if (containsSignature(persistentCapturedTapSignatures_, signature)) {
+        return;
+    }
+    for (std::size_t i = 0; i < allTapSignaturesIncludingNotCapturedByTap_.size(); ++i) {
+        const MacKeySignature known = allTapSignaturesIncludingNotCapturedByTap_[i];
+        if (!containsSignature(persistentCapturedTapSignatures_, known)) {
+            appendPersistent(known);
+        }
+    }
+    const bool recording = owner_.isCapturingInput() && !owner_.isIntercepting();
+    const bool record =
+        recording || persistentCapturedTapSignatures_.size() < owner_.capturedInputCodes().size();
+    if (record) {
+        appendPersistent(signature);
+        allTapSignaturesIncludingNotCapturedByTap_.push_back(signature);
+    }
+}
+
+platform::TapDecision TapBlockerListener::decideKeyDown(const platform::KeyEvent& event,
+                                                        const KeyComboSignature& combo,
+                                                        Snapshot& snapshot) {
+    using platform::TapDecision;
     // The user's keys never take an output's pass-through, even when they
     // look the same (a mapping of Space to Space, or Command+C held on one
     // keyboard while Command+C is posted for another): only posted events
     // do, which the platform marks.
     const auto usage = usageOfKeyCode(event.keyCode);
-    const bool awaited = !event.posted && usage && awaitingTap_.eraseFirst(*usage);
+    if (!event.posted && usage && snapshot.held.contains(*usage)) {
+        settleOtherKeyboards(*usage);
+    }
+    std::optional<Awaited> awaited;
+    if (!event.posted && usage) {
+        for (std::size_t i = 0; i < awaitingTap_.size(); ++i) {
+            if (awaitingTap_[i].usage == *usage) {
+                awaited = awaitingTap_[i];
+                awaitingTap_.erase(i);
+                break;
+            }
+        }
+    }
 
     // One of the engine's own keys coming back. Posted events return in the
     // order they were posted, so entries older than this one whose events
     // have not come back never will (a post the system dropped): they go too.
-    if (passRegistered) {
+    if (snapshot.passRegistered) {
         lockMutateValues([&] {
-            auto it = std::find(forceLetItPassKeys_.begin(), forceLetItPassKeys_.end(), passCombo);
+            auto it = std::find(forceLetItPassKeys_.begin(), forceLetItPassKeys_.end(), combo);
             if (it != forceLetItPassKeys_.end()) {
                 forceLetItPassKeys_.erase(forceLetItPassKeys_.begin(), it + 1);
             }
@@ -303,100 +361,236 @@ platform::TapDecision TapBlockerListener::handle(const platform::KeyEvent& event
 
     // Only whether the held keys of the listened keyboard match a mapping
     // matters, not the event's own key...
-    std::sort(held.begin(), held.end());
-    const bool heldMatches = owner_.findMapping(held.span()) != nullptr;
-    if (!usage || held.contains(*usage)) {
+    std::sort(snapshot.held.begin(), snapshot.held.end());
+    const bool heldMatches = owner_.findMapping(snapshot.held.span()) != nullptr;
+    if (!usage || snapshot.held.contains(*usage)) {
         return heldMatches ? TapDecision::swallow : TapDecision::pass;
     }
-    if (!event.posted && !awaited && !tapAhead_.contains(*usage)) {
+    // ...its HID value came first and the key is up again by now: what the
+    // value decided then holds for its event.
+    if (awaited) {
+        return heldMatches || awaited->matched ? TapDecision::swallow : TapDecision::pass;
+    }
+    if (!event.posted && !tapAhead_.contains(*usage)) {
         if (tapAhead_.full()) {
             tapAhead_.erase(0); // the oldest, most likely another keyboard's
         }
         tapAhead_.push_back(*usage);
     }
-
-    // ...unless the event's HID value has not arrived yet (the two come
-    // through separate sources, in no fixed order): then the key it carries
-    // decides what the held keys will be, minus keys already seen going up.
-    RawKeyboardListener::HeldKeys expected;
-    for (HidUsage h : held) {
-        if (!tapReleased_.contains(h)) {
-            expected.push_back(h);
-        }
-    }
-    for (HidUsage h : tapPressed_) {
-        if (!expected.contains(h)) {
-            expected.push_back(h);
-        }
-    }
-    expected.push_back(*usage);
-    std::sort(expected.begin(), expected.end());
-    const bool completes = owner_.findMapping(expected.span()) != nullptr;
-    if (!heldMatches && !completes) {
+    // ...or the event's HID value has not arrived yet: then the key it
+    // carries decides what the held keys will be.
+    if (!heldMatches && !heldWillMatch(snapshot.held, *usage)) {
         return TapDecision::pass;
     }
-    // The key may belong to another keyboard and its HID value never come:
-    // it waits, swallowed, until its value arrives or the turn ends, and is
-    // posted again then if it turned out to complete nothing.
-    if (!pendingKeyDowns_.push_back(PendingKeyDown{event.keyCode, event.flags, *usage})) {
-        return heldMatches ? TapDecision::swallow : TapDecision::pass;
-    }
-    queueSettling();
-    return TapDecision::swallow;
+    return holdUntilHidValue(event, *usage, heldMatches);
 }
 
+bool TapBlockerListener::heldWillMatch(const HeldKeys& held, HidUsage usage) const {
+    // What the held keys will be once the key's HID value is in: they, with
+    // or without the keys the tap saw go up first, with or without the
+    // modifiers it saw go down first (either may be another keyboard's),
+    // plus the key itself. Should any of them match, the key waits for its
+    // value to tell.
+    for (const bool minusReleased : {true, false}) {
+        for (const bool plusPressed : {true, false}) {
+            HeldKeys expected;
+            for (HidUsage h : held) {
+                if (!minusReleased || !containsUsage(tapReleased_, h)) {
+                    expected.push_back(h);
+                }
+            }
+            if (plusPressed) {
+                for (const TapAhead& pressed : tapPressed_) {
+                    if (!expected.contains(pressed.usage)) {
+                        expected.push_back(pressed.usage);
+                    }
+                }
+            }
+            if (!expected.contains(usage)) {
+                expected.push_back(usage);
+            }
+            std::sort(expected.begin(), expected.end());
+            if (owner_.findMapping(expected.span()) != nullptr) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+platform::TapDecision TapBlockerListener::holdUntilHidValue(const platform::KeyEvent& event,
+                                                            HidUsage usage, bool heldMatches) {
+    // The key may belong to another keyboard and its HID value never come:
+    // it waits, swallowed, until its value arrives or its deadline passes,
+    // and is posted again then if it turned out to complete nothing.
+    const Time deadline = deadlineFromNow();
+    if (!pendingKeyDowns_.push_back(PendingKeyDown{event.keyCode, event.flags, usage, false, 0,
+                                                   deadline, heldMatches, false})) {
+        return heldMatches ? platform::TapDecision::swallow : platform::TapDecision::pass;
+    }
+    armSettleTimer(deadline);
+    return platform::TapDecision::swallow;
+}
+
+// ------------------------------------------------------------- HID values
+
 void TapBlockerListener::hidKeyDown(HidUsage usage, bool matched) {
-    tapReleased_.eraseFirst(usage);
-    tapPressed_.eraseFirst(usage);
+    forgetExpired();
+    eraseUsage(tapReleased_, usage);
+    eraseUsage(tapPressed_, usage);
     const bool tapCameFirst = tapAhead_.eraseFirst(usage);
     for (std::size_t i = 0; i < pendingKeyDowns_.size(); ++i) {
-        if (pendingKeyDowns_[i].usage == usage) {
-            const PendingKeyDown key = pendingKeyDowns_[i];
-            pendingKeyDowns_.erase(i);
+        if (pendingKeyDowns_[i].usage == usage && !pendingKeyDowns_[i].pairedWithHid) {
             if (!matched) {
+                const PendingKeyDown key = pendingKeyDowns_[i];
+                pendingKeyDowns_.erase(i);
                 repost(key);
+                return;
             }
+            // Most likely its own value, behind its tap event: it stays
+            // swallowed. But it may be the same key pressed just before on
+            // another keyboard, and this value's own tap event still to
+            // come; which one it was shows by the deadline.
+            pendingKeyDowns_[i].pairedWithHid = true;
             return;
         }
     }
     // Its tap event is still to come (when the key has a system key code),
     // unless it came first.
-    if (tapCameFirst) {
+    if (tapCameFirst || !usageHasKeyDownEvent(usage)) {
         return;
     }
-    if (!awaitingTap_.contains(usage)) {
-        if (awaitingTap_.full()) {
-            awaitingTap_.erase(0);
-        }
-        awaitingTap_.push_back(usage);
+    if (awaitingTap_.full()) {
+        awaitingTap_.erase(0);
     }
+    awaitingTap_.push_back(Awaited{usage, matched, deadlineFromNow()});
 }
 
 void TapBlockerListener::hidKeyUp(HidUsage usage) {
-    tapReleased_.eraseFirst(usage);
-    tapPressed_.eraseFirst(usage);
-    awaitingTap_.eraseFirst(usage);
-}
-
-void TapBlockerListener::settlePendingKeyDowns() {
-    settlingQueued_ = false;
-    // Every HID value of the turn has arrived: a key-down still waiting came
-    // from another keyboard, and is swallowed only while the listened
-    // keyboard's held keys match a mapping.
-    if (!pendingKeyDowns_.empty()) {
-        RawKeyboardListener::HeldKeys held = owner_.currentPressedCodesSnapshot();
-        std::sort(held.begin(), held.end());
-        const bool heldMatches = owner_.findMapping(held.span()) != nullptr;
-        while (!pendingKeyDowns_.empty()) {
-            const PendingKeyDown key = pendingKeyDowns_[0];
-            pendingKeyDowns_.erase(0);
-            if (!heldMatches) {
-                repost(key);
-            }
+    // An awaited tap event keeps what its key-down decided: it may still be
+    // on its way although the key is up again.
+    eraseUsage(tapReleased_, usage);
+    eraseUsage(tapPressed_, usage);
+    // The key went up with no second tap event of it: the key-down its value
+    // answered was its own, and stays swallowed.
+    for (std::size_t i = 0; i < pendingKeyDowns_.size(); ++i) {
+        if (pendingKeyDowns_[i].usage == usage && pendingKeyDowns_[i].pairedWithHid) {
+            pendingKeyDowns_.erase(i);
+            return;
         }
     }
-    tapReleased_.clear();
-    tapPressed_.clear();
+}
+
+// ---------------------------------------------------------------- waiting
+
+bool TapBlockerListener::isWaiting() const {
+    const Time now = owner_.platform().scheduler().now();
+    auto live = [now](const auto& list) {
+        return std::any_of(list.begin(), list.end(),
+                           [now](const auto& entry) { return entry.deadline > now; });
+    };
+    return !pendingKeyDowns_.empty() || live(tapReleased_) || live(tapPressed_) ||
+           live(awaitingTap_);
+}
+
+TapBlockerListener::Time TapBlockerListener::deadlineFromNow() const {
+    return owner_.platform().scheduler().now() + kHidValueDeadline;
+}
+
+std::optional<TapBlockerListener::Time> TapBlockerListener::earliestDeadline() const {
+    std::optional<Time> earliest;
+    for (const PendingKeyDown& key : pendingKeyDowns_) {
+        if (!earliest || key.deadline < *earliest) {
+            earliest = key.deadline;
+        }
+    }
+    return earliest;
+}
+
+void TapBlockerListener::forgetExpired() {
+    // What only shapes decisions needs no timer: it is dropped when the next
+    // decision looks at it. The key path arms nothing for it.
+    const Time now = owner_.platform().scheduler().now();
+    auto expire = [now](auto& list) {
+        for (std::size_t i = list.size(); i > 0; --i) {
+            if (list[i - 1].deadline <= now) {
+                list.erase(i - 1);
+            }
+        }
+    };
+    expire(tapReleased_);
+    expire(tapPressed_);
+    expire(awaitingTap_);
+}
+
+void TapBlockerListener::armSettleTimer(Time deadline) {
+    // Deadlines only grow, so an armed timer is never later than this one.
+    // Only a key-down that waits needs one: it must be given back on time
+    // even when no other event comes.
+    if (settleTimer_ != 0) {
+        return;
+    }
+    auto& scheduler = owner_.platform().scheduler();
+    const Time now = scheduler.now();
+    settleAt_ = deadline;
+    // The closure holds one pointer, within std::function's inline storage;
+    // stop() cancels the timer before the blocker can go.
+    settleTimer_ = scheduler.scheduleOnce(deadline > now ? deadline - now : Time::zero(), [this] {
+        settleTimer_ = 0;
+        const std::shared_ptr<TapBlockerListener> keep = weak_from_this().lock();
+        settleDue();
+    });
+}
+
+void TapBlockerListener::cancelSettleTimer() {
+    if (settleTimer_ != 0) {
+        owner_.platform().scheduler().cancel(settleTimer_);
+        settleTimer_ = 0;
+    }
+}
+
+void TapBlockerListener::settleDue() {
+    // A timer may fire a hair before its date (dates are rounded to what the
+    // run loop's clock resolves): what is due within a millisecond is due.
+    const Time now = owner_.platform().scheduler().now() + std::chrono::milliseconds(1);
+    forgetExpired();
+    // A key-down still waiting that no HID value answered came from another
+    // keyboard: it is swallowed when the listened keyboard's held keys
+    // matched a mapping as it came, and goes on otherwise. One a HID value
+    // answered, and no second tap event of its key followed, was the
+    // listened keyboard's own and completed a mapping: it stays swallowed.
+    for (std::size_t i = 0; i < pendingKeyDowns_.size();) {
+        if (pendingKeyDowns_[i].deadline > now) {
+            ++i;
+            continue;
+        }
+        const PendingKeyDown key = pendingKeyDowns_[i];
+        pendingKeyDowns_.erase(i);
+        if (!key.pairedWithHid && !key.heldMatchedAtTap) {
+            repost(key);
+        }
+    }
+    if (settleTimer_ == 0) {
+        if (auto next = earliestDeadline()) {
+            armSettleTimer(*next);
+        }
+    }
+}
+
+void TapBlockerListener::settleOtherKeyboards(HidUsage usage) {
+    // A key-down of a key whose HID value already answered a waiting
+    // key-down: that value was this event's, and the waiting one came from
+    // another keyboard. It goes on as it would have then.
+    for (std::size_t i = 0; i < pendingKeyDowns_.size(); ++i) {
+        if (pendingKeyDowns_[i].usage == usage && pendingKeyDowns_[i].pairedWithHid) {
+            const PendingKeyDown key = pendingKeyDowns_[i];
+            pendingKeyDowns_.erase(i);
+            if (!key.heldMatchedAtTap) {
+                repost(key);
+            }
+            return;
+        }
+    }
 }
 
 void TapBlockerListener::repost(const PendingKeyDown& key) {

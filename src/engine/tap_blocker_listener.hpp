@@ -10,10 +10,12 @@
 #include "model/keys.hpp"
 #include "platform/ports.hpp"
 
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <utility>
 #include <vector>
@@ -33,6 +35,17 @@ public:
     static constexpr std::size_t kMaxPassThroughs = 4096;
     /// Key-downs that can wait at once for their HID value (see handle()).
     static constexpr std::size_t kMaxPendingKeyDowns = 16;
+    /// How long a key's tap event waits for its HID value, and the other way
+    /// round. The two come from one key press along two paths (the device's
+    /// own queue, and the window server's event stream) and are served by
+    /// the run loop as separate messages, in no fixed order, with any amount
+    /// of other work between them. They drift apart by a few milliseconds,
+    /// by tens on a loaded machine; a wait ten times the usual drift keeps a
+    /// mapped key from leaking even then. Only a key that would complete a
+    /// mapping ever waits this long in full (one typed on another keyboard
+    /// while the listened one holds the rest of a combination), and 100 ms
+    /// stays below the time between two presses of a fast typist.
+    static constexpr std::chrono::milliseconds kHidValueDeadline{100};
 
     explicit TapBlockerListener(RawKeyboardListener& owner);
     TapBlockerListener(const TapBlockerListener&) = delete;
@@ -83,11 +96,16 @@ public:
     void hidKeyDown(HidUsage usage, bool matched);
     /// The HID value of `usage` went up on the listened keyboard.
     void hidKeyUp(HidUsage usage);
-    /// The end of a turn in which tap events came ahead of HID values: a
-    /// key-down whose value never came (another keyboard's) is posted again
-    /// unless the listened keyboard's held keys match a mapping.
-    void settlePendingKeyDowns();
+    /// Settles what has waited kHidValueDeadline for a HID value that never
+    /// came (a key of another keyboard): a key-down swallowed meanwhile is
+    /// posted again unless the listened keyboard's held keys match a mapping.
+    /// Runs by itself on a timer; never on "the next turn", since on a real
+    /// run loop posted work runs before the HID value that was on its way.
+    void settleDue();
     std::size_t pendingKeyDownCount() const { return pendingKeyDowns_.size(); }
+    /// Whether a key-down waits for its HID value, or a change seen by the
+    /// tap for its HID value, still within its deadline.
+    bool isWaiting() const;
 
     /// The tap callback (user data = the blocker).
     static platform::TapDecision handleTapEvent(void* userInfo, const platform::KeyEvent& event);
@@ -99,37 +117,87 @@ public:
     RawKeyboardListener& rawKeyboardListener() const { return owner_; }
 
 private:
+    using Time = platform::Scheduler::Duration;
+
     struct PendingKeyDown {
         std::int64_t keyCode = 0;
         EventFlags flags = 0;
         HidUsage usage = 0;
         bool released = false; // its key-up came too, and waits with it
         EventFlags upFlags = 0;
+        Time deadline{};
+        // The listened keyboard's held keys matched a mapping when it came:
+        // a key of another keyboard is then swallowed.
+        bool heldMatchedAtTap = false;
+        // A HID value of its key came and completed a mapping: its own (the
+        // tap event came first), unless that value's own tap event follows,
+        // which shows this one was another keyboard's.
+        bool pairedWithHid = false;
 
         friend bool operator==(const PendingKeyDown&, const PendingKeyDown&) = default;
     };
+    // A key the tap saw change before its HID value did.
+    struct TapAhead {
+        HidUsage usage = 0;
+        Time deadline{};
+
+        friend bool operator==(const TapAhead&, const TapAhead&) = default;
+    };
+    // A key whose HID value went down before its tap event came, with what
+    // the value decided.
+    struct Awaited {
+        HidUsage usage = 0;
+        bool matched = false;
+        Time deadline{};
+
+        friend bool operator==(const Awaited&, const Awaited&) = default;
+    };
+    using HeldKeys = InlineList<HidUsage, 32>;
+    struct Snapshot {
+        HeldKeys held;
+        bool forceBlock = false;
+        bool passRegistered = false;
+    };
 
     platform::TapDecision handle(const platform::KeyEvent& event);
+    platform::TapDecision reEnableAfterNotice();
+    Snapshot takeSnapshot(const platform::KeyEvent& event, const KeyComboSignature& combo);
+    bool noteUserKeyUp(const platform::KeyEvent& event, const HeldKeys& held);
+    void noteUserModifier(const platform::KeyEvent& event, const HeldKeys& held);
+    void recordKeyDown(const MacKeySignature& signature);
+    platform::TapDecision decideKeyDown(const platform::KeyEvent& event,
+                                        const KeyComboSignature& combo, Snapshot& snapshot);
+    bool heldWillMatch(const HeldKeys& held, HidUsage usage) const;
+    platform::TapDecision holdUntilHidValue(const platform::KeyEvent& event, HidUsage usage,
+                                            bool heldMatches);
     void appendPersistent(const MacKeySignature& signature);
-    void queueSettling();
+    Time deadlineFromNow() const;
+    void armSettleTimer(Time deadline);
+    void cancelSettleTimer();
+    std::optional<Time> earliestDeadline() const;
+    void forgetExpired();
     void repost(const PendingKeyDown& key);
+    void settleOtherKeyboards(HidUsage usage);
 
     RawKeyboardListener& owner_;
     std::unique_ptr<platform::EventTap> eventTap_;
     bool sourceAdded_ = false;
     std::vector<KeyComboSignature> forceLetItPassKeys_;
     // Key-downs swallowed before their HID value arrived, and keys the tap
-    // saw go up before their HID value did; both settle by the turn's end.
+    // saw go up (or modifiers go down) before their HID value did; each
+    // settles by its HID value, or by its deadline.
     InlineList<PendingKeyDown, kMaxPendingKeyDowns> pendingKeyDowns_;
-    InlineList<HidUsage, kMaxPendingKeyDowns> tapReleased_;
-    InlineList<HidUsage, kMaxPendingKeyDowns> tapPressed_; // modifiers only
+    InlineList<TapAhead, kMaxPendingKeyDowns> tapReleased_;
+    InlineList<TapAhead, kMaxPendingKeyDowns> tapPressed_; // modifiers only
     // Keys whose HID value went down before their tap event came: that event
-    // is the user's key even when it looks like one of the engine's own.
-    InlineList<HidUsage, kMaxPendingKeyDowns> awaitingTap_;
+    // is the user's key even when it looks like one of the engine's own, and
+    // what the value decided holds for it even when the key is up by then.
+    InlineList<Awaited, kMaxPendingKeyDowns> awaitingTap_;
     // Keys whose tap event came before their HID value (or from another
     // keyboard): their HID value then awaits no tap event.
     InlineList<HidUsage, kMaxPendingKeyDowns> tapAhead_;
-    bool settlingQueued_ = false;
+    platform::Scheduler::TimerId settleTimer_ = 0;
+    Time settleAt_{};
     std::vector<MacKeySignature> persistentCapturedTapSignatures_;
     std::vector<MacKeySignature> allTapSignaturesIncludingNotCapturedByTap_;
     mutable std::mutex lockMutateValues_;

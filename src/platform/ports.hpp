@@ -286,6 +286,9 @@ struct PlatformNotice {
     /// Optional button: its label and the URL it opens (e.g. a settings pane).
     std::string actionLabel;
     std::string actionURL;
+    /// A permission the button first asks the system for (see
+    /// Platform::requestPermission); empty when it only opens the URL.
+    std::string requestKey = {};
 };
 
 /// The bundle of ports handed to the engine when it is built.
@@ -314,6 +317,14 @@ public:
     /// notices() from time to time.
     virtual bool setNoticeObserver(std::function<void()> observer) {
         (void)observer;
+        return false;
+    }
+    /// Asks the system for the permission a notice's `requestKey` names. True
+    /// when the system was asked (it shows its own prompt, and lists the
+    /// program where the permission is granted); false when it has answered
+    /// before, and the notice's URL is where the user changes it.
+    virtual bool requestPermission(std::string_view requestKey) {
+        (void)requestKey;
         return false;
     }
     /// Installs the routine that ends interception when the platform detects

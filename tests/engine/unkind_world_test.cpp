@@ -106,6 +106,7 @@ TEST_P(UnkindWorldTest, AKeyAfterALateKeyUpStillPasses) {
     world_->keyUp(*kb, 0x05);
     world_->keyUp(*kb, 0xE0);
     world_->runMainQueue();
+    world_->deliverQueuedInput();          // what a random order sends later, too
     EXPECT_EQ(downsAtApplication(11), 1u); // B, once
     EXPECT_EQ(downsAtApplication(0), 0u);
     EXPECT_EQ(world_->keysDownAtApplication(), 0u);
@@ -118,7 +119,9 @@ TEST_P(UnkindWorldTest, KeysOfAnotherKeyboardPassUnlessAMappingIsHeld) {
     world_->keyDown(*kb, 0xE0);
     world_->keyDown(*other, 0x04); // would complete the mapping on the listened one
     world_->keyUp(*other, 0x04);
-    EXPECT_EQ(downsAtApplication(0), 1u); // late perhaps, but once
+    // Late perhaps (it waits for a HID value that never comes), but once.
+    world_->advance(TapBlockerListener::kHidValueDeadline);
+    EXPECT_EQ(downsAtApplication(0), 1u);
     EXPECT_EQ(downsAtApplication(8), 0u); // no Copy
     world_->keyUp(*kb, 0xE0);
     EXPECT_EQ(world_->keysDownAtApplication(), 0u);

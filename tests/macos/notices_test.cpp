@@ -37,15 +37,20 @@ TEST_P(MacNotices, OneNoticePerProblemInOrderOfImportance) {
 const std::string kInput(kInputMonitoringSettingsURL);
 const std::string kAccess(kAccessibilitySettingsURL);
 
-INSTANTIATE_TEST_SUITE_P(AllStates, MacNotices,
-                         testing::Values(NoticeCase{{true, true, false}, {}},
-                                         NoticeCase{{false, true, false}, {kInput}},
-                                         NoticeCase{{true, false, false}, {kAccess}},
-                                         NoticeCase{{true, true, true}, {""}},
-                                         NoticeCase{{false, false, false}, {kInput, kAccess}},
-                                         NoticeCase{{false, true, true}, {kInput, ""}},
-                                         NoticeCase{{true, false, true}, {kAccess, ""}},
-                                         NoticeCase{{false, false, true}, {kInput, kAccess, ""}}));
+INSTANTIATE_TEST_SUITE_P(
+    AllStates, MacNotices,
+    testing::Values(NoticeCase{{true, true, false}, {}}, NoticeCase{{false, true, false}, {kInput}},
+                    NoticeCase{{true, false, false}, {kAccess}},
+                    NoticeCase{{true, true, true}, {""}},
+                    NoticeCase{{false, false, false}, {kInput, kAccess}},
+                    NoticeCase{{false, true, true}, {kInput, ""}},
+                    NoticeCase{{true, false, true}, {kAccess, ""}},
+                    NoticeCase{{false, false, true}, {kInput, kAccess, ""}},
+                    // Posting is listed under Accessibility too:
+                    // one notice, whichever of the two is missing.
+                    NoticeCase{{true, true, false, false}, {kAccess}},
+                    NoticeCase{{true, false, false, false}, {kAccess}},
+                    NoticeCase{{false, true, true, false}, {kInput, kAccess, ""}}));
 
 TEST(MacNotices, PanesAndSecureInputTextAreTheSystemOnes) {
     const auto notices = macSystemNotices({false, false, true});
@@ -57,6 +62,49 @@ TEST(MacNotices, PanesAndSecureInputTextAreTheSystemOnes) {
               "x-apple.systempreferences:com.apple.preference.security?Privacy_Accessibility");
     EXPECT_NE(notices[1].message.find("Accessibility"), std::string::npos);
     EXPECT_EQ(notices[2].message, "Paused while a password field has secure input");
+    // The buttons ask the system for their permission first.
+    EXPECT_EQ(notices[0].requestKey, kListenPermission);
+    EXPECT_EQ(notices[1].requestKey, kPostPermission);
+    EXPECT_TRUE(notices[2].requestKey.empty());
+}
+
+struct ImplicitFlagCase {
+    std::int64_t keyCode;
+    EventFlags expected;
+};
+
+// The arrows, the function keys, the navigation block and the keypad carry
+// the bits a typed key of theirs carries; other keys carry none.
+TEST(PostedKeys, CarryTheFunctionAndKeypadBitsOfTheirKey) {
+    const std::vector<ImplicitFlagCase> cases = {{123, kNumericPadFlag | kSecondaryFnFlag},
+                                                 {126, kNumericPadFlag | kSecondaryFnFlag},
+                                                 {122, kSecondaryFnFlag},
+                                                 {111, kSecondaryFnFlag},
+                                                 {90, kSecondaryFnFlag},
+                                                 {115, kSecondaryFnFlag},
+                                                 {117, kSecondaryFnFlag},
+                                                 {83, kNumericPadFlag},
+                                                 {76, kNumericPadFlag},
+                                                 {0, 0},
+                                                 {36, 0},
+                                                 {49, 0}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(implicitKeyFlags(c.keyCode), c.expected) << c.keyCode;
+    }
+}
+
+// Backspace, Escape and Return held together, in any order, complete the
+// chord once; releasing one and pressing it again completes it again.
+TEST(EmergencyChordTest, CompletesOnceWhenAllThreeAreHeld) {
+    EmergencyChord chord;
+    EXPECT_FALSE(chord.update(EventType::keyDown, 53));
+    EXPECT_FALSE(chord.update(EventType::keyDown, 0)); // other keys do not count
+    EXPECT_FALSE(chord.update(EventType::keyDown, 36));
+    EXPECT_TRUE(chord.update(EventType::keyDown, 51));
+    EXPECT_FALSE(chord.update(EventType::keyDown, 51)); // auto-repeat
+    EXPECT_FALSE(chord.update(EventType::keyUp, 36));
+    EXPECT_FALSE(chord.update(EventType::flagsChanged, 36));
+    EXPECT_TRUE(chord.update(EventType::keyDown, 36));
 }
 
 struct TapTypeCase {

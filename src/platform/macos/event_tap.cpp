@@ -1,7 +1,10 @@
 #include "platform/macos/event_tap.hpp"
 
 #include "logging/log.hpp"
+#include "platform/macos/mach_clock.hpp"
 #include "platform/macos/tap_events.hpp"
+
+#include <Carbon/Carbon.h>
 
 #include <limits>
 
@@ -29,12 +32,20 @@ constexpr std::int64_t kPostedEventMark = 0x4348'5244'5745'4C4C;
 MacEventTap::MacEventTap(Callback callback, void* userInfo)
     : callback_(callback), userInfo_(userInfo) {}
 
-std::unique_ptr<MacEventTap> MacEventTap::create(Callback callback, void* userInfo) {
+std::unique_ptr<MacEventTap> MacEventTap::create(Callback callback, void* userInfo,
+                                                 EmergencyExit* exit) {
     if (callback == nullptr) {
+        return nullptr;
+    }
+    // Without Accessibility the system would hand back a tap that sees
+    // flag changes only: one that swallows nothing and leaves the user with
+    // no word of why. It is the missing permission it stands for.
+    if (!AXIsProcessTrusted()) {
         return nullptr;
     }
     // The adapter exists first: the tap's user data is its address.
     std::unique_ptr<MacEventTap> adapter(new MacEventTap(callback, userInfo));
+    adapter->exit_ = exit;
     adapter->tap_ = CFRef<CFMachPortRef>::adopt(
         CGEventTapCreate(kCGSessionEventTap, kCGHeadInsertEventTap, kCGEventTapOptionDefault,
                          kTapMask, &MacEventTap::trampoline, adapter.get()));
@@ -108,6 +119,22 @@ CGEventRef MacEventTap::trampoline(CGEventTapProxy /*proxy*/, CGEventType type, 
         keyEvent.posted =
             CGEventGetIntegerValueField(event, kCGEventSourceUserData) == kPostedEventMark;
     }
+    if (self->exit_ != nullptr && !keyEvent.posted &&
+        self->exit_->chord.update(keyEvent.type, keyEvent.keyCode) && self->exit_->handler &&
+        self->exit_->scheduler != nullptr) {
+        log(LogLevel::warning,
+            "Emergency exit: Backspace, Escape and Enter held together; interception ends.",
+            "keyboard");
+        // Not from inside the tap's own callback: the handler takes the tap
+        // down.
+        self->exit_->scheduler->postToMain(
+            [weak = std::weak_ptr<EmergencyExit>(self->exit_->weak_from_this())] {
+                if (auto exit = weak.lock(); exit && exit->handler) {
+                    const auto handler = exit->handler;
+                    handler();
+                }
+            });
+    }
     TapDecision decision = TapDecision::pass;
     try {
         decision = self->callback_(self->userInfo_, keyEvent);
@@ -123,8 +150,24 @@ CGEventRef MacEventTap::trampoline(CGEventTapProxy /*proxy*/, CGEventType type, 
 
 // ------------------------------------------------------------------ poster
 
+bool MacEventPoster::mayPost() {
+    // A password field holds the keyboard: nothing of ours goes into it.
+    if (IsSecureEventInputEnabled()) {
+        return false;
+    }
+    const auto now = machNow();
+    if (!postAccessAskedAt_ || now - *postAccessAskedAt_ >= std::chrono::seconds(1)) {
+        postAccess_ = CGPreflightPostEventAccess();
+        postAccessAskedAt_ = now;
+    }
+    return postAccess_;
+}
+
 bool MacEventPoster::postKeyEvent(std::int64_t keyCode, EventFlags flags, bool keyDown) {
     if (keyCode < 0 || keyCode > std::numeric_limits<CGKeyCode>::max()) {
+        return false;
+    }
+    if (!mayPost()) {
         return false;
     }
     if (!source_) {
@@ -139,7 +182,9 @@ bool MacEventPoster::postKeyEvent(std::int64_t keyCode, EventFlags flags, bool k
     if (!event) {
         return false;
     }
-    CGEventSetFlags(event.get(), static_cast<CGEventFlags>(flags));
+    // Setting the flags replaces the function and keypad bits the event was
+    // made with; an arrow or a function key keeps them as a typed one has.
+    CGEventSetFlags(event.get(), static_cast<CGEventFlags>(flags | implicitKeyFlags(keyCode)));
     // The tap tells our own events from the user's by this mark.
     CGEventSetIntegerValueField(event.get(), kCGEventSourceUserData, kPostedEventMark);
     CGEventPost(kCGSessionEventTap, event.get());

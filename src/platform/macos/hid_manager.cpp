@@ -2,14 +2,47 @@
 
 #include "logging/log.hpp"
 
+#include <IOKit/IOKitLib.h>
 #include <IOKit/hid/IOHIDDevice.h>
 #include <IOKit/hid/IOHIDElement.h>
 #include <IOKit/hid/IOHIDKeys.h>
 #include <IOKit/hid/IOHIDValue.h>
 
+#include <unordered_map>
+
 namespace chordwell::platform::mac {
 
 namespace {
+
+// The devices behind the contexts handed to IOKit (main thread only, like
+// every HID callback). A context is never reused.
+class DeviceContexts {
+public:
+    static std::uintptr_t add(MacHidDevice* device) {
+        const std::uintptr_t context = next()++;
+        table().emplace(context, device);
+        return context;
+    }
+    static void remove(std::uintptr_t context) { table().erase(context); }
+    static MacHidDevice* find(void* context) {
+        auto it = table().find(reinterpret_cast<std::uintptr_t>(context));
+        return it == table().end() ? nullptr : it->second;
+    }
+
+private:
+    static std::unordered_map<std::uintptr_t, MacHidDevice*>& table() {
+        static std::unordered_map<std::uintptr_t, MacHidDevice*> devices;
+        return devices;
+    }
+    static std::uintptr_t& next() {
+        static std::uintptr_t counter = 1;
+        return counter;
+    }
+};
+
+void* contextPointer(std::uintptr_t context) {
+    return reinterpret_cast<void*>(context);
+}
 
 // Exceptions must not unwind through IOKit's C frames: the trampolines stop
 // them here and leave a line in the log.
@@ -29,17 +62,25 @@ CFRef<CFNumberRef> makeNumber(std::uint32_t value) {
 // ------------------------------------------------------------------ device
 
 MacHidDevice::MacHidDevice(IOHIDDeviceRef device)
-    : device_(CFRef<IOHIDDeviceRef>::retain(device)) {}
+    : device_(CFRef<IOHIDDeviceRef>::retain(device)), nativeContext_(DeviceContexts::add(this)) {}
 
 MacHidDevice::~MacHidDevice() {
-    // The native side keeps a raw pointer to this wrapper while a callback is
-    // registered; take it back before the memory goes.
-    if (callback_ != nullptr && device_) {
-        IOHIDDeviceRegisterInputValueCallback(device_.get(), nullptr, nullptr);
+    // From here on a late call through IOKit's copy of the context finds
+    // nothing. The removal is still asked for, so that a set that finds it
+    // does not keep a dead entry.
+    DeviceContexts::remove(nativeContext_);
+    if (nativeRegistered_ && device_) {
+        IOHIDDeviceRegisterInputValueCallback(device_.get(), nullptr,
+                                              contextPointer(nativeContext_));
     }
     if (runLoop_ && device_) {
         IOHIDDeviceUnscheduleFromRunLoop(device_.get(), runLoop_.get(), kCFRunLoopCommonModes);
     }
+}
+
+std::int64_t MacHidDevice::standInLocation(std::uint64_t registryEntryID) {
+    return static_cast<std::int64_t>((std::uint64_t{1} << 62) |
+                                     (registryEntryID & ((std::uint64_t{1} << 62) - 1)));
 }
 
 std::optional<std::string> MacHidDevice::stringProperty(std::string_view key) const {
@@ -55,7 +96,18 @@ std::optional<std::int64_t> MacHidDevice::integerProperty(std::string_view key) 
     if (!cfKey || !device_) {
         return std::nullopt;
     }
-    return integerValue(IOHIDDeviceGetProperty(device_.get(), cfKey.get()));
+    std::optional<std::int64_t> value =
+        integerValue(IOHIDDeviceGetProperty(device_.get(), cfKey.get()));
+    if (!value && key == kIOHIDLocationIDKey) {
+        // Virtual keyboards (other remappers', test rigs) often report no
+        // location; each still is a keyboard of its own.
+        UInt64 entry = 0;
+        if (IORegistryEntryGetRegistryEntryID(IOHIDDeviceGetService(device_.get()), &entry) ==
+            KERN_SUCCESS) {
+            value = standInLocation(entry);
+        }
+    }
+    return value;
 }
 
 bool MacHidDevice::sameDevice(const HidDevice& other) const {
@@ -74,14 +126,24 @@ void MacHidDevice::registerInputValueCallback(InputValueCallback callback, void*
         return;
     }
     if (callback == nullptr) {
-        IOHIDDeviceRegisterInputValueCallback(device_.get(), nullptr, nullptr);
         callback_ = nullptr;
         callbackContext_ = nullptr;
+        if (nativeRegistered_) {
+            // The same context that was registered: the set's equality looks
+            // at nothing else. Should the removal miss, the trampoline still
+            // ignores the calls, since no port callback is set.
+            IOHIDDeviceRegisterInputValueCallback(device_.get(), nullptr,
+                                                  contextPointer(nativeContext_));
+            nativeRegistered_ = false;
+        }
         return;
     }
     callback_ = callback;
     callbackContext_ = context;
-    IOHIDDeviceRegisterInputValueCallback(device_.get(), &MacHidDevice::inputValueTrampoline, this);
+    // Registering the same record again adds nothing to the set.
+    IOHIDDeviceRegisterInputValueCallback(device_.get(), &MacHidDevice::inputValueTrampoline,
+                                          contextPointer(nativeContext_));
+    nativeRegistered_ = true;
 }
 
 void MacHidDevice::scheduleWithRunLoop() {
@@ -110,7 +172,7 @@ void MacHidDevice::unscheduleFromRunLoop() {
 
 void MacHidDevice::inputValueTrampoline(void* context, IOReturn /*result*/, void* /*sender*/,
                                         IOHIDValueRef value) {
-    auto* self = static_cast<MacHidDevice*>(context);
+    MacHidDevice* self = DeviceContexts::find(context);
     if (self == nullptr || self->callback_ == nullptr || value == nullptr) {
         return;
     }

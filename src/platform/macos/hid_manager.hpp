@@ -1,8 +1,13 @@
 // IOKit HID adapters of the HidManager and HidDevice ports. macOS only.
 //
-// Native callbacks receive the adapter itself as an unretained context and
-// forward to the port's callback with the engine's context. Every native
-// registration is undone before the adapter goes away.
+// The manager's native callbacks receive the adapter itself as an unretained
+// context: IOHIDManager keeps one slot per callback kind, so registering NULL
+// before the adapter goes away reliably ends them. A device is different:
+// IOHIDDevice keeps its input-value callbacks in a set that a removal may not
+// find (it hashes the callback too, which a removal passes as NULL), and a
+// drain that has begun calls every callback it started with. So a device's
+// context is a number looked up in a table, never an address: once the
+// wrapper is gone, or unregistered, a late call finds nothing and returns.
 #pragma once
 
 #include "platform/macos/cf_ref.hpp"
@@ -11,6 +16,7 @@
 
 #include <IOKit/hid/IOHIDManager.h>
 
+#include <cstdint>
 #include <memory>
 
 namespace chordwell::platform::mac {
@@ -21,6 +27,10 @@ class MacHidDevice final : public HidDevice {
 public:
     /// Retains `device` for the lifetime of the wrapper.
     explicit MacHidDevice(IOHIDDeviceRef device);
+    /// The stand-in "LocationID" of a device that reports none: derived from
+    /// its registry entry, so that two such keyboards never share one
+    /// location (and collapse into one entry). Above every 32-bit location.
+    static std::int64_t standInLocation(std::uint64_t registryEntryID);
     ~MacHidDevice() override;
 
     MacHidDevice(const MacHidDevice&) = delete;
@@ -43,6 +53,9 @@ private:
     CFRef<IOHIDDeviceRef> device_;
     InputValueCallback callback_ = nullptr;
     void* callbackContext_ = nullptr;
+    /// What IOKit gets as the context of this device's input-value callback.
+    std::uintptr_t nativeContext_ = 0;
+    bool nativeRegistered_ = false;
     /// The run loop the device was scheduled on (unscheduled from the same).
     CFRef<CFRunLoopRef> runLoop_;
 };

@@ -2,8 +2,6 @@
 
 #include "platform/macos/event_tap.hpp"
 #include "platform/macos/hid_manager.hpp"
-#include "platform/macos/run_loop_scheduler.hpp"
-#include "platform/macos/system_services.hpp"
 
 #include <ApplicationServices/ApplicationServices.h>
 #include <Carbon/Carbon.h>
@@ -17,10 +15,11 @@ namespace {
 
 class MacPlatform final : public Platform {
 public:
-    MacPlatform(std::shared_ptr<Scheduler> scheduler, std::shared_ptr<Preferences> preferences)
-        : scheduler_(std::move(scheduler)), preferences_(std::move(preferences)) {}
+    explicit MacPlatform(MacPlatformOptions options) : options_(std::move(options)) {
+        exit_->scheduler = options_.scheduler.get();
+    }
 
-    Scheduler& scheduler() override { return *scheduler_; }
+    Scheduler& scheduler() override { return *options_.scheduler; }
 
     std::unique_ptr<HidManager> createHidManager() override {
         return std::make_unique<MacHidManager>();
@@ -28,55 +27,78 @@ public:
 
     std::unique_ptr<EventTap> createKeyboardEventTap(EventTap::Callback callback,
                                                      void* userInfo) override {
-        return MacEventTap::create(callback, userInfo);
+        // A tap that swallows mapped keys whose outputs the system would drop
+        // takes the keys away: without post access there is none, and keys
+        // reach the application as typed, as without Accessibility.
+        if (!CGPreflightPostEventAccess()) {
+            return nullptr;
+        }
+        return MacEventTap::create(callback, userInfo, exit_.get());
+    }
+
+    void setEmergencyExitHandler(std::function<void()> handler) override {
+        exit_->handler = std::move(handler);
     }
 
     EventPoster& eventPoster() override { return poster_; }
-    Preferences& preferences() override { return *preferences_; }
-    const Paths& paths() const override { return paths_; }
-    SystemLog& systemLog() override { return log_; }
+    Preferences& preferences() override { return *options_.preferences; }
+    const Paths& paths() const override { return *options_.paths; }
+    SystemLog& systemLog() override { return *options_.systemLog; }
 
     std::vector<PlatformNotice> notices() const override {
         return macSystemNotices(currentSystemState());
     }
 
+    bool requestPermission(std::string_view requestKey) override;
+
 private:
-    std::shared_ptr<Scheduler> scheduler_;
-    std::shared_ptr<Preferences> preferences_;
+    MacPlatformOptions options_;
     MacEventPoster poster_;
-    MacPaths paths_;
-    UnifiedLog log_;
+    std::shared_ptr<EmergencyExit> exit_ = std::make_shared<EmergencyExit>();
+    // Whether the post permission was asked for by this platform. The system
+    // answers CGRequestPostEventAccess with its prompt only the first time
+    // it is ever asked, and keeps no state that tells whether it was.
+    bool postPermissionAsked_ = false;
 };
 
 } // namespace
 
 MacSystemState currentSystemState() {
     MacSystemState state;
-    // Neither call asks the user anything: they only read the state.
+    // None of these asks the user anything: they only read the state.
     state.inputMonitoringGranted =
         IOHIDCheckAccess(kIOHIDRequestTypeListenEvent) == kIOHIDAccessTypeGranted;
     state.accessibilityTrusted = AXIsProcessTrusted();
+    state.postEventAccess = CGPreflightPostEventAccess();
     state.secureInputEnabled = IsSecureEventInputEnabled();
     return state;
 }
 
-std::shared_ptr<Platform> makeMacPlatform(std::shared_ptr<Scheduler> scheduler,
-                                          std::shared_ptr<Preferences> preferences) {
-    if (!scheduler) {
-        scheduler = std::make_shared<RunLoopScheduler>();
+bool MacPlatform::requestPermission(std::string_view permission) {
+    if (permission == kListenPermission) {
+        // Only an undecided permission brings up the prompt; once the user
+        // has answered, the switch in the pane is the only way.
+        if (IOHIDCheckAccess(kIOHIDRequestTypeListenEvent) != kIOHIDAccessTypeUnknown) {
+            return false;
+        }
+        (void)IOHIDRequestAccess(kIOHIDRequestTypeListenEvent);
+        return true;
     }
-    if (!preferences) {
-        preferences = std::make_shared<MacPreferences>();
+    if (permission == kPostPermission) {
+        if (postPermissionAsked_ || CGPreflightPostEventAccess()) {
+            return false;
+        }
+        postPermissionAsked_ = true;
+        // Prompts when never asked before, and lists Chordwell under
+        // Accessibility either way, so that its switch is there to turn on.
+        (void)CGRequestPostEventAccess();
+        return true;
     }
-    return std::make_shared<MacPlatform>(std::move(scheduler), std::move(preferences));
+    return false;
+}
+
+std::shared_ptr<Platform> makeMacPlatform(MacPlatformOptions options) {
+    return std::make_shared<MacPlatform>(std::move(options));
 }
 
 } // namespace chordwell::platform::mac
-
-namespace chordwell::platform {
-
-std::shared_ptr<Platform> makeNativePlatform() {
-    return mac::makeMacPlatform(nullptr, nullptr);
-}
-
-} // namespace chordwell::platform

@@ -1,6 +1,7 @@
-// The macOS platform: IOKit HID, CoreGraphics taps and events, the unified
-// log, Application Support, and the system state behind the notices.
-// macOS only.
+// The macOS platform: IOKit HID, CoreGraphics taps and events, and the system
+// state behind the notices, around a scheduler, preferences, paths and a
+// system log that the caller chooses. macOS only (and the framework model of
+// the tests).
 #pragma once
 
 #include "platform/macos/notices.hpp"
@@ -10,9 +11,19 @@
 
 namespace chordwell::platform::mac {
 
-/// Builds the macOS platform around a scheduler and a preference store that
-/// the caller chooses (the application passes its Qt ones). Null arguments
-/// stand for the CFRunLoop scheduler and the CFPreferences store.
+struct MacPlatformOptions {
+    std::shared_ptr<Scheduler> scheduler;
+    std::shared_ptr<Preferences> preferences;
+    std::shared_ptr<const Paths> paths;
+    std::shared_ptr<SystemLog> systemLog;
+};
+
+/// Every option must be set.
+std::shared_ptr<Platform> makeMacPlatform(MacPlatformOptions options);
+
+/// The application's platform: null arguments stand for the CFRunLoop
+/// scheduler and the application's user defaults; paths and log are the
+/// system's (native_platform.cpp).
 std::shared_ptr<Platform> makeMacPlatform(std::shared_ptr<Scheduler> scheduler,
                                           std::shared_ptr<Preferences> preferences);
 

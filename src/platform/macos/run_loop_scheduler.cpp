@@ -1,6 +1,7 @@
 #include "platform/macos/run_loop_scheduler.hpp"
 
 #include "logging/log.hpp"
+#include "platform/macos/mach_clock.hpp"
 
 #include <algorithm>
 #include <chrono>
@@ -103,8 +104,9 @@ void RunLoopScheduler::cancel(TimerId id) {
 }
 
 Scheduler::Duration RunLoopScheduler::now() const {
-    return std::chrono::duration_cast<Duration>(
-        std::chrono::steady_clock::now().time_since_epoch());
+    // The clock the run loop's timers follow, so that a deadline taken from
+    // now() and a timer armed for it agree.
+    return std::chrono::duration_cast<Duration>(machNow());
 }
 
 void RunLoopScheduler::timerFired(CFRunLoopTimerRef timer, void* info) {

@@ -1,13 +1,10 @@
-// Paths, preferences and the unified log on macOS. macOS only.
+// Paths, host facts and the unified log on macOS. macOS only (the user
+// defaults are in mac_preferences.hpp).
 #pragma once
 
 #include "platform/ports.hpp"
 
-#include <chrono>
-#include <functional>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -37,25 +34,6 @@ public:
     applicationSupportDirectory(std::error_code& error) const override;
     /// "Contents/Resources" of the bundle the program runs from.
     std::optional<std::filesystem::path> resourceDirectory() const override;
-};
-
-/// The application's user defaults (CFPreferences, current application,
-/// current user): Booleans, numbers (as double) and anything else as text.
-/// The engine reads the repeat preferences at every mapped key press, where
-/// nothing may allocate; values read are kept in memory and read again from
-/// the defaults once they are a second old (another process, the settings
-/// window of the application, may have changed them).
-class MacPreferences final : public Preferences {
-public:
-    std::optional<PreferenceValue> value(std::string_view key) const override;
-    void setValue(std::string_view key, const PreferenceValue& value) override;
-
-private:
-    static std::optional<PreferenceValue> readStored(std::string_view key);
-
-    mutable std::mutex mutex_;
-    mutable std::map<std::string, std::optional<PreferenceValue>, std::less<>> cache_;
-    mutable std::chrono::steady_clock::time_point cachedAt_{};
 };
 
 /// The unified log: one os_log_t per subsystem and category.
