@@ -34,7 +34,173 @@ bool SimWorld::hidGoesFirst() {
     return (orderRandom_() >> 63) != 0;
 }
 
+bool SimWorld::turnsLikeARunLoop() const {
+    return virtual_ != nullptr && order_ != DeliveryOrder::hidFirst;
+}
+
+SimWorld::Plan SimWorld::nextPlan() {
+    Plan plan;
+    if (order_ == DeliveryOrder::tapFirst) {
+        plan.hidFirst = false; // the HID value on the next turn
+        return plan;
+    }
+    // The raw output of the generator, the same on every standard library.
+    plan.hidFirst = (orderRandom_() >> 63) != 0;
+    plan.turns = static_cast<std::uint32_t>(orderRandom_() % 4);
+    // Half of the keys within the same millisecond, the others up to 30 ms.
+    const std::uint64_t gap = orderRandom_();
+    plan.delay = (gap & 1) == 0
+                     ? Scheduler::Duration{}
+                     : std::chrono::milliseconds(static_cast<std::int64_t>((gap >> 1) % 31));
+    return plan;
+}
+
+void SimWorld::queueKeyMessages(SimKeyboard& keyboard, const HidInputValue& value,
+                                const std::optional<KeyEvent>& event) {
+    const Plan plan = nextPlan();
+    const Scheduler::Duration now = scheduler_->now();
+    const std::uint64_t firstSeq = nextSeq_++;
+    const std::uint64_t secondSeq = nextSeq_++;
+    Message hid;
+    hid.seq = plan.hidFirst ? firstSeq : secondSeq;
+    hid.readyAt = plan.hidFirst ? now : now + plan.delay;
+    hid.readyTurn = plan.hidFirst ? turn_ : turn_ + plan.turns;
+    hid.value = value;
+    for (const auto& attached : keyboards_) {
+        if (attached.get() == &keyboard) {
+            hid.keyboard = attached;
+            break;
+        }
+    }
+    hidPath_.push_back(hid);
+    if (event) {
+        Message tap;
+        tap.seq = plan.hidFirst ? secondSeq : firstSeq;
+        tap.readyAt = plan.hidFirst ? now + plan.delay : now;
+        tap.readyTurn = plan.hidFirst ? turn_ + plan.turns : turn_;
+        tap.event = *event;
+        tapPath_.push_back(tap);
+    }
+    if (drainAfterSteps_) {
+        runLoopUntil(secondSeq);
+        runLoopUntilIdle();
+    }
+}
+
+bool SimWorld::messageReadyNow() const {
+    const auto now = scheduler_->now();
+    return (!hidPath_.empty() && hidPath_.front().readyAt <= now) ||
+           (!tapPath_.empty() && tapPath_.front().readyAt <= now);
+}
+
+std::optional<Scheduler::Duration> SimWorld::nextMessageTime() const {
+    std::optional<Scheduler::Duration> next;
+    for (const auto* path : {&hidPath_, &tapPath_}) {
+        if (!path->empty() && (!next || path->front().readyAt < *next)) {
+            next = path->front().readyAt;
+        }
+    }
+    return next;
+}
+
+bool SimWorld::runTurn() {
+    // Work posted before the turn, then the due timers or one message.
+    bool did = virtual_->runPostedBatch() > 0;
+    if (virtual_->fireDueTimers()) {
+        did = true;
+    } else {
+        const auto now = scheduler_->now();
+        auto ready = [&](const std::deque<Message>& path) {
+            return !path.empty() && path.front().readyAt <= now && path.front().readyTurn <= turn_;
+        };
+        std::deque<Message>* path = nullptr;
+        if (ready(hidPath_) && (!ready(tapPath_) || hidPath_.front().seq < tapPath_.front().seq)) {
+            path = &hidPath_;
+        } else if (ready(tapPath_)) {
+            path = &tapPath_;
+        }
+        if (path != nullptr) {
+            const Message message = path->front();
+            path->pop_front();
+            if (path == &hidPath_) {
+                if (auto keyboard = message.keyboard.lock()) {
+                    sendInputValue(*keyboard, message.value);
+                }
+            } else {
+                dispatch(message.event, message.synthetic);
+            }
+            did = true;
+        }
+    }
+    ++turn_;
+    return did;
+}
+
+void SimWorld::runLoopUntilIdle() {
+    for (std::size_t guard = 0; guard < 1'000'000; ++guard) {
+        const auto due = virtual_->nextDue();
+        const bool timerDue = due && *due <= scheduler_->now();
+        if (!virtual_->hasQueuedWork() && !timerDue && !messageReadyNow()) {
+            return;
+        }
+        (void)runTurn();
+    }
+}
+
+void SimWorld::runLoopUntil(std::uint64_t seq) {
+    auto pending = [&] {
+        for (const auto* path : {&hidPath_, &tapPath_}) {
+            for (const Message& m : *path) {
+                if (m.seq <= seq) {
+                    return true;
+                }
+            }
+        }
+        return false;
+    };
+    while (pending()) {
+        runLoopUntilIdle();
+        if (!pending()) {
+            return;
+        }
+        // The rest is due later: time passes, timers firing on the way.
+        const auto next = nextMessageTime();
+        if (!next) {
+            return;
+        }
+        advanceLoop(*next > scheduler_->now() ? *next - scheduler_->now()
+                                              : Scheduler::Duration::zero());
+    }
+}
+
+void SimWorld::advanceLoop(Scheduler::Duration delta) {
+    const auto end = scheduler_->now() + delta;
+    runLoopUntilIdle();
+    for (;;) {
+        std::optional<Scheduler::Duration> next = virtual_->nextDue();
+        if (auto message = nextMessageTime(); message && (!next || *message < *next)) {
+            next = message;
+        }
+        if (!next || *next > end) {
+            break;
+        }
+        virtual_->setTime(*next);
+        runLoopUntilIdle();
+    }
+    virtual_->setTime(end);
+    runLoopUntilIdle();
+}
+
 void SimWorld::deliverQueuedInput() {
+    if (turnsLikeARunLoop() || !hidPath_.empty() || !tapPath_.empty()) {
+        // Everything on its way arrives, time passing as it must.
+        while (!hidPath_.empty() || !tapPath_.empty()) {
+            runLoopUntil(nextSeq_);
+        }
+        if (virtual_ != nullptr) {
+            runLoopUntilIdle();
+        }
+    }
     // Values queued while these are delivered (an engine reacting to one)
     // wait for the next round, in order.
     while (!queuedInput_.empty()) {
@@ -59,7 +225,14 @@ void SimWorld::setPostingMode(PostingMode mode) {
     if (mode == PostingMode::sync) {
         // Nothing posted earlier may overtake what is posted from now on.
         deliverPostedEvents();
+        deliverQueuedInput();
     }
+}
+
+std::size_t SimWorld::pendingPostedEventCount() const {
+    return pendingPosts_.size() +
+           static_cast<std::size_t>(std::count_if(tapPath_.begin(), tapPath_.end(),
+                                                  [](const Message& m) { return m.synthetic; }));
 }
 
 bool SimWorld::post(std::int64_t keyCode, EventFlags flags, bool keyDown) {
@@ -70,6 +243,17 @@ bool SimWorld::post(std::int64_t keyCode, EventFlags flags, bool keyDown) {
     const KeyEvent event{keyDown ? EventType::keyDown : EventType::keyUp, keyCode, flags, true};
     if (postingMode_ == PostingMode::sync) {
         dispatch(event, true);
+        return true;
+    }
+    if (turnsLikeARunLoop()) {
+        // A message of the event stream, on a later turn.
+        Message message;
+        message.seq = nextSeq_++;
+        message.readyAt = scheduler_->now();
+        message.readyTurn = turn_ + 1;
+        message.event = event;
+        message.synthetic = true;
+        tapPath_.push_back(message);
         return true;
     }
     pendingPosts_.push_back(event);

@@ -237,6 +237,32 @@ void SimWorld::physicalKey(SimKeyboard& keyboard, HidUsage usage, bool down) {
         return;
     }
     const HidInputValue value{7, usage, down ? 1 : 0};
+    if (turnsLikeARunLoop()) {
+        // The key's state changes now; its two deliveries travel as messages.
+        if (down) {
+            if (std::find(keyboard.heldKeys_.begin(), keyboard.heldKeys_.end(), usage) ==
+                keyboard.heldKeys_.end()) {
+                keyboard.heldKeys_.push_back(usage);
+            }
+        } else {
+            std::erase(keyboard.heldKeys_, usage);
+        }
+        const bool isModifier = usage >= 0xE0 && usage <= 0xE7;
+        if (isModifier) {
+            const auto bit = static_cast<std::uint8_t>(1u << (usage - 0xE0));
+            keyboard.heldModifiers_ = static_cast<std::uint8_t>(
+                down ? (keyboard.heldModifiers_ | bit) : (keyboard.heldModifiers_ & ~bit));
+        }
+        std::optional<KeyEvent> event;
+        if (auto code = simOsKeyCode(usage)) {
+            event = KeyEvent{isModifier ? EventType::flagsChanged
+                             : down     ? EventType::keyDown
+                                        : EventType::keyUp,
+                             *code, modifierFlags()};
+        }
+        queueKeyMessages(keyboard, value, event);
+        return;
+    }
     const bool hidFirst = hidGoesFirst();
     if (hidFirst) {
         // One device's values arrive in order: those still queued go first.
@@ -276,6 +302,10 @@ void SimWorld::physicalKey(SimKeyboard& keyboard, HidUsage usage, bool down) {
 }
 
 void SimWorld::runMainQueue() {
+    if (turnsLikeARunLoop()) {
+        runLoopUntilIdle();
+        return;
+    }
     deliverQueuedInput();
     if (virtual_ != nullptr) {
         virtual_->runMainQueue();
@@ -283,6 +313,10 @@ void SimWorld::runMainQueue() {
 }
 
 void SimWorld::advance(Scheduler::Duration delta) {
+    if (turnsLikeARunLoop()) {
+        advanceLoop(delta);
+        return;
+    }
     deliverQueuedInput();
     if (virtual_ != nullptr) {
         virtual_->advance(delta);

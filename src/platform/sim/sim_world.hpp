@@ -8,9 +8,16 @@
 //
 // The world can be as unkind as a real system: posted events may come back
 // on a later turn of the main queue (as CGEventPost does on macOS), and the
-// raw HID value of a key may reach the engine after the key's tap event, up
-// to the end of the current turn (two run-loop sources with no guaranteed
-// order). The defaults are the kind ones: posting at once, HID value first.
+// raw HID value of a key and its tap event may arrive in either order, any
+// number of turns or milliseconds apart (two run-loop sources with no
+// guaranteed order). The defaults are the kind ones: posting at once, HID
+// value first, both within the step.
+//
+// In the unkind orders (tap-first, random) the world turns its loop as
+// CFRunLoop does: at the top of each turn the work posted before it runs,
+// then either every due timer fires or exactly one message arrives (a HID
+// value, or an event through the taps). So posted work always runs before
+// the next input message, however close behind it was.
 #pragma once
 
 #include "platform/memory/memory_ports.hpp"
@@ -19,6 +26,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -93,13 +101,15 @@ enum class PostingMode {
 
 /// For each physical key event, which of its two deliveries comes first: the
 /// raw HID value to the keyboard's listener or the system event to the taps.
-/// A HID value that comes second arrives at the end of the current turn
-/// (before queued main-thread work runs), so it can be overtaken by the tap
-/// events of later keys of the same turn.
+/// hidFirst delivers both at once, in that order. In the other two the world
+/// turns its loop: each delivery is one message, one per turn, after the
+/// work posted before that turn; a key's step ends once both arrived (time
+/// passes meanwhile when the second comes later).
 enum class DeliveryOrder {
     hidFirst,
-    tapFirst,
-    random, ///< per event, from a seeded generator
+    tapFirst, ///< the tap event, then the HID value on a later turn
+    random,   ///< per event from a seeded generator: either first, the second
+              ///< up to 3 turns and up to 30 ms later
 };
 
 /// The system key code of a HID usage: the model's table, except that the
@@ -147,14 +157,20 @@ public:
     }
 
     /// A physical key of `keyboard` goes down / up: its HID value reaches the
-    /// keyboard's listener, then the system event goes through the taps.
+    /// keyboard's listener and its system event goes through the taps, in the
+    /// delivery order. With the main queue run after steps (the default),
+    /// both have arrived when this returns.
     void keyDown(SimKeyboard& keyboard, HidUsage usage);
     void keyUp(SimKeyboard& keyboard, HidUsage usage);
     /// A raw input value of any page, with no system event.
     void sendInputValue(SimKeyboard& keyboard, const HidInputValue& value);
-    /// Delivers the HID values still queued behind their tap events (the
-    /// end of a turn does this by itself).
+    /// Delivers every HID value and event still on its way (letting time
+    /// pass when one is due later).
     void deliverQueuedInput();
+    /// Whether the loop turns as a real run loop does (tap-first, random).
+    bool turnsLikeARunLoop() const;
+    /// Turns of the loop so far (in those orders).
+    std::uint64_t turn() const { return turn_; }
 
     // ------------------------------------------------------------------ modes
 
@@ -164,7 +180,7 @@ public:
     void setDeliveryOrder(DeliveryOrder order, std::uint64_t seed = 0);
     DeliveryOrder deliveryOrder() const { return order_; }
     /// Posted events not yet delivered (async posting).
-    std::size_t pendingPostedEventCount() const { return pendingPosts_.size(); }
+    std::size_t pendingPostedEventCount() const;
     /// The system's flag word: the modifier bits of every modifier held on
     /// any keyboard.
     EventFlags modifierFlags() const;
@@ -243,11 +259,36 @@ private:
         std::weak_ptr<SimKeyboard> keyboard;
         HidInputValue value;
     };
+    // One message on its way in the run-loop order: a HID value (keyboard
+    // set) or an event for the taps.
+    struct Message {
+        std::uint64_t seq = 0;
+        Scheduler::Duration readyAt{};
+        std::uint64_t readyTurn = 0;
+        std::weak_ptr<SimKeyboard> keyboard;
+        HidInputValue value;
+        KeyEvent event;
+        bool synthetic = false;
+    };
+    struct Plan {
+        bool hidFirst = true;
+        std::uint32_t turns = 0;
+        Scheduler::Duration delay{};
+    };
 
     void dispatch(const KeyEvent& event, bool synthetic);
     void deliver(const KeyEvent& event, bool synthetic);
     void physicalKey(SimKeyboard& keyboard, HidUsage usage, bool down);
+    void queueKeyMessages(SimKeyboard& keyboard, const HidInputValue& value,
+                          const std::optional<KeyEvent>& event);
+    Plan nextPlan();
     bool hidGoesFirst();
+    bool runTurn();
+    void runLoopUntilIdle();
+    void runLoopUntil(std::uint64_t seq);
+    void advanceLoop(Scheduler::Duration delta);
+    std::optional<Scheduler::Duration> nextMessageTime() const;
+    bool messageReadyNow() const;
     void deliverPostedEvents();
     void step();
     void compactTaps();
@@ -271,6 +312,10 @@ private:
     std::mt19937_64 orderRandom_;
     std::vector<QueuedInput> queuedInput_;
     std::vector<QueuedInput> deliveringInput_;
+    std::deque<Message> hidPath_; // HID values, in order
+    std::deque<Message> tapPath_; // the session's event stream, in order
+    std::uint64_t turn_ = 0;
+    std::uint64_t nextSeq_ = 1;
     std::vector<KeyEvent> pendingPosts_;
     std::vector<KeyEvent> deliveringPosts_;
     bool postDeliveryQueued_ = false;

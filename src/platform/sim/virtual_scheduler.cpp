@@ -112,33 +112,75 @@ void VirtualScheduler::advance(Duration delta) {
     advanceTo(saturatingAdd(now_, delta));
 }
 
+void VirtualScheduler::fire(Slot& slot) {
+    const TimerId id = slot.id;
+    if (slot.repeating) {
+        if (slot.due == Duration::max()) {
+            // The end of time: a repeat cannot come due again.
+            slot.id = 0;
+        } else {
+            slot.due = saturatingAdd(slot.due, slot.interval);
+        }
+        slot.order = nextOrder_++;
+    } else {
+        slot.id = 0; // fired: the slot is free once the task returns
+    }
+    slot.firing = true;
+    slot.task();
+    slot.firing = false;
+    if (slot.id != id) {
+        slot.task = nullptr; // cancelled during its firing, or one-shot
+        slot.id = 0;
+    }
+}
+
 void VirtualScheduler::advanceTo(Duration time) {
     runMainQueue();
     while (Slot* slot = nextSlot(time)) {
         now_ = std::max(now_, slot->due);
-        const TimerId id = slot->id;
-        if (slot->repeating) {
-            if (slot->due == Duration::max()) {
-                // The end of time: a repeat cannot come due again.
-                slot->id = 0;
-            } else {
-                slot->due = saturatingAdd(slot->due, slot->interval);
-            }
-            slot->order = nextOrder_++;
-        } else {
-            slot->id = 0; // fired: the slot is free once the task returns
-        }
-        slot->firing = true;
-        slot->task();
-        slot->firing = false;
-        if (slot->id != id) {
-            slot->task = nullptr; // cancelled during its firing, or one-shot
-            slot->id = 0;
-        }
+        fire(*slot);
         runMainQueue();
     }
     now_ = std::max(now_, time);
     runMainQueue();
+}
+
+std::size_t VirtualScheduler::runPostedBatch() {
+    std::swap(queue_, batch_);
+    const std::size_t count = batch_.size();
+    for (Task& task : batch_) {
+        task();
+    }
+    batch_.clear();
+    return count;
+}
+
+bool VirtualScheduler::fireDueTimers() {
+    // Those due when the turn began: a timer armed by one of them for "now"
+    // waits for the next turn.
+    const std::uint64_t limit = nextOrder_;
+    bool fired = false;
+    for (;;) {
+        Slot* best = nullptr;
+        for (Slot& s : slots_) {
+            if (s.id == 0 || s.due > now_ || s.order >= limit) {
+                continue;
+            }
+            if (best == nullptr || s.due < best->due ||
+                (s.due == best->due && s.order < best->order)) {
+                best = &s;
+            }
+        }
+        if (best == nullptr) {
+            return fired;
+        }
+        fire(*best);
+        fired = true;
+    }
+}
+
+void VirtualScheduler::setTime(Duration time) {
+    now_ = std::max(now_, time);
 }
 
 std::size_t VirtualScheduler::activeTimerCount() const {

@@ -34,6 +34,18 @@ public:
     /// Advances to an absolute time (no-op when it lies in the past).
     void advanceTo(Duration time);
 
+    // The pieces of a run loop's turn, for a world that turns its loop
+    // itself: the work posted before the call, every timer due now (the
+    // main queue untouched), and time moved on with nothing fired.
+
+    /// Runs the tasks queued before the call; tasks they queue wait.
+    std::size_t runPostedBatch();
+    /// Fires every timer due at the current time, in time order; false when
+    /// none was.
+    bool fireDueTimers();
+    /// Moves the clock to `time` (no-op in the past) without firing.
+    void setTime(Duration time);
+
     std::size_t activeTimerCount() const;
     std::optional<Duration> nextDue() const;
     bool hasQueuedWork() const { return !queue_.empty(); }
@@ -52,6 +64,7 @@ private:
     TimerId add(Duration delay, Duration interval, bool repeating, Task task);
     Slot* findSlot(TimerId id);
     Slot* nextSlot(Duration limit);
+    void fire(Slot& slot);
 
     Duration now_{};
     // A deque keeps slots in place while a firing task schedules new timers;
@@ -61,6 +74,7 @@ private:
     std::uint64_t nextOrder_ = 1;
     std::vector<Task> queue_;
     std::vector<Task> running_;
+    std::vector<Task> batch_;
 };
 
 } // namespace chordwell::platform::sim
