@@ -1,4 +1,5 @@
 #include "walk.hpp"
+#include "walk_worlds.hpp"
 
 #include "engine/raw_keyboard_listener.hpp"
 #include "logging/log.hpp"
@@ -246,42 +247,34 @@ private:
 // Plays commands and checks the engine after each.
 class Player {
 public:
-    Player() {
-        world_ = std::make_shared<platform::sim::SimWorld>();
-        // No storage: the records in memory are the only copy, which is what
-        // a run with a storage folder sees too, minus the disk.
-        engine_ = std::make_unique<RawKeyboardListener>(world_, std::optional<StorageManager>{});
-        world_->runMainQueue();
-        runner_ =
-            std::make_unique<script::ScriptRunner>(*world_, *engine_, [](const std::string&) {});
+    explicit Player(WalkWorld kind) : world_(makeWorld(kind)) {
+        recordsWatch_ = world_->engine().subscribeChanges([this](const EngineChanges& changes) {
+            recordsChanged_ = recordsChanged_ || changes.contains(EngineChange::records);
+        });
     }
 
     // Runs one command; nullopt when all checks hold. `skipped` is set when
     // the command failed as a script line.
     std::optional<std::string> play(const ScriptCommand& command, bool& skipped) {
-        const bool interceptingBefore = engine_->isIntercepting();
-        const std::size_t postedBefore = world_->postedEventCount();
+        RawKeyboardListener& engine = world_->engine();
+        const bool interceptingBefore = engine.isIntercepting();
+        const std::uint64_t postedBefore = world_->postedEventCount();
         const std::uint64_t eventsBefore = world_->appEventCount();
-        skipped = runner_->execute(command).has_value();
+        const auto timeBefore = world_->now();
+        recordsChanged_ = false;
+        skipped = !world_->execute(command);
         if (skipped) {
             return std::nullopt;
         }
         track(command, interceptingBefore);
+        const auto stepEvents = world_->eventsSince(eventsBefore);
 
-        const std::uint64_t newCount = world_->appEventCount() - eventsBefore;
-        const auto& events = world_->appEvents();
-        const bool eventsKept = newCount <= events.size();
-        const std::span<const platform::sim::AppEvent> stepEvents =
-            eventsKept ? std::span<const platform::sim::AppEvent>(
-                             events.data() + (events.size() - newCount), newCount)
-                       : std::span<const platform::sim::AppEvent>();
-
-        if (!interceptingBefore && !engine_->isIntercepting() &&
+        if (!interceptingBefore && !engine.isIntercepting() &&
             world_->postedEventCount() != postedBefore) {
             return "posted while interception was off";
         }
-        if (auto repeat = engine_->repeatingCombo()) {
-            if (!engine_->isIntercepting()) {
+        if (auto repeat = engine.repeatingCombo()) {
+            if (!engine.isIntercepting()) {
                 return "a repeat runs while interception is off";
             }
             for (HidUsage usage : *repeat) {
@@ -294,16 +287,58 @@ public:
         for (const auto& held : held_) {
             anyHeld = anyHeld || !held.empty();
         }
-        if (!anyHeld && !engine_->isRepeating() && world_->keysDownAtApplication() != 0) {
+        if (!anyHeld && !engine.isRepeating() && world_->keysDownAtApplication() != 0) {
             return "a key stays down at the application with every key up";
         }
-        if (command.kind == K::down && eventsKept) {
-            return checkKeyDown(command, stepEvents);
+        // The key-down's own check first: a key of another keyboard given
+        // back late in this very step is still known to be on its way.
+        // When time passed within the step (a key's two deliveries apart)
+        // and the mappings changed meanwhile (the delayed half of an edit),
+        // what the key met is not known here.
+        const bool recordsSettled = !recordsChanged_ || world_->now() == timeBefore;
+        if (command.kind == K::down && stepEvents && recordsSettled) {
+            if (auto failure =
+                    checkKeyDown(command, *stepEvents, eventsBefore, world_->now() == timeBefore)) {
+                return failure;
+            }
+        }
+        return checkLateKeyDowns();
+    }
+
+private:
+    // A key-down that waits, swallowed, for a HID value that never comes (a
+    // key of another keyboard that would complete a mapping): it must reach
+    // the application by its deadline.
+    struct LateKeyDown {
+        std::int64_t keyCode = 0;
+        platform::Scheduler::Duration deadline{};
+        std::uint64_t eventsBefore = 0;
+    };
+
+    std::optional<std::string> checkLateKeyDowns() {
+        const auto* blocker = world_->engine().tapBlockerListener();
+        const bool waiting = blocker != nullptr && blocker->pendingKeyDownCount() > 0;
+        for (std::size_t i = 0; i < late_.size();) {
+            const LateKeyDown& late = late_[i];
+            if (waiting && world_->now() < late.deadline) {
+                ++i;
+                continue;
+            }
+            if (const auto events = world_->eventsSince(late.eventsBefore)) {
+                const bool arrived =
+                    std::any_of(events->begin(), events->end(), [&](const WorldEvent& e) {
+                        return e.type == platform::EventType::keyDown && e.keyCode == late.keyCode;
+                    });
+                if (!arrived) {
+                    return "a key-down was swallowed while no mapping was held (and never given "
+                           "back)";
+                }
+            }
+            late_.erase(late_.begin() + static_cast<std::ptrdiff_t>(i));
         }
         return std::nullopt;
     }
 
-private:
     std::size_t slotOf(const std::string& name) const {
         for (std::size_t i = 0; i < kKeyboards; ++i) {
             if (name == kNames[i]) {
@@ -328,44 +363,34 @@ private:
         } else if (command.kind == K::remove && slot < kKeyboards) {
             held_[slot].clear();
         }
-        if (!engine_->isIntercepting()) {
+        if (!world_->engine().isIntercepting()) {
             listened_ = kKeyboards;
             listenedHeld_.clear();
         } else if (!interceptingBefore) {
             // Keys already down when listening begins are not tracked.
             listened_ = kKeyboards;
             listenedHeld_.clear();
-            const auto& device = engine_->selectedDeviceIOHIDDevice();
             for (std::size_t i = 0; i < kKeyboards; ++i) {
-                const auto kb = runnerKeyboard(i);
-                if (kb && device && kb.get() == device.get()) {
+                if (world_->listensTo(static_cast<std::int64_t>(i + 1))) {
                     listened_ = i;
                 }
             }
         }
     }
 
-    std::shared_ptr<platform::sim::SimKeyboard> runnerKeyboard(std::size_t slot) const {
-        for (const auto& kb : world_->attachedKeyboards()) {
-            if (kb->properties().locationID == static_cast<std::int64_t>(slot + 1)) {
-                return kb;
-            }
-        }
-        return nullptr;
-    }
-
     // The mapping the held keys of the listened keyboard complete, as the
     // engine's records say: first record of the model, first mapping.
-    const KeyMapping* heldMapping() const {
-        if (listened_ >= kKeyboards || !engine_->isIntercepting()) {
+    const KeyMapping* heldMapping() {
+        RawKeyboardListener& engine = world_->engine();
+        if (listened_ >= kKeyboards || !engine.isIntercepting()) {
             return nullptr;
         }
-        const auto* blocker = engine_->tapBlockerListener();
+        const auto* blocker = engine.tapBlockerListener();
         if (blocker == nullptr || !blocker->hasLiveTap()) {
             return nullptr;
         }
         std::vector<HidUsage> held(listenedHeld_.begin(), listenedHeld_.end());
-        for (const DeviceMapping& record : engine_->allDeviceMappings()) {
+        for (const DeviceMapping& record : engine.allDeviceMappings()) {
             if (record.vendorID != kVendor[listened_] || record.productID != kProduct[listened_]) {
                 continue;
             }
@@ -380,19 +405,13 @@ private:
         return nullptr;
     }
 
-    std::optional<std::string>
-    checkKeyDown(const ScriptCommand& command,
-                 std::span<const platform::sim::AppEvent> stepEvents) const {
+    std::optional<std::string> checkKeyDown(const ScriptCommand& command,
+                                            const std::vector<WorldEvent>& stepEvents,
+                                            std::uint64_t eventsBefore, bool noTimePassed) {
         const std::size_t slot = slotOf(command.name);
         const auto code = platform::sim::simOsKeyCode(command.usage);
         const KeyMapping* mapping = heldMapping();
         const bool completes = mapping != nullptr && slot == listened_;
-        std::size_t downsOfKey = 0;
-        for (const auto& e : stepEvents) {
-            if (code && e.type == platform::EventType::keyDown && e.keyCode == *code) {
-                ++downsOfKey;
-            }
-        }
         if (completes) {
             // Its output arrives, in order, and the key itself does not.
             std::vector<MacKeySignature> expected;
@@ -403,47 +422,86 @@ private:
                         expected.push_back(s);
                     }
                 }
-            } else if (auto stroke = world_->eventPoster().builtInShortcut(output.kind())) {
+            } else if (auto stroke = world_->builtInShortcut(output.kind())) {
                 expected.push_back(MacKeySignature{stroke->keyCode, stroke->flags});
             }
             std::size_t next = 0;
-            std::size_t outputDownsOfKey = 0;
             for (const auto& e : stepEvents) {
                 if (next < expected.size() && e.synthetic &&
                     e.type == platform::EventType::keyDown && e.keyCode == expected[next].keyCode &&
-                    e.flags == expected[next].modifiers) {
+                    (e.flags & kSignatureModifierMask) == expected[next].modifiers) {
                     ++next;
-                }
-            }
-            for (const MacKeySignature& s : expected) {
-                if (code && s.keyCode == *code) {
-                    ++outputDownsOfKey;
                 }
             }
             if (next < expected.size()) {
                 return "the output of a completed mapping did not arrive (" + std::to_string(next) +
                        " of " + std::to_string(expected.size()) + " keys)";
             }
-            if (!isModifier(command.usage) && downsOfKey > outputDownsOfKey) {
-                return "the key that completed a mapping reached the application";
+            // The key itself carries the modifiers held; an output key of the
+            // same code carries its own (a repeat may post it again meanwhile
+            // when time passed in the step).
+            if (!isModifier(command.usage) && code) {
+                // A key of another keyboard that waited may be given back now:
+                // it looks like this one.
+                const auto lateOfKey = static_cast<std::size_t>(
+                    std::count_if(late_.begin(), late_.end(),
+                                  [&](const LateKeyDown& l) { return l.keyCode == *code; }));
+                std::size_t downsOfKey = 0;
+                std::size_t outputDownsOfKey = 0;
+                for (const auto& e : stepEvents) {
+                    downsOfKey += e.type == platform::EventType::keyDown && e.keyCode == *code;
+                }
+                for (const MacKeySignature& s : expected) {
+                    outputDownsOfKey += s.keyCode == *code;
+                }
+                // Within one instant the output came once: any more of the
+                // key is the key itself.
+                if (noTimePassed && downsOfKey > outputDownsOfKey + lateOfKey) {
+                    return "the key that completed a mapping reached the application";
+                }
+                std::size_t unlikeOutputs = 0;
+                for (const auto& e : stepEvents) {
+                    if (e.type != platform::EventType::keyDown || e.keyCode != *code) {
+                        continue;
+                    }
+                    const bool likeAnOutput = std::any_of(
+                        expected.begin(), expected.end(), [&](const MacKeySignature& s) {
+                            return s.keyCode == *code &&
+                                   s.modifiers == (e.flags & kSignatureModifierMask);
+                        });
+                    unlikeOutputs += likeAnOutput ? 0 : 1;
+                }
+                if (unlikeOutputs > lateOfKey) {
+                    return "the key that completed a mapping reached the application";
+                }
             }
             return std::nullopt;
         }
         if (isModifier(command.usage) || !code) {
             return std::nullopt;
         }
-        if (mapping == nullptr && downsOfKey == 0) {
+        const bool arrived = std::any_of(stepEvents.begin(), stepEvents.end(), [&](const auto& e) {
+            return e.type == platform::EventType::keyDown && e.keyCode == *code;
+        });
+        if (mapping == nullptr && !arrived) {
+            const auto* blocker = world_->engine().tapBlockerListener();
+            if (blocker != nullptr && blocker->pendingKeyDownCount() > 0) {
+                late_.push_back(LateKeyDown{
+                    *code, world_->now() + TapBlockerListener::kHidValueDeadline, eventsBefore});
+                return std::nullopt;
+            }
             return "a key-down was swallowed while no mapping was held";
         }
         return std::nullopt;
     }
 
-    std::shared_ptr<platform::sim::SimWorld> world_;
-    std::unique_ptr<RawKeyboardListener> engine_;
-    std::unique_ptr<script::ScriptRunner> runner_;
+    std::unique_ptr<World> world_;
+    Subscription recordsWatch_;
+    bool recordsChanged_ = false;
     std::array<std::set<HidUsage>, kKeyboards> held_;
     std::size_t listened_ = kKeyboards;
     std::set<HidUsage> listenedHeld_;
+    std::vector<LateKeyDown> late_;
 };
 
 } // namespace
@@ -452,8 +510,8 @@ std::vector<ScriptCommand> generateWalk(std::uint64_t seed, std::size_t steps, b
     return Generator(seed, everyMode).run(steps);
 }
 
-std::optional<WalkFailure> playWalk(const std::vector<ScriptCommand>& commands) {
-    Player player;
+std::optional<WalkFailure> playWalk(const std::vector<ScriptCommand>& commands, WalkWorld world) {
+    Player player(world);
     for (std::size_t i = 0; i < commands.size(); ++i) {
         bool skipped = false;
         if (auto message = player.play(commands[i], skipped)) {
@@ -463,8 +521,9 @@ std::optional<WalkFailure> playWalk(const std::vector<ScriptCommand>& commands) 
     return std::nullopt;
 }
 
-std::vector<ScriptCommand> shrinkWalk(std::vector<ScriptCommand> commands, std::size_t maxPlays) {
-    auto failure = playWalk(commands);
+std::vector<ScriptCommand> shrinkWalk(std::vector<ScriptCommand> commands, std::size_t maxPlays,
+                                      WalkWorld world) {
+    auto failure = playWalk(commands, world);
     if (!failure) {
         return commands;
     }
@@ -481,7 +540,7 @@ std::vector<ScriptCommand> shrinkWalk(std::vector<ScriptCommand> commands, std::
             candidate.insert(candidate.end(), commands.begin() + static_cast<std::ptrdiff_t>(end),
                              commands.end());
             ++plays;
-            if (auto f = playWalk(candidate)) {
+            if (auto f = playWalk(candidate, world)) {
                 candidate.resize(f->step + 1);
                 commands = std::move(candidate);
             } else {
@@ -491,7 +550,7 @@ std::vector<ScriptCommand> shrinkWalk(std::vector<ScriptCommand> commands, std::
     }
     // Keep only the commands that run as script lines (the others changed
     // nothing), so that chordwellctl simulate replays it to the end.
-    Player player;
+    Player player(world);
     std::vector<ScriptCommand> runnable;
     for (const ScriptCommand& command : commands) {
         bool skipped = false;

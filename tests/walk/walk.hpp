@@ -28,6 +28,11 @@ struct WalkFailure {
     std::string message;
 };
 
+/// What the engine runs on: the simulated world, or the macOS adapter on the
+/// model of the Apple frameworks (a real run loop's order; `posting` does
+/// not apply there: posted events always come back on a later turn).
+enum class WalkWorld { simulated, macModel };
+
 /// The commands of a walk of `steps` steps from `seed`. With `everyMode`
 /// the walk also switches the world's posting mode and delivery order and
 /// adds mappings without input keys; without, it stays in the default mode
@@ -38,12 +43,14 @@ std::vector<script::ScriptCommand> generateWalk(std::uint64_t seed, std::size_t 
 /// Plays `commands` on a fresh world and engine, checking after each one.
 /// Commands that fail (an unknown keyboard, say) change nothing and are
 /// skipped. Returns the first failure.
-std::optional<WalkFailure> playWalk(const std::vector<script::ScriptCommand>& commands);
+std::optional<WalkFailure> playWalk(const std::vector<script::ScriptCommand>& commands,
+                                    WalkWorld world = WalkWorld::simulated);
 
 /// Shrinks a failing command list to a short one that still fails (any
 /// check), and drops the commands that would fail as script lines.
 std::vector<script::ScriptCommand> shrinkWalk(std::vector<script::ScriptCommand> commands,
-                                              std::size_t maxPlays = 400);
+                                              std::size_t maxPlays = 400,
+                                              WalkWorld world = WalkWorld::simulated);
 
 /// The commands as script text, one a line.
 std::string walkScript(const std::vector<script::ScriptCommand>& commands);

@@ -2,6 +2,7 @@
 // Prints the seed of any failing walk and the script it shrinks to.
 //
 //   chordwell_walk_soak [--steps N] [--length N] [--seed S] [--every-mode 0|1]
+//                       [--world sim|mac]
 #include "walk.hpp"
 
 #include "logging/log.hpp"
@@ -18,8 +19,14 @@ int main(int argc, char** argv) {
     std::uint64_t length = 100'000;
     std::optional<std::uint64_t> onlySeed;
     bool everyMode = true;
+    walk::WalkWorld world = walk::WalkWorld::simulated;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string flag = argv[i];
+        if (flag == "--world") {
+            world = std::string(argv[i + 1]) == "mac" ? walk::WalkWorld::macModel
+                                                      : walk::WalkWorld::simulated;
+            continue;
+        }
         const std::uint64_t value = std::strtoull(argv[i + 1], nullptr, 0);
         if (flag == "--steps") {
             total = value;
@@ -31,7 +38,7 @@ int main(int argc, char** argv) {
             everyMode = value != 0;
         } else {
             std::cerr << "usage: chordwell_walk_soak [--steps N] [--length N] [--seed S] "
-                         "[--every-mode 0|1]\n";
+                         "[--every-mode 0|1] [--world sim|mac]\n";
             return 2;
         }
     }
@@ -43,12 +50,12 @@ int main(int argc, char** argv) {
         const std::uint64_t seed =
             onlySeed ? *onlySeed : (std::uint64_t{device()} << 32 | device());
         const auto commands = walk::generateWalk(seed, length, everyMode);
-        if (auto failure = walk::playWalk(commands)) {
+        if (auto failure = walk::playWalk(commands, world)) {
             ++failures;
             std::cout << "FAIL seed " << seed << " (--length " << length << " --every-mode "
                       << everyMode << ") at step " << failure->step << ": " << failure->message
                       << "\n";
-            const auto shrunk = walk::shrinkWalk(commands);
+            const auto shrunk = walk::shrinkWalk(commands, 400, world);
             std::cout << "--- script (" << shrunk.size() << " commands) ---\n"
                       << walk::walkScript(shrunk) << "---\n"
                       << std::flush;

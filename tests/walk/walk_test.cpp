@@ -19,10 +19,11 @@ protected:
 };
 
 // Fails with the shortest script found that shows the fault.
-void expectWalkHolds(const std::vector<script::ScriptCommand>& commands) {
-    if (auto failure = playWalk(commands)) {
-        const auto shrunk = shrinkWalk(commands);
-        const auto again = playWalk(shrunk);
+void expectWalkHolds(const std::vector<script::ScriptCommand>& commands,
+                     WalkWorld world = WalkWorld::simulated) {
+    if (auto failure = playWalk(commands, world)) {
+        const auto shrunk = shrinkWalk(commands, 400, world);
+        const auto again = playWalk(shrunk, world);
         ADD_FAILURE() << "step " << failure->step << ": " << failure->message << "\n"
                       << "shrunk to " << shrunk.size() << " commands ("
                       << (again ? again->message : std::string("no longer fails")) << "):\n"
@@ -44,6 +45,16 @@ TEST_F(WalkTest, AFixedSeedWalkHoldsInEveryMode) {
     for (std::uint64_t seed : {1u, 2u, 3u, 4u}) {
         SCOPED_TRACE("seed " + std::to_string(seed));
         expectWalkHolds(generateWalk(seed, 50'000));
+    }
+}
+
+// The same walks on the macOS adapter over the model of the Apple frameworks:
+// a real run loop's turns, posted events always on a later turn, HID values
+// and tap events in either order and up to 30 ms apart.
+TEST_F(WalkTest, AFixedSeedWalkHoldsOnTheMacAdapter) {
+    for (std::uint64_t seed : {5u, 6u, 7u, 8u}) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        expectWalkHolds(generateWalk(seed, 25'000), WalkWorld::macModel);
     }
 }
 
