@@ -1,5 +1,6 @@
-// keyboards: the keyboards the Linux adapter sees, and whether this user may
-// read them and create the virtual keyboard, for diagnosing permissions.
+// keyboards: the keyboards the platform's adapter sees, and whether this
+// user may read them (and, on Linux, create the virtual keyboard; on macOS,
+// which permissions are granted), for diagnosing permissions.
 #ifdef __linux__
 
 #include "cli/commands.hpp"
@@ -79,4 +80,37 @@ const CliCommand keyboardsCommand{
 
 } // namespace chordwell::cli
 
-#endif // __linux__
+#elif defined(__APPLE__)
+
+#include "cli/commands.hpp"
+#include "cli/terminal_text.hpp"
+#include "platform/macos/keyboard_report.hpp"
+
+namespace chordwell::cli {
+
+namespace {
+
+std::string quoted(std::string_view text) {
+    return quotedForTerminal(text);
+}
+
+int runKeyboards(int argc, char** argv, std::istream&, std::ostream& out, std::ostream& err) {
+    (void)argv;
+    if (argc != 1) {
+        printCommandUsage(*findCliCommand("keyboards"), err);
+        return kExitUsage;
+    }
+    out << platform::mac::formatKeyboardReport(platform::mac::reportKeyboards(), &quoted);
+    return kExitOk;
+}
+
+} // namespace
+
+extern const CliCommand keyboardsCommand;
+const CliCommand keyboardsCommand{
+    "keyboards", "keyboards", &runKeyboards,
+    "list the keyboards Chordwell can see and the permissions it has"};
+
+} // namespace chordwell::cli
+
+#endif

@@ -2,7 +2,7 @@
 // without a window, until SIGINT or SIGTERM: the same engine, repeat
 // settings (the application's preferences) and emergency chord as the app.
 // The mapping file is read again whenever it changes on disk. The systemd
-// user unit chordwell@.service runs this.
+// user unit chordwell@.service runs this. On macOS: mac_background.cpp.
 #ifdef __linux__
 
 #include "cli/commands.hpp"
@@ -353,4 +353,19 @@ const CliCommand runCommand{
 
 } // namespace chordwell::cli
 
-#endif // __linux__
+#elif defined(__APPLE__)
+
+#include "cli/commands.hpp"
+#include "cli/mac_background.hpp"
+
+namespace chordwell::cli {
+
+extern const CliCommand runCommand;
+const CliCommand runCommand{
+    "run", "run --keyboard SELECTOR", &runMacBackground,
+    "intercept a keyboard with its saved mappings, without a window (SELECTOR: a product "
+    "name, VENDOR:PRODUCT in hex, or a number from chordwellctl keyboards)"};
+
+} // namespace chordwell::cli
+
+#endif

@@ -527,6 +527,26 @@ TEST(MainWindow, BannerShowsNoticesAndStorageFailureWithTheirActions) {
     EXPECT_TRUE(chordwell::app::bannerMessages({}, true, "").empty());
 }
 
+TEST(MainWindow, ABannerButtonAsksTheSystemForItsPermissionBeforeOpeningThePane) {
+    Window t;
+    chordwell::platform::PlatformNotice notice{"Input Monitoring is off", "Open Settings",
+                                               "x-settings://privacy"};
+    notice.requestKey = "listen-event";
+    std::vector<std::string> asked;
+    t.window->setPermissionRequestHandler([&](const std::string& key) {
+        asked.push_back(key);
+        return asked.size() == 1; // the system asks only the first time
+    });
+    t.window->setBanner(chordwell::app::bannerMessages({notice}, true, ""));
+    const auto buttons = t.window->banner()->findChildren<QPushButton*>("bannerAction");
+    ASSERT_EQ(buttons.size(), 1);
+    buttons[0]->click();
+    EXPECT_TRUE(t.desktop.opened.empty());
+    buttons[0]->click();
+    EXPECT_EQ(asked, (std::vector<std::string>{"listen-event", "listen-event"}));
+    EXPECT_EQ(t.desktop.opened, (std::vector<std::string>{"x-settings://privacy"}));
+}
+
 TEST(MainWindow, ToMenuOffersTheCatalogThenCustomAndNoAction) {
     chordwell::ShortcutItem undo{"undo last change", {{6, 0x100000}}};
     chordwell::ShortcutItem redo{"redo", {{6, 0x120000}}};

@@ -282,6 +282,8 @@ bool ChordwellApp::start(std::string& error) {
     };
     mainWindow_ = new MainWindow(*model_, *bridge_, *services_->presence, *services_->desktop,
                                  std::move(actions));
+    mainWindow_->setPermissionRequestHandler(
+        [this](const std::string& key) { return composition_->platform->requestPermission(key); });
     mainWindow_->setBannerDismissHandler([this](const std::string& keptAt) {
         if (const auto& storage = engine_->storage()) {
             storage->dismissSetAsideFile(keptAt);

@@ -61,7 +61,7 @@ std::vector<BannerMessage> bannerMessages(const std::vector<platform::PlatformNo
             "", "", file.keptAt.string()});
     }
     for (const platform::PlatformNotice& n : notices) {
-        lines.push_back(BannerMessage{n.message, n.actionLabel, n.actionURL, ""});
+        lines.push_back(BannerMessage{n.message, n.actionLabel, n.actionURL, "", n.requestKey});
     }
     return lines;
 }
@@ -211,7 +211,11 @@ void MainWindow::setBanner(const std::vector<BannerMessage>& messages) {
             auto* button = new QPushButton(QString::fromStdString(m.actionLabel), row);
             button->setObjectName(QStringLiteral("bannerAction"));
             const std::string url = m.actionURL;
-            connect(button, &QPushButton::clicked, this, [this, url] {
+            const std::string request = m.requestKey;
+            connect(button, &QPushButton::clicked, this, [this, url, request] {
+                if (!request.empty() && requestPermission_ && requestPermission_(request)) {
+                    return; // the system shows its own prompt
+                }
                 if (!desktop_.openURL(url)) {
                     statusBar()->showMessage(QStringLiteral("No application could open ") +
                                                  QString::fromStdString(url) +

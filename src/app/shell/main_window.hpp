@@ -43,6 +43,10 @@ struct BannerMessage {
     /// Non-empty: the line has a "Dismiss" button, which hands this key to
     /// the window's dismiss handler. The line stays until then.
     std::string dismissKey;
+    /// Non-empty: the action button first asks the system for this
+    /// permission (the window's permission handler); the URL opens when the
+    /// system has answered before.
+    std::string requestKey = {};
 
     friend bool operator==(const BannerMessage&, const BannerMessage&) = default;
 };
@@ -85,6 +89,10 @@ public:
 
     /// Shows these lines above the view (none: the banner disappears).
     void setBanner(const std::vector<BannerMessage>& messages);
+    /// Asks the system for a banner line's permission; true when it asked.
+    void setPermissionRequestHandler(std::function<bool(const std::string&)> handler) {
+        requestPermission_ = std::move(handler);
+    }
     /// Called with a line's dismissKey when its "Dismiss" button is pressed.
     void setBannerDismissHandler(std::function<void(const std::string&)> handler) {
         dismissBanner_ = std::move(handler);
@@ -108,6 +116,7 @@ private:
     QWidget* banner_ = nullptr;
     std::vector<BannerMessage> bannerShown_;
     std::function<void(const std::string&)> dismissBanner_;
+    std::function<bool(const std::string&)> requestPermission_;
     QMenuBar* menuBar_ = nullptr;
     std::unique_ptr<QMenuBar> globalMenuBar_;
     QMenu* manageMenu_ = nullptr;

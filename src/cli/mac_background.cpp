@@ -1,0 +1,265 @@
+// run on macOS: intercepts one keyboard with its saved mappings until SIGINT
+// or SIGTERM, as the application does with its window closed. The repeat
+// settings are the application's (its user defaults), the mapping file is
+// read again when it changes on disk, and the emergency chord or the
+// keyboard going away ends it.
+#include "cli/mac_background.hpp"
+
+#include "cli/commands.hpp"
+#include "engine/raw_keyboard_listener.hpp"
+#include "logging/log.hpp"
+#include "platform/macos/mac_platform.hpp"
+#include "platform/macos/mac_preferences.hpp"
+#include "platform/macos/run_loop_scheduler.hpp"
+#include "platform/macos/system_services.hpp"
+
+#include <CoreFoundation/CoreFoundation.h>
+#include <dispatch/dispatch.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+namespace chordwell::cli {
+
+namespace {
+
+constexpr std::string_view kCategory = "keyboard";
+constexpr std::chrono::seconds kDiscoveryLimit{10};
+
+std::string quoted(const std::string& text) {
+    return "\u201C" + text + "\u201D";
+}
+
+std::string identifiers(const KeyboardDevice& device) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%04llx:%04llx",
+                  static_cast<unsigned long long>(device.vendorID & 0xFFFF),
+                  static_cast<unsigned long long>(device.productID & 0xFFFF));
+    return buffer;
+}
+
+std::string lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+// The keyboard a selector names: its number in the list (as `chordwellctl
+// keyboards` shows it), VENDOR:PRODUCT in hex, or its product name.
+std::optional<KeyboardDevice> select(const std::vector<KeyboardDevice>& keyboards,
+                                     const std::string& selector) {
+    if (!selector.empty() && std::all_of(selector.begin(), selector.end(),
+                                         [](unsigned char c) { return std::isdigit(c); })) {
+        const unsigned long number = std::strtoul(selector.c_str(), nullptr, 10);
+        if (number >= 1 && number <= keyboards.size()) {
+            return keyboards[number - 1];
+        }
+        return std::nullopt;
+    }
+    for (const KeyboardDevice& k : keyboards) {
+        if (lower(identifiers(k)) == lower(selector) || lower(k.productName) == lower(selector)) {
+            return k;
+        }
+    }
+    return std::nullopt;
+}
+
+// SIGINT and SIGTERM arrive on the main queue, which the main run loop
+// serves: stopping runs on the main thread like everything else.
+struct StopSignals {
+    int received = 0;
+    dispatch_source_t sources[2] = {nullptr, nullptr};
+
+    static void onSignal(void* context) {
+        auto* self = static_cast<StopSignals*>(context);
+        self->received = SIGINT;
+        CFRunLoopStop(CFRunLoopGetMain());
+    }
+
+    StopSignals() {
+        const int signals[2] = {SIGINT, SIGTERM};
+        for (int i = 0; i < 2; ++i) {
+            std::signal(signals[i], SIG_IGN);
+            sources[i] = dispatch_source_create(DISPATCH_SOURCE_TYPE_SIGNAL,
+                                                static_cast<uintptr_t>(signals[i]), 0,
+                                                dispatch_get_main_queue());
+            if (sources[i] != nullptr) {
+                dispatch_set_context(sources[i], this);
+                dispatch_source_set_event_handler_f(sources[i], &StopSignals::onSignal);
+                dispatch_resume(sources[i]);
+            }
+        }
+    }
+    ~StopSignals() {
+        for (dispatch_source_t source : sources) {
+            if (source != nullptr) {
+                dispatch_source_cancel(source);
+                dispatch_release(source);
+            }
+        }
+    }
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+};
+
+} // namespace
+
+int runMacBackground(int argc, char** argv, std::istream&, std::ostream& out, std::ostream& err) {
+    std::string selector;
+    bool haveSelector = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument = argv[i];
+        if (argument == "--keyboard" && i + 1 < argc) {
+            selector = argv[++i];
+            haveSelector = true;
+        } else if (argument.rfind("--keyboard=", 0) == 0) {
+            selector = std::string(argument.substr(std::strlen("--keyboard=")));
+            haveSelector = true;
+        } else {
+            printCommandUsage(*findCliCommand("run"), err);
+            return kExitUsage;
+        }
+    }
+    if (!haveSelector) {
+        printCommandUsage(*findCliCommand("run"), err);
+        return kExitUsage;
+    }
+    StopSignals stopSignals;
+
+    auto paths = std::make_shared<platform::mac::MacPaths>();
+    std::optional<std::filesystem::path> logsFolder;
+    std::error_code error;
+    if (const auto support = paths->applicationSupportDirectory(error)) {
+        logsFolder = paths->logsFolder(*support);
+    }
+    auto systemLog = std::make_shared<platform::mac::UnifiedLog>();
+    logging::configure(systemLog, logsFolder);
+
+    platform::mac::MacPlatformOptions options;
+    options.scheduler = std::make_shared<platform::mac::RunLoopScheduler>();
+    // The application's own repeat settings.
+    options.preferences = std::make_shared<platform::mac::MacPreferences>(
+        std::string(platform::mac::kApplicationDefaultsDomain));
+    options.paths = paths;
+    options.systemLog = systemLog;
+    auto scheduler = options.scheduler;
+    const auto macPlatform = platform::mac::makeMacPlatform(std::move(options));
+
+    // Nothing can be read, swallowed or typed without the permissions.
+    const auto notices = macPlatform->notices();
+    const auto state = platform::mac::currentSystemState();
+    if (!state.inputMonitoringGranted || !state.accessibilityTrusted || !state.postEventAccess) {
+        for (const auto& notice : notices) {
+            err << "chordwellctl: " << notice.message << "\n";
+        }
+        logging::flush();
+        return kExitFailure;
+    }
+
+    RawKeyboardListener engine(macPlatform);
+    const auto giveUpAt = std::chrono::steady_clock::now() + kDiscoveryLimit;
+    std::optional<KeyboardDevice> device;
+    while (!(device = select(engine.discoveredKeyboards(), selector)) &&
+           stopSignals.received == 0 && std::chrono::steady_clock::now() < giveUpAt) {
+        (void)CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0.1, false);
+    }
+    if (!device) {
+        if (stopSignals.received != 0) {
+            return kExitOk;
+        }
+        err << "chordwellctl: no keyboard " << quoted(selector)
+            << " (see chordwellctl keyboards)\n";
+        logging::flush();
+        return kExitFailure;
+    }
+    const std::string keyboardName = quoted(device->productName);
+
+    engine.setSelectedDevice(device);
+    engine.loadMappings(*device);
+    const auto mappingCount = [&]() -> std::size_t {
+        for (const DeviceMapping& record : engine.allDeviceMappings()) {
+            if (record.vendorID == device->vendorID && record.productID == device->productID) {
+                return record.mappings.size();
+            }
+        }
+        return 0;
+    };
+
+    // The mapping file is read again when it changed on disk (looked at once
+    // a second; an edit in the application is seen within that).
+    std::optional<std::filesystem::file_time_type> seen;
+    std::filesystem::path file;
+    if (const auto& storage = engine.storage()) {
+        file = storage->fileURL(*device);
+        std::error_code ignored;
+        if (const auto time = std::filesystem::last_write_time(file, ignored); !ignored) {
+            seen = time;
+        }
+    }
+    const auto reloadTimer =
+        scheduler->scheduleRepeating(std::chrono::seconds(1), std::chrono::seconds(1), [&] {
+            if (file.empty()) {
+                return;
+            }
+            std::error_code failed;
+            const auto time = std::filesystem::last_write_time(file, failed);
+            const std::optional<std::filesystem::file_time_type> now =
+                failed ? std::nullopt : std::optional(time);
+            if (now == seen) {
+                return;
+            }
+            seen = now;
+            engine.loadMappings(*device);
+            const std::string text = "Background mode: reloaded the mappings of " + keyboardName +
+                                     ": " + std::to_string(mappingCount()) + " mappings.";
+            log(LogLevel::info, text, kCategory);
+            out << text << "\n" << std::flush;
+        });
+
+    // Interception ending (the emergency chord, the keyboard gone) ends the run.
+    auto watch = engine.subscribeChanges([&](const EngineChanges& changes) {
+        if (changes.contains(EngineChange::interception)) {
+            CFRunLoopStop(CFRunLoopGetMain());
+        }
+    });
+    toggleInterception(engine);
+    const std::string started = "Background mode: intercepting " + keyboardName + " (" +
+                                identifiers(*device) + ") with " + std::to_string(mappingCount()) +
+                                " mappings.";
+    log(LogLevel::info, started, kCategory);
+    out << started << "\n" << std::flush;
+
+    int status = kExitOk;
+    while (stopSignals.received == 0) {
+        CFRunLoopRun();
+        if (stopSignals.received == 0 && !engine.isIntercepting()) {
+            const bool unplugged = !select(engine.discoveredKeyboards(), selector).has_value();
+            const std::string text = unplugged ? "Background mode: the keyboard " + keyboardName +
+                                                     " went away; stopping."
+                                               : "Background mode: interception ended by the "
+                                                 "emergency chord; stopping.";
+            log(unplugged ? LogLevel::error : LogLevel::warning, text, kCategory);
+            err << text << "\n";
+            status = unplugged ? kExitFailure : kExitOk;
+            break;
+        }
+    }
+    watch.cancel();
+    scheduler->cancel(reloadTimer);
+    if (engine.isIntercepting()) {
+        engine.stopIntercepting();
+    }
+    const std::string stopped = "Background mode: stopped intercepting " + keyboardName + ".";
+    log(LogLevel::info, stopped, kCategory);
+    out << stopped << "\n" << std::flush;
+    logging::flush();
+    return status;
+}
+
+} // namespace chordwell::cli
