@@ -1,0 +1,95 @@
+// The background mode's stop signals, and what it echoes of its arguments.
+#include "cli/commands.hpp"
+#include "cli/stop_signals.hpp"
+
+#include <gtest/gtest.h>
+
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace chordwell::cli {
+namespace {
+
+// In a child process, since the signals would otherwise end the test: each
+// stop signal is caught (the process lives on and the loop's descriptor
+// becomes readable), never blocked, and interrupts a call that waits (no
+// SA_RESTART); the old handling comes back afterwards.
+TEST(StopSignals, EachIsCaughtNotBlockedAndBreaksAWait) {
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(StopSignals::name(signal));
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            std::signal(signal, SIG_DFL);
+            {
+                StopSignals stop;
+                sigset_t blocked;
+                sigemptyset(&blocked);
+                ::sigprocmask(SIG_BLOCK, nullptr, &blocked);
+                if (sigismember(&blocked, signal) != 0) {
+                    ::_exit(10); // blocked: a wait could not be interrupted
+                }
+                struct sigaction action {};
+                ::sigaction(signal, nullptr, &action);
+                if (action.sa_handler == SIG_DFL || (action.sa_flags & SA_RESTART) != 0) {
+                    ::_exit(11);
+                }
+                ::raise(signal); // would end the process without the handler
+                struct pollfd readable {
+                    stop.fd(), POLLIN, 0
+                };
+                if (::poll(&readable, 1, 0) != 1 || stop.requested() != signal ||
+                    stop.take() != signal) {
+                    ::_exit(12);
+                }
+            }
+            struct sigaction after {};
+            ::sigaction(signal, nullptr, &after);
+            ::_exit(after.sa_handler == SIG_DFL ? 0 : 13);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            << (WIFSIGNALED(status) ? "killed by the signal"
+                                    : "exit " + std::to_string(WEXITSTATUS(status)));
+    }
+}
+
+// A selector is echoed in the message when no keyboard matches it: escaped,
+// so that it cannot drive the terminal.
+TEST(RunCommand, ASelectorIsEchoedEscaped) {
+    if (findCliCommand("run") == nullptr) {
+        GTEST_SKIP() << "no background mode on this platform";
+    }
+    const auto home = std::filesystem::temp_directory_path() /
+                      ("chordwellctl-run-test-" + std::to_string(::getpid()));
+    ::setenv("XDG_DATA_HOME", (home / "data").c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
+    static char program[] = "chordwellctl";
+    std::vector<std::string> args = {"run", "--keyboard", "No Such \x1b]0;title\x07\xc2\x9b\x9b"};
+    std::vector<char*> argv{program};
+    for (std::string& a : args) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    std::istringstream in;
+    std::ostringstream out;
+    std::ostringstream err;
+    const int status = runCli(static_cast<int>(argv.size() - 1), argv.data(), in, out, err);
+    std::filesystem::remove_all(home);
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(err.str().find("No Such \\u001b]0;title\\u0007\\u009b\\x9b"), std::string::npos)
+        << err.str();
+    EXPECT_EQ(err.str().find('\x1b'), std::string::npos);
+}
+
+} // namespace
+} // namespace chordwell::cli
