@@ -53,8 +53,14 @@ RawKeyboardListener::~RawKeyboardListener() {
         scheduler.cancel(repeatTimer_);
         repeatTimer_ = 0;
     }
-    for (auto id : pendingEditTimers_) {
-        scheduler.cancel(id);
+    // An edit whose second half has not run yet is finished now, so that
+    // quitting right after an edit keeps it. Nobody is told: observers may
+    // be half gone by now.
+    std::vector<PendingEdit> due;
+    due.swap(pendingEdits_);
+    for (PendingEdit& edit : due) {
+        scheduler.cancel(edit.timer);
+        completeEdit(std::move(edit), false);
     }
     if (selectedDeviceIOHIDDevice_) {
         selectedDeviceIOHIDDevice_->registerInputValueCallback(nullptr, nullptr);
@@ -75,9 +81,9 @@ RawKeyboardListener::~RawKeyboardListener() {
 // ---------------------------------------------------------------- published
 
 void RawKeyboardListener::setAllDeviceMappings(std::vector<DeviceMapping> records) {
-    announce(EngineChange::records);
-    allDeviceMappings_ = std::move(records);
-    recordsChanged();
+    finishPendingEdits();
+    changeRecords(EngineChange::records,
+                  [&](std::vector<DeviceMapping>& all) { all = std::move(records); });
 }
 
 void RawKeyboardListener::setIsCapturingInput(bool value) {

@@ -84,19 +84,20 @@ public:
     // the event loop) rather than work at once.
 
     const std::vector<DeviceMapping>& allDeviceMappings() const { return allDeviceMappings_; }
+    /// Every change of the records below first finishes the edits still
+    /// waiting for their second half (see finishPendingEdits()), so that the
+    /// change applies to the whole record and no edit is lost under it.
     void setAllDeviceMappings(std::vector<DeviceMapping> records);
     /// Changes the records in place: `f(std::vector<DeviceMapping>&)`.
     template <typename F> void mutateAllDeviceMappings(F&& f) {
-        announce(EngineChange::records);
-        std::forward<F>(f)(allDeviceMappings_);
-        recordsChanged();
+        finishPendingEdits();
+        changeRecords(EngineChange::records, std::forward<F>(f));
     }
     /// The same, announced as a change of one model's records: `f` may change
     /// (or add) the record of `model` only.
     template <typename F> void mutateRecordsOfModel(KeyboardModelId model, F&& f) {
-        announce(EngineChanges::recordsOf(model));
-        std::forward<F>(f)(allDeviceMappings_);
-        recordsChanged();
+        finishPendingEdits();
+        changeRecords(EngineChanges::recordsOf(model), std::forward<F>(f));
     }
 
     const std::vector<KeyboardDevice>& discoveredKeyboards() const { return discoveredKeyboards_; }
@@ -233,6 +234,15 @@ public:
 
     /// Delay of the second half of editMapping.
     static constexpr std::chrono::milliseconds kEditRestoreDelay{100};
+    /// Runs the second half of every edit still waiting for it, now: the
+    /// edited record gets its mappings back (with the edit) and is saved.
+    /// Every change of the records does this first; a caller that reads the
+    /// records in order to change them (find by name, then add or edit)
+    /// calls it before reading, and the application before it quits.
+    void finishPendingEdits();
+    /// Whether an edit waits for its second half (its record shows no
+    /// mappings until then).
+    bool hasPendingEdit() const { return !pendingEdits_.empty(); }
 
 private:
     friend class TapBlockerListener;
@@ -250,8 +260,17 @@ private:
     void onInputValue(const platform::HidDevice& sender, const platform::HidInputValue& value);
     void fireRepeat(std::uint64_t generation);
     void clearPressedCodes();
-    void restoreEditedRecord(const Uuid& recordId, std::vector<KeyMapping> mappings,
-                             const KeyboardDevice& keyboard);
+    template <typename F> void changeRecords(const EngineChanges& what, F&& f) {
+        announce(what);
+        std::forward<F>(f)(allDeviceMappings_);
+        recordsChanged();
+    }
+    struct PendingEdit;
+    /// The second half of one edit; `announced` is false only while the
+    /// engine goes away (nobody may be told then).
+    void completeEdit(PendingEdit edit, bool announced);
+    /// saveMappings without finishing pending edits first.
+    void saveRecordOf(const KeyboardDevice& keyboard);
     void selectDevice(std::optional<KeyboardDevice> device);
     void pauseForAbsentKeyboard(const HidDeviceRef& gone);
     void resumeWithKeyboard(const KeyboardDevice& keyboard);
@@ -295,8 +314,19 @@ private:
     bool isRepeatFiring_ = false;    // repeats do not log again what the key-down logged
 
     MappingIndex index_;
-    // Timers of the delayed half of editMapping still pending.
-    std::vector<platform::Scheduler::TimerId> pendingEditTimers_;
+    // Edits whose second half has not run yet: the record's mappings as they
+    // were (set aside while the record shows none), the changed mapping, and
+    // the keyboard to save for.
+    struct PendingEdit {
+        std::uint64_t serial = 0;
+        platform::Scheduler::TimerId timer = 0;
+        Uuid recordId;
+        std::vector<KeyMapping> setAside;
+        KeyMapping edited;
+        KeyboardDevice keyboard;
+    };
+    std::vector<PendingEdit> pendingEdits_;
+    std::uint64_t nextEditSerial_ = 1;
 
     WillChangeSignal willChange_;
     ValueSignal<EngineChanges> changes_;

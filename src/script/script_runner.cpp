@@ -167,6 +167,10 @@ std::optional<ScriptError> ScriptRunner::changeMappings(const ScriptCommand& com
         return fail("no keyboard selected");
     }
     const KeyboardDevice keyboard = *engine_.selectedDevice();
+    // The record is read to decide between adding and editing: it must not
+    // be read between the two halves of an earlier edit, when it shows no
+    // mappings.
+    engine_.finishPendingEdits();
     auto findRecord = [&]() -> const DeviceMapping* {
         for (const DeviceMapping& r : engine_.allDeviceMappings()) {
             if (r.productID == keyboard.productID && r.vendorID == keyboard.vendorID) {

@@ -1,4 +1,5 @@
 #include "walk.hpp"
+#include "walk_records.hpp"
 
 #include "engine/raw_keyboard_listener.hpp"
 #include "logging/log.hpp"
@@ -251,9 +252,9 @@ class Player {
 public:
     Player() {
         world_ = std::make_shared<platform::sim::SimWorld>();
-        // No storage: the records in memory are the only copy, which is what
-        // a run with a storage folder sees too, minus the disk.
-        engine_ = std::make_unique<RawKeyboardListener>(world_, std::optional<StorageManager>{});
+        // Mapping files in a scratch folder: the data checks compare them too.
+        engine_ = std::make_unique<RawKeyboardListener>(
+            world_, std::optional<std::filesystem::path>(files_.path()));
         world_->runMainQueue();
         runner_ =
             std::make_unique<script::ScriptRunner>(*world_, *engine_, [](const std::string&) {});
@@ -272,6 +273,10 @@ public:
             return std::nullopt;
         }
         track(command, interceptingBefore);
+        records_.apply(command, *engine_);
+        if (auto fault = records_.check(*engine_)) {
+            return fault;
+        }
 
         const std::uint64_t newCount = world_->appEventCount() - eventsBefore;
         const auto& events = world_->appEvents();
@@ -510,6 +515,8 @@ private:
         return std::nullopt;
     }
 
+    ScratchFolder files_; // first: it outlives the engine, which saves into it
+    RecordsModel records_;
     std::shared_ptr<platform::sim::SimWorld> world_;
     std::unique_ptr<RawKeyboardListener> engine_;
     std::unique_ptr<script::ScriptRunner> runner_;

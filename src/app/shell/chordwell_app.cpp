@@ -154,6 +154,11 @@ std::optional<AppOptions> parseArguments(const std::vector<std::string>& argumen
 ChordwellApp::ChordwellApp(AppOptions options) : options_(std::move(options)) {}
 
 ChordwellApp::~ChordwellApp() {
+    // Quitting right after an edit: its second half would never run on the
+    // stopped event loop, and the edit would be lost.
+    if (engine_ != nullptr) {
+        engine_->finishPendingEdits();
+    }
     if (qApp != nullptr) {
         qApp->removeEventFilter(this);
     }
