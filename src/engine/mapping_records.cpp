@@ -26,7 +26,7 @@ void RawKeyboardListener::loadMappings(const KeyboardDevice& keyboard) {
     if (storage_) {
         loaded = storage_->loadMappings(keyboard);
     }
-    auto it = findRecordOfModel(allDeviceMappings_, keyboard.productID, keyboard.vendorID);
+    auto it = findRecordOfModel(allDeviceMappings_, modelOf(keyboard));
     if (!storage_ && it != allDeviceMappings_.end()) {
         // Without storage the record in memory is the only copy there is;
         // "loading" nothing over it would throw the user's mappings away.
@@ -55,7 +55,7 @@ void RawKeyboardListener::saveMappings(const KeyboardDevice& keyboard) {
 }
 
 void RawKeyboardListener::saveRecordOf(const KeyboardDevice& keyboard) {
-    auto it = findRecordOfModel(allDeviceMappings_, keyboard.productID, keyboard.vendorID);
+    auto it = findRecordOfModel(allDeviceMappings_, modelOf(keyboard));
     if (it == allDeviceMappings_.end()) {
         return;
     }
@@ -75,7 +75,7 @@ void RawKeyboardListener::editMapping(const KeyboardDevice& keyboard, const Devi
     finishPendingEdits();
     // By the model's identifiers, as loading, saving and matching choose:
     // two models may share a product name and a vendor.
-    auto record = findRecordOfModel(allDeviceMappings_, templ.productID, templ.vendorID);
+    auto record = findRecordOfModel(allDeviceMappings_, modelOf(templ));
     if (record == allDeviceMappings_.end()) {
         log(LogLevel::warning, "editMapping: device not found", kCategory);
         return;

@@ -45,6 +45,9 @@ RawKeyboardListener::RawKeyboardListener(std::shared_ptr<platform::Platform> pla
 
 RawKeyboardListener::~RawKeyboardListener() {
     platform_->setEmergencyExitHandler(nullptr);
+    if (auto* power = platform_->power()) {
+        power->registerCallback(nullptr, nullptr);
+    }
     auto& scheduler = platform_->scheduler();
     if (repeatTimer_ != 0) {
         scheduler.cancel(repeatTimer_);
@@ -104,6 +107,19 @@ void RawKeyboardListener::setCapturedInputCodes(std::vector<HidUsage> codes) {
 }
 
 void RawKeyboardListener::setSelectedDevice(std::optional<KeyboardDevice> device) {
+    const bool sameSelection = device && selectedDevice_ && device->id == selectedDevice_->id;
+    if (awaitedKeyboard_ && !sameSelection) {
+        // Another keyboard chosen: the absent one is no longer wanted.
+        if (isIntercepting_) {
+            stopIntercepting();
+        } else {
+            endWaiting();
+        }
+    }
+    selectDevice(std::move(device));
+}
+
+void RawKeyboardListener::selectDevice(std::optional<KeyboardDevice> device) {
     announce(EngineChange::selection);
     selectedDevice_ = std::move(device);
 }

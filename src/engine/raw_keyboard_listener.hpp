@@ -8,12 +8,15 @@
 //
 // One class, its members implemented by job: raw_keyboard_listener.cpp
 // (construction, published fields), keyboard_discovery.cpp, listening.cpp
-// (the listening lifecycle and the interception switch), key_matching.cpp
-// (held keys and matching), key_output.cpp (output and key repeat) and
-// mapping_records.cpp (load / save / edit / delete of the records).
+// (the listening lifecycle and the interception switch),
+// keyboard_following.cpp (the keyboard that went away and comes back, sleep
+// and wake), key_matching.cpp (held keys and matching), key_output.cpp
+// (output and key repeat) and mapping_records.cpp (load / save / edit /
+// delete of the records).
 #pragma once
 
 #include "engine/engine_changes.hpp"
+#include "engine/keyboard_identity.hpp"
 #include "engine/mapping_index.hpp"
 #include "engine/observable.hpp"
 #include "engine/tap_blocker_listener.hpp"
@@ -120,9 +123,39 @@ public:
         return tapBlockerListener_;
     }
 
-    /// The keyboard selected in the main window; set only by the interface.
+    /// The keyboard selected in the main window. Set by the interface, and
+    /// by the engine when it follows its keyboard (below). Choosing another
+    /// keyboard (or none) while the engine waits for one ends the waiting.
     const std::optional<KeyboardDevice>& selectedDevice() const { return selectedDevice_; }
     void setSelectedDevice(std::optional<KeyboardDevice> device);
+
+    // ------------------------------------------------ following the keyboard
+    // The engine follows the keyboard it intercepts. When that keyboard goes
+    // away, interception pauses: repeat stops, the held keys are forgotten,
+    // listening ends (the tap with it), while isIntercepting stays true,
+    // since the user did not turn it off. The selection is then the absent
+    // keyboard (a value without device handle) and the engine waits for it;
+    // the keyboard that comes back (findKeyboardAgain) is selected and
+    // listened to again. Turning interception off, or choosing another
+    // keyboard, ends the waiting. The waiting is announced as an
+    // `interception` change.
+
+    /// The keyboard the engine waits for, or nothing.
+    const std::optional<KeyboardIdentity>& awaitedKeyboard() const { return awaitedKeyboard_; }
+    /// The identity of the selected keyboard (the awaited one while waiting).
+    std::optional<KeyboardIdentity> selectedKeyboardIdentity() const;
+    /// Selects the keyboard `identity` describes and, with `intercept`,
+    /// intercepts it: at once when it is attached, else when it comes,
+    /// waiting meanwhile (without `intercept` nothing is selected while it
+    /// waits). What the application does at launch. Ends whatever ran.
+    void followKeyboard(const KeyboardIdentity& identity, bool intercept);
+
+    /// Before the machine sleeps: repeat stops, the held keys are forgotten
+    /// and every key held at the output is released. After it woke: the
+    /// keyboards are checked again and a tap the system turned off is turned
+    /// on. Called through the platform's Power port.
+    void systemWillSleep();
+    void systemDidWake();
 
     /// Told before any published change; says nothing about what changes.
     [[nodiscard]] Subscription subscribeWillChange(std::function<void()> observer) {
@@ -176,6 +209,7 @@ public:
                                  const platform::HidInputValue& value);
     static void handleDeviceMatched(void* context, int result, const HidDeviceRef& device);
     static void handleDeviceRemoved(void* context, int result, const HidDeviceRef& device);
+    static void handlePowerEvent(void* context, platform::Power::Event event);
 
     // ---------------------------------------------------------- output side
 
@@ -237,6 +271,12 @@ private:
     void completeEdit(PendingEdit edit, bool announced);
     /// saveMappings without finishing pending edits first.
     void saveRecordOf(const KeyboardDevice& keyboard);
+    void selectDevice(std::optional<KeyboardDevice> device);
+    void pauseForAbsentKeyboard(const HidDeviceRef& gone);
+    void resumeWithKeyboard(const KeyboardDevice& keyboard);
+    void keyboardArrived(const KeyboardDevice& keyboard);
+    void endWaiting();
+    void loadMappingsIfAbsent(const KeyboardDevice& keyboard);
 
     std::shared_ptr<platform::Platform> platform_;
 
@@ -256,6 +296,10 @@ private:
     std::set<std::int64_t> seenKeyboardLocationIDs_;
     HidDeviceRef selectedDeviceIOHIDDevice_;
     std::optional<DeviceMapping> selectedDeviceMapping_;
+    // The listened keyboard as it was when listening began (its location
+    // can no longer be read once it is gone), and the one awaited.
+    std::optional<KeyboardIdentity> listenedIdentity_;
+    std::optional<KeyboardIdentity> awaitedKeyboard_;
     std::unique_ptr<platform::HidManager> manager_;
     std::optional<StorageManager> storage_;
     std::string storageError_;
@@ -291,8 +335,9 @@ private:
 };
 
 /// The routine behind every interception switch: with no selected keyboard
-/// nothing happens; while intercepting it stops; otherwise it logs, sets
-/// isIntercepting and starts listening to the selected keyboard.
+/// nothing happens; while intercepting (or waiting for the keyboard) it
+/// stops; otherwise it logs, sets isIntercepting and starts listening to the
+/// selected keyboard, or waits for it when it is not attached.
 void toggleInterception(RawKeyboardListener& engine);
 
 } // namespace chordwell

@@ -61,9 +61,10 @@ std::shared_ptr<SimKeyboard> ScriptRunner::keyboardNamed(const std::string& name
 }
 
 void ScriptRunner::followMainWindow() {
-    // The main window forgets a selected keyboard that has gone away.
+    // The main window forgets a selected keyboard that has gone away,
+    // unless the engine waits for it to come back.
     const auto& selected = engine_.selectedDevice();
-    if (!selected) {
+    if (!selected || engine_.awaitedKeyboard()) {
         return;
     }
     const auto& listed = engine_.discoveredKeyboards();

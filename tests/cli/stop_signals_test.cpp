@@ -1,5 +1,4 @@
-// The background mode's stop signals, and what it echoes of its arguments.
-#include "cli/commands.hpp"
+// The background mode's stop signals.
 #include "cli/stop_signals.hpp"
 
 #include <gtest/gtest.h>
@@ -9,11 +8,7 @@
 #include <unistd.h>
 
 #include <csignal>
-#include <cstdlib>
-#include <filesystem>
-#include <sstream>
 #include <string>
-#include <vector>
 
 namespace chordwell::cli {
 namespace {
@@ -61,34 +56,6 @@ TEST(StopSignals, EachIsCaughtNotBlockedAndBreaksAWait) {
             << (WIFSIGNALED(status) ? "killed by the signal"
                                     : "exit " + std::to_string(WEXITSTATUS(status)));
     }
-}
-
-// A selector is echoed in the message when no keyboard matches it: escaped,
-// so that it cannot drive the terminal.
-TEST(RunCommand, ASelectorIsEchoedEscaped) {
-    if (findCliCommand("run") == nullptr) {
-        GTEST_SKIP() << "no background mode on this platform";
-    }
-    const auto home = std::filesystem::temp_directory_path() /
-                      ("chordwellctl-run-test-" + std::to_string(::getpid()));
-    ::setenv("XDG_DATA_HOME", (home / "data").c_str(), 1);
-    ::setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
-    static char program[] = "chordwellctl";
-    std::vector<std::string> args = {"run", "--keyboard", "No Such \x1b]0;title\x07\xc2\x9b\x9b"};
-    std::vector<char*> argv{program};
-    for (std::string& a : args) {
-        argv.push_back(a.data());
-    }
-    argv.push_back(nullptr);
-    std::istringstream in;
-    std::ostringstream out;
-    std::ostringstream err;
-    const int status = runCli(static_cast<int>(argv.size() - 1), argv.data(), in, out, err);
-    std::filesystem::remove_all(home);
-    EXPECT_EQ(status, 1);
-    EXPECT_NE(err.str().find("No Such \\u001b]0;title\\u0007\\u009b\\x9b"), std::string::npos)
-        << err.str();
-    EXPECT_EQ(err.str().find('\x1b'), std::string::npos);
 }
 
 } // namespace
