@@ -1,8 +1,8 @@
 // run on macOS: intercepts one keyboard with its saved mappings until SIGINT
 // or SIGTERM, as the application does with its window closed. The repeat
 // settings are the application's (its user defaults), the mapping file is
-// read again when it changes on disk, and the emergency chord or the
-// keyboard going away ends it.
+// read again when it changes on disk, a keyboard that goes away is waited
+// for (the engine follows it), and the emergency chord ends it.
 #include "cli/mac_background.hpp"
 
 #include "cli/commands.hpp"
@@ -222,11 +222,30 @@ int runMacBackground(int argc, char** argv, std::istream&, std::ostream& out, st
             out << text << "\n" << std::flush;
         });
 
-    // Interception ending (the emergency chord, the keyboard gone) ends the run.
+    // Interception ending (the emergency chord) ends the run. The keyboard
+    // going away pauses it and its return resumes it (the engine follows
+    // it); the terminal hears of both once the change took effect.
+    bool saidWaiting = false;
     auto watch = engine.subscribeChanges([&](const EngineChanges& changes) {
-        if (changes.contains(EngineChange::interception)) {
-            CFRunLoopStop(CFRunLoopGetMain());
+        if (!changes.contains(EngineChange::interception)) {
+            return;
         }
+        scheduler->postToMain([&] {
+            if (!engine.isIntercepting()) {
+                CFRunLoopStop(CFRunLoopGetMain());
+                return;
+            }
+            const bool waiting = engine.awaitedKeyboard().has_value();
+            if (waiting != saidWaiting) {
+                saidWaiting = waiting;
+                out << (waiting ? "Background mode: the keyboard " + keyboardName +
+                                      " went away; waiting for it to come back."
+                                : "Background mode: the keyboard " + keyboardName +
+                                      " is back; intercepting again.")
+                    << "\n"
+                    << std::flush;
+            }
+        });
     });
     toggleInterception(engine);
     const std::string started = "Background mode: intercepting " + keyboardName + " (" +
@@ -235,18 +254,14 @@ int runMacBackground(int argc, char** argv, std::istream&, std::ostream& out, st
     log(LogLevel::info, started, kCategory);
     out << started << "\n" << std::flush;
 
-    int status = kExitOk;
+    const int status = kExitOk;
     while (stopSignals.received == 0) {
         CFRunLoopRun();
         if (stopSignals.received == 0 && !engine.isIntercepting()) {
-            const bool unplugged = !select(engine.discoveredKeyboards(), selector).has_value();
-            const std::string text = unplugged ? "Background mode: the keyboard " + keyboardName +
-                                                     " went away; stopping."
-                                               : "Background mode: interception ended by the "
-                                                 "emergency chord; stopping.";
-            log(unplugged ? LogLevel::error : LogLevel::warning, text, kCategory);
+            const std::string text =
+                "Background mode: interception ended by the emergency chord; stopping.";
+            log(LogLevel::warning, text, kCategory);
             err << text << "\n";
-            status = unplugged ? kExitFailure : kExitOk;
             break;
         }
     }

@@ -130,12 +130,20 @@ void TapBlockerListener::stop() {
     eventTap_.reset();
     sourceAdded_ = false;
     // Key-downs still waiting for their HID value go to the application now
-    // that nothing is swallowed any more (past no tap of ours).
+    // that nothing is swallowed any more (past no tap of ours), each with its
+    // key-up: their own key-up may already be on its way past the tap that
+    // is gone (a keyboard unplugged with the key held has its keys released
+    // by the system, in no set order with the removal), and a key-down
+    // arriving after it would stay down at the application.
     cancelSettleTimer();
     const auto waiting = pendingKeyDowns_;
     pendingKeyDowns_.clear();
-    for (const PendingKeyDown& key : waiting) {
+    for (PendingKeyDown key : waiting) {
         if (!key.pairedWithHid && !key.heldMatchedAtTap) {
+            if (!key.released) {
+                key.released = true;
+                key.upFlags = key.flags;
+            }
             repost(key);
         }
     }
@@ -143,6 +151,14 @@ void TapBlockerListener::stop() {
     tapPressed_.clear();
     awaitingTap_.clear();
     tapAhead_.clear();
+}
+
+void TapBlockerListener::ensureTapEnabled() {
+    if (eventTap_ && sourceAdded_ && !eventTap_->isEnabled()) {
+        eventTap_->enable(true);
+        log(LogLevel::warning, "Event tap was disabled while the system slept; re-enabled it.",
+            kCategory);
+    }
 }
 
 void TapBlockerListener::registerTapSignatures(std::span<const MacKeySignature> signatures) {
@@ -439,7 +455,10 @@ void TapBlockerListener::hidKeyDown(HidUsage usage, bool matched) {
     eraseUsage(tapReleased_, usage);
     eraseUsage(tapPressed_, usage);
     const bool tapCameFirst = tapAhead_.eraseFirst(usage);
-    for (std::size_t i = 0; i < pendingKeyDowns_.size(); ++i) {
+    // The newest waiting key-down of the key first: a value follows its own
+    // tap event by tens of milliseconds at most, so an older one still
+    // waiting is more likely another keyboard's, sitting out its deadline.
+    for (std::size_t i = pendingKeyDowns_.size(); i-- > 0;) {
         if (pendingKeyDowns_[i].usage == usage && !pendingKeyDowns_[i].pairedWithHid) {
             if (!matched) {
                 const PendingKeyDown key = pendingKeyDowns_[i];

@@ -84,6 +84,7 @@ struct Statistics {
     std::uint64_t postsDropped = 0;
     std::uint64_t listenPrompts = 0;
     std::uint64_t postPrompts = 0;
+    std::uint64_t powerChangesAllowed = 0; // IOAllowPowerChange calls
 };
 
 class System {
@@ -163,6 +164,20 @@ public:
     /// Another application's tap, inserted at the head of the chain (before
     /// ours when made later). Returns true to swallow.
     void addForeignTap(std::function<bool(const AppEvent&)> swallow);
+
+    // ---------------------------------------------------------------- power
+
+    /// The system is about to sleep: every power registration gets
+    /// kIOMessageSystemWillSleep as a message of its notification port (and
+    /// is expected to allow it); then kIOMessageSystemHasPoweredOn on wake.
+    void systemWillSleep();
+    void systemDidWake();
+    /// Idle sleep asks first (kIOMessageCanSystemSleep).
+    void systemCanSleep();
+    /// IORegisterForSystemPower refuses (returns MACH_PORT_NULL).
+    void setPowerRegistrationFails(bool fails);
+    /// Power registrations that exist.
+    std::size_t powerRegistrations() const;
 
     // ------------------------------------------------ focused application
 

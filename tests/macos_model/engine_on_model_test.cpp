@@ -378,18 +378,26 @@ TEST(EngineOnModel, StartStopAndReplugLeaveNoRegistrationAndNoObject) {
         EXPECT_EQ(world.system().tapCount(), 0u);
         EXPECT_EQ(world.system().sourcesInRunLoop(), idleSources);
     }
-    // Unplugged while intercepting (with a value still on its way), then
-    // back: a new entry, and interception ended with the old one.
+    // Unplugged while intercepting (with a value still on its way, and a
+    // key held): interception pauses with nothing left registered or
+    // tapped, and nothing stays down; plugged in again, it resumes on the
+    // new entry.
     world.intercept(kb);
+    world.key(kb, 0xE0, true);
     world.system().key(kb, 0x04, true, DeliveryPlan{false, 0, milliseconds(20)});
     world.detach(kb);
     world.settle();
-    EXPECT_FALSE(world.engine().isIntercepting());
+    EXPECT_TRUE(world.engine().awaitedKeyboard().has_value());
     EXPECT_TRUE(world.engine().discoveredKeyboards().empty());
+    EXPECT_EQ(world.system().tapCount(), 0u);
+    EXPECT_EQ(world.system().inputValueRegistrations(kb), 0u);
+    EXPECT_EQ(world.system().keysDownAtApplication(), 0u);
     const KeyboardId again = world.attach({"Magic Keyboard", kVendor, kProduct, 1});
     ASSERT_TRUE(world.listed(again).has_value());
-    world.intercept(again);
     EXPECT_TRUE(world.engine().isIntercepting());
+    EXPECT_FALSE(world.engine().awaitedKeyboard().has_value());
+    EXPECT_EQ(world.system().activeTapCount(), 1u);
+    EXPECT_EQ(world.system().inputValueRegistrations(again), 1u);
     EXPECT_EQ(world.finish(), std::vector<std::string>{});
 }
 
@@ -403,6 +411,29 @@ TEST(EngineOnModel, KeyboardsWithoutALocationAreEachListed) {
     world.detach(a);
     EXPECT_EQ(world.engine().discoveredKeyboards().size(), 1u);
     EXPECT_TRUE(world.listed(b).has_value());
+    EXPECT_EQ(world.finish(), std::vector<std::string>{});
+}
+
+// Sleep and wake reach the engine through IOKit's power notifications on the
+// run loop: before sleeping the repeat stops and the sleep is allowed; after
+// waking the tap is on again.
+TEST(EngineOnModel, SleepAndWakeArriveThroughThePowerNotifications) {
+    MacWorld world;
+    const KeyboardId kb = world.attach({"Magic Keyboard", kVendor, kProduct, 1});
+    controlACopies(world.engine());
+    world.intercept(kb);
+    EXPECT_EQ(world.system().powerRegistrations(), 1u);
+    world.key(kb, 0xE0, true);
+    world.key(kb, 0x04, true);
+    EXPECT_TRUE(world.engine().isRepeating());
+    world.system().systemWillSleep();
+    world.settle();
+    EXPECT_FALSE(world.engine().isRepeating());
+    EXPECT_EQ(world.system().statistics().powerChangesAllowed, 1u);
+    world.system().disableTapsByUserInput();
+    world.system().systemDidWake();
+    world.settle();
+    EXPECT_EQ(world.system().activeTapCount(), 1u);
     EXPECT_EQ(world.finish(), std::vector<std::string>{});
 }
 

@@ -22,8 +22,12 @@ MacWorld::MacWorld(Options options) {
     parts.paths = std::make_shared<platform::FolderPaths>();
     parts.systemLog = std::make_shared<platform::NullSystemLog>();
     platform_ = platform::mac::makeMacPlatform(std::move(parts));
-    // No storage: the records in memory are the only copy.
-    engine_ = std::make_unique<RawKeyboardListener>(platform_, std::optional<StorageManager>{});
+    if (options.storageFolder) {
+        engine_ = std::make_unique<RawKeyboardListener>(platform_, options.storageFolder);
+    } else {
+        // No storage: the records in memory are the only copy.
+        engine_ = std::make_unique<RawKeyboardListener>(platform_, std::optional<StorageManager>{});
+    }
     system_.runUntilIdle();
 }
 

@@ -9,6 +9,7 @@
 #include "engine/raw_keyboard_listener.hpp"
 
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -22,6 +23,8 @@ public:
         /// Preferences in the model's user defaults (MacPreferences) rather
         /// than in memory.
         bool userDefaults = true;
+        /// Where the engine keeps its mapping files; none: in memory only.
+        std::optional<std::filesystem::path> storageFolder = {};
     };
 
     MacWorld();
@@ -34,6 +37,7 @@ public:
 
     applemodel::System& system() { return system_; }
     const applemodel::System& system() const { return system_; }
+    const RawKeyboardListener& engine() const { return *engine_; }
     RawKeyboardListener& engine() { return *engine_; }
     platform::Platform& platform() { return *platform_; }
 

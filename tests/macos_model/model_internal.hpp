@@ -13,8 +13,10 @@
 #include <ApplicationServices/ApplicationServices.h>
 #include <Carbon/Carbon.h>
 #include <CoreFoundation/CoreFoundation.h>
+#include <IOKit/IOMessage.h>
 #include <IOKit/hid/IOHIDManager.h>
 #include <IOKit/hidsystem/IOHIDLib.h>
+#include <IOKit/pwr_mgt/IOPMLib.h>
 
 #include <deque>
 #include <functional>
@@ -117,6 +119,7 @@ struct Keyboard {
     bool attached = false;
     struct ::AppleModelHIDDevice* device = nullptr; // the system's reference
     std::uint8_t heldModifiers = 0;                 // bit n: usage 0xE0 + n
+    std::vector<std::uint16_t> heldKeys;            // every key down, in press order
 };
 
 } // namespace applemodel
@@ -287,6 +290,13 @@ struct AppleModelEventSource : applemodel::Object {
 
 struct AppleModelEventTapProxy {};
 
+/// An IONotificationPort: a mach port of its own, whose run-loop source the
+/// port owns.
+struct AppleModelNotificationPort {
+    AppleModelMachPort* machPort = nullptr;    // held
+    AppleModelRunLoopSource* source = nullptr; // held
+};
+
 namespace applemodel {
 
 /// The whole model's state; one at a time, owned by System.
@@ -347,6 +357,20 @@ struct State {
     Duration tapTimeout = std::chrono::seconds(1);
     std::vector<AppEvent> appEvents;
     std::set<std::int64_t> appKeysDown;
+
+    // Power: registrations of IORegisterForSystemPower.
+    struct PowerRegistration {
+        io_connect_t connect = 0;
+        io_object_t notifier = 0;
+        void* refcon = nullptr;
+        IOServiceInterestCallback callback = nullptr;
+        struct ::AppleModelNotificationPort* port = nullptr;
+    };
+    std::vector<PowerRegistration> power;
+    std::vector<struct ::AppleModelNotificationPort*> notificationPorts;
+    bool powerRegistrationFails = false;
+    io_connect_t nextConnect = 0x3003;
+    std::intptr_t nextPowerNotification = 1;
 
     // Preferences: application ID → key → value (held).
     std::map<std::string, std::map<std::string, const Object*>> preferences;

@@ -109,6 +109,21 @@ void System::detach(KeyboardId id) {
     keyboard->attached = false;
     keyboard->heldModifiers = 0;
     deviceRemoved(*keyboard);
+    // The system releases what the keyboard held: the key-ups go through the
+    // taps (no HID values: the device is gone).
+    const auto held = std::move(keyboard->heldKeys);
+    keyboard->heldKeys.clear();
+    State& s = state();
+    for (const std::uint16_t usage : held) {
+        if (auto code = keyCodeOf(usage)) {
+            const bool isModifier = usage >= 0xE0 && usage <= 0xE7;
+            AppleModelEvent* event =
+                makeKeyEvent(isModifier ? kCGEventFlagsChanged : kCGEventKeyUp, *code,
+                             currentModifierFlags() | kCGEventFlagMaskNonCoalesced);
+            event->fields[kCGEventSourceUserData] = 0;
+            enterStream(event, false, s.now, s.turn);
+        }
+    }
     // The service is gone; the device object lives on while someone holds it.
     AppleModelHIDDevice* device = keyboard->device;
     keyboard->device = nullptr;
@@ -146,6 +161,12 @@ void System::key(KeyboardId id, std::uint16_t usage, bool down, DeliveryPlan pla
         return;
     }
     lastPlan_ = plan;
+    auto& held = keyboard->heldKeys;
+    if (down && std::find(held.begin(), held.end(), usage) == held.end()) {
+        held.push_back(usage);
+    } else if (!down) {
+        std::erase(held, usage);
+    }
     const bool isModifier = usage >= 0xE0 && usage <= 0xE7;
     if (isModifier) {
         const auto bit = static_cast<std::uint8_t>(1u << (usage - 0xE0));
@@ -374,6 +395,18 @@ std::vector<std::string> System::finish() {
     for (AppleModelRunLoopTimer* timer : std::vector<AppleModelRunLoopTimer*>(s.timers)) {
         CFRunLoopTimerInvalidate(timer);
     }
+    // A power registration or notification port left behind.
+    if (!s.power.empty()) {
+        s.faults.push_back("power notifications still registered: " +
+                           std::to_string(s.power.size()));
+    }
+    for (AppleModelNotificationPort* port : s.notificationPorts) {
+        s.faults.push_back("IONotificationPort not destroyed");
+        releaseObject(port->source);
+        releaseObject(port->machPort);
+        delete port;
+    }
+    s.notificationPorts.clear();
     // The system lets go of its own references: the stream, the ports'
     // messages, the keyboards, the preferences.
     for (const State::StreamItem& item : s.stream) {

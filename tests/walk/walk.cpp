@@ -1,4 +1,5 @@
 #include "walk.hpp"
+#include "walk_records.hpp"
 #include "walk_worlds.hpp"
 
 #include "engine/raw_keyboard_listener.hpp"
@@ -199,12 +200,15 @@ private:
         } else if (roll < 950) {
             const std::size_t kb = below(kKeyboards);
             if (attached_[kb]) {
-                // The keys come up before the keyboard goes: the simulated
-                // system does not invent key-ups for a keyboard that vanished.
-                const auto held = held_[kb];
-                for (HidUsage usage : held) {
-                    key(kb, usage, false);
+                // Mostly the keys come up before the keyboard goes; else the
+                // system releases what the keyboard held as it goes.
+                if (chance(60)) {
+                    const auto held = held_[kb];
+                    for (HidUsage usage : held) {
+                        key(kb, usage, false);
+                    }
                 }
+                held_[kb].clear();
                 c.kind = K::remove;
                 c.name = kNames[kb];
                 attached_[kb] = false;
@@ -247,7 +251,7 @@ private:
 // Plays commands and checks the engine after each.
 class Player {
 public:
-    explicit Player(WalkWorld kind) : world_(makeWorld(kind)) {
+    explicit Player(WalkWorld kind) : world_(makeWorld(kind, files_.path())) {
         recordsWatch_ = world_->engine().subscribeChanges([this](const EngineChanges& changes) {
             recordsChanged_ = recordsChanged_ || changes.contains(EngineChange::records);
         });
@@ -258,6 +262,8 @@ public:
     std::optional<std::string> play(const ScriptCommand& command, bool& skipped) {
         RawKeyboardListener& engine = world_->engine();
         const bool interceptingBefore = engine.isIntercepting();
+        const std::optional<KeyboardIdentity> awaitedBefore = engine.awaitedKeyboard();
+        const std::size_t listenedBefore = listened_;
         const std::uint64_t postedBefore = world_->postedEventCount();
         const std::uint64_t eventsBefore = world_->appEventCount();
         const auto timeBefore = world_->now();
@@ -267,6 +273,10 @@ public:
             return std::nullopt;
         }
         track(command, interceptingBefore);
+        records_.apply(command, engine);
+        if (auto fault = records_.check(engine, world_->hasUnsavedChanges())) {
+            return fault;
+        }
         const auto stepEvents = world_->eventsSince(eventsBefore);
 
         if (!interceptingBefore && !engine.isIntercepting() &&
@@ -289,6 +299,10 @@ public:
         }
         if (!anyHeld && !engine.isRepeating() && world_->keysDownAtApplication() != 0) {
             return "a key stays down at the application with every key up";
+        }
+        if (auto fault =
+                checkFollowing(command, interceptingBefore, listenedBefore, awaitedBefore)) {
+            return fault;
         }
         // The key-down's own check first: a key of another keyboard given
         // back late in this very step is still known to be on its way.
@@ -366,16 +380,85 @@ private:
         if (!world_->engine().isIntercepting()) {
             listened_ = kKeyboards;
             listenedHeld_.clear();
-        } else if (!interceptingBefore) {
-            // Keys already down when listening begins are not tracked.
-            listened_ = kKeyboards;
+        } else if (!interceptingBefore || listenedSlot() != listened_) {
+            // Listening began (or resumed on a keyboard that came back, or
+            // paused): keys already down then are not tracked.
+            listened_ = listenedSlot();
             listenedHeld_.clear();
-            for (std::size_t i = 0; i < kKeyboards; ++i) {
-                if (world_->listensTo(static_cast<std::int64_t>(i + 1))) {
-                    listened_ = i;
-                }
+        }
+    }
+
+    // The slot of the keyboard the engine listens to, or kKeyboards.
+    std::size_t listenedSlot() const {
+        for (std::size_t i = 0; i < kKeyboards; ++i) {
+            if (world_->listensTo(static_cast<std::int64_t>(i + 1))) {
+                return i;
             }
         }
+        return kKeyboards;
+    }
+
+    // The listened keyboard that goes away pauses interception with nothing
+    // left down or repeating; the same keyboard plugged in again (the same
+    // model at its place, or the only one of its model) resumes it.
+    std::optional<std::string> checkFollowing(const ScriptCommand& command, bool interceptingBefore,
+                                              std::size_t listenedBefore,
+                                              const std::optional<KeyboardIdentity>& awaited) {
+        const std::size_t slot = slotOf(command.name);
+        if (slot >= kKeyboards || (command.kind != K::remove && command.kind != K::keyboard)) {
+            return std::nullopt;
+        }
+        // Every key down at the application is held on some keyboard.
+        for (std::int64_t code = 0; code < 128; ++code) {
+            if (!world_->isDownAtApplication(code)) {
+                continue;
+            }
+            bool held = false;
+            for (const auto& keys : held_) {
+                for (HidUsage usage : keys) {
+                    held = held || platform::sim::simOsKeyCode(usage) == code;
+                }
+            }
+            if (!held) {
+                return "key code " + std::to_string(code) +
+                       " stays down at the application after a keyboard came or went";
+            }
+        }
+        if (command.kind == K::remove && interceptingBefore && slot == listenedBefore) {
+            if (!world_->engine().isIntercepting() || !world_->engine().awaitedKeyboard()) {
+                return "interception did not pause for the keyboard that went away";
+            }
+            if (world_->engine().isRepeating() || world_->activeTapCount() != 0 ||
+                world_->engine().selectedDeviceIOHIDDevice()) {
+                return "a repeat, a tap or a listened device is left after the keyboard went away";
+            }
+        }
+        if (command.kind == K::keyboard && interceptingBefore && awaited) {
+            std::size_t ofModel = 0;
+            for (std::size_t i = 0; i < kKeyboards; ++i) {
+                ofModel += runnerKeyboard(i) && kVendor[i] == awaited->vendorID &&
+                           kProduct[i] == awaited->productID;
+            }
+            const bool sameModel =
+                kVendor[slot] == awaited->vendorID && kProduct[slot] == awaited->productID;
+            const bool comesBack =
+                sameModel &&
+                (awaited->locationID == static_cast<std::int64_t>(slot + 1) || ofModel == 1);
+            if (comesBack &&
+                (!world_->engine().isIntercepting() || world_->engine().awaitedKeyboard() ||
+                 listenedSlot() != slot || world_->activeTapCount() != 1)) {
+                return "interception did not resume on the keyboard that came back";
+            }
+            if (!comesBack &&
+                (!world_->engine().awaitedKeyboard() || listenedSlot() != kKeyboards)) {
+                return "interception resumed on a keyboard that is not the one that went away";
+            }
+        }
+        return std::nullopt;
+    }
+
+    bool runnerKeyboard(std::size_t slot) const {
+        return world_->isAttached(static_cast<std::int64_t>(slot + 1));
     }
 
     // The mapping the held keys of the listened keyboard complete, as the
@@ -495,6 +578,8 @@ private:
         return std::nullopt;
     }
 
+    ScratchFolder files_; // first: it outlives the engine, which saves into it
+    RecordsModel records_;
     std::unique_ptr<World> world_;
     Subscription recordsWatch_;
     bool recordsChanged_ = false;

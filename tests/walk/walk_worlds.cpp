@@ -21,14 +21,14 @@ using K = ScriptCommand::Kind;
 
 class SimulatedWorld final : public World {
 public:
-    SimulatedWorld() {
+    explicit SimulatedWorld(const std::filesystem::path& storageFolder) {
         world_ = std::make_shared<platform::sim::SimWorld>();
-        // No storage: the records in memory are the only copy, which is what
-        // a run with a storage folder sees too, minus the disk.
-        engine_ = std::make_unique<RawKeyboardListener>(world_, std::optional<StorageManager>{});
+        engine_ = std::make_unique<RawKeyboardListener>(
+            world_, std::optional<std::filesystem::path>(storageFolder));
         world_->runMainQueue();
         runner_ =
             std::make_unique<script::ScriptRunner>(*world_, *engine_, [](const std::string&) {});
+        runner_->setBatchedSaves(true); // as chordwellctl simulate runs
     }
 
     bool execute(const ScriptCommand& command) override {
@@ -51,10 +51,15 @@ public:
         return result;
     }
     std::size_t keysDownAtApplication() const override { return world_->keysDownAtApplication(); }
+    bool isDownAtApplication(std::int64_t keyCode) const override {
+        return world_->isDownAtApplication(keyCode);
+    }
+    std::size_t activeTapCount() const override { return world_->activeTapCount(); }
+    bool hasUnsavedChanges() const override { return runner_->hasUnsavedChanges(); }
     std::optional<platform::KeyStroke> builtInShortcut(OutputBehavior::Kind kind) override {
         return world_->eventPoster().builtInShortcut(kind);
     }
-    bool listensTo(std::int64_t location) override {
+    bool listensTo(std::int64_t location) const override {
         const auto& device = engine_->selectedDeviceIOHIDDevice();
         for (const auto& kb : world_->attachedKeyboards()) {
             if (kb->properties().locationID == location) {
@@ -62,6 +67,11 @@ public:
             }
         }
         return false;
+    }
+    bool isAttached(std::int64_t location) const override {
+        const auto& keyboards = world_->attachedKeyboards();
+        return std::any_of(keyboards.begin(), keyboards.end(),
+                           [&](const auto& kb) { return kb->properties().locationID == location; });
     }
     platform::Scheduler::Duration now() const override { return world_->scheduler().now(); }
 
@@ -76,13 +86,15 @@ private:
 
 class MacModelWorld final : public World {
 public:
-    MacModelWorld() : world_(testing::MacWorld::Options{false}) {}
+    explicit MacModelWorld(const std::filesystem::path& storageFolder)
+        : world_(testing::MacWorld::Options{false, storageFolder}) {}
 
     bool execute(const ScriptCommand& command) override {
         const bool done = run(command);
-        // The main window forgets a selected keyboard that has gone away.
+        // The main window forgets a selected keyboard that has gone away,
+        // unless the engine waits for it to come back.
         auto& engine = world_.engine();
-        if (const auto& selected = engine.selectedDevice()) {
+        if (const auto& selected = engine.selectedDevice(); selected && !engine.awaitedKeyboard()) {
             const auto& listed = engine.discoveredKeyboards();
             if (std::none_of(listed.begin(), listed.end(),
                              [&](const KeyboardDevice& k) { return k.id == selected->id; })) {
@@ -109,10 +121,19 @@ public:
         return result;
     }
     std::size_t keysDownAtApplication() const override { return system().keysDownAtApplication(); }
+    bool isDownAtApplication(std::int64_t keyCode) const override {
+        return system().isDownAtApplication(keyCode);
+    }
+    std::size_t activeTapCount() const override { return system().activeTapCount(); }
+    bool hasUnsavedChanges() const override { return false; } // every change is saved at once
     std::optional<platform::KeyStroke> builtInShortcut(OutputBehavior::Kind kind) override {
         return world_.platform().eventPoster().builtInShortcut(kind);
     }
-    bool listensTo(std::int64_t location) override {
+    bool isAttached(std::int64_t location) const override {
+        return std::any_of(keyboards_.begin(), keyboards_.end(),
+                           [&](const auto& entry) { return entry.second.location == location; });
+    }
+    bool listensTo(std::int64_t location) const override {
         const auto* device = dynamic_cast<const platform::mac::MacHidDevice*>(
             world_.engine().selectedDeviceIOHIDDevice().get());
         for (const auto& [name, keyboard] : keyboards_) {
@@ -218,6 +239,9 @@ private:
             return false;
         }
         const KeyboardDevice keyboard = *engine.selectedDevice();
+        // Between the two halves of an earlier edit the record shows no
+        // mappings: the editor reads it only after.
+        engine.finishPendingEdits();
         const DeviceMapping* record = nullptr;
         for (const DeviceMapping& r : engine.allDeviceMappings()) {
             if (r.productID == keyboard.productID && r.vendorID == keyboard.vendorID) {
@@ -256,7 +280,10 @@ private:
         mapping.outputBehavior = command.output;
         if (existing != nullptr) {
             mapping.id = existing->id;
-            const DeviceMapping templ = *record;
+            DeviceMapping templ; // the model's identifiers, not its mappings
+            templ.productName = record->productName;
+            templ.productID = record->productID;
+            templ.vendorID = record->vendorID;
             engine.editMapping(keyboard, templ, mapping);
             return true;
         }
@@ -285,15 +312,15 @@ private:
 
 } // namespace
 
-std::unique_ptr<World> makeWorld(WalkWorld kind) {
+std::unique_ptr<World> makeWorld(WalkWorld kind, const std::filesystem::path& storageFolder) {
 #ifdef CHORDWELL_WALK_MAC_MODEL
     if (kind == WalkWorld::macModel) {
-        return std::make_unique<MacModelWorld>();
+        return std::make_unique<MacModelWorld>(storageFolder);
     }
 #else
     (void)kind; // the frameworks themselves are here: no model of them
 #endif
-    return std::make_unique<SimulatedWorld>();
+    return std::make_unique<SimulatedWorld>(storageFolder);
 }
 
 } // namespace chordwell::walk

@@ -9,6 +9,7 @@
 #include "engine/raw_keyboard_listener.hpp"
 
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -38,12 +39,21 @@ public:
     /// longer kept.
     virtual std::optional<std::vector<WorldEvent>> eventsSince(std::uint64_t count) const = 0;
     virtual std::size_t keysDownAtApplication() const = 0;
+    virtual bool isDownAtApplication(std::int64_t keyCode) const = 0;
+    /// Our taps that are enabled and in the run loop.
+    virtual std::size_t activeTapCount() const = 0;
+    /// Mapping changes not saved yet (the script runner saves a run of adds
+    /// at once, as chordwellctl simulate does).
+    virtual bool hasUnsavedChanges() const = 0;
     virtual std::optional<platform::KeyStroke> builtInShortcut(OutputBehavior::Kind kind) = 0;
     /// Whether the engine listens to the keyboard plugged in at `location`.
-    virtual bool listensTo(std::int64_t location) = 0;
+    virtual bool listensTo(std::int64_t location) const = 0;
+    /// Whether a keyboard is plugged in at `location`.
+    virtual bool isAttached(std::int64_t location) const = 0;
     virtual platform::Scheduler::Duration now() const = 0;
 };
 
-std::unique_ptr<World> makeWorld(WalkWorld kind);
+/// A world whose engine keeps its mapping files in `storageFolder`.
+std::unique_ptr<World> makeWorld(WalkWorld kind, const std::filesystem::path& storageFolder);
 
 } // namespace chordwell::walk

@@ -2,6 +2,7 @@
 
 #include "platform/macos/event_tap.hpp"
 #include "platform/macos/hid_manager.hpp"
+#include "platform/macos/power.hpp"
 
 #include <ApplicationServices/ApplicationServices.h>
 #include <Carbon/Carbon.h>
@@ -51,8 +52,20 @@ public:
 
     bool requestPermission(std::string_view requestKey) override;
 
+    // Registered on first use (the engine's construction), on the main run
+    // loop.
+    Power* power() override {
+        if (!powerTried_) {
+            powerTried_ = true;
+            power_ = MacPower::create();
+        }
+        return power_.get();
+    }
+
 private:
     MacPlatformOptions options_;
+    std::unique_ptr<MacPower> power_;
+    bool powerTried_ = false;
     MacEventPoster poster_;
     std::shared_ptr<EmergencyExit> exit_ = std::make_shared<EmergencyExit>();
     // Whether the post permission was asked for by this platform. The system

@@ -12,6 +12,11 @@ typedef unsigned int mach_port_t;
 typedef mach_port_t io_object_t;
 typedef io_object_t io_service_t;
 typedef io_object_t io_registry_entry_t;
+typedef mach_port_t io_connect_t;
+typedef unsigned int natural_t;
+typedef struct AppleModelNotificationPort* IONotificationPortRef;
+typedef void (*IOServiceInterestCallback)(void* refcon, io_service_t service, natural_t messageType,
+                                          void* messageArgument);
 
 #define kIOReturnSuccess 0
 #define kIOReturnError (static_cast<IOReturn>(0xe00002bc))
@@ -25,3 +30,8 @@ typedef io_object_t io_registry_entry_t;
 #define KERN_SUCCESS 0
 
 kern_return_t IORegistryEntryGetRegistryEntryID(io_registry_entry_t entry, UInt64* entryID);
+kern_return_t IOServiceClose(io_connect_t connect);
+kern_return_t IOObjectRelease(io_object_t object);
+/// The port's run-loop source (owned by the port: the Get rule).
+CFRunLoopSourceRef IONotificationPortGetRunLoopSource(IONotificationPortRef notify);
+void IONotificationPortDestroy(IONotificationPortRef notify);
