@@ -209,7 +209,10 @@ TEST(KeyboardListDelegate, EveryLineReadableAndStatesConsistent) {
             EXPECT_NE(disabled.title, palette.color(group, QPalette::Text));
 
             const auto normal = KeyboardListDelegate::colorsFor(palette, true, false, active);
-            EXPECT_EQ(normal.detail, palette.color(group, QPalette::PlaceholderText));
+            EXPECT_GE(contrast(normal.detail, palette.color(group, QPalette::Base)), 4.5)
+                << "Vendor/Product lines are dimmed, but readable";
+            EXPECT_LT(contrast(normal.detail, palette.color(group, QPalette::Base)),
+                      contrast(normal.title, palette.color(group, QPalette::Base)));
             EXPECT_EQ(normal.title, palette.color(group, QPalette::Text));
         }
     }

@@ -1,6 +1,7 @@
 #include "app/controls/big_power_toggle.hpp"
 
 #include "app/controls/symbols.hpp"
+#include "app/controls/theme.hpp"
 
 #include <QEasingCurve>
 #include <QEnterEvent>
@@ -17,6 +18,7 @@
 namespace chordwell::app {
 namespace {
 
+// The capsule behind the white state symbol.
 const QColor kOnGreen(0x34, 0xC7, 0x59);
 
 QColor mix(const QColor& from, const QColor& to, qreal t) {
@@ -157,6 +159,20 @@ QString BigPowerToggle::captionText() const {
     return on_ ? tr("Click to Deactivate it") : tr("Click to Activate it");
 }
 
+QColor BigPowerToggle::stateWordColour(const QPalette& palette, bool on, bool enabled) {
+    if (!enabled) {
+        return palette.color(QPalette::Disabled, QPalette::WindowText);
+    }
+    return on ? theme::onColour(palette) : palette.color(QPalette::Active, QPalette::WindowText);
+}
+
+QColor BigPowerToggle::captionColour(const QPalette& palette, bool enabled) {
+    if (!enabled) {
+        return palette.color(QPalette::Disabled, QPalette::WindowText);
+    }
+    return theme::secondaryText(palette);
+}
+
 QString BigPowerToggle::stateSymbolName() const {
     return on_ ? QStringLiteral("checkmark.circle.fill") : QStringLiteral("power.circle");
 }
@@ -255,20 +271,22 @@ void BigPowerToggle::paintEvent(QPaintEvent* /*event*/) {
     const QRect wordRect(x, top, m.wordWidth, m.rowHeight);
     painter.save();
     painter.setOpacity(1.0 - t);
-    painter.setPen(text);
+    painter.setPen(stateWordColour(palette(), false, isEnabled()));
     painter.drawText(wordRect, Qt::AlignLeft | Qt::AlignVCenter, tr("OFF"));
     painter.setOpacity(t);
-    painter.setPen(isEnabled() ? kOnGreen : text);
+    painter.setPen(stateWordColour(palette(), true, isEnabled()));
     painter.drawText(wordRect, Qt::AlignLeft | Qt::AlignVCenter, tr("ON"));
     painter.restore();
     x += m.wordWidth + kRowSpacing;
 
-    QColor offFill(0x8E, 0x8E, 0x93);
-    offFill.setAlphaF(0.4);
+    // The white symbol stands out from either capsule (3:1, as a control must).
+    const QColor offFill =
+        theme::readableOn(QColor(0x8E, 0x8E, 0x93), {Qt::white}, theme::kLargeTextContrast);
+    const QColor onFill = theme::readableOn(kOnGreen, {Qt::white}, theme::kLargeTextContrast);
     const QRectF capsule(x, top + (m.rowHeight - m.capsule.height()) / 2.0, m.capsule.width(),
                          m.capsule.height());
     painter.setPen(Qt::NoPen);
-    painter.setBrush(mix(offFill, kOnGreen, t));
+    painter.setBrush(mix(offFill, onFill, t));
     // A little swell while the spring overshoots gives the flip its bounce.
     const qreal swell =
         1.0 + std::max(0.0, progress_ - 1.0) * 1.5 + std::max(0.0, -progress_) * 1.5;
@@ -287,9 +305,7 @@ void BigPowerToggle::paintEvent(QPaintEvent* /*event*/) {
     painter.restore();
 
     // Row 2: what a click does.
-    QColor secondary = text;
-    secondary.setAlphaF(0.6);
-    painter.setPen(secondary);
+    painter.setPen(captionColour(palette(), isEnabled()));
     painter.setFont(m.captionFont);
     painter.drawText(QRect(0, top + m.rowHeight + kLineGap, width(), m.captionHeight),
                      Qt::AlignHCenter | Qt::AlignVCenter, captionText());

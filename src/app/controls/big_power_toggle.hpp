@@ -30,6 +30,11 @@ public:
     QString captionText() const;
     QString stateSymbolName() const;
 
+    /// The state word's colour: the readable green of "ON", else the text's.
+    static QColor stateWordColour(const QPalette& palette, bool on, bool enabled);
+    /// The caption's colour ("Click to … it").
+    static QColor captionColour(const QPalette& palette, bool enabled);
+
     /// The animated position between off (0) and on (1); a spring may
     /// overshoot slightly while it settles.
     qreal onProgress() const { return progress_; }

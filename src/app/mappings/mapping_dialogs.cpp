@@ -1,5 +1,6 @@
 #include "app/mappings/mapping_dialogs.hpp"
 
+#include "app/controls/theme.hpp"
 #include "model/key_labels.hpp"
 
 #include <QCheckBox>
@@ -27,6 +28,16 @@ QLabel* summaryBox(const QString& text, QWidget* parent) {
     label->setStyleSheet(QStringLiteral("QLabel { border: 1px solid rgba(128,128,128,0.6); "
                                         "border-radius: 6px; padding: 4px 8px; }"));
     return label;
+}
+
+// A destructive button's text in red, as readable on its face as any text.
+void markDestructive(QPushButton* button) {
+    QPalette palette = button->palette();
+    const QColor red = theme::destructiveColour(palette);
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+        palette.setColor(group, QPalette::ButtonText, red);
+    }
+    button->setPalette(palette);
 }
 
 QString outputText(const OutputBehavior& behavior) {
@@ -81,7 +92,7 @@ DeleteConfirmationDialog::DeleteConfirmationDialog(const KeyMapping& mapping, QW
     deleteButton_ = new QPushButton(QStringLiteral("Delete"), this);
     deleteButton_->setDefault(true);
     deleteButton_->setAutoDefault(true);
-    deleteButton_->setStyleSheet(QStringLiteral("QPushButton { color: #d92c20; }"));
+    markDestructive(deleteButton_);
     buttons->addWidget(cancelButton_);
     buttons->addWidget(deleteButton_);
     layout->addLayout(buttons);
@@ -142,7 +153,7 @@ QMessageBox* makeClearConfirmationDialog(QWidget* parent) {
         QStringLiteral("Are you sure you want to clear all mappings? This cannot be undone."));
     box->setIcon(QMessageBox::Warning);
     QPushButton* clear = box->addButton(QStringLiteral("Clear All"), QMessageBox::DestructiveRole);
-    clear->setStyleSheet(QStringLiteral("QPushButton { color: #d92c20; }"));
+    markDestructive(clear);
     QPushButton* cancel = box->addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
     box->setDefaultButton(cancel);
     box->setEscapeButton(cancel);

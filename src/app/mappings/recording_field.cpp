@@ -2,6 +2,7 @@
 
 #include "app/controls/symbols.hpp"
 #include "app/controls/text_styles.hpp"
+#include "app/controls/theme.hpp"
 
 #include <QFontMetrics>
 #include <QPainter>
@@ -56,8 +57,15 @@ void RecordingField::updateAccessibleText() {
                                                 : QStringLiteral("Click to record keys"));
 }
 
-QColor RecordingField::recordingColour() {
-    return QColor(0x34, 0xC7, 0x59);
+QColor RecordingField::recordingColour(const QPalette& palette) {
+    return theme::runOutlineColour(palette);
+}
+
+QColor RecordingField::secondaryColour(const QPalette& palette, bool enabled) {
+    if (!enabled) {
+        return palette.color(QPalette::Disabled, QPalette::WindowText);
+    }
+    return theme::secondaryText(palette);
 }
 
 void RecordingField::setState(const RecordingFieldState& state) {
@@ -111,10 +119,8 @@ void RecordingField::paintEvent(QPaintEvent* /*event*/) {
     p.setRenderHint(QPainter::Antialiasing);
     const QColor text =
         palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText);
-    QColor secondary = text;
-    secondary.setAlphaF(0.55);
-
-    QColor outline = state_.isRecording ? recordingColour() : secondary;
+    const QColor secondary = secondaryColour(palette(), isEnabled());
+    QColor outline = state_.isRecording ? recordingColour(palette()) : secondary;
     if (!state_.isRecording) {
         outline.setAlphaF(0.4);
     }
@@ -131,9 +137,9 @@ void RecordingField::paintEvent(QPaintEvent* /*event*/) {
     }
 
     const QRect content = rect().adjusted(kHorizontalPadding + 2, 2, -kHorizontalPadding - 2, -2);
-    const QIcon icon = state_.isRecording
-                           ? symbolIcon(QStringLiteral("record.circle.fill"), recordingColour())
-                           : symbolIcon(QStringLiteral("circle"), secondary);
+    const QIcon icon = state_.isRecording ? symbolIcon(QStringLiteral("record.circle.fill"),
+                                                       recordingColour(palette()))
+                                          : symbolIcon(QStringLiteral("circle"), secondary);
     const QRect iconRect(content.right() - kIconSize, content.center().y() - kIconSize / 2,
                          kIconSize, kIconSize);
     icon.paint(&p, iconRect);

@@ -3,6 +3,7 @@
 #include "app/shell/chordwell_app.hpp"
 
 #include "app/app_info.hpp"
+#include "app/controls/theme.hpp"
 #include "app/demo/demo_session.hpp"
 #include "app/demo/demo_window.hpp"
 #include "app/diagnostics/diagnostics_model.hpp"
@@ -53,35 +54,6 @@ void settleEvents() {
         QCoreApplication::sendPostedEvents();
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     }
-}
-
-// A dark palette as desktops' dark themes give one, for the screenshots.
-QPalette darkPalette() {
-    QPalette p;
-    const QColor window(0x2B, 0x2B, 0x2E);
-    const QColor base(0x1E, 0x1E, 0x20);
-    const QColor text(0xEE, 0xEE, 0xF0);
-    p.setColor(QPalette::Window, window);
-    p.setColor(QPalette::WindowText, text);
-    p.setColor(QPalette::Base, base);
-    p.setColor(QPalette::AlternateBase, window);
-    p.setColor(QPalette::Text, text);
-    p.setColor(QPalette::Button, QColor(0x3A, 0x3A, 0x3E));
-    p.setColor(QPalette::ButtonText, text);
-    p.setColor(QPalette::Highlight, QColor(0x3D, 0x7E, 0xD6));
-    p.setColor(QPalette::HighlightedText, Qt::white);
-    p.setColor(QPalette::ToolTipBase, window);
-    p.setColor(QPalette::ToolTipText, text);
-    p.setColor(QPalette::Link, QColor(0x6C, 0xB4, 0xFF));
-    p.setColor(QPalette::PlaceholderText, QColor(0xEE, 0xEE, 0xF0, 0x99));
-    p.setColor(QPalette::Mid, QColor(0x55, 0x55, 0x5A));
-    p.setColor(QPalette::Light, QColor(0x50, 0x50, 0x55));
-    p.setColor(QPalette::Dark, QColor(0x18, 0x18, 0x1A));
-    for (const QPalette::ColorRole role :
-         {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}) {
-        p.setColor(QPalette::Disabled, role, QColor(0x80, 0x80, 0x85));
-    }
-    return p;
 }
 
 bool saveTrayIcon(const AppDelegate* delegate, const std::filesystem::path& file) {
@@ -184,7 +156,7 @@ void ChordwellApp::takeScreenshots() {
     // The same windows after the palette turned dark while running, as when
     // the desktop switches theme: every symbol must follow.
     const QPalette light = QApplication::palette();
-    QApplication::setPalette(darkPalette());
+    QApplication::setPalette(theme::darkPalette());
     ok = saveGrab(mainWindow_, dir / "dark-main-mappings.png") && ok;
     ok = saveGrab(settingsWindow_, dir / "dark-settings.png") && ok;
     ok = saveGrab(helpWindow_, dir / "dark-help.png") && ok;

@@ -1,6 +1,7 @@
 #include "app/shell/chordwell_app.hpp"
 
 #include "app/app_info.hpp"
+#include "app/controls/theme.hpp"
 #include "app/demo/demo_session.hpp"
 #include "app/demo/demo_window.hpp"
 #include "app/diagnostics/diagnostics_model.hpp"
@@ -206,6 +207,9 @@ platform::sim::SimWorld* ChordwellApp::simWorld() const {
 }
 
 bool ChordwellApp::start(std::string& error) {
+    if (auto* application = qobject_cast<QApplication*>(QCoreApplication::instance())) {
+        theme::keepApplicationPaletteReadable(*application);
+    }
     if (options_.demo && !prepareDemo(error)) {
         return false;
     }
