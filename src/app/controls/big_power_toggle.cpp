@@ -101,6 +101,16 @@ BigPowerToggle::BigPowerToggle(QWidget* parent) : QAbstractButton(parent) {
 
 void BigPowerToggle::nextCheckState() {}
 
+void BigPowerToggle::setCompact(bool compact) {
+    if (compact == compact_) {
+        return;
+    }
+    compact_ = compact;
+    setToolTip(compact_ ? captionText() : QString());
+    updateGeometry();
+    update();
+}
+
 void BigPowerToggle::updateAccessibleText() {
     // "Chordwell is:" reads as a sentence with the state the screen reader
     // adds; the caption says what a press does.
@@ -144,6 +154,9 @@ void BigPowerToggle::setOn(bool on) {
     on_ = on;
     setChecked(on);
     updateAccessibleText();
+    if (compact_) {
+        setToolTip(captionText());
+    }
     updateGeometry();
     flip_->stop();
     flip_->setStartValue(progress_);
@@ -193,7 +206,7 @@ BigPowerToggle::Metrics BigPowerToggle::layoutMetrics() const {
     m.wordWidth =
         std::max(wordMetrics.horizontalAdvance(tr("ON")), wordMetrics.horizontalAdvance(tr("OFF")));
     m.rowHeight = std::max({labelMetrics.height(), wordMetrics.height(), m.capsule.height()});
-    m.captionHeight = captionMetrics.height();
+    m.captionHeight = compact_ ? 0 : captionMetrics.height();
     m.captionWidth = std::max(captionMetrics.horizontalAdvance(tr("Click to Deactivate it")),
                               captionMetrics.horizontalAdvance(tr("Click to Activate it")));
     return m;
@@ -203,8 +216,9 @@ QSize BigPowerToggle::sizeHint() const {
     const Metrics m = layoutMetrics();
     const int rowWidth = kHorizontalPadding * 2 + m.labelWidth + kRowSpacing + m.wordWidth +
                          kRowSpacing + m.capsule.width();
-    const int width = kOuterPadding * 2 + std::max(rowWidth, m.captionWidth);
-    const int height = kOuterPadding * 2 + m.rowHeight + kLineGap + m.captionHeight;
+    const int width = kOuterPadding * 2 + std::max(rowWidth, compact_ ? 0 : m.captionWidth);
+    const int padding = compact_ ? kOuterPadding / 2 : kOuterPadding;
+    const int height = padding * 2 + m.rowHeight + (compact_ ? 0 : kLineGap + m.captionHeight);
     return {width, height};
 }
 
@@ -255,9 +269,9 @@ void BigPowerToggle::paintEvent(QPaintEvent* /*event*/) {
     // Row 1: label, state word, state symbol on its capsule.
     const int rowWidth = kHorizontalPadding * 2 + m.labelWidth + kRowSpacing + m.wordWidth +
                          kRowSpacing + m.capsule.width();
-    const int contentWidth = std::max(rowWidth, m.captionWidth);
+    const int contentWidth = std::max(rowWidth, compact_ ? 0 : m.captionWidth);
     const int left = (width() - contentWidth) / 2 + (contentWidth - rowWidth) / 2;
-    const int top = (height() - (m.rowHeight + kLineGap + m.captionHeight)) / 2;
+    const int top = (height() - (m.rowHeight + (compact_ ? 0 : kLineGap + m.captionHeight))) / 2;
     int x = left + kHorizontalPadding;
 
     painter.setPen(text);
@@ -304,7 +318,10 @@ void BigPowerToggle::paintEvent(QPaintEvent* /*event*/) {
     onSymbol_.paint(&painter, symbolRect);
     painter.restore();
 
-    // Row 2: what a click does.
+    // Row 2: what a click does (the tooltip says it in a compact window).
+    if (compact_) {
+        return;
+    }
     painter.setPen(captionColour(palette(), isEnabled()));
     painter.setFont(m.captionFont);
     painter.drawText(QRect(0, top + m.rowHeight + kLineGap, width(), m.captionHeight),

@@ -44,6 +44,10 @@ public:
     static qreal springEasing(qreal progress);
     static constexpr int kFlipDurationMs = 500;
 
+    /// Without the caption line (it becomes the tooltip), for short windows.
+    void setCompact(bool compact);
+    bool isCompact() const { return compact_; }
+
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
@@ -66,6 +70,7 @@ private:
 
     QString label_;
     bool on_ = false;
+    bool compact_ = false;
     bool hovering_ = false;
     qreal progress_ = 0.0;
     QVariantAnimation* flip_ = nullptr;

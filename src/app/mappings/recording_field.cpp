@@ -3,6 +3,7 @@
 #include "app/controls/symbols.hpp"
 #include "app/controls/text_styles.hpp"
 #include "app/controls/theme.hpp"
+#include "app/conventions.hpp"
 
 #include <QFontMetrics>
 #include <QPainter>
@@ -47,12 +48,12 @@ RecordingField::RecordingField(bool isFromField, QWidget* parent)
 void RecordingField::nextCheckState() {}
 
 void RecordingField::updateAccessibleText() {
+    // The keys in words ("Control+A"), not glyphs and raw numbers.
     const QString field = isFromField_ ? QStringLiteral("From") : QStringLiteral("To keys");
-    QString name = field + QStringLiteral(": ") + mainText();
-    if (!detailText().isEmpty()) {
-        name += QStringLiteral(" (") + detailText() + QStringLiteral(")");
-    }
-    setAccessibleName(name);
+    const QString keys = state_.showsPlaceholder(isFromField_) || state_.spokenText.empty()
+                             ? mainText()
+                             : QString::fromStdString(state_.spokenText);
+    setAccessibleName(field + QStringLiteral(": ") + keys);
     setAccessibleDescription(state_.isRecording ? QStringLiteral("Click to stop recording")
                                                 : QStringLiteral("Click to record keys"));
 }
@@ -69,9 +70,13 @@ QColor RecordingField::secondaryColour(const QPalette& palette, bool enabled) {
 }
 
 void RecordingField::setState(const RecordingFieldState& state) {
-    const bool sizeChanged = state.codesText.empty() != state_.codesText.empty();
+    const bool sizeChanged = state.codesText.empty() != state_.codesText.empty() ||
+                             state.keysText.size() != state_.keysText.size();
     state_ = state;
     setEnabled(state_.isEnabled);
+    setToolTip(isFromField_ && !state_.codesText.empty()
+                   ? QStringLiteral("HID usages: ") + QString::fromStdString(state_.codesText)
+                   : QString());
     {
         const QSignalBlocker block(this);
         setChecked(state_.isRecording);
@@ -91,7 +96,8 @@ QString RecordingField::mainText() const {
 }
 
 QString RecordingField::detailText() const {
-    if (!isFromField_ || state_.showsPlaceholder(true)) {
+    // Where the desktop does not show the raw numbers, they are in the tooltip.
+    if (!isFromField_ || state_.showsPlaceholder(true) || !thisDesktop().usagesAsCaption) {
         return {};
     }
     return QString::fromStdString(state_.codesText);

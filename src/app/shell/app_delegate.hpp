@@ -57,8 +57,14 @@ public:
     /// within this time after the menu closed does not open it again.
     static constexpr qint64 kDismissClickMs = 300;
 
-    /// The status item's picture for this palette (a template image on macOS).
-    static QIcon statusItemIcon(const QPalette& palette);
+    /// The status item's picture for this palette (a template image on
+    /// macOS): the keyboard, with a green mark while mappings are on and
+    /// dimmed while they are off.
+    static QIcon statusItemIcon(const QPalette& palette, bool on);
+    /// What the status item says now, from the engine.
+    StatusItemState statusItemState() const;
+    /// Picture and tooltip follow the engine's state (called when it changes).
+    void updateStatusItem();
     /// Where the menu opens: beside the icon (or the pointer when the icon's
     /// place is unknown), inside `available`, never covering either.
     static QPoint statusMenuPosition(const QRect& icon, const QPoint& cursor, const QSize& menu,
@@ -91,6 +97,8 @@ private:
     QAction* activateToggleItem_ = nullptr;
     QAction* quitItem_ = nullptr;
     QElapsedTimer menuHidden_;
+    // What the picture was last drawn for.
+    bool iconShowsOn_ = false;
     Qt::ApplicationState lastState_ = Qt::ApplicationInactive;
 };
 

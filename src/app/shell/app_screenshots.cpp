@@ -3,6 +3,7 @@
 #include "app/shell/chordwell_app.hpp"
 
 #include "app/app_info.hpp"
+#include "app/controls/big_power_toggle.hpp"
 #include "app/controls/theme.hpp"
 #include "app/demo/demo_session.hpp"
 #include "app/demo/demo_window.hpp"
@@ -33,6 +34,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QEvent>
+#include <QEventLoop>
 #include <QPalette>
 #include <QPixmap>
 #include <QSettings>
@@ -54,6 +56,14 @@ void settleEvents() {
         QCoreApplication::sendPostedEvents();
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     }
+}
+
+// Lets the switch's flip (and the labels' fades) finish, so that a picture
+// never shows two states at once.
+void waitForAnimations() {
+    QEventLoop loop;
+    QTimer::singleShot(BigPowerToggle::kFlipDurationMs + 100, &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
 bool saveTrayIcon(const AppDelegate* delegate, const std::filesystem::path& file) {
@@ -93,6 +103,8 @@ void ChordwellApp::takeDemoScreenshots() {
     demoWindow_->releaseKey(0xE0);
     demoWindow_->pressKey(0x16); // S alone passes unchanged
     demoWindow_->releaseKey(0x16);
+    mainWindow_->mappingView()->refresh();
+    waitForAnimations();
     bool ok = saveGrab(demoWindow_, dir / "demo.png");
     mainWindow_->mappingView()->refresh();
     ok = saveGrab(mainWindow_, dir / "demo-main.png") && ok;

@@ -18,6 +18,7 @@
 #include "app/shell/platform_composition.hpp"
 #include "app/shell/simulation_player.hpp"
 #include "app/shell/tray_notice.hpp"
+#include "app/shell/window_placement.hpp"
 #include "engine/raw_keyboard_listener.hpp"
 #include "logging/breadcrumbs.hpp"
 #include "logging/log.hpp"
@@ -34,6 +35,7 @@
 #include <QEvent>
 #include <QPalette>
 #include <QPixmap>
+#include <QScreen>
 #include <QSettings>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -232,8 +234,7 @@ bool ChordwellApp::start(std::string& error) {
     // Lines the platform logs while it is being built reach the log file too.
     // The demo keeps to its scratch folder: its mappings, preferences, log
     // and login item never touch the user's own.
-    std::shared_ptr<platform::Paths> paths =
-        demo_ ? std::make_shared<platform::FolderPaths>(demo_->folder()) : nativePaths();
+    std::shared_ptr<platform::Paths> paths = demo_ ? demoPaths(demo_->folder()) : nativePaths();
     logging::configure(nullptr, logsFolderOf(*paths));
     scheduler_ = std::make_shared<platform::qt::QtScheduler>();
     // Every write is announced, so the settings window follows changes made
@@ -253,7 +254,8 @@ bool ChordwellApp::start(std::string& error) {
     }
     composition_ = std::make_unique<Composition>(
         options_.simulateScript
-            ? composeSimulatedPlatform(scheduler_, preferences_, options_.verbose, paths)
+            ? composeSimulatedPlatform(scheduler_, preferences_, options_.verbose, paths,
+                                       demo_ ? BuiltInOutputs::thisDesktop : BuiltInOutputs::macOS)
             : composeNativePlatform(scheduler_, preferences_));
     if (options_.verbose && !options_.simulateScript) {
         composition_->systemLog = std::make_shared<platform::StderrSystemLog>(LogLevel::debug);
@@ -284,6 +286,18 @@ bool ChordwellApp::start(std::string& error) {
     actions.openHelp = [this] {
         openHelp();
     };
+    actions.quit = [] {
+        QCoreApplication::quit();
+    };
+    if (demo_) {
+        actions.showDemoWindow = [this] {
+            showDemoWindow();
+        };
+        // Keys typed into the main window reach no keyboard in the demo.
+        model_->setRecordingSourceHint(
+            std::string("Type the keys in the \u201C") + DemoWindow::kWindowTitle +
+            "\u201D window: it stands in for " + DemoWindow::kKeyboardName + ".");
+    }
     mainWindow_ = new MainWindow(*model_, *bridge_, *services_->presence, *services_->desktop,
                                  std::move(actions));
     mainWindow_->setBannerDismissHandler([this](const std::string& keptAt) {
@@ -294,6 +308,13 @@ bool ChordwellApp::start(std::string& error) {
     });
     delegate_ = new AppDelegate(*engine_, *services_->presence);
     delegate_->setupStatusItem();
+    // The status item shows whether mappings are on, and for which keyboard.
+    connect(bridge_.get(), &EngineBridge::changed, delegate_, [this] {
+        const EngineChanges& what = bridge_->deliveredChanges();
+        if (what.contains(EngineChange::interception) || what.contains(EngineChange::selection)) {
+            delegate_->updateStatusItem();
+        }
+    });
     trayAvailable_ = QSystemTrayIcon::isSystemTrayAvailable();
     mainWindow_->show();
 
@@ -330,7 +351,11 @@ bool ChordwellApp::start(std::string& error) {
             // Made after the player, so that what reaches the focused
             // application is shown in the window rather than printed.
             demoWindow_ = new DemoWindow(*composition_->simWorld, *engine_);
-            demoWindow_->show();
+            // Keys still held when the focus leaves it switched windows (the
+            // Alt of Alt+Tab): they are no part of a recording.
+            demoWindow_->setFocusLossHandler(
+                [this](const std::vector<HidUsage>& held) { model_->withdrawFromRecording(held); });
+            showDemoWindow();
         }
         player_->start();
     }
@@ -371,6 +396,39 @@ void ChordwellApp::showMainWindow() {
         mainWindow_->raise();
         mainWindow_->activateWindow();
     }
+}
+
+void ChordwellApp::showDemoWindow() {
+    if (demoWindow_ == nullptr) {
+        return;
+    }
+    if (!demoWindow_->isVisible() && mainWindow_ != nullptr) {
+        // Beside the mapping list, never over it where the screen allows.
+        const QScreen* screen = mainWindow_->screen();
+        if (screen != nullptr) {
+            const QRect available = screen->availableGeometry();
+            const QSize demoMinimum = demoWindow_->minimumSizeHint();
+            if (!demoPlaced_) {
+                // The first time, the main window makes room at the left of
+                // the screen if it can spare the width.
+                demoPlaced_ = true;
+                const int spare = available.width() - mainWindow_->frameGeometry().width();
+                const int needed = demoMinimum.width() + 2 * kWindowFrameWidth + 8;
+                if (spare < needed &&
+                    available.width() - needed - kWindowFrameWidth >= mainWindow_->minimumWidth()) {
+                    mainWindow_->resize(std::max(mainWindow_->minimumWidth(),
+                                                 available.width() - needed - kWindowFrameWidth),
+                                        mainWindow_->height());
+                }
+                mainWindow_->move(available.topLeft());
+                QCoreApplication::sendPostedEvents();
+            }
+            demoWindow_->setGeometry(demoWindowPlace(available, mainWindow_->frameGeometry(),
+                                                     mainWindow_->mappingAreaOnScreen(),
+                                                     demoWindow_->sizeHint(), demoMinimum));
+        }
+    }
+    AppDelegate::bringToFront(demoWindow_);
 }
 
 void ChordwellApp::openSettings() {

@@ -87,6 +87,9 @@ public:
 
     void openSettings();
     void openHelp();
+    /// Shows the demo window (placed beside the mapping list) and brings it
+    /// to the front.
+    void showDemoWindow();
     /// Brings the main window to the front (another launch asked for it).
     void showMainWindow();
 
@@ -120,6 +123,7 @@ private:
     bool trayAvailable_ = true;
     SimulationPlayer* player_ = nullptr;
     DemoWindow* demoWindow_ = nullptr;
+    bool demoPlaced_ = false;
     int exitCode_ = 0;
 };
 
