@@ -43,10 +43,12 @@ int main(int argc, char** argv) {
     std::string error;
     const auto options = chordwell::app::parseArguments(arguments, error);
     if (!options) {
-        std::cerr << "chordwell: " << error << "\n"
-                  << "usage: chordwell [--simulate SCRIPT | --demo [--keep]] "
-                     "[--exit-when-done] [--screenshot-dir DIR] [--verbose]\n";
+        std::cerr << "chordwell: " << error << "\n" << chordwell::app::usageText();
         return 2;
+    }
+    if (options->help) {
+        std::cout << chordwell::app::usageText();
+        return 0;
     }
     // One instance per user; simulated and demo runs are independent of it.
     std::unique_ptr<chordwell::app::SingleInstance> instance;

@@ -120,7 +120,7 @@ TEST(SettingsWindow, FitsOrScrollsOnSmallScreens) {
         // The last section can be brought into view.
         bar->setValue(bar->maximum());
         QCoreApplication::processEvents();
-        auto* privacy = s.view->findChild<QLabel*>(QStringLiteral("privacyLink"));
+        auto* privacy = s.view->findChild<QWidget*>(QStringLiteral("privacyLink"));
         ASSERT_NE(privacy, nullptr);
         const QRect shown(privacy->mapTo(s.window->scrollArea()->viewport(), QPoint(0, 0)),
                           privacy->size());

@@ -1,5 +1,6 @@
 #include "app/demo/demo_window.hpp"
 
+#include "app/controls/window_role.hpp"
 #include "app/conventions.hpp"
 #include "app/demo/demo_keys.hpp"
 #include "engine/raw_keyboard_listener.hpp"
@@ -61,6 +62,8 @@ QString readable(const platform::sim::AppEvent& event) {
 DemoWindow::DemoWindow(platform::sim::SimWorld& world, RawKeyboardListener& engine, QWidget* parent)
     : QWidget(parent, Qt::Window), world_(world), engine_(engine),
       origin_(world.scheduler().now()) {
+    // First: a screen reader may ask what the window is as soon as it has a title.
+    announceAsWindow(this);
     setObjectName(QStringLiteral("demo"));
     setWindowTitle(QString::fromUtf8(kWindowTitle));
     setFocusPolicy(Qt::StrongFocus);

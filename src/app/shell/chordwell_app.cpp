@@ -132,6 +132,8 @@ std::optional<AppOptions> parseArguments(const std::vector<std::string>& argumen
             options.exitWhenScriptEnds = true;
         } else if (a == "--verbose") {
             options.verbose = true;
+        } else if (a == "--help" || a == "-h") {
+            options.help = true;
         } else {
             error = "unknown option: " + a;
             return std::nullopt;
@@ -151,6 +153,22 @@ std::optional<AppOptions> parseArguments(const std::vector<std::string>& argumen
         return std::nullopt;
     }
     return options;
+}
+
+std::string usageText() {
+    return "usage: chordwell [--simulate SCRIPT | --demo [--keep]] [--exit-when-done]\n"
+           "                 [--screenshot-dir DIR] [--verbose]\n"
+           "\n"
+           "Chordwell remaps key combinations of one keyboard. Without options it starts on\n"
+           "your real keyboards (a second launch brings the running one's window forward).\n"
+           "\n"
+           "  --demo              try it on simulated keyboards, in a scratch folder\n"
+           "  --keep              with --demo: keep the scratch folder and print where\n"
+           "  --simulate SCRIPT   the simulated world, playing SCRIPT (chordwellctl simulate)\n"
+           "  --exit-when-done    quit when the script has run\n"
+           "  --screenshot-dir DIR  save pictures of the windows into DIR, then quit\n"
+           "  --verbose           every log line on standard error\n"
+           "  -h, --help          this text\n";
 }
 
 ChordwellApp::ChordwellApp(AppOptions options) : options_(std::move(options)) {}
@@ -431,6 +449,23 @@ void ChordwellApp::showDemoWindow() {
     AppDelegate::bringToFront(demoWindow_);
 }
 
+QRect ChordwellApp::availableArea() const {
+    const QScreen* screen =
+        mainWindow_ != nullptr ? mainWindow_->screen() : QGuiApplication::primaryScreen();
+    return screen != nullptr ? screen->availableGeometry() : QRect();
+}
+
+void ChordwellApp::placeOverMainWindow(QWidget* window, const QRect& available) {
+    // Centred on the main window when it is on screen (the window manager
+    // would put it anywhere), always inside the free area.
+    const QRect over = mainWindow_ != nullptr && mainWindow_->isVisible()
+                           ? mainWindow_->frameGeometry()
+                           : available;
+    if (over.isValid()) {
+        window->setGeometry(centredWithin(over, window->size(), available));
+    }
+}
+
 void ChordwellApp::openSettings() {
     if (settingsWindow_ == nullptr) {
         auto* view = new SettingsView(*preferences_, *services_->loginItem, *services_->desktop,
@@ -441,6 +476,11 @@ void ChordwellApp::openSettings() {
         // The window's content is built afresh each time it opens.
         view->refresh();
     }
+    if (!settingsWindow_->isVisible()) {
+        const QRect available = availableArea();
+        static_cast<SettingsWindow*>(settingsWindow_)->fitToAvailableHeight(available.height());
+        placeOverMainWindow(settingsWindow_, available);
+    }
     settingsWindow_->show();
     settingsWindow_->raise();
     settingsWindow_->activateWindow();
@@ -449,6 +489,11 @@ void ChordwellApp::openSettings() {
 void ChordwellApp::openHelp() {
     if (helpWindow_ == nullptr) {
         helpWindow_ = new HelpWindow(new HelpView(*services_->desktop));
+    }
+    if (!helpWindow_->isVisible()) {
+        const QRect available = availableArea();
+        static_cast<HelpWindow*>(helpWindow_)->fitInto(available);
+        placeOverMainWindow(helpWindow_, available);
     }
     helpWindow_->show();
     helpWindow_->raise();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QObject>
+#include <QRect>
 
 #include <filesystem>
 #include <memory>
@@ -51,7 +52,12 @@ struct AppOptions {
     bool demo = false;
     /// Keep the demo's scratch folder at exit.
     bool keepDemoFolder = false;
+    /// Print the usage and quit (`--help`, `-h`).
+    bool help = false;
 };
+
+/// What `chordwell --help` prints.
+std::string usageText();
 
 /// The command line: `--simulate SCRIPT` or `--demo [--keep]`,
 /// `--screenshot-dir DIR`, `--exit-when-done`, `--verbose`. Nothing with
@@ -98,6 +104,8 @@ protected:
 
 private:
     void pollNotices();
+    QRect availableArea() const;
+    void placeOverMainWindow(QWidget* window, const QRect& available);
     void scriptFinished();
     void takeScreenshots();
     void takeDemoScreenshots();

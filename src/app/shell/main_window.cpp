@@ -301,7 +301,18 @@ void MainWindow::setBanner(const std::vector<BannerMessage>& messages) {
     }
 }
 
+bool MainWindow::event(QEvent* event) {
+    const bool handled = QMainWindow::event(event);
+    if (event->type() == QEvent::LayoutRequest && available_.isValid() && !applyingMinimum_) {
+        // What the content needs changes (the editor appears, a banner
+        // line, the lock note): the smallest size follows.
+        applyMinimumFor(available_);
+    }
+    return handled;
+}
+
 void MainWindow::applyMinimumFor(const QRect& available) {
+    applyingMinimum_ = true;
     available_ = available;
     const int roomWidth = std::max(320, available.width() - kFrameWidthAllowance);
     const int roomHeight = std::max(240, available.height() - kFrameAllowance);
@@ -327,15 +338,22 @@ void MainWindow::applyMinimumFor(const QRect& available) {
     view_->setCompact(!stacked);
     centralWidget()->layout()->activate();
     // The smallest size that still shows five mappings in the list.
-    const QSize needed = minimumSizeHint();
-    setMinimumSize(std::min(std::max(needed.width(), 600), roomWidth),
-                   std::min(std::max(needed.height(), 240), roomHeight));
+    QSize needed = minimumSizeHint();
+    const int minimumWidth = std::min(std::max(needed.width(), 600), roomWidth);
+    if (banner_->isVisibleTo(this) && banner_->layout()->hasHeightForWidth()) {
+        // A wrapped banner is taller at the smallest width than its hint says.
+        needed.rheight() += std::max(0, banner_->layout()->totalHeightForWidth(minimumWidth) -
+                                            banner_->minimumSizeHint().height());
+    }
+    setMinimumSize(minimumWidth, std::min(std::max(needed.height(), 240), roomHeight));
+    applyingMinimum_ = false;
 }
 
 void MainWindow::fitInto(const QRect& available) {
     if (!available.isValid()) {
         return;
     }
+    fitted_ = true;
     applyMinimumFor(available);
     const int roomWidth = std::max(320, available.width() - kFrameWidthAllowance);
     const int roomHeight = std::max(240, available.height() - kFrameAllowance);

@@ -129,6 +129,7 @@ public:
     QRect mappingAreaOnScreen() const;
 
 protected:
+    bool event(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
 
@@ -163,6 +164,7 @@ private:
     void showBannerTexts();
 
     bool fitted_ = false;
+    bool applyingMinimum_ = false;
     QRect available_;
     // Where the window was when it was last hidden: it comes back there.
     std::optional<QPoint> placeWhenHidden_;
