@@ -2,6 +2,8 @@
 // held set, and a held set that equals a mapping's keys triggers its output.
 #include "engine/raw_keyboard_listener.hpp"
 
+#include "engine/record_lookup.hpp"
+
 #include <algorithm>
 
 namespace chordwell {
@@ -35,8 +37,7 @@ void RawKeyboardListener::recordsChanged() {
 
 void RawKeyboardListener::rebuildIndex() {
     if (selectedDeviceMapping_) {
-        index_.rebuild(allDeviceMappings_, selectedDeviceMapping_->productID,
-                       selectedDeviceMapping_->vendorID);
+        index_.rebuild(allDeviceMappings_, modelOf(*selectedDeviceMapping_));
     } else {
         index_.clear();
     }
@@ -49,8 +50,7 @@ const KeyMapping* RawKeyboardListener::findMapping(std::span<const HidUsage> cod
         return nullptr;
     }
     if (codes.size() > MappingIndex::kMaxIndexedKeys) {
-        return findMappingLinear(allDeviceMappings_, selectedDeviceMapping_->productID,
-                                 selectedDeviceMapping_->vendorID, codes);
+        return findMappingLinear(allDeviceMappings_, modelOf(*selectedDeviceMapping_), codes);
     }
     InlineList<HidUsage, MappingIndex::kMaxIndexedKeys> sorted;
     for (HidUsage code : codes) {

@@ -30,6 +30,7 @@ void RawKeyboardListener::startListening(const KeyboardDevice& device) {
     }
 
     selectedDeviceIOHIDDevice_ = device.deviceRef;
+    listenedIdentity_ = identityOf(device);
     DeviceMapping listened;
     listened.productName = device.productName;
     listened.productID = device.productID;
@@ -59,6 +60,7 @@ ListeningResult RawKeyboardListener::stopListening() {
     }
 
     selectedDeviceIOHIDDevice_.reset();
+    listenedIdentity_.reset();
     selectedDeviceMapping_.reset();
     index_.clear();
     setIsCapturingInput(false);
@@ -72,6 +74,7 @@ void RawKeyboardListener::stopIntercepting() {
     (void)stopListening();
     clearPressedCodes();
     stopRepeat();
+    endWaiting();
 }
 
 // --------------------------------------------------------------- interface
@@ -83,6 +86,12 @@ void toggleInterception(RawKeyboardListener& engine) {
     }
     if (engine.isIntercepting()) {
         engine.stopIntercepting();
+        return;
+    }
+    if (!selected->deviceRef) {
+        // Not attached (it went away, and waiting was turned off): wait for
+        // it again rather than listen to nothing.
+        engine.followKeyboard(identityOf(*selected), true);
         return;
     }
     log(LogLevel::info, "In startIntercepting(...)...", kCategory);

@@ -428,7 +428,7 @@ TEST(StatusItem, TooltipWordsForEachState) {
         {{false, "Magic Keyboard", false}, "Chordwell — mappings off"},
         {{true, "Magic Keyboard", false}, "Chordwell — mappings on for Magic Keyboard"},
         {{true, "", false}, "Chordwell — mappings on"},
-        {{true, "Magic Keyboard", true}, "Chordwell — waiting for Magic Keyboard to come back…"},
+        {{true, "Magic Keyboard", true}, "Chordwell — Waiting for Magic Keyboard to come back…"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(statusItemToolTip(c.state, "Chordwell"), c.text);

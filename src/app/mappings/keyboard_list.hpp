@@ -49,7 +49,9 @@ private:
     struct Row {
         KeyboardDevice device;
         QCollatorSortKey key;
+        QString name; // with its place when another row has the same product name
     };
+    void nameRows();
 
     QCollator collator_;
     std::vector<Row> rows_;

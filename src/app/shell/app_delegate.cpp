@@ -219,7 +219,12 @@ QIcon AppDelegate::statusItemIcon(const QPalette& palette, bool on) {
 StatusItemState AppDelegate::statusItemState() const {
     StatusItemState state;
     state.intercepting = engine_.isIntercepting();
-    if (const auto& selected = engine_.selectedDevice()) {
+    if (const auto& awaited = engine_.awaitedKeyboard()) {
+        // Unplugged or asleep while intercepted: interception resumes when
+        // it comes back.
+        state.keyboard = awaited->productName;
+        state.waitingForKeyboard = true;
+    } else if (const auto& selected = engine_.selectedDevice()) {
         state.keyboard = selected->productName;
     }
     return state;

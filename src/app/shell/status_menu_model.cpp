@@ -28,7 +28,7 @@ StatusMenuState statusMenuState(bool isIntercepting, bool hasSelectedDevice,
 std::string statusItemToolTip(const StatusItemState& state, const std::string& displayName) {
     const std::string lead = displayName + " \u2014 ";
     if (state.waitingForKeyboard && !state.keyboard.empty()) {
-        return lead + "waiting for " + state.keyboard + " to come back\u2026";
+        return lead + "Waiting for " + state.keyboard + " to come back\u2026";
     }
     if (state.intercepting) {
         return state.keyboard.empty() ? lead + "mappings on"

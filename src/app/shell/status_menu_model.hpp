@@ -51,8 +51,8 @@ struct StatusItemState {
 };
 
 /// The status item's tooltip: "Chordwell — mappings on for Magic Keyboard",
-/// "Chordwell — mappings off", "Chordwell — waiting for Magic Keyboard to
-/// come back…".
+/// "Chordwell — mappings off", "Chordwell — Waiting for Magic Keyboard to
+/// come back…" (as the main window says it).
 std::string statusItemToolTip(const StatusItemState& state, const std::string& displayName);
 
 /// The window "Show App" brings forward: the first with a title bar whose

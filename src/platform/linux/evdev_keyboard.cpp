@@ -1,12 +1,17 @@
 #include "platform/linux/evdev_keyboard.hpp"
 
 #include "logging/log.hpp"
+#include "platform/linux/device_identity.hpp"
 #include "platform/linux/key_tables.hpp"
 
 #include <fcntl.h>
 #include <libevdev/libevdev.h>
+#include <linux/input.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -56,6 +61,10 @@ std::optional<std::string> EvdevKeyboard::stringProperty(std::string_view key) c
     }
     if (key == "SysPath") {
         return info_.syspath;
+    }
+    if (key == "Place") {
+        std::string place = placeName(info_.bus, info_.phys, info_.idPath);
+        return place.empty() ? std::nullopt : std::optional<std::string>(std::move(place));
     }
     return std::nullopt;
 }
@@ -232,6 +241,13 @@ void EvdevKeyboard::handleEvent(std::uint16_t type, std::uint16_t code, std::int
 bool EvdevKeyboard::anyKeyDown() const {
     if (!reader_) {
         return false;
+    }
+    // The kernel's state now (EVIOCGKEY), not what this reader has read so
+    // far: a key pressed a moment ago may still wait in the queue, and a grab
+    // then would take its release away from the desktop.
+    std::array<unsigned char, (KEY_MAX + 1 + 7) / 8> bits{};
+    if (::ioctl(reader_->fd, EVIOCGKEY(sizeof bits), bits.data()) >= 0) {
+        return std::any_of(bits.begin(), bits.end(), [](unsigned char b) { return b != 0; });
     }
     for (unsigned code = 0; code <= kMaxEvdevKeyCode; ++code) {
         if (libevdev_get_event_value(reader_->dev, EV_KEY, code) != 0) {
