@@ -74,15 +74,15 @@ DemoWindow::DemoWindow(platform::sim::SimWorld& world, RawKeyboardListener& engi
         return keyText(code, kMaskControl);
     };
     auto* intro = new QLabel(
-        QStringLiteral("Keys typed here come from the simulated “%1”. Turn interception on "
-                       "and try %2 (Copy), %3 (Paste), %4 (Search), %5 (Undo), %6 "
-                       "(types “Hi”) or %7 (blocked). To record a mapping, click “From” in "
-                       "the main window, then type the keys here.")
+        QStringLiteral("Keys typed here come from “%1”. Turn mappings on and try %2 (Copy), "
+                       "%3 (Paste), %4 (Search), %5 (Undo), %6 (types “Hi”) or %7 "
+                       "(blocked). To record, click “From” in the main window and type here.")
             .arg(QString::fromUtf8(kKeyboardName), control(0), control(1), control(49), control(6),
                  control(4), control(12)),
         this);
     intro->setObjectName(QStringLiteral("demoIntro"));
     intro->setWordWrap(true);
+    intro_ = intro;
     layout->addWidget(intro);
 
     auto* stateRow = new QHBoxLayout;
@@ -137,6 +137,7 @@ DemoWindow::DemoWindow(platform::sim::SimWorld& world, RawKeyboardListener& engi
     pane_->setReadOnly(true);
     pane_->setFocusPolicy(Qt::NoFocus);
     pane_->setMaximumBlockCount(kPaneLines);
+    pane_->setMinimumHeight(pane_->fontMetrics().lineSpacing() * 3 + 12);
     pane_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     pane_->setAccessibleName(paneTitle->text());
     paneTitle->setBuddy(pane_);
@@ -148,6 +149,12 @@ DemoWindow::DemoWindow(platform::sim::SimWorld& world, RawKeyboardListener& engi
         setFocus();
     });
     layout->addWidget(clear, 0, Qt::AlignRight);
+    // Narrow enough to stand beside the main window; the texts are as tall
+    // as that width makes them, so the smallest window still shows them.
+    setMinimumWidth(kMinimumWidth);
+    const QMargins margins = layout->contentsMargins();
+    intro->setMinimumHeight(
+        intro->heightForWidth(kMinimumWidth - margins.left() - margins.right()));
     resize(560, 420);
 
     world_.setAppEventSink([this](const platform::sim::AppEvent& event) { onAppEvent(event); });
@@ -228,7 +235,7 @@ QString DemoWindow::statusText() const {
         return QStringLiteral("“%1” is not attached.").arg(kKeyboardName);
     }
     if (engine_.isIntercepting()) {
-        return QStringLiteral("Intercepting: mapped combinations are replaced.");
+        return QStringLiteral("Mappings are on: mapped combinations are replaced.");
     }
     if (engine_.isCapturingInput()) {
         // The way out, for someone whose only keyboard the recording takes.
@@ -239,7 +246,7 @@ QString DemoWindow::statusText() const {
                               "recorded. To stop, click the field again or press %1 together.")
             .arg(QString::fromStdString(combinationText(chord, words)));
     }
-    return QStringLiteral("Not intercepting: keys pass unchanged.");
+    return QStringLiteral("Mappings are off: keys pass unchanged.");
 }
 
 QString DemoWindow::paneText() const {
@@ -277,6 +284,18 @@ void DemoWindow::keyPressEvent(QKeyEvent* event) {
     }
     pressKey(*usage);
     event->accept();
+}
+
+void DemoWindow::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    // A wrapped text is as tall as its width makes it; a small window must
+    // not squeeze it.
+    for (QLabel* label : {intro_, status_}) {
+        const int needed = label->heightForWidth(label->width());
+        if (needed > label->minimumHeight()) {
+            label->setMinimumHeight(needed);
+        }
+    }
 }
 
 void DemoWindow::keyReleaseEvent(QKeyEvent* event) {
@@ -338,8 +357,8 @@ void DemoWindow::refreshState() {
     const bool attached = keyboard() != nullptr;
     const bool on = engine_.isIntercepting();
     status_->setText(statusText());
-    intercept_->setText(on ? QStringLiteral("Stop Intercepting")
-                           : QStringLiteral("Start Intercepting"));
+    intercept_->setText(on ? QStringLiteral("Turn Mappings Off")
+                           : QStringLiteral("Turn Mappings On"));
     intercept_->setEnabled(attached && engine_.selectedDevice().has_value());
 }
 

@@ -36,6 +36,7 @@ public:
     /// The product name of the keyboard the window types on.
     static constexpr const char* kKeyboardName = "Demo Keyboard";
     static constexpr const char* kWindowTitle = "Chordwell Demo";
+    static constexpr int kMinimumWidth = 420;
 
     DemoWindow(platform::sim::SimWorld& world, RawKeyboardListener& engine,
                QWidget* parent = nullptr);
@@ -63,6 +64,7 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     void hideEvent(QHideEvent* event) override;
@@ -83,6 +85,7 @@ private:
     bool collecting_ = false;
     bool refreshQueued_ = false;
 
+    QLabel* intro_ = nullptr;
     QLabel* status_ = nullptr;
     QPushButton* intercept_ = nullptr;
     QPlainTextEdit* pane_ = nullptr;

@@ -132,15 +132,23 @@ int KeyboardMappingView::tableHeightFor(int rows) const {
 
 int KeyboardMappingView::regularMinimumHeight() const {
     // Stacked: the upper panes as tall as they ask, the list's chrome, and
-    // five rows.
+    // five rows. What comes and goes counts as if it were there (room for a
+    // three-line recording hint and the note while mappings are on), so the
+    // arrangement does not flip as a recording starts.
     const QMargins lowerMargins = lower_->layout()->contentsMargins();
     const int spacing = listLayout_->spacing();
-    int height = 1 + upper_->sizeHint().height() + 1 + lowerMargins.top() + lowerMargins.bottom() +
-                 headerRow_->sizeHint().height() + powerToggle_->sizeHint().height() +
-                 searchRow_->sizeHint().height() + tableHeightFor(5) + 6 * spacing + 3;
-    if (lockNote_->isVisible()) {
-        height += lockNote_->sizeHint().height();
+    int upper = upper_->sizeHint().height();
+    QLabel* hint = editor_->recordingHint();
+    if (hint->isVisibleTo(editor_)) {
+        upper -= hint->sizeHint().height() + editor_->layout()->spacing();
     }
+    upper += 3 * hint->fontMetrics().lineSpacing() + editor_->layout()->spacing();
+    if (!lockNote_->isVisibleTo(this)) {
+        upper += lockNote_->fontMetrics().lineSpacing() + lockNote_->contentsMargins().top();
+    }
+    const int height = 1 + upper + 1 + lowerMargins.top() + lowerMargins.bottom() +
+                       headerRow_->sizeHint().height() + powerToggle_->sizeHint().height() +
+                       searchRow_->sizeHint().height() + tableHeightFor(5) + 6 * spacing + 3;
     return height;
 }
 
@@ -164,13 +172,12 @@ void KeyboardMappingView::setCompact(bool compact) {
         body_->setDirection(QBoxLayout::LeftToRight);
         upperLayout_->setDirection(QBoxLayout::TopToBottom);
         // The column is as wide as the editor needs; the list takes the rest.
-        upperScroll_->setMinimumWidth(300);
-        upperScroll_->setMaximumWidth(400);
-        // The switch joins the header, where the run / stop button was.
+        upperScroll_->setMinimumWidth(280);
+        upperScroll_->setMaximumWidth(360);
+        // The switch heads the column: the list's header has no room for it.
         listLayout_->removeWidget(powerToggle_);
-        header_->insertWidget(header_->indexOf(runStop_), powerToggle_);
+        upperLayout_->insertWidget(0, powerToggle_, 0, Qt::AlignLeft);
         powerToggle_->setCompact(true);
-        runStop_->hide();
         lower_->layout()->setContentsMargins(6, 4, 6, 6);
         // In the scrolling column the panes are as tall as their content:
         // one scroll bar, not three.
@@ -185,11 +192,12 @@ void KeyboardMappingView::setCompact(bool compact) {
         panes->show();
         body_->setDirection(QBoxLayout::TopToBottom);
         upperLayout_->setDirection(QBoxLayout::LeftToRight);
-        header_->removeWidget(powerToggle_);
+        upperLayout_->removeWidget(powerToggle_);
+        powerToggle_->setParent(listPage_);
         listLayout_->insertWidget(listLayout_->indexOf(headerRow_) + 1, powerToggle_, 0,
                                   Qt::AlignLeft);
         powerToggle_->setCompact(false);
-        runStop_->show();
+        powerToggle_->show();
         lower_->layout()->setContentsMargins(10, 10, 10, 10);
         keyboardList_->setMinimumHeight(0);
         editor_->setCompact(false);

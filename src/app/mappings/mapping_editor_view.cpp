@@ -82,16 +82,17 @@ MappingEditorView::MappingEditorView(KeyboardMappingModel& model, QWidget* paren
     grid->setColumnStretch(0, 1);
     grid->setColumnStretch(1, 1);
     form->addLayout(grid);
-    hint_ = new QLabel(inner);
+    form->addStretch(1);
+    scroll->setWidget(inner);
+    outer->addWidget(scroll, 1);
+    // Outside the scrolling form, so that it is never scrolled out of sight.
+    hint_ = new QLabel(this);
     hint_->setObjectName(QStringLiteral("recordingHint"));
     hint_->setTextFormat(Qt::PlainText);
     hint_->setWordWrap(true);
     setSecondaryColour(hint_);
     hint_->hide();
-    form->addWidget(hint_);
-    form->addStretch(1);
-    scroll->setWidget(inner);
-    outer->addWidget(scroll, 1);
+    outer->addWidget(hint_);
 
     auto* buttons = new QHBoxLayout();
     buttons->addStretch(1);

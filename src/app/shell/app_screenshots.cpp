@@ -35,6 +35,7 @@
 #include <QDir>
 #include <QEvent>
 #include <QEventLoop>
+#include <QPainter>
 #include <QPalette>
 #include <QPixmap>
 #include <QSettings>
@@ -66,14 +67,20 @@ void waitForAnimations() {
     loop.exec();
 }
 
+// The status item's picture with mappings off and on, side by side.
 bool saveTrayIcon(const AppDelegate* delegate, const std::filesystem::path& file) {
     if (delegate == nullptr || delegate->statusItem() == nullptr) {
         return false;
     }
-    return delegate->statusItem()
-        ->icon()
-        .pixmap(QSize(64, 64))
-        .save(QString::fromStdString(file.string()), "PNG");
+    const QPalette palette = QGuiApplication::palette();
+    QPixmap both(2 * 64 + 16, 64);
+    both.fill(palette.color(QPalette::Window));
+    QPainter painter(&both);
+    painter.drawPixmap(0, 0, AppDelegate::statusItemIcon(palette, false).pixmap(QSize(64, 64)));
+    painter.drawPixmap(64 + 16, 0,
+                       AppDelegate::statusItemIcon(palette, true).pixmap(QSize(64, 64)));
+    painter.end();
+    return both.save(QString::fromStdString(file.string()), "PNG");
 }
 
 bool saveGrab(QWidget* widget, const std::filesystem::path& file) {
@@ -108,6 +115,24 @@ void ChordwellApp::takeDemoScreenshots() {
     bool ok = saveGrab(demoWindow_, dir / "demo.png");
     mainWindow_->mappingView()->refresh();
     ok = saveGrab(mainWindow_, dir / "demo-main.png") && ok;
+    // The same after the desktop turned dark.
+    const QPalette light = QApplication::palette();
+    QApplication::setPalette(theme::darkPalette());
+    ok = saveGrab(demoWindow_, dir / "dark-demo.png") && ok;
+    ok = saveGrab(mainWindow_, dir / "dark-demo-main.png") && ok;
+    QApplication::setPalette(light);
+    // A recording in the demo: the hint says where to type and how to stop.
+    toggleInterception(*engine_);
+    model_->toggleCaptureFrom();
+    demoWindow_->pressKey(0xE0);
+    demoWindow_->pressKey(0x04);
+    settleEvents();
+    mainWindow_->mappingView()->refresh();
+    waitForAnimations();
+    ok = saveGrab(mainWindow_, dir / "demo-recording-main.png") && ok;
+    ok = saveGrab(demoWindow_, dir / "demo-recording.png") && ok;
+    demoWindow_->releaseAll();
+    model_->toggleCaptureFrom();
     if (!ok) {
         std::cerr << "could not save every screenshot in " << dir.string() << std::endl;
         exitCode_ = 1;

@@ -329,8 +329,12 @@ void MainWindow::applyMinimumFor(const QRect& available) {
         chrome += menuBar_->sizeHint().height();
 #endif
         if (banner_->isVisibleTo(this)) {
+            // Wrapped lines: as tall as the window's width makes them.
             banner_->layout()->activate();
-            chrome += banner_->sizeHint().height();
+            const int across = isVisible() ? width() : std::min(kDefaultSize.width(), roomWidth);
+            chrome += banner_->layout()->hasHeightForWidth()
+                          ? banner_->layout()->totalHeightForWidth(across)
+                          : banner_->sizeHint().height();
         }
         return chrome + view_->regularMinimumHeight() <= roomHeight;
     };

@@ -83,13 +83,36 @@ QRect demoWindowPlace(const QRect& available, const QRect& mainFrame, const QRec
             return place(free, false);
         }
     }
-    // Nowhere free: the bottom-right corner at the smallest size, over
-    // whatever is there.
-    QRect frame(QPoint(0, 0),
-                QSize(std::min(minimum.width() + kWindowFrameWidth, available.width()),
-                      std::min(minimum.height() + kWindowFrameHeight, available.height())));
-    frame.moveBottomRight(available.bottomRight());
-    return contentOf(frame);
+    // Nowhere free: the corner where the smallest window covers least of
+    // `keep`, over whatever else is there.
+    const QRect frame(QPoint(0, 0),
+                      QSize(std::min(minimum.width() + kWindowFrameWidth, available.width()),
+                            std::min(minimum.height() + kWindowFrameHeight, available.height())));
+    QRect best;
+    long long covered = -1;
+    for (const bool right : {true, false}) {
+        for (const bool bottom : {true, false}) {
+            QRect candidate = frame;
+            if (right) {
+                candidate.moveRight(available.right());
+            } else {
+                candidate.moveLeft(available.left());
+            }
+            if (bottom) {
+                candidate.moveBottom(available.bottom());
+            } else {
+                candidate.moveTop(available.top());
+            }
+            const QRect over = candidate.intersected(keep);
+            const long long area =
+                over.isEmpty() ? 0 : static_cast<long long>(over.width()) * over.height();
+            if (covered < 0 || area < covered) {
+                covered = area;
+                best = candidate;
+            }
+        }
+    }
+    return contentOf(best);
 }
 
 } // namespace chordwell::app
