@@ -21,6 +21,12 @@ grep -q 'status intercepting=false selected="Demo Keyboard"' "$work/out" || {
     cat "$work/out" "$work/err" >&2
     exit 1
 }
+# The demo has the shortcut catalog (its "To" menu offers it).
+if grep -q 'not found' "$work/err"; then
+    echo "the demo misses a resource:" >&2
+    cat "$work/err" >&2
+    exit 1
+fi
 if [[ -n "$(ls -A "$TMPDIR")" ]]; then
     echo "the demo left its scratch folder behind: $(ls -A "$TMPDIR")" >&2
     exit 1
