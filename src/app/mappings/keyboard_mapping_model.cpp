@@ -237,6 +237,13 @@ void KeyboardMappingModel::toggleInterception(bool isOn) {
     // keeping what it recorded.
     stopCapturesIfRunning();
     const KeyboardDevice keyboard = *engine_.selectedDevice();
+    if (!keyboard.deviceRef) {
+        // Selected while it is away: interception starts when it comes.
+        engine_.followKeyboard(identityOf(keyboard), true);
+        breadcrumb("Interception turned on for " + keyboard.productName);
+        changed();
+        return;
+    }
     log(LogLevel::info, "In startIntercepting(...)...", kCategoryKeyboard);
     engine_.setIsIntercepting(true);
     engine_.startListening(keyboard);
