@@ -261,6 +261,10 @@ protected:
         world_->keyUp(kb, 0x04);
         world_->keyUp(kb, 0xE0);
         world_->runMainQueue();
+        // Another keyboard's A with its own Control held would complete the
+        // mapping were it the listened one's with the Control's value late:
+        // it waits for a HID value until its deadline, then goes on.
+        world_->advance(TapBlockerListener::kHidValueDeadline);
         Typed typed;
         for (const AppEvent& ev : world_->appEvents()) {
             if (ev.type != platform::EventType::keyDown) {
@@ -268,7 +272,8 @@ protected:
             }
             typed.copies += ev.synthetic && ev.keyCode == 8 && ev.flags == kMaskCommand;
             typed.pastes += ev.synthetic && ev.keyCode == 9 && ev.flags == kMaskCommand;
-            typed.as += !ev.synthetic && ev.keyCode == 0;
+            // Typed, or given back late by the tap (posted again).
+            typed.as += ev.keyCode == 0;
         }
         return typed;
     }

@@ -415,8 +415,9 @@ TEST(EngineOnModel, KeyboardsWithoutALocationAreEachListed) {
 }
 
 // Sleep and wake reach the engine through IOKit's power notifications on the
-// run loop: before sleeping the repeat stops and the sleep is allowed; after
-// waking the tap is on again.
+// run loop: before sleeping the repeat stops, the held keys are let go and
+// the sleep is allowed; after waking the tap is on again and the mapping
+// fires as before.
 TEST(EngineOnModel, SleepAndWakeArriveThroughThePowerNotifications) {
     MacWorld world;
     const KeyboardId kb = world.attach({"Magic Keyboard", kVendor, kProduct, 1});
@@ -429,11 +430,24 @@ TEST(EngineOnModel, SleepAndWakeArriveThroughThePowerNotifications) {
     world.system().systemWillSleep();
     world.settle();
     EXPECT_FALSE(world.engine().isRepeating());
+    EXPECT_TRUE(world.engine().currentPressedCodes().empty());
     EXPECT_EQ(world.system().statistics().powerChangesAllowed, 1u);
+    // Asleep, the keys come up; the system turned the tap off meanwhile.
+    world.key(kb, 0x04, false);
+    world.key(kb, 0xE0, false);
     world.system().disableTapsByUserInput();
     world.system().systemDidWake();
     world.settle();
     EXPECT_EQ(world.system().activeTapCount(), 1u);
+    EXPECT_EQ(world.system().keysDownAtApplication(), 0u);
+    world.system().clearAppEvents();
+    world.key(kb, 0xE0, true);
+    world.key(kb, 0x04, true);
+    world.key(kb, 0x04, false);
+    world.key(kb, 0xE0, false);
+    const auto seen = keysAtApplication(world.system());
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), kCopyDown), 1);
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), Seen{'d', 0, kMaskControl}), 0);
     EXPECT_EQ(world.finish(), std::vector<std::string>{});
 }
 
