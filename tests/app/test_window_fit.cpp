@@ -14,6 +14,7 @@
 #include "app/help/help_window.hpp"
 #include "app/mappings/keyboard_mapping_view.hpp"
 #include "app/mappings/mapping_editor_view.hpp"
+#include "app/mappings/recording_field.hpp"
 #include "app/settings/observable_preferences.hpp"
 #include "app/settings/settings_view.hpp"
 #include "app/settings/settings_window.hpp"
@@ -139,6 +140,10 @@ TEST(WindowFit, EveryWindowFitsALaptopScreenAtEachScaleAndTheListKeepsFiveRows) 
             const MappingTableView* table = m.window->mappingView()->table();
             ASSERT_TRUE(table->isVisible()) << what;
             EXPECT_GE(wholeRowsShown(table), 5) << what;
+            // The editor's fields keep room for their own words ("Click to
+            // capture" whole, not elided).
+            const RecordingField* from = m.window->mappingView()->editor()->fromField();
+            EXPECT_GE(from->width(), from->sizeHint().width()) << what;
             const QRect inWindow(table->mapTo(m.window.get(), QPoint(0, 0)), table->size());
             EXPECT_TRUE(m.window->rect().contains(inWindow))
                 << what << ": the list at " << inWindow.y() << "+" << inWindow.height()
