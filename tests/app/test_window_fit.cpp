@@ -32,6 +32,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
+#include <QScrollArea>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
@@ -144,6 +145,28 @@ TEST(WindowFit, EveryWindowFitsALaptopScreenAtEachScaleAndTheListKeepsFiveRows) 
             // capture" whole, not elided).
             const RecordingField* from = m.window->mappingView()->editor()->fromField();
             EXPECT_GE(from->width(), from->sizeHint().width()) << what;
+            if (m.window->mappingView()->isCompact()) {
+                // A recording started in the scrolling column brings its way
+                // out and its field into view.
+                m.w.model->toggleCaptureFrom();
+                pump(m.w);
+                const auto* column =
+                    m.window->findChild<QScrollArea*>(QStringLiteral("upperScroll"));
+                ASSERT_NE(column, nullptr);
+                for (const QWidget* shown :
+                     {static_cast<const QWidget*>(
+                          m.window->mappingView()->editor()->recordingHint()),
+                      static_cast<const QWidget*>(from)}) {
+                    ASSERT_TRUE(shown->isVisible()) << what;
+                    const QRect inColumn(shown->mapTo(column->viewport(), QPoint(0, 0)),
+                                         shown->size());
+                    EXPECT_TRUE(column->viewport()->rect().contains(inColumn))
+                        << what << ": " << inColumn.y() << "+" << inColumn.height() << " in "
+                        << column->viewport()->height();
+                }
+                m.w.model->toggleCaptureFrom();
+                pump(m.w);
+            }
             const QRect inWindow(table->mapTo(m.window.get(), QPoint(0, 0)), table->size());
             EXPECT_TRUE(m.window->rect().contains(inWindow))
                 << what << ": the list at " << inWindow.y() << "+" << inWindow.height()

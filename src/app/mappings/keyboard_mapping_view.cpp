@@ -11,6 +11,7 @@
 #include "app/controls/text_styles.hpp"
 #include "app/mappings/keyboard_list.hpp"
 #include "app/mappings/mapping_editor_view.hpp"
+#include "app/mappings/recording_field.hpp"
 #include "app/shell/engine_bridge.hpp"
 #include "logging/log.hpp"
 
@@ -157,6 +158,21 @@ void KeyboardMappingView::fitKeyboardListToRows() {
     const int rowHeight = keyboardModel_->rowCount() > 0 ? keyboardList_->sizeHintForRow(0)
                                                          : keyboardList_->fontMetrics().height();
     keyboardList_->setMinimumHeight(rows * rowHeight + 2 * keyboardList_->frameWidth() + 2);
+}
+
+void KeyboardMappingView::revealRecording() {
+    QLabel* hint = editor_->recordingHint();
+    if (!compact_ || !hint->isVisibleTo(editor_)) {
+        return;
+    }
+    if (QWidget* panes = upperScroll_->widget(); panes != nullptr && panes->layout() != nullptr) {
+        panes->layout()->activate();
+    }
+    // A recording can swallow every key of the only keyboard: the way out
+    // must be on screen, not below the fold of a short screen. The field
+    // comes second, so it wins where the two do not fit together.
+    upperScroll_->ensureWidgetVisible(hint, 0, 8);
+    upperScroll_->ensureWidgetVisible(editor_->fromField(), 0, 8);
 }
 
 void KeyboardMappingView::setCompact(bool compact) {
@@ -506,6 +522,12 @@ void KeyboardMappingView::refresh() {
     editor_->setVisible(hasKeyboard);
     editor_->setEnabled(enabled);
     editor_->refresh();
+    const bool hinting = editor_->recordingHint()->isVisibleTo(editor_);
+    if (compact_ && hinting && !recordingHintShown_) {
+        // After the layout has made room for the hint.
+        QTimer::singleShot(0, this, [this] { revealRecording(); });
+    }
+    recordingHintShown_ = hinting;
     const QString reason = QString::fromStdString(model_.disabledReason());
     lockNote_->setText(reason);
     lockNote_->setVisible(!reason.isEmpty());

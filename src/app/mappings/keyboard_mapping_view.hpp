@@ -143,6 +143,9 @@ private:
     void engineChanged();
     void arrangeRules();
     void fitKeyboardListToRows();
+    /// In the scrolling column: scrolls the recording's way out (the hint
+    /// under the fields) and the From field into view.
+    void revealRecording();
     void buildKeyboardPane();
     void buildMappingPane();
     void refreshKeyboardList();
@@ -166,6 +169,7 @@ private:
     int refreshCount_ = 0;
 
     bool compact_ = false;
+    bool recordingHintShown_ = false;
     QBoxLayout* body_ = nullptr;
     QBoxLayout* upperLayout_ = nullptr;
     QScrollArea* upperScroll_ = nullptr;
