@@ -238,6 +238,20 @@ TEST(WindowPlacement, SecondaryWindowsCentreOnTheMainWindowInsideTheScreen) {
     }
 }
 
+TEST(WindowPlacement, TheMainWindowComesBackWhereTheUserLeftIt) {
+    Main m;
+    m.window->show();
+    pump(m.w);
+    m.window->move(120, 90);
+    const QPoint left = m.window->pos();
+    m.window->hide();
+    // A window manager places a window shown again as if it were new.
+    m.window->move(0, 0);
+    m.window->show();
+    pump(m.w);
+    EXPECT_EQ(m.window->pos(), left);
+}
+
 TEST(WindowPlacement, TheDemoWindowStandsBesideTheMappingListNeverOverIt) {
     const QSize wanted(560, 420);
     const QSize minimum(360, 300);
