@@ -540,6 +540,13 @@ TEST(MainWindow, ClearAllAsksFirst) {
     ASSERT_NE(confirm, nullptr);
     EXPECT_EQ(confirm->text(),
               "Are you sure you want to clear all mappings? This cannot be undone.");
+    // Return does not clear; a dialog with a title and no minimise or
+    // maximise button.
+    EXPECT_EQ(static_cast<QAbstractButton*>(confirm->defaultButton()),
+              buttonNamed(confirm, "Cancel"));
+    EXPECT_EQ(confirm->windowTitle(), "Clear All Mappings");
+    EXPECT_FALSE(confirm->windowFlags() &
+                 (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
     buttonNamed(confirm, "Cancel")->click();
     t.pump();
     EXPECT_EQ(v.mappingsTitle()->text(), "Mappings (2)");
