@@ -148,6 +148,15 @@ private:
     void revealRecording();
     void buildKeyboardPane();
     void buildMappingPane();
+    // The mapping pane's three pages, and the parts of the list page.
+    QWidget* buildNoKeyboardPage();
+    QWidget* buildNoMappingsPage();
+    QWidget* buildListPage();
+    void buildListHeader(QWidget* list);
+    void buildSearchRow(QWidget* list);
+    void buildMappingTable(QWidget* list);
+    void keepScrollPlaceAcrossRefills();
+    void connectListActions();
     void refreshKeyboardList();
     void refreshTable();
     void tableActionRequested(int row, RowAction action);
