@@ -22,6 +22,7 @@ constexpr std::string_view kCategory = "keyboard";
 RawKeyboardListener::RawKeyboardListener(std::shared_ptr<platform::Platform> platform,
                                          std::optional<std::filesystem::path> storageFolder)
     : platform_(std::move(platform)) {
+    attachKeyPath();
     std::error_code error;
     storage_ = storageFolder ? StorageManager::createAt(*storageFolder, error)
                              : StorageManager::create(platform_->paths(), error);
@@ -37,6 +38,7 @@ RawKeyboardListener::RawKeyboardListener(std::shared_ptr<platform::Platform> pla
 RawKeyboardListener::RawKeyboardListener(std::shared_ptr<platform::Platform> platform,
                                          std::optional<StorageManager> storage)
     : platform_(std::move(platform)), storage_(std::move(storage)) {
+    attachKeyPath();
     if (!storage_) {
         storageError_ = "no storage";
     }
@@ -44,14 +46,14 @@ RawKeyboardListener::RawKeyboardListener(std::shared_ptr<platform::Platform> pla
 }
 
 RawKeyboardListener::~RawKeyboardListener() {
+    const auto guard = lock();
     platform_->setEmergencyExitHandler(nullptr);
-    auto& scheduler = platform_->scheduler();
     if (repeatTimer_ != 0) {
-        scheduler.cancel(repeatTimer_);
+        keyPathScheduler().cancel(repeatTimer_);
         repeatTimer_ = 0;
     }
     for (auto id : pendingEditTimers_) {
-        scheduler.cancel(id);
+        platform_->scheduler().cancel(id);
     }
     if (selectedDeviceIOHIDDevice_) {
         selectedDeviceIOHIDDevice_->registerInputValueCallback(nullptr, nullptr);
@@ -67,6 +69,14 @@ RawKeyboardListener::~RawKeyboardListener() {
         manager_->unscheduleFromRunLoop();
         manager_->close();
     }
+    keyPathBell_.reset();
+}
+
+void RawKeyboardListener::attachKeyPath() {
+    keyPath_ = platform_->keyPath();
+    if (keyPath_ != nullptr) {
+        keyPathBell_ = keyPath_->makeMainThreadBell([this] { deliverKeyPathChanges(); });
+    }
 }
 
 // ---------------------------------------------------------------- published
@@ -78,21 +88,25 @@ void RawKeyboardListener::setAllDeviceMappings(std::vector<DeviceMapping> record
 }
 
 void RawKeyboardListener::setIsCapturingInput(bool value) {
+    const auto guard = lock();
     announce(EngineChange::capture);
     isCapturingInput_ = value;
 }
 
 void RawKeyboardListener::setIsIntercepting(bool value) {
+    const auto guard = lock();
     announce(EngineChange::interception);
     isIntercepting_ = value;
 }
 
 void RawKeyboardListener::setIsForceBlockTap(bool value) {
+    const auto guard = lock();
     announce(EngineChange::interception);
     isForceBlockTap_ = value;
 }
 
 void RawKeyboardListener::setCapturedInputCodes(std::vector<HidUsage> codes) {
+    const auto guard = lock();
     announce(EngineChange::capture);
     capturedInputCodes_ = std::move(codes);
 }

@@ -46,6 +46,8 @@ constexpr std::string_view logLevelLabel(LogLevel level) {
 
 namespace platform {
 
+class KeyPath; // key_path.hpp
+
 // ---------------------------------------------------------------- Scheduler
 
 /// Main-thread work and timers. Everything that touches the engine runs on
@@ -320,6 +322,9 @@ public:
     /// the emergency exit (e.g. a key chord on a grabbed keyboard). The engine
     /// installs it at construction.
     virtual void setEmergencyExitHandler(std::function<void()> handler) { (void)handler; }
+    /// The threads the key path runs on, when not on the main thread
+    /// (key_path.hpp); nullptr: everything runs on the main thread.
+    virtual KeyPath* keyPath() { return nullptr; }
 };
 
 /// The platform of the machine this runs on (macOS or Linux adapters).

@@ -130,6 +130,7 @@ OutputBehavior KeyboardMappingModel::currentOutputBehavior() const {
 
 RecordingFieldState KeyboardMappingModel::fromField() {
     static const std::vector<MacKeySignature> kNoTaps;
+    const auto keyPath = engine_.lock(); // the recording is the key path's
     TapBlockerListener* blocker = engine_.tapBlockerListener();
     const std::vector<HidUsage>& liveUsages = engine_.capturedInputCodes();
     const std::vector<MacKeySignature>& liveTaps =
@@ -156,6 +157,7 @@ RecordingFieldState KeyboardMappingModel::fromField() {
 }
 
 RecordingFieldState KeyboardMappingModel::toField() const {
+    const auto keyPath = engine_.lock();
     const TapBlockerListener* blocker = engine_.tapBlockerListener();
     RecordingFieldState state;
     state.isRecording = engine_.isCapturingInput() && !engine_.isIntercepting() && isCapturingTo;
