@@ -9,6 +9,8 @@
 //   bench_app_scale --keyboards K     K keyboards attached one after another
 //   bench_app_scale --key-delay N     how long keys wait while the window
 //                                     works, with N mappings per keyboard
+//   bench_app_scale --key-delay-main N  the same with the keys served on the
+//                                     main thread (the simulate mode's way)
 //
 // Times are wall-clock unless called CPU (the main thread's CPU time).
 #include "app/help/help_view.hpp"
@@ -36,6 +38,7 @@
 #include "storage/storage_manager.hpp"
 
 #include "support/allocation_counter.hpp"
+#include "support/key_path_sim_platform.hpp"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -137,13 +140,25 @@ std::vector<KeyMapping> makeMappings(int count, int salt) {
 }
 
 // The application's parts, as ChordwellApp builds them in simulate mode.
+// With `keyPathThread` the simulated keyboards and taps live on a key-path
+// thread of their own, as the Linux platform's input does in the
+// application (the simulate mode itself keeps everything on the main
+// thread).
 struct App {
-    explicit App(const std::filesystem::path& root) {
+    explicit App(const std::filesystem::path& root, bool keyPathThread = false) {
         logging::configure(std::make_shared<platform::NullSystemLog>(), std::nullopt);
         scheduler = std::make_shared<platform::qt::QtScheduler>();
         preferences = std::make_shared<platform::qt::QtPreferences>(std::make_unique<QSettings>(
             QString::fromStdString((root / "preferences.ini").string()), QSettings::IniFormat));
-        composition = app::composeSimulatedPlatform(scheduler, preferences, false);
+        if (keyPathThread) {
+            mainLoop = std::make_shared<platform::qt::QtFdWatcher>();
+            threaded = std::make_shared<testsupport::KeyPathSimPlatform>(
+                scheduler, mainLoop, std::optional(root), preferences);
+            composition.simWorld = threaded->sharedWorld();
+            composition.platform = threaded;
+        } else {
+            composition = app::composeSimulatedPlatform(scheduler, preferences, false);
+        }
         engine = std::make_unique<RawKeyboardListener>(composition.platform, root / "Mappings");
         model = std::make_unique<app::KeyboardMappingModel>(*engine, *preferences);
         bridge = std::make_unique<app::EngineBridge>(*engine);
@@ -187,6 +202,7 @@ struct App {
     std::shared_ptr<platform::sim::SimKeyboard> attach(const std::string& name, std::int64_t vendor,
                                                        std::int64_t product,
                                                        std::int64_t location) {
+        const auto keyPath = engine->lock(); // the world may be the key path's
         platform::sim::SimKeyboardProperties p;
         p.product = name;
         p.vendorID = vendor;
@@ -197,6 +213,8 @@ struct App {
 
     std::shared_ptr<platform::qt::QtScheduler> scheduler;
     std::shared_ptr<platform::qt::QtPreferences> preferences;
+    std::shared_ptr<platform::qt::QtFdWatcher> mainLoop; // rings the main thread's bells
+    std::shared_ptr<testsupport::KeyPathSimPlatform> threaded;
     app::Composition composition;
     std::unique_ptr<RawKeyboardListener> engine;
     std::unique_ptr<app::KeyboardMappingModel> model;
@@ -532,7 +550,7 @@ const std::vector<std::pair<std::string, std::string>>& keyDelayActions() {
     return actions;
 }
 
-int runKeyDelay(int count) {
+int runKeyDelay(int count, bool keyPathThread) {
     const std::filesystem::path root = makeRoot();
     const auto storeRecord = [&](const std::filesystem::path& file, const std::string& name,
                                  std::int64_t product, std::vector<KeyMapping> mappings) {
@@ -552,7 +570,7 @@ int runKeyDelay(int count) {
                 "Travel Keyboard", kProduct + 1, makeMappings(count, 2));
     storeRecord(root / "import.json", "Magic Keyboard", kProduct, makeMappings(count, 0));
 
-    App a(root);
+    App a(root, keyPathThread);
     settings::setSuppressDeleteConfirmation(*a.preferences, true);
     auto magic = a.attach("Magic Keyboard", kVendor, kProduct, 1);
     auto travel = a.attach("Travel Keyboard", kVendor, kProduct + 1, 2);
@@ -587,16 +605,29 @@ int runKeyDelay(int count) {
     a.model->toggleInterception(true);
     a.settle();
     platform::sim::SimWorld& world = *a.composition.simWorld;
-    world.keyDown(*magic, 0xE0); // Control, held throughout
+    {
+        const auto keyPath = a.engine->lock();
+        world.keyDown(*magic, 0xE0); // Control, held throughout
+    }
 
+    // The keyboard's input is served where the platform serves it: on the
+    // key path's loop when it has one, else on the main thread's.
     platform::qt::QtFdWatcher mainLoop;
-    KeyFeed feed(mainLoop, [&](HidUsage usage, bool down) {
-        if (down) {
-            world.keyDown(*magic, usage);
-        } else {
-            world.keyUp(*magic, usage);
-        }
-    });
+    platform::FdWatcher& inputLoop =
+        a.threaded ? static_cast<platform::FdWatcher&>(*a.threaded->keyLoop().loop())
+                   : static_cast<platform::FdWatcher&>(mainLoop);
+    std::optional<KeyFeed> feedStorage;
+    {
+        const auto guard = a.engine->lock();
+        feedStorage.emplace(inputLoop, [&](HidUsage usage, bool down) {
+            if (down) {
+                world.keyDown(*magic, usage);
+            } else {
+                world.keyUp(*magic, usage);
+            }
+        });
+    }
+    KeyFeed& feed = *feedStorage;
 
     const auto& actions = keyDelayActions();
     const auto indexOf = [&](const std::string& key) {
@@ -744,12 +775,20 @@ int runKeyDelay(int count) {
         a.settle();
     });
     feed.stop([&] { a.settle(); });
-    world.keyUp(*magic, 0xE0);
+    std::vector<std::vector<double>> delays;
+    for (std::size_t i = 0; i < actions.size(); ++i) {
+        delays.push_back(feed.samples(static_cast<int>(i)));
+    }
+    {
+        const auto keyPath = a.engine->lock();
+        world.keyUp(*magic, 0xE0);
+        feedStorage.reset(); // unwatched on its loop
+    }
 
     Results r;
     r.emplace_back("mappings", count);
     for (std::size_t i = 0; i < actions.size(); ++i) {
-        std::vector<double> samples = feed.samples(static_cast<int>(i));
+        std::vector<double>& samples = delays[i];
         std::sort(samples.begin(), samples.end());
         const auto at = [&](double q) {
             return samples.empty()
@@ -790,15 +829,19 @@ std::map<std::string, double> runChild(const std::string& self, const std::strin
     return out;
 }
 
-// The delay keys suffer while the window works, at 10 and 10,000 mappings.
-void printKeyDelayTable(const std::string& self) {
+// The delay keys suffer while the window works, at 10 and 10,000 mappings:
+// with the key path on a thread of its own (the application), and with the
+// keys served on the main thread (the simulate mode) for comparison.
+void printKeyDelayTable(const std::string& self, const std::string& mode,
+                        const std::string& where) {
     const std::vector<int> counts = {10, 10000};
     std::vector<std::map<std::string, double>> rows;
     for (int n : counts) {
-        rows.push_back(runChild(self, "--key-delay " + std::to_string(n)));
+        rows.push_back(runChild(self, mode + " " + std::to_string(n)));
     }
-    std::printf("\nKey delay while the window works (µs from the key's input being available to "
-                "its decision):\n\n");
+    std::printf("\nKey delay while the window works, %s (µs from the key's input being "
+                "available to its decision):\n\n",
+                where.c_str());
     std::printf("| window action | N = 10: p50 | p99 | max | N = 10,000: p50 | p99 | max | keys "
                 "|\n|---|---|---|---|---|---|---|---|\n");
     for (const auto& [key, title] : keyDelayActions()) {
@@ -858,7 +901,8 @@ int runAll(const std::string& self) {
         }
         std::printf("\n");
     }
-    printKeyDelayTable(self);
+    printKeyDelayTable(self, "--key-delay", "key path on a thread of its own");
+    printKeyDelayTable(self, "--key-delay-main", "keys served on the main thread");
     const auto k = runChild(self, "--keyboards 1000");
     std::printf("\n1,000 keyboards attached one after another: %.0f ms main-thread CPU "
                 "(%.0f ms wall), list sorted and complete: %s\n",
@@ -887,8 +931,12 @@ int main(int argc, char** argv) {
         return chordwell::runKeyboards(count);
     }
     if (mode == "--key-delay" && count > 0) {
-        return chordwell::runKeyDelay(count);
+        return chordwell::runKeyDelay(count, true);
     }
-    std::cerr << "usage: bench_app_scale [--mappings N | --keyboards K | --key-delay N]\n";
+    if (mode == "--key-delay-main" && count > 0) {
+        return chordwell::runKeyDelay(count, false);
+    }
+    std::cerr << "usage: bench_app_scale [--mappings N | --keyboards K | --key-delay N | "
+                 "--key-delay-main N]\n";
     return 2;
 }

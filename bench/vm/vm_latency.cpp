@@ -35,6 +35,7 @@
 #include <linux/input.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/epoll.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -140,7 +141,7 @@ std::int64_t voluntarySwitches(pid_t pid) {
 // The relay: grabs `source`, makes a uinput device like it and writes every
 // event read to it as read. One blocking read() and one write() per batch of
 // events; no poll, no decoding, no state.
-int runRelay(const char* source) {
+int runRelay(const char* source, bool waitFirst) {
     const int in = ::open(source, O_RDONLY | O_CLOEXEC);
     libevdev* device = nullptr;
     if (in < 0 || libevdev_new_from_fd(in, &device) != 0) {
@@ -155,7 +156,17 @@ int runRelay(const char* source) {
     }
     const int out = libevdev_uinput_get_fd(output);
     input_event events[64];
+    const int epollFd = waitFirst ? ::epoll_create1(EPOLL_CLOEXEC) : -1;
+    if (waitFirst) {
+        epoll_event event{};
+        event.events = EPOLLIN;
+        ::epoll_ctl(epollFd, EPOLL_CTL_ADD, in, &event);
+    }
     for (;;) {
+        if (waitFirst) {
+            epoll_event ready{};
+            ::epoll_wait(epollFd, &ready, 1, -1);
+        }
         const ssize_t n = ::read(in, events, sizeof events);
         if (n < 0 && errno == EINTR) {
             continue;
@@ -175,6 +186,7 @@ struct Config {
     std::uint16_t product = 0;
     enum class Kind { direct, interceptionTools, relay, chordwell } kind = Kind::direct;
     bool mapped = false;
+    bool afterShift = false; // the key follows a Shift key-down (--stages)
     int mappings = 0;
     vmtest::TestKeyboard source;
     int output = -1;
@@ -186,6 +198,7 @@ struct Config {
     std::int64_t switchesStart = 0;
     std::int64_t switchesEnd = 0;
     std::vector<vmstages::Press> traced; // --stages
+    std::vector<pid_t> threads;          // of the remapper's last process
     bool tracing = false;
     int lost = 0;
 };
@@ -226,6 +239,9 @@ void press(Config& c, bool warmUp) {
     if (c.mapped) {
         c.source.key(KEY_LEFTCTRL, 1, 0xE0);
         awaitKey(c.output, KEY_LEFTCTRL, 1);
+    } else if (c.afterShift) {
+        c.source.key(KEY_LEFTSHIFT, 1, 0xE1);
+        awaitKey(c.output, KEY_LEFTSHIFT, 1);
     }
     std::string marker;
     if (c.tracing && !warmUp) {
@@ -236,7 +252,7 @@ void press(Config& c, bool warmUp) {
     c.source.key(key, 1, usage);
     const std::int64_t arrived = awaitKey(c.output, expected, 1);
     if (!marker.empty() && arrived >= 0 && !c.pids.empty()) {
-        c.traced.push_back(vmstages::Press{marker, written, arrived, c.pids.back()});
+        c.traced.push_back(vmstages::Press{marker, written, arrived, c.threads});
     }
     c.source.key(key, 0, usage);
     if (c.mapped) {
@@ -246,6 +262,11 @@ void press(Config& c, bool warmUp) {
     } else {
         awaitKey(c.output, key, 0);
         c.events += 2;
+        if (c.afterShift) {
+            c.source.key(KEY_LEFTSHIFT, 0, 0xE1);
+            awaitKey(c.output, KEY_LEFTSHIFT, 0);
+            c.events += 2;
+        }
     }
     if (warmUp) {
         return;
@@ -332,7 +353,10 @@ Stats stats(std::vector<double> samples) {
 
 int main(int argc, char** argv) {
     if (argc == 3 && std::string_view(argv[1]) == "relay") {
-        return runRelay(argv[2]);
+        return runRelay(argv[2], false);
+    }
+    if (argc == 3 && std::string_view(argv[1]) == "relay-epoll") {
+        return runRelay(argv[2], true);
     }
     const std::string self = argv[0];
     const bool stages = argc > 1 && std::string_view(argv[1]) == "--stages";
@@ -348,7 +372,10 @@ int main(int argc, char** argv) {
     std::ofstream(home / ".config/Chordwell/preferences.ini")
         << "[General]\nkey_repeat_enabled=false\n";
 
-    std::vector<Config> configs(7);
+    // --stages adds a pass-through whose key follows a Shift key-down, as the
+    // mapped key follows its Control: the difference between the two then
+    // is the code each runs, not what came before.
+    std::vector<Config> configs(stages ? 10 : 7);
     const auto describe = [&](std::size_t i, const char* name, Config::Kind kind, bool mapped,
                               int count) {
         configs[i].name = name;
@@ -363,6 +390,13 @@ int main(int argc, char** argv) {
     describe(4, "chordwell-mapped", Config::Kind::chordwell, true, 10);
     describe(5, "chordwell-pass-10k", Config::Kind::chordwell, false, 10000);
     describe(6, "chordwell-mapped-10k", Config::Kind::chordwell, true, 10000);
+    if (stages) {
+        describe(7, "chordwell-pass-after-shift", Config::Kind::chordwell, false, 10);
+        configs[7].afterShift = true;
+        describe(8, "relay-epoll", Config::Kind::relay, false, 0);
+        describe(9, "relay-after-shift", Config::Kind::relay, false, 0);
+        configs[9].afterShift = true;
+    }
     constexpr std::size_t kDirect = 0;
     constexpr std::size_t kInterception = 1;
     constexpr std::size_t kRelay = 2;
@@ -402,8 +436,8 @@ int main(int argc, char** argv) {
             ::close(pipeFds[1]);
             output = newNode(before, 10s);
         } else if (c.kind == Config::Kind::relay) {
-            c.pids.push_back(
-                spawn({self, "relay", c.source.devnode()}, -1, -1, logs / "relay.log"));
+            const std::string mode = c.name == "relay-epoll" ? "relay-epoll" : "relay";
+            c.pids.push_back(spawn({self, mode, c.source.devnode()}, -1, -1, logs / "relay.log"));
             output = newNode(before, 10s);
         } else {
             char selector[16];
@@ -453,7 +487,10 @@ int main(int argc, char** argv) {
         std::vector<pid_t> traced = {::getpid()};
         for (Config& c : configs) {
             c.tracing = c.kind != Config::Kind::interceptionTools; // two processes: left out
-            traced.insert(traced.end(), c.pids.begin(), c.pids.end());
+            for (pid_t pid : c.pids) {
+                c.threads = vmstages::threadsOf(pid);
+                traced.insert(traced.end(), c.threads.begin(), c.threads.end());
+            }
         }
         if (!vmstages::startTracing(traced)) {
             std::printf("VMTEST: FAIL (no kernel trace)\n");
@@ -467,8 +504,8 @@ int main(int argc, char** argv) {
                 c.name == "chordwell-mapped") {
                 const std::string data = "/tmp/perf-" + c.name + ".data";
                 profiles.emplace_back(
-                    data, spawn({"/usr/bin/perf", "record", "-q", "-e", "cpu-clock", "-F", "25000",
-                                 "-g", "-o", data, "-p", std::to_string(c.pids.back())},
+                    data, spawn({"/usr/bin/perf", "record", "-q", "-e", "cpu-clock:u", "-F",
+                                 "25000", "-g", "-o", data, "-p", std::to_string(c.pids.back())},
                                 -1, -1, logs / "perf.log"));
             }
         }
@@ -486,7 +523,7 @@ int main(int argc, char** argv) {
         const fs::path report = data + ".txt";
         const pid_t reporter = spawn(
             {"/usr/bin/perf", "report", "-i", data, "--stdio", "--no-children", "-g", "none",
-             "--sort", "dso,sym", "--percent-limit", "1"},
+             "--sort", "dso,sym", "--percent-limit", "0.7"},
             -1, ::open(report.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), logs / "perf.log");
         ::waitpid(reporter, nullptr, 0);
         std::istringstream text(readFile(report));

@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -37,7 +38,18 @@ inline bool writeTo(const std::string& file, const std::string& text) {
     return static_cast<bool>(out);
 }
 
-/// Starts tracing scheduler events and system calls of `pids`.
+/// The threads of a process.
+inline std::vector<pid_t> threadsOf(pid_t pid) {
+    std::vector<pid_t> threads;
+    std::error_code error;
+    for (const auto& task :
+         std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
+        threads.push_back(static_cast<pid_t>(std::atoi(task.path().filename().c_str())));
+    }
+    return threads;
+}
+
+/// Starts tracing scheduler events and system calls of the threads `pids`.
 inline bool startTracing(const std::vector<pid_t>& pids) {
     ::mount("nodev", kTracing, "tracefs", 0, nullptr);
     std::string list;
@@ -140,7 +152,7 @@ struct Press {
     std::string marker;
     std::int64_t writtenNs = 0;
     std::int64_t outputNs = 0;
-    pid_t remapper = 0;
+    std::vector<pid_t> remapper; // its threads
 };
 
 inline Stages stagesOf(const std::vector<Event>& events, const std::vector<Press>& presses) {
@@ -159,25 +171,32 @@ inline Stages stagesOf(const std::vector<Event>& events, const std::vector<Press
         }
         from = i;
         std::int64_t wake = -1, run = -1, read = -1, write = -1;
+        pid_t thread = 0; // the remapper's thread that handles the key
+        const auto isRemapper = [&](pid_t tid) {
+            return std::find(press.remapper.begin(), press.remapper.end(), tid) !=
+                   press.remapper.end();
+        };
         int calls = 0;
         for (++i; i < events.size() && events[i].ns <= press.outputNs + 1000; ++i) {
             const Event& e = events[i];
             if (wake < 0) {
-                if (e.kind == Event::wakeup && e.subject == press.remapper) {
+                if (e.kind == Event::wakeup && isRemapper(e.subject)) {
                     wake = e.ns;
-                } else if (e.pid == press.remapper && e.kind != Event::marker) {
+                    thread = e.subject;
+                } else if (isRemapper(e.pid) && e.kind != Event::marker) {
                     wake = e.ns; // it never slept
                     run = e.ns;
+                    thread = e.pid;
                 }
                 continue;
             }
             if (run < 0) {
-                if (e.kind == Event::switchIn && e.subject == press.remapper) {
+                if (e.kind == Event::switchIn && e.subject == thread) {
                     run = e.ns;
                 }
                 continue;
             }
-            if (e.pid != press.remapper) {
+            if (e.pid != thread) {
                 continue;
             }
             if (read < 0) {
