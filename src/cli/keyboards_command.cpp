@@ -4,6 +4,7 @@
 
 #include "cli/commands.hpp"
 #include "cli/terminal_text.hpp"
+#include "platform/linux/device_identity.hpp"
 #include "platform/linux/input_context.hpp"
 #include "platform/linux/udev_hid_manager.hpp"
 
@@ -41,9 +42,11 @@ int runKeyboards(int argc, char** argv, std::istream&, std::ostream& out, std::o
     std::size_t number = 0; // what `chordwellctl run --keyboard NUMBER` takes
     for (const auto& keyboard : keyboards) {
         const auto& info = keyboard.info;
+        const std::string place = platform::lnx::placeName(info.bus, info.phys, info.idPath);
         out << "  " << ++number << ". " << quoted(info.name.empty() ? "Unknown" : info.name) << "\n"
-            << "    vendor " << hex4(info.vendor) << ", product " << hex4(info.product)
-            << ", location " << (info.location ? std::to_string(*info.location) : "-") << "\n"
+            << "    " << (place.empty() ? "" : place + ", ") << "vendor " << hex4(info.vendor)
+            << ", product " << hex4(info.product) << ", location "
+            << (info.location ? std::to_string(*info.location) : "-") << "\n"
             << "    " << terminalSafe(info.devnode) << ", "
             << (keyboard.readable ? "readable" : "NOT readable by this user") << "\n";
         unreadable = unreadable || !keyboard.readable;

@@ -1,8 +1,9 @@
 // run: the background mode. Intercepts one keyboard with its saved mappings,
 // without a window, until SIGINT or SIGTERM: the same engine, repeat
 // settings (the application's preferences) and emergency chord as the app.
-// The mapping file is read again whenever it changes on disk. The systemd
-// user unit chordwell@.service runs this.
+// A keyboard that is not attached is waited for, at start and whenever it
+// goes away (the engine follows it). The mapping file is read again whenever
+// it changes on disk. The systemd user unit chordwell@.service runs this.
 #ifdef __linux__
 
 #include "cli/commands.hpp"
@@ -25,6 +26,7 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -39,10 +41,8 @@ namespace lnx = platform::lnx;
 constexpr std::string_view kCategory = "keyboard";
 // Editors write a file in several steps; reload once they are done.
 constexpr std::chrono::milliseconds kReloadDelay{50};
-// How long discovery may take to report the chosen keyboard.
-constexpr std::chrono::seconds kDiscoveryLimit{10};
 
-std::string quoted(const std::string& text) {
+std::string curlyQuoted(const std::string& text) {
     return "\u201C" + text + "\u201D";
 }
 
@@ -174,32 +174,43 @@ int runBackground(int argc, char** argv, std::istream&, std::ostream& out, std::
     auto journal = std::make_shared<platform::JournalSystemLog>();
     logging::configure(journal, logsFolder);
 
-    // Which keyboard: resolved against the list `chordwellctl keyboards` shows.
+    // Which keyboard: resolved against the list `chordwellctl keyboards` shows
+    // when it is attached now. One that is not is waited for, when the
+    // selector can name it later (a number only counts in today's list).
     std::vector<lnx::KeyboardNodeInfo> listed;
     for (const auto& keyboard : lnx::listKeyboards()) {
         listed.push_back(keyboard.info);
     }
     const lnx::KeyboardSelection selection = lnx::selectKeyboard(listed, selector);
-    if (!selection.index) {
+    const bool byNumber =
+        std::all_of(selector.begin(), selector.end(), [](char c) { return c >= '0' && c <= '9'; });
+    if (!selection.index && (byNumber || selector.empty())) {
         err << "chordwellctl: " << selection.error << "\n";
         logging::flush();
         return kExitFailure;
     }
-    const lnx::KeyboardNodeInfo chosen = listed[*selection.index];
-    const std::string keyboardName = quoted(chosen.name.empty() ? "Unknown" : chosen.name);
+    std::optional<lnx::KeyboardNodeInfo> chosen;
+    if (selection.index) {
+        chosen = listed[*selection.index];
+    }
 
-    // The keyboard may be grabbed by one Chordwell process only.
-    const std::string lockName = std::filesystem::path(chosen.devnode).filename().string();
-    lnx::KeyboardLockResult claim = lnx::acquireKeyboardLock(lockName);
-    if (claim.heldBy) {
-        err << "chordwellctl: the keyboard " << keyboardName << " (" << chosen.devnode
-            << ") is in use by " << *claim.heldBy << "; not intercepting it.\n";
-        log(LogLevel::warning,
-            "Background mode: keyboard " + keyboardName + " is in use by " + *claim.heldBy +
-                "; not intercepting it.",
-            kCategory);
-        logging::flush();
-        return kExitFailure;
+    // The keyboard may be grabbed by one Chordwell process only: one that
+    // another holds now is refused at once (later, the grab says so).
+    lnx::KeyboardLockResult claim;
+    if (chosen) {
+        const std::string lockName = std::filesystem::path(chosen->devnode).filename().string();
+        claim = lnx::acquireKeyboardLock(lockName);
+        if (claim.heldBy) {
+            const std::string name = curlyQuoted(chosen->name.empty() ? "Unknown" : chosen->name);
+            err << "chordwellctl: the keyboard " << name << " (" << chosen->devnode
+                << ") is in use by " << *claim.heldBy << "; not intercepting it.\n";
+            log(LogLevel::warning,
+                "Background mode: keyboard " + name + " is in use by " + *claim.heldBy +
+                    "; not intercepting it.",
+                kCategory);
+            logging::flush();
+            return kExitFailure;
+        }
     }
 
     lnx::LinuxPlatformOptions options;
@@ -234,28 +245,53 @@ int runBackground(int argc, char** argv, std::istream&, std::ostream& out, std::
 
     RawKeyboardListener engine(linuxPlatform);
     const auto findDevice = [&]() -> std::optional<KeyboardDevice> {
+        std::vector<lnx::KeyboardNodeInfo> discovered;
         for (const KeyboardDevice& device : engine.discoveredKeyboards()) {
             const auto* node = dynamic_cast<const lnx::EvdevKeyboard*>(device.deviceRef.get());
-            if (node != nullptr && node->info().devnode == chosen.devnode) {
+            if (node == nullptr) {
+                continue;
+            }
+            if (chosen && node->info().devnode == chosen->devnode) {
+                return device;
+            }
+            discovered.push_back(node->info());
+        }
+        if (byNumber) {
+            return std::nullopt; // only that node: a number names it in today's list alone
+        }
+        const lnx::KeyboardSelection found = lnx::selectKeyboard(discovered, selector);
+        if (!found.index) {
+            return std::nullopt;
+        }
+        // `discovered` holds the listed keyboards that are evdev nodes, in
+        // the engine's order.
+        std::size_t index = 0;
+        for (const KeyboardDevice& device : engine.discoveredKeyboards()) {
+            if (dynamic_cast<const lnx::EvdevKeyboard*>(device.deviceRef.get()) != nullptr &&
+                index++ == *found.index) {
                 return device;
             }
         }
         return std::nullopt;
     };
-    const auto giveUpAt = std::chrono::steady_clock::now() + kDiscoveryLimit;
-    while (!findDevice() && !loop.quitRequested() && std::chrono::steady_clock::now() < giveUpAt) {
-        loop.runOnce(std::chrono::milliseconds(100));
+    // Discovery reports the keyboards attached now within a few turns of the
+    // loop; one that is not there is waited for, without any timer.
+    if (!chosen) {
+        const std::string text =
+            "Background mode: waiting for a keyboard " + curlyQuoted(selector) + " to be attached.";
+        log(LogLevel::info, text, kCategory);
+        out << text << "\n" << std::flush;
     }
-    const std::optional<KeyboardDevice> device = findDevice();
+    std::optional<KeyboardDevice> device = findDevice();
+    while (!device && !loop.quitRequested()) {
+        loop.runOnce(std::chrono::hours(24));
+        device = findDevice();
+    }
     if (!device) {
-        if (loop.quitRequested()) {
-            return kExitOk;
-        }
-        err << "chordwellctl: the keyboard " << keyboardName << " (" << chosen.devnode
-            << ") cannot be read\n";
-        logging::flush();
-        return kExitFailure;
+        return kExitOk; // a signal while waiting
     }
+    const std::string keyboardName = curlyQuoted(device->productName);
+    const std::string devnode = device->deviceRef->stringProperty("DevNode").value_or("");
 
     engine.setSelectedDevice(device);
     engine.loadMappings(*device);
@@ -302,27 +338,58 @@ int runBackground(int argc, char** argv, std::istream&, std::ostream& out, std::
 
     toggleInterception(engine);
     const std::string started = "Background mode: intercepting " + keyboardName + " (" +
-                                identifiers(*device) + ", " + chosen.devnode + ") with " +
+                                identifiers(*device) + ", " + devnode + ") with " +
                                 std::to_string(mappingCount()) + " mappings.";
     log(LogLevel::info, started, kCategory);
     out << started << "\n" << std::flush;
 
+    // The engine follows the keyboard when it goes away and comes back (a
+    // re-plug, a KVM switch, a Bluetooth reconnect); the terminal hears of
+    // it once the change took effect.
+    bool saidWaiting = false;
+    bool checkQueued = false;
+    const Subscription following = engine.subscribeChanges([&](const EngineChanges& what) {
+        if (!what.contains(EngineChange::interception) || checkQueued) {
+            return;
+        }
+        checkQueued = true;
+        loop.postToMain([&] {
+            checkQueued = false;
+            const bool waiting = engine.awaitedKeyboard().has_value();
+            if (waiting == saidWaiting || !engine.isIntercepting()) {
+                return;
+            }
+            saidWaiting = waiting;
+            out << (waiting ? "Background mode: the keyboard " + keyboardName +
+                                  " went away; waiting for it to come back."
+                            : "Background mode: the keyboard " + keyboardName +
+                                  " is back; intercepting again.")
+                << "\n"
+                << std::flush;
+        });
+    });
+
     // Nothing here wakes the process on a timer: the loop sleeps until a key,
-    // a udev event, a file change or a signal arrives.
+    // a udev event, a file change or a signal arrives. It ends on a signal;
+    // or when interception ends by itself: the emergency chord (the user
+    // stops it, status 0), or another Chordwell process holding the keyboard
+    // (status 1).
     int status = kExitOk;
     while (!loop.quitRequested()) {
         loop.runOnce(std::chrono::hours(24));
         if (!engine.isIntercepting() && !loop.quitRequested()) {
-            // The emergency chord ends it on purpose; a keyboard that went
-            // away is a failure the service manager should see.
-            const bool unplugged = !findDevice().has_value();
-            const std::string text = unplugged ? "Background mode: the keyboard " + keyboardName +
-                                                     " went away; stopping."
-                                               : "Background mode: interception ended by the "
-                                                 "emergency chord; stopping.";
-            log(unplugged ? LogLevel::error : LogLevel::warning, text, kCategory);
+            const bool heldElsewhere = linuxPlatform->inputContext().anyHeldElsewhere();
+            std::string text = "Background mode: interception ended by the emergency chord; "
+                               "stopping.";
+            if (heldElsewhere) {
+                text = "Background mode: stopping;";
+                for (const auto& notice : linuxPlatform->notices()) {
+                    text += " " + notice.message;
+                }
+            }
+            log(heldElsewhere ? LogLevel::error : LogLevel::warning, text, kCategory);
             err << text << "\n";
-            status = unplugged ? kExitFailure : kExitOk;
+            status = heldElsewhere ? kExitFailure : kExitOk;
             break;
         }
     }

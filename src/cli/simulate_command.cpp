@@ -177,7 +177,8 @@ bool installMappingFile(const std::string& file, std::istream& in, const fs::pat
     std::error_code ec;
     fs::create_directories(mappingsFolder, ec);
     const fs::path target =
-        mappingsFolder / StorageManager::fileName(record->vendorID, record->productID);
+        mappingsFolder /
+        StorageManager::fileName(record->vendorID, record->productID, record->productName);
     std::ofstream outFile(target, std::ios::binary | std::ios::trunc);
     outFile << text;
     outFile.close();

@@ -33,10 +33,14 @@ enum class EngineChange : std::uint32_t {
     tapSignatures = 1u << 8,
 };
 
-/// A keyboard model: the pair of identifiers its mapping file is named by.
+/// A keyboard model: the pair of identifiers its mapping file is named by,
+/// and for keyboards whose identifiers name no model (both 0, or not
+/// reported) a key of the product name, which tells them apart (0 when the
+/// identifiers suffice). See record_lookup.hpp.
 struct KeyboardModelId {
     std::int64_t productID = -1;
     std::int64_t vendorID = -1;
+    std::uint64_t nameKey = 0;
 
     friend bool operator==(const KeyboardModelId&, const KeyboardModelId&) = default;
 };

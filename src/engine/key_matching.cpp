@@ -2,6 +2,8 @@
 // held set, and a held set that equals a mapping's keys triggers its output.
 #include "engine/raw_keyboard_listener.hpp"
 
+#include "engine/record_lookup.hpp"
+
 #include <algorithm>
 
 namespace chordwell {
@@ -38,8 +40,7 @@ const KeyMapping* RawKeyboardListener::findMapping(std::span<const HidUsage> cod
     }
     if (codes.size() > MappingIndex::kMaxIndexedKeys) {
         return findMappingLinear(keyPath_ != nullptr ? matching_->records : allDeviceMappings_,
-                                 selectedDeviceMapping_->productID,
-                                 selectedDeviceMapping_->vendorID, codes);
+                                 modelOf(*selectedDeviceMapping_), codes);
     }
     // The key path hands in held sets it has sorted already.
     if (std::is_sorted(codes.begin(), codes.end())) {

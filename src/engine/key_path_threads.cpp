@@ -79,20 +79,19 @@ RawKeyboardListener::makeMatching(const std::optional<DeviceMapping>& listened) 
     if (!listened) {
         return next;
     }
-    const std::int64_t productID = listened->productID;
-    const std::int64_t vendorID = listened->vendorID;
+    const KeyboardModelId model = modelOf(*listened);
     if (keyPath_ == nullptr) {
-        next->index.rebuild(allDeviceMappings_, productID, vendorID);
+        next->index.rebuild(allDeviceMappings_, model);
         return next;
     }
     // The records are the main thread's: the copy is made without the
     // lock, and only the swap holds up the key path.
     for (const DeviceMapping& record : allDeviceMappings_) {
-        if (isRecordOfModel(record, productID, vendorID)) {
+        if (isRecordOfModel(record, model)) {
             next->records.push_back(record);
         }
     }
-    next->index.rebuild(next->records, productID, vendorID);
+    next->index.rebuild(next->records, model);
     return next;
 }
 

@@ -25,6 +25,9 @@ void RawKeyboardListener::setupHIDManager() {
             stopIntercepting();
         }
     });
+    if (auto* power = platform_->power()) {
+        power->registerCallback(&RawKeyboardListener::handlePowerEvent, this);
+    }
     manager_ = platform_->createHidManager();
     if (!manager_) {
         log(LogLevel::error, "Could not create the HID manager; no keyboards will be found.",
@@ -83,6 +86,7 @@ void RawKeyboardListener::onDeviceMatched(const HidDeviceRef& device) {
                 ", productID=" + std::to_string(keyboard.productID) + ", vendorID=" +
                 std::to_string(keyboard.vendorID) + " (locID=" + std::to_string(locationID) + ")",
             kCategory);
+        keyboardArrived(keyboard);
     });
 }
 
@@ -108,12 +112,17 @@ void RawKeyboardListener::onDeviceRemoved(const HidDeviceRef& device) {
         });
         log(LogLevel::info,
             "Removed Device: " + productName + ", vendorID=" + std::to_string(vendorID), kCategory);
-        if (platform::sameDevice(device, selectedDeviceIOHIDDevice_)) {
-            setIsIntercepting(false);
-            stopRepeat();
-            (void)stopListening();
-            clearPressedCodes();
+        if (!platform::sameDevice(device, selectedDeviceIOHIDDevice_)) {
+            return;
         }
+        if (isIntercepting_) {
+            pauseForAbsentKeyboard(device);
+            return;
+        }
+        // A recording ends with its keyboard.
+        stopRepeat();
+        (void)stopListening();
+        clearPressedCodes();
     });
 }
 

@@ -38,6 +38,7 @@ void RawKeyboardListener::startListening(const KeyboardDevice& device) {
     }
 
     selectedDeviceIOHIDDevice_ = device.deviceRef;
+    listenedIdentity_ = identityOf(device);
     selectedDeviceMapping_ = std::move(listened);
     installMatching(std::move(matching));
 
@@ -64,6 +65,7 @@ ListeningResult RawKeyboardListener::stopListening() {
     }
 
     selectedDeviceIOHIDDevice_.reset();
+    listenedIdentity_.reset();
     selectedDeviceMapping_.reset();
     rebuildIndex();
     setIsCapturingInput(false);
@@ -78,6 +80,7 @@ void RawKeyboardListener::stopIntercepting() {
     (void)stopListening();
     clearPressedCodes();
     stopRepeat();
+    endWaiting();
 }
 
 // --------------------------------------------------------------- interface
@@ -89,6 +92,12 @@ void toggleInterception(RawKeyboardListener& engine) {
     }
     if (engine.isIntercepting()) {
         engine.stopIntercepting();
+        return;
+    }
+    if (!selected->deviceRef) {
+        // Not attached (it went away, and waiting was turned off): wait for
+        // it again rather than listen to nothing.
+        engine.followKeyboard(identityOf(*selected), true);
         return;
     }
     log(LogLevel::info, "In startIntercepting(...)...", kCategory);

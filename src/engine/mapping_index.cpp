@@ -7,12 +7,11 @@
 namespace chordwell {
 
 const KeyMapping* findMappingLinear(const std::vector<DeviceMapping>& records,
-                                    std::int64_t productID, std::int64_t vendorID,
-                                    std::span<const HidUsage> codes) {
+                                    const KeyboardModelId& model, std::span<const HidUsage> codes) {
     std::vector<HidUsage> sorted(codes.begin(), codes.end());
     std::sort(sorted.begin(), sorted.end());
     for (const DeviceMapping& record : records) {
-        if (!isRecordOfModel(record, productID, vendorID)) {
+        if (!isRecordOfModel(record, model)) {
             continue;
         }
         for (const KeyMapping& mapping : record.mappings) {
@@ -47,11 +46,11 @@ void MappingIndex::clear() {
     hasOversized_ = false;
 }
 
-void MappingIndex::rebuild(const std::vector<DeviceMapping>& records, std::int64_t productID,
-                           std::int64_t vendorID) {
+void MappingIndex::rebuild(const std::vector<DeviceMapping>& records,
+                           const KeyboardModelId& model) {
     clear();
     for (const DeviceMapping& record : records) {
-        if (!isRecordOfModel(record, productID, vendorID)) {
+        if (!isRecordOfModel(record, model)) {
             continue;
         }
         for (const KeyMapping& mapping : record.mappings) {

@@ -7,6 +7,7 @@
 // the records and of their mappings: the same answer as walking the lists.
 #pragma once
 
+#include "engine/engine_changes.hpp"
 #include "model/keys.hpp"
 #include "model/records.hpp"
 
@@ -23,8 +24,13 @@ namespace chordwell {
 /// Sorts copies at every call; kept for comparison and as the fallback for
 /// key sets larger than the index handles.
 const KeyMapping* findMappingLinear(const std::vector<DeviceMapping>& records,
-                                    std::int64_t productID, std::int64_t vendorID,
-                                    std::span<const HidUsage> codes);
+                                    const KeyboardModelId& model, std::span<const HidUsage> codes);
+/// The same for a model its identifiers name.
+inline const KeyMapping* findMappingLinear(const std::vector<DeviceMapping>& records,
+                                           std::int64_t productID, std::int64_t vendorID,
+                                           std::span<const HidUsage> codes) {
+    return findMappingLinear(records, KeyboardModelId{productID, vendorID}, codes);
+}
 
 class MappingIndex {
 public:
@@ -33,8 +39,12 @@ public:
 
     /// Rebuilds the index for one keyboard model. The index points into
     /// `records`: rebuild (or clear) whenever the records change.
+    void rebuild(const std::vector<DeviceMapping>& records, const KeyboardModelId& model);
+    /// The same for a model its identifiers name.
     void rebuild(const std::vector<DeviceMapping>& records, std::int64_t productID,
-                 std::int64_t vendorID);
+                 std::int64_t vendorID) {
+        rebuild(records, KeyboardModelId{productID, vendorID});
+    }
     void clear();
 
     /// The mapping for `sortedCodes` (ascending), or nullptr.

@@ -48,12 +48,22 @@ RawKeyboardListener::RawKeyboardListener(std::shared_ptr<platform::Platform> pla
 RawKeyboardListener::~RawKeyboardListener() {
     const auto guard = lock();
     platform_->setEmergencyExitHandler(nullptr);
+    if (auto* power = platform_->power()) {
+        power->registerCallback(nullptr, nullptr);
+    }
+    auto& scheduler = platform_->scheduler();
     if (repeatTimer_ != 0) {
         keyPathScheduler().cancel(repeatTimer_);
         repeatTimer_ = 0;
     }
-    for (auto id : pendingEditTimers_) {
-        platform_->scheduler().cancel(id);
+    // An edit whose second half has not run yet is finished now, so that
+    // quitting right after an edit keeps it. Nobody is told: observers may
+    // be half gone by now.
+    std::vector<PendingEdit> due;
+    due.swap(pendingEdits_);
+    for (PendingEdit& edit : due) {
+        scheduler.cancel(edit.timer);
+        completeEdit(std::move(edit), false);
     }
     if (selectedDeviceIOHIDDevice_) {
         selectedDeviceIOHIDDevice_->registerInputValueCallback(nullptr, nullptr);
@@ -82,9 +92,9 @@ void RawKeyboardListener::attachKeyPath() {
 // ---------------------------------------------------------------- published
 
 void RawKeyboardListener::setAllDeviceMappings(std::vector<DeviceMapping> records) {
-    announce(EngineChange::records);
-    allDeviceMappings_ = std::move(records);
-    recordsChanged();
+    finishPendingEdits();
+    changeRecords(EngineChange::records,
+                  [&](std::vector<DeviceMapping>& all) { all = std::move(records); });
 }
 
 void RawKeyboardListener::setIsCapturingInput(bool value) {
@@ -112,6 +122,19 @@ void RawKeyboardListener::setCapturedInputCodes(std::vector<HidUsage> codes) {
 }
 
 void RawKeyboardListener::setSelectedDevice(std::optional<KeyboardDevice> device) {
+    const bool sameSelection = device && selectedDevice_ && device->id == selectedDevice_->id;
+    if (awaitedKeyboard_ && !sameSelection) {
+        // Another keyboard chosen: the absent one is no longer wanted.
+        if (isIntercepting_) {
+            stopIntercepting();
+        } else {
+            endWaiting();
+        }
+    }
+    selectDevice(std::move(device));
+}
+
+void RawKeyboardListener::selectDevice(std::optional<KeyboardDevice> device) {
     announce(EngineChange::selection);
     selectedDevice_ = std::move(device);
 }

@@ -12,14 +12,16 @@
 //
 // One class, its members implemented by job: raw_keyboard_listener.cpp
 // (construction, published fields), keyboard_discovery.cpp, listening.cpp
-// (the listening lifecycle and the interception switch), key_matching.cpp
-// (held keys and matching), key_output.cpp (output and key repeat),
-// mapping_records.cpp (load / save / edit / delete of the records) and
-// key_path_threads.cpp (the lock, changes made on key-path threads, the
-// matching snapshot those threads read).
+// (the listening lifecycle and the interception switch),
+// keyboard_following.cpp (the keyboard that went away and comes back, sleep
+// and wake), key_matching.cpp (held keys and matching), key_output.cpp
+// (output and key repeat), mapping_records.cpp (load / save / edit /
+// delete of the records) and key_path_threads.cpp (the lock, changes made
+// on key-path threads, the matching snapshot those threads read).
 #pragma once
 
 #include "engine/engine_changes.hpp"
+#include "engine/keyboard_identity.hpp"
 #include "engine/mapping_index.hpp"
 #include "engine/observable.hpp"
 #include "engine/tap_blocker_listener.hpp"
@@ -117,19 +119,20 @@ public:
     [[nodiscard]] std::unique_lock<std::recursive_mutex> lock() const;
 
     const std::vector<DeviceMapping>& allDeviceMappings() const { return allDeviceMappings_; }
+    /// Every change of the records below first finishes the edits still
+    /// waiting for their second half (see finishPendingEdits()), so that the
+    /// change applies to the whole record and no edit is lost under it.
     void setAllDeviceMappings(std::vector<DeviceMapping> records);
     /// Changes the records in place: `f(std::vector<DeviceMapping>&)`.
     template <typename F> void mutateAllDeviceMappings(F&& f) {
-        announce(EngineChange::records);
-        std::forward<F>(f)(allDeviceMappings_);
-        recordsChanged();
+        finishPendingEdits();
+        changeRecords(EngineChange::records, std::forward<F>(f));
     }
     /// The same, announced as a change of one model's records: `f` may change
     /// (or add) the record of `model` only.
     template <typename F> void mutateRecordsOfModel(KeyboardModelId model, F&& f) {
-        announce(EngineChanges::recordsOf(model));
-        std::forward<F>(f)(allDeviceMappings_);
-        recordsChanged();
+        finishPendingEdits();
+        changeRecords(EngineChanges::recordsOf(model), std::forward<F>(f));
     }
 
     const std::vector<KeyboardDevice>& discoveredKeyboards() const { return discoveredKeyboards_; }
@@ -155,9 +158,39 @@ public:
         return tapBlockerListener_;
     }
 
-    /// The keyboard selected in the main window; set only by the interface.
+    /// The keyboard selected in the main window. Set by the interface, and
+    /// by the engine when it follows its keyboard (below). Choosing another
+    /// keyboard (or none) while the engine waits for one ends the waiting.
     const std::optional<KeyboardDevice>& selectedDevice() const { return selectedDevice_; }
     void setSelectedDevice(std::optional<KeyboardDevice> device);
+
+    // ------------------------------------------------ following the keyboard
+    // The engine follows the keyboard it intercepts. When that keyboard goes
+    // away, interception pauses: repeat stops, the held keys are forgotten,
+    // listening ends (the tap with it), while isIntercepting stays true,
+    // since the user did not turn it off. The selection is then the absent
+    // keyboard (a value without device handle) and the engine waits for it;
+    // the keyboard that comes back (findKeyboardAgain) is selected and
+    // listened to again. Turning interception off, or choosing another
+    // keyboard, ends the waiting. The waiting is announced as an
+    // `interception` change.
+
+    /// The keyboard the engine waits for, or nothing.
+    const std::optional<KeyboardIdentity>& awaitedKeyboard() const { return awaitedKeyboard_; }
+    /// The identity of the selected keyboard (the awaited one while waiting).
+    std::optional<KeyboardIdentity> selectedKeyboardIdentity() const;
+    /// Selects the keyboard `identity` describes and, with `intercept`,
+    /// intercepts it: at once when it is attached, else when it comes,
+    /// waiting meanwhile (without `intercept` nothing is selected while it
+    /// waits). What the application does at launch. Ends whatever ran.
+    void followKeyboard(const KeyboardIdentity& identity, bool intercept);
+
+    /// Before the machine sleeps: repeat stops, the held keys are forgotten
+    /// and every key held at the output is released. After it woke: the
+    /// keyboards are checked again and a tap the system turned off is turned
+    /// on. Called through the platform's Power port.
+    void systemWillSleep();
+    void systemDidWake();
 
     /// Told before any published change; says nothing about what changes.
     [[nodiscard]] Subscription subscribeWillChange(std::function<void()> observer) {
@@ -214,6 +247,7 @@ public:
                                  const platform::HidInputValue& value);
     static void handleDeviceMatched(void* context, int result, const HidDeviceRef& device);
     static void handleDeviceRemoved(void* context, int result, const HidDeviceRef& device);
+    static void handlePowerEvent(void* context, platform::Power::Event event);
 
     // ---------------------------------------------------------- output side
 
@@ -238,6 +272,15 @@ public:
 
     /// Delay of the second half of editMapping.
     static constexpr std::chrono::milliseconds kEditRestoreDelay{100};
+    /// Runs the second half of every edit still waiting for it, now: the
+    /// edited record gets its mappings back (with the edit) and is saved.
+    /// Every change of the records does this first; a caller that reads the
+    /// records in order to change them (find by name, then add or edit)
+    /// calls it before reading, and the application before it quits.
+    void finishPendingEdits();
+    /// Whether an edit waits for its second half (its record shows no
+    /// mappings until then).
+    bool hasPendingEdit() const { return !pendingEdits_.empty(); }
 
 private:
     friend class TapBlockerListener;
@@ -264,8 +307,23 @@ private:
     void onInputValue(const platform::HidDevice& sender, const platform::HidInputValue& value);
     void fireRepeat(std::uint64_t generation);
     void clearPressedCodes();
-    void restoreEditedRecord(const Uuid& recordId, std::vector<KeyMapping> mappings,
-                             const KeyboardDevice& keyboard);
+    template <typename F> void changeRecords(const EngineChanges& what, F&& f) {
+        announce(what);
+        std::forward<F>(f)(allDeviceMappings_);
+        recordsChanged();
+    }
+    struct PendingEdit;
+    /// The second half of one edit; `announced` is false only while the
+    /// engine goes away (nobody may be told then).
+    void completeEdit(PendingEdit edit, bool announced);
+    /// saveMappings without finishing pending edits first.
+    void saveRecordOf(const KeyboardDevice& keyboard);
+    void selectDevice(std::optional<KeyboardDevice> device);
+    void pauseForAbsentKeyboard(const HidDeviceRef& gone);
+    void resumeWithKeyboard(const KeyboardDevice& keyboard);
+    void keyboardArrived(const KeyboardDevice& keyboard);
+    void endWaiting();
+    void loadMappingsIfAbsent(const KeyboardDevice& keyboard);
 
     std::shared_ptr<platform::Platform> platform_;
 
@@ -285,6 +343,10 @@ private:
     std::set<std::int64_t> seenKeyboardLocationIDs_;
     HidDeviceRef selectedDeviceIOHIDDevice_;
     std::optional<DeviceMapping> selectedDeviceMapping_;
+    // The listened keyboard as it was when listening began (its location
+    // can no longer be read once it is gone), and the one awaited.
+    std::optional<KeyboardIdentity> listenedIdentity_;
+    std::optional<KeyboardIdentity> awaitedKeyboard_;
     std::unique_ptr<platform::HidManager> manager_;
     std::optional<StorageManager> storage_;
     std::string storageError_;
@@ -319,8 +381,19 @@ private:
     std::array<EngineChanges, kQueuedChanges> queuedChanges_{};
     std::size_t queuedCount_ = 0;
     std::size_t queuedFirst_ = 0;
-    // Timers of the delayed half of editMapping still pending.
-    std::vector<platform::Scheduler::TimerId> pendingEditTimers_;
+    // Edits whose second half has not run yet: the record's mappings as they
+    // were (set aside while the record shows none), the changed mapping, and
+    // the keyboard to save for.
+    struct PendingEdit {
+        std::uint64_t serial = 0;
+        platform::Scheduler::TimerId timer = 0;
+        Uuid recordId;
+        std::vector<KeyMapping> setAside;
+        KeyMapping edited;
+        KeyboardDevice keyboard;
+    };
+    std::vector<PendingEdit> pendingEdits_;
+    std::uint64_t nextEditSerial_ = 1;
 
     WillChangeSignal willChange_;
     ValueSignal<EngineChanges> changes_;
@@ -329,8 +402,9 @@ private:
 };
 
 /// The routine behind every interception switch: with no selected keyboard
-/// nothing happens; while intercepting it stops; otherwise it logs, sets
-/// isIntercepting and starts listening to the selected keyboard.
+/// nothing happens; while intercepting (or waiting for the keyboard) it
+/// stops; otherwise it logs, sets isIntercepting and starts listening to the
+/// selected keyboard, or waits for it when it is not attached.
 void toggleInterception(RawKeyboardListener& engine);
 
 } // namespace chordwell

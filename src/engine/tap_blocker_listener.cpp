@@ -109,6 +109,14 @@ void TapBlockerListener::stop() {
     tapAhead_.clear();
 }
 
+void TapBlockerListener::ensureTapEnabled() {
+    if (eventTap_ && sourceAdded_ && !eventTap_->isEnabled()) {
+        eventTap_->enable(true);
+        log(LogLevel::warning, "Event tap was disabled while the system slept; re-enabled it.",
+            kCategory);
+    }
+}
+
 void TapBlockerListener::registerTapSignatures(std::span<const MacKeySignature> signatures) {
     for (const MacKeySignature& s : signatures) {
         if (!containsSignature(allTapSignaturesIncludingNotCapturedByTap_, s)) {

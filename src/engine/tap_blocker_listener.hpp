@@ -58,6 +58,10 @@ public:
     /// A copy of the pass-through list, taken under the lock.
     std::vector<KeyComboSignature> forceLetItPassKeys() const;
 
+    /// Turns the tap on again when the system turned it off without telling
+    /// it (as a machine that slept may).
+    void ensureTapEnabled();
+
     /// True while a tap exists and is installed in the run loop, that is
     /// while a registered pass-through can be consumed.
     bool hasLiveTap() const { return eventTap_ != nullptr && sourceAdded_; }

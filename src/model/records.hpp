@@ -34,6 +34,14 @@ struct KeyboardDevice {
     }
 };
 
+/// Whether a keyboard's vendor and product identifiers tell its model apart.
+/// Some Bluetooth and virtual keyboards report 0 for both, and one that
+/// reports neither has -1 for both: such keyboards are told apart by their
+/// product name as well (the record they use, the mapping file it lives in).
+constexpr bool identifiersNameModel(std::int64_t vendorID, std::int64_t productID) {
+    return vendorID > 0 || productID > 0;
+}
+
 /// What a matched combination produces.
 class OutputBehavior {
 public:

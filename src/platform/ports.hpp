@@ -133,6 +133,11 @@ public:
     virtual void scheduleWithRunLoop() = 0;
     virtual void unscheduleFromRunLoop() = 0;
     virtual void close() = 0;
+    /// Compares the devices attached now with those reported and reports
+    /// the difference through the callbacks: after the machine woke, when
+    /// arrivals and removals may have gone unreported. Nothing to do where
+    /// the system reports every change (IOKit).
+    virtual void recheckDevices() {}
 };
 
 // -------------------------------------------------------------- Event tap
@@ -200,6 +205,33 @@ public:
     /// The key a built-in output posts on this platform (Command+Space,
     /// Command+C, Command+V on macOS); nothing for none / custom sequences.
     virtual std::optional<KeyStroke> builtInShortcut(OutputBehavior::Kind kind) const;
+
+    /// Lets go of every key this program holds down at the output (before
+    /// the machine sleeps). Where each post is a complete press, as on
+    /// macOS, nothing is ever held and there is nothing to do.
+    virtual void releaseHeldKeys() {}
+};
+
+// ------------------------------------------------------------------ Power
+
+/// Sleep and wake of the machine (IOKit's system power notifications on
+/// macOS, logind on Linux).
+class Power {
+public:
+    enum class Event {
+        /// The machine is about to sleep. It waits for the callback to
+        /// return (within the system's own limit), so what must not stay
+        /// down across the sleep is released in it.
+        willSleep,
+        /// The machine woke.
+        didWake,
+    };
+    using Callback = void (*)(void* context, Event event);
+
+    virtual ~Power() = default;
+    /// Registers the callback, delivered on the main thread; a null callback
+    /// unregisters.
+    virtual void registerCallback(Callback callback, void* context) = 0;
 };
 
 /// The macOS built-in shortcuts, the default of EventPoster::builtInShortcut.
@@ -306,6 +338,8 @@ public:
     virtual Preferences& preferences() = 0;
     virtual const Paths& paths() const = 0;
     virtual SystemLog& systemLog() = 0;
+    /// Sleep and wake notices; nullptr when the platform cannot tell.
+    virtual Power* power() { return nullptr; }
 
     /// Current notices (missing permissions, secure input ...); empty when
     /// all is well.

@@ -42,9 +42,10 @@ std::shared_ptr<SimKeyboard> ScriptRunner::keyboardNamed(const std::string& name
 }
 
 void ScriptRunner::followMainWindow() {
-    // The main window forgets a selected keyboard that has gone away.
+    // The main window forgets a selected keyboard that has gone away,
+    // unless the engine waits for it to come back.
     const auto& selected = engine_.selectedDevice();
-    if (!selected) {
+    if (!selected || engine_.awaitedKeyboard()) {
         return;
     }
     const auto& listed = engine_.discoveredKeyboards();
@@ -166,6 +167,10 @@ std::optional<ScriptError> ScriptRunner::changeMappings(const ScriptCommand& com
         return fail("no keyboard selected");
     }
     const KeyboardDevice keyboard = *engine_.selectedDevice();
+    // The record is read to decide between adding and editing: it must not
+    // be read between the two halves of an earlier edit, when it shows no
+    // mappings.
+    engine_.finishPendingEdits();
     auto findRecord = [&]() -> const DeviceMapping* {
         for (const DeviceMapping& r : engine_.allDeviceMappings()) {
             if (r.productID == keyboard.productID && r.vendorID == keyboard.vendorID) {

@@ -56,6 +56,14 @@ bool suppressDeleteConfirmation(const platform::Preferences& prefs) {
     return boolForKey(prefs, kSuppressDeleteConfirmation, kDefaultSuppressDeleteConfirmation);
 }
 
+bool resumeMappingsAtLaunch(const platform::Preferences& prefs) {
+    return boolForKey(prefs, kResumeMappingsAtLaunch, kDefaultResumeMappingsAtLaunch);
+}
+
+void setResumeMappingsAtLaunch(platform::Preferences& prefs, bool resume) {
+    prefs.setValue(kResumeMappingsAtLaunch, resume);
+}
+
 void setSuppressDeleteConfirmation(platform::Preferences& prefs, bool suppress) {
     prefs.setValue(kSuppressDeleteConfirmation, suppress);
 }

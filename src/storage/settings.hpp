@@ -10,12 +10,19 @@ inline constexpr const char* kSuppressDeleteConfirmation = "suppressDeleteConfir
 inline constexpr const char* kKeyRepeatEnabled = "key_repeat_enabled";
 inline constexpr const char* kKeyRepeatInitialDelay = "key_repeat_initial_delay";
 inline constexpr const char* kKeyRepeatInterval = "key_repeat_interval";
+/// Whether the application selects its last keyboard again at launch and
+/// turns its mappings back on when they were on at quit.
+inline constexpr const char* kResumeMappingsAtLaunch = "resume_mappings_at_launch";
+/// The keyboard selected when the application last ran, and whether it
+/// intercepted (the application's own record, JSON text).
+inline constexpr const char* kLastKeyboard = "last_keyboard";
 
 // Defaults the settings window shows while a key is absent.
 inline constexpr bool kDefaultSuppressDeleteConfirmation = false;
 inline constexpr bool kDefaultKeyRepeatEnabled = true;
 inline constexpr double kDefaultKeyRepeatInitialDelay = 0.5;
 inline constexpr double kDefaultKeyRepeatIntervalShown = 0.2;
+inline constexpr bool kDefaultResumeMappingsAtLaunch = true;
 
 // What the engine uses when a timing key is absent or unusable.
 inline constexpr double kFallbackKeyRepeatInitialDelay = 0.5;
@@ -33,6 +40,9 @@ double keyRepeatInitialDelay(const platform::Preferences& prefs);
 double keyRepeatInterval(const platform::Preferences& prefs);
 /// Absent or not a Boolean → false.
 bool suppressDeleteConfirmation(const platform::Preferences& prefs);
+/// Absent or not a Boolean → true (preferences of versions without the
+/// setting resume).
+bool resumeMappingsAtLaunch(const platform::Preferences& prefs);
 
 /// doubleForKey: the stored number, or 0 when absent, not a number or not
 /// finite.
@@ -45,5 +55,6 @@ void setSuppressDeleteConfirmation(platform::Preferences& prefs, bool suppress);
 void setKeyRepeatEnabled(platform::Preferences& prefs, bool enabled);
 void setKeyRepeatInitialDelay(platform::Preferences& prefs, double seconds);
 void setKeyRepeatInterval(platform::Preferences& prefs, double seconds);
+void setResumeMappingsAtLaunch(platform::Preferences& prefs, bool resume);
 
 } // namespace chordwell::settings

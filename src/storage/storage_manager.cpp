@@ -134,8 +134,27 @@ std::string StorageManager::fileName(std::int64_t vendorID, std::int64_t product
     return buffer.data();
 }
 
+std::string StorageManager::fileName(std::int64_t vendorID, std::int64_t productID,
+                                     std::string_view productName) {
+    std::string name = fileName(vendorID, productID);
+    if (identifiersNameModel(vendorID, productID)) {
+        return name;
+    }
+    // FNV-1a over the name's bytes: the same name gives the same file in
+    // every run and on every platform.
+    std::uint32_t hash = 2166136261u;
+    for (const char c : productName) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 16777619u;
+    }
+    std::array<char, 16> suffix{};
+    std::snprintf(suffix.data(), suffix.size(), "-%08X.json", static_cast<unsigned>(hash));
+    name.resize(name.size() - std::string_view(".json").size());
+    return name + suffix.data();
+}
+
 fs::path StorageManager::fileURL(const KeyboardDevice& keyboard) const {
-    return folder_ / fileName(keyboard.vendorID, keyboard.productID);
+    return folder_ / fileName(keyboard.vendorID, keyboard.productID, keyboard.productName);
 }
 
 std::string StorageManager::unreadableFileName(const std::string& fileName,
@@ -220,6 +239,12 @@ std::vector<KeyMapping> StorageManager::loadMappings(const KeyboardDevice& keybo
         log(LogLevel::debug, "Loading mappings for " + name + " from " + file.string(), kCategory);
 
         ReadOutcome outcome = readMappingFile(file);
+        if (outcome.status == ReadOutcome::Status::missing &&
+            !identifiersNameModel(keyboard.vendorID, keyboard.productID)) {
+            if (auto mappings = loadSharedFile(keyboard)) {
+                return std::move(*mappings);
+            }
+        }
         if (outcome.status == ReadOutcome::Status::ok) {
             remember(file, outcome.bytes);
             log(LogLevel::info,
@@ -242,6 +267,28 @@ std::vector<KeyMapping> StorageManager::loadMappings(const KeyboardDevice& keybo
         // Out of memory while reading: behave as if nothing were stored.
     }
     return {};
+}
+
+std::optional<std::vector<KeyMapping>>
+StorageManager::loadSharedFile(const KeyboardDevice& keyboard) const {
+    // Earlier versions kept every keyboard without identifiers in one file,
+    // named by the identifiers alone. What it holds is this keyboard's only
+    // when the last keyboard that saved it had this name; it is read, never
+    // changed or set aside (another keyboard's mappings may be in it), and
+    // the next save writes the keyboard's own file.
+    const fs::path shared = folder_ / fileName(keyboard.vendorID, keyboard.productID);
+    ReadOutcome outcome = readMappingFile(shared);
+    if (outcome.status != ReadOutcome::Status::ok ||
+        outcome.record.productName != keyboard.productName) {
+        return std::nullopt;
+    }
+    log(LogLevel::info,
+        "Loaded " + std::to_string(outcome.record.mappings.size()) + " mappings for " +
+            quoted(keyboard.productName) + " from " + shared.string() +
+            ", which keyboards without identifiers shared; they are saved to " +
+            fileURL(keyboard).string() + " from now on",
+        kCategory);
+    return std::move(outcome.record.mappings);
 }
 
 bool StorageManager::saveMappings(const std::vector<KeyMapping>& mappings,

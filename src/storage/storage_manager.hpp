@@ -51,6 +51,12 @@ public:
 
     /// "%04X-%04X.json" of vendor and product identifiers (unsigned 32-bit).
     static std::string fileName(std::int64_t vendorID, std::int64_t productID);
+    /// The file of a keyboard model: fileName(vendorID, productID), except
+    /// for keyboards whose identifiers name no model (both 0, or both not
+    /// reported), which would all share that one file: theirs adds a hash of
+    /// the product name, "0000-0000-1A2B3C4D.json".
+    static std::string fileName(std::int64_t vendorID, std::int64_t productID,
+                                std::string_view productName);
     std::filesystem::path fileURL(const KeyboardDevice& keyboard) const;
 
     /// Never fails: an absent or bad file yields the empty list (a bad file is
@@ -84,6 +90,9 @@ private:
     /// decoded, moves it aside. False only when such a file had to stay.
     bool preserveUnreadable(const std::filesystem::path& file, const KeyboardDevice& keyboard,
                             std::string& errorText) const;
+    /// The mappings of a keyboard without identifiers from the one file that
+    /// all such keyboards shared before, when they are this keyboard's.
+    std::optional<std::vector<KeyMapping>> loadSharedFile(const KeyboardDevice& keyboard) const;
     /// Notes the content of `file` as a valid record, or forgets it.
     void remember(const std::filesystem::path& file, std::optional<std::string_view> bytes) const;
     std::optional<std::filesystem::path> moveAside(const std::filesystem::path& file,

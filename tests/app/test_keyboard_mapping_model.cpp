@@ -248,7 +248,7 @@ TEST(KeyboardMappingModel, SelectingAnotherKeyboardEndsTheRecordingKeepingItsKey
     EXPECT_EQ(w.engine->selectedDevice()->id, w.device(second).id);
 }
 
-TEST(KeyboardMappingModel, UnpluggingTheSelectedKeyboardEndsInterceptionAndTheSelection) {
+TEST(KeyboardMappingModel, UnpluggingTheInterceptedKeyboardWaitsForItWithItsSelection) {
     ModelWorld w;
     auto kb = w.attach("Board", 1, 1, 1);
     auto other = w.attach("Other", 2, 2, 2);
@@ -261,17 +261,52 @@ TEST(KeyboardMappingModel, UnpluggingTheSelectedKeyboardEndsInterceptionAndTheSe
     w.settle();
     EXPECT_TRUE(w.engine->isIntercepting());
     EXPECT_TRUE(w.engine->selectedDevice());
+    EXPECT_EQ(w.model->waitingText(), "");
 
     const KeyboardDevice selected = w.device(kb);
     w.world->detachKeyboard(kb);
     w.settle();
+    // Paused, not ended: the keyboard stays selected (its mappings shown,
+    // the switch on) and the window says what it waits for.
+    EXPECT_TRUE(w.engine->isIntercepting());
+    ASSERT_TRUE(w.engine->selectedDevice());
+    EXPECT_EQ(w.engine->selectedDevice()->id, selected.id);
+    EXPECT_NE(w.model->mappingPaneState(), MappingPaneState::noDevice);
+    EXPECT_TRUE(w.model->keyboardRows().empty());
+    EXPECT_EQ(w.model->waitingText(), "Waiting for Board to come back\u2026");
+
+    // Back: selected again (a new keyboard value) and intercepted.
+    kb = w.attach("Board", 1, 1, 1);
+    EXPECT_TRUE(w.engine->isIntercepting());
+    EXPECT_EQ(w.model->waitingText(), "");
+    ASSERT_TRUE(w.engine->selectedDevice());
+    EXPECT_EQ(w.engine->selectedDevice()->id, w.device(kb).id);
+    EXPECT_EQ(w.engine->selectedDeviceIOHIDDevice().get(), kb.get());
+
+    // Gone again and turned off: the selection of the absent keyboard goes,
+    // as for any keyboard that left.
+    w.world->detachKeyboard(kb);
+    w.settle();
+    w.model->toggleInterception(false);
+    w.settle();
     EXPECT_FALSE(w.engine->isIntercepting());
     EXPECT_FALSE(w.engine->selectedDevice());
+    EXPECT_EQ(w.model->waitingText(), "");
     EXPECT_EQ(w.model->mappingPaneState(), MappingPaneState::noDevice);
-    EXPECT_TRUE(w.model->keyboardRows().empty());
-    // The list's own selection is left as it was.
-    ASSERT_TRUE(w.model->localKeyboardSelection());
-    EXPECT_EQ(w.model->localKeyboardSelection()->id, selected.id);
+}
+
+TEST(KeyboardMappingModel, KeyboardsOfOneNameAreListedApart) {
+    ModelWorld w;
+    w.attach("Twin", 1, 1, 1);
+    w.attach("Twin", 1, 1, 2);
+    w.attach("Single", 2, 2, 3);
+    std::vector<std::string> titles;
+    for (const chordwell::app::KeyboardRow& row : w.model->keyboardRows()) {
+        titles.push_back(row.title);
+    }
+    // The simulated keyboards report no place: their order tells them apart.
+    EXPECT_EQ(titles,
+              (std::vector<std::string>{"Single", "Twin (keyboard 1)", "Twin (keyboard 2)"}));
 }
 
 TEST(KeyboardMappingModel, UnpluggingDuringARecordingKeepsWhatWasRecorded) {

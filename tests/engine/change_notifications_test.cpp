@@ -121,14 +121,14 @@ TEST_F(EngineTest, EachStepAnnouncesWhatItChanges) {
          listening},
         {"recorded key", [&] { world_->keyDown(*kb, 0x06); },
          C::capture | EngineChanges(C::tapSignatures)},
-        // Unplugging the listened keyboard ends the listening period.
+        // Unplugging the listened keyboard ends the listening period (a
+        // recording: interception was off and stays off).
         {"unplug",
          [&] {
              world_->detachKeyboard(kb);
              world_->runMainQueue();
          },
-         C::discoveredKeyboards | C::interception | C::tapBlocker | C::capture |
-             EngineChanges(C::heldKeys)},
+         C::discoveredKeyboards | C::tapBlocker | C::capture | EngineChanges(C::heldKeys)},
     };
     for (const Step& step : steps) {
         SCOPED_TRACE(step.what);

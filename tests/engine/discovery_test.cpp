@@ -139,7 +139,7 @@ TEST_F(EngineTest, OnlyKeyboardInterfacesAreListed) {
     EXPECT_TRUE(engine().discoveredKeyboards().empty());
 }
 
-TEST_F(EngineTest, RemovingTheInterceptedKeyboardEndsInterception) {
+TEST_F(EngineTest, RemovingTheInterceptedKeyboardPausesInterception) {
     addRecord({makeMapping({0xE0, 0x04}, OutputBehavior::copyOperation())});
     auto kb = attach();
     auto other = attach("Other", 9, 9, 2);
@@ -154,18 +154,25 @@ TEST_F(EngineTest, RemovingTheInterceptedKeyboardEndsInterception) {
     EXPECT_TRUE(engine().isIntercepting());
     EXPECT_TRUE(engine().isRepeating());
     EXPECT_EQ(engine().currentPressedCodes().size(), 2u);
+    EXPECT_FALSE(engine().awaitedKeyboard().has_value());
 
     world_->detachKeyboard(kb);
-    EXPECT_FALSE(engine().isIntercepting());
+    // Paused, not ended: the user never turned it off.
+    EXPECT_TRUE(engine().isIntercepting());
     EXPECT_FALSE(engine().isRepeating());
     EXPECT_FALSE(engine().isCapturingInput());
     EXPECT_EQ(engine().tapBlockerListener(), nullptr);
     EXPECT_EQ(engine().selectedDeviceIOHIDDevice(), nullptr);
     EXPECT_TRUE(engine().currentPressedCodes().empty());
     EXPECT_EQ(world_->activeTapCount(), 0u);
-    // The selection is the interface's to clear.
+    EXPECT_EQ(world_->keysDownAtApplication(), 0u);
+    // It waits for the keyboard, which stays selected (same id, no device).
+    ASSERT_TRUE(engine().awaitedKeyboard().has_value());
+    EXPECT_EQ(*engine().awaitedKeyboard(),
+              (KeyboardIdentity{kVendor, kProduct, "Magic Keyboard", 1}));
     ASSERT_TRUE(engine().selectedDevice().has_value());
     EXPECT_EQ(engine().selectedDevice()->id, device.id);
+    EXPECT_EQ(engine().selectedDevice()->deviceRef, nullptr);
     // No repeat keeps firing afterwards.
     const auto posted = world_->postedEventCount();
     world_->advance(milliseconds(2000));

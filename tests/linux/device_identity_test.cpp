@@ -45,6 +45,31 @@ TEST(DeviceIdentity, LocationKeyDropsTheInterfaceAndAddsTheUniqueId) {
     }
 }
 
+TEST(DeviceIdentity, PlaceNamesTheBusAndTheUsbPort) {
+    struct Case {
+        std::optional<std::int64_t> bus;
+        const char* phys;
+        const char* idPath;
+        const char* place;
+    };
+    const Case cases[] = {
+        {0x03, "usb-0000:00:14.0-2/input0", "", "USB port 2"},
+        {0x03, "usb-0000:00:14.0-2.4/input1", "pci-0000:00:14.0-usb-0:9:1.0", "USB port 2.4"},
+        {0x03, "", "pci-0000:00:14.0-usb-0:3.1:1.0", "USB port 3.1"},
+        {0x03, "", "", "USB"},
+        {0x03, "some-device/input0", "", "USB"},
+        {0x05, "a4:c3:f0:11:22:33", "", "Bluetooth"},
+        {0x11, "isa0060/serio0/input0", "platform-i8042-serio-0", "built-in"},
+        {0x18, "", "", "built-in"},
+        {0x06, "", "", "virtual"},
+        {0x19, "", "", ""},
+        {std::nullopt, "usb-0000:00:14.0-2/input0", "", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(placeName(c.bus, c.phys, c.idPath), c.place) << c.phys << " " << c.idPath;
+    }
+}
+
 TEST(DeviceIdentity, LocationIdIsStablePositiveAndDistinct) {
     const auto a = locationIdFromKey("pci-0000:00:14.0-usb-0:2");
     const auto b = locationIdFromKey("pci-0000:00:14.0-usb-0:3");

@@ -35,6 +35,10 @@ public:
         if (grabbed && refuseGrab) {
             return false;
         }
+        if (grabbed && pressDuringGrab != 0) {
+            down.insert(pressDuringGrab); // a key the user pressed just then
+            pressDuringGrab = 0;
+        }
         grabCalls.push_back(grabbed);
         kernelGrabbed = grabbed;
         return true;
@@ -65,6 +69,7 @@ public:
     }
 
     std::set<std::uint16_t> down;
+    std::uint16_t pressDuringGrab = 0;
     bool refuseGrab = false;
     bool kernelGrabbed = false;
     std::vector<bool> grabCalls;
@@ -146,10 +151,24 @@ TEST(InputContext, GrabWaitsUntilNoKeyIsDown) {
         EXPECT_FALSE(f.context.isGrabbed(keyboard));
         keyboard.key(f.context, KEY_ENTER, 0);
         EXPECT_FALSE(f.context.isGrabbed(keyboard)) << "Shift is still down";
+        // A key that goes down as the grab is made undoes the grab: its
+        // release must reach the desktop, which saw it go down.
+        keyboard.pressDuringGrab = KEY_A;
         keyboard.key(f.context, KEY_LEFTSHIFT, 0);
+        EXPECT_FALSE(f.context.isGrabbed(keyboard));
+        EXPECT_FALSE(keyboard.kernelGrabbed);
+        keyboard.key(f.context, KEY_A, 0);
         EXPECT_TRUE(f.context.isGrabbed(keyboard));
+        EXPECT_EQ(keyboard.grabCalls, (std::vector<bool>{true, false, true}));
         // Keys released before the grab never reach the virtual keyboard.
         EXPECT_TRUE(f.sink.written.empty());
+        // The log says once why the grab waited, not at every key.
+        std::size_t infoLines = 0;
+        for (const auto& e : f.log->entries()) {
+            infoLines += e.level == LogLevel::info && e.message.find("Fake") != std::string::npos &&
+                         e.message.find("Grabbed") == std::string::npos;
+        }
+        EXPECT_EQ(infoLines, 1u);
     }
 }
 

@@ -175,14 +175,17 @@ TEST_F(ScriptRunTest, ControlAWithACopyMapping) {
 TEST_F(ScriptRunTest, ListAndStatusFollowTheKeyboards) {
     EXPECT_FALSE(run("status\nkeyboard a vendor=1 product=2 location=1 name=\"A\"\n"
                      "keyboard b location=2\nlist\nselect b\nintercept\nwait 5\nstatus\n"
-                     "remove b\nstatus\nlist\n"));
+                     "remove b\nstatus\nlist\nintercept\nstatus\n"));
+    // The intercepted keyboard that goes away stays selected, waited for,
+    // until interception is turned off.
     EXPECT_EQ(output, (std::vector<std::string>{
                           "0 status intercepting=false selected=none",
                           "0 keyboard \"A\" vendor=1 product=2",
                           "0 keyboard \"Unknown\" vendor=-1 product=-1",
                           "5 status intercepting=true selected=\"Unknown\"",
-                          "5 status intercepting=false selected=none",
+                          "5 status intercepting=true selected=\"Unknown\"",
                           "5 keyboard \"A\" vendor=1 product=2",
+                          "5 status intercepting=false selected=none",
                       }));
 }
 

@@ -98,6 +98,27 @@ TEST(StorageFileNameTest, PrintsIdentifiersAsUnsigned32BitHex) {
     }
 }
 
+TEST(StorageFileNameTest, KeyboardsWithoutIdentifiersAddTheirNamesHash) {
+    struct Case {
+        std::int64_t vendor;
+        std::int64_t product;
+        const char* name;
+        const char* expected;
+    };
+    // The names are stable across versions: the files are found by them.
+    const Case cases[] = {
+        {0x05AC, 0x024F, "Keys-To-Go", "05AC-024F.json"},
+        {0, 0x024F, "Keys-To-Go", "0000-024F.json"},
+        {0, 0, "Keys-To-Go", "0000-0000-BB1A4ADA.json"},
+        {0, 0, "Unknown", "0000-0000-CC200E59.json"},
+        {-1, -1, "Keys-To-Go", "FFFFFFFF-FFFFFFFF-BB1A4ADA.json"},
+        {-1, 0, "", "FFFFFFFF-0000-811C9DC5.json"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(StorageManager::fileName(c.vendor, c.product, c.name), c.expected);
+    }
+}
+
 TEST(StorageFileNameTest, UnreadableNamesCarryAUtcStamp) {
     using namespace std::chrono;
     const auto time = sys_days{year{2026} / December / 7} + hours{10} + minutes{15} + seconds{0} +
@@ -534,6 +555,36 @@ TEST_F(StorageTest, AnUnreadableLinkedFileIsSetAsideBesideItsTarget) {
     EXPECT_TRUE(fs::is_symlink(storage.fileURL(keyboard())));
     EXPECT_EQ(storage.loadMappings(keyboard()), sampleMappings());
     EXPECT_EQ(readText(kept), "{ broken");
+}
+
+// Keyboards without identifiers kept one shared file before: each now has a
+// file of its own, and the shared one is read (never changed) by the
+// keyboard whose name it carries until that keyboard saves.
+TEST_F(StorageTest, KeyboardsWithoutIdentifiersKeepTheirMappingsApart) {
+    StorageManager storage = makeStorage();
+    const KeyboardDevice keysToGo = keyboard("Keys-To-Go", 0, 0);
+    const KeyboardDevice other = keyboard("Other Keys", 0, 0);
+    // An earlier version's shared file, last saved by Keys-To-Go.
+    const fs::path shared = storage.folder() / "0000-0000.json";
+    DeviceMapping old;
+    old.productName = "Keys-To-Go";
+    old.vendorID = 0;
+    old.productID = 0;
+    old.mappings = sampleMappings();
+    const std::string oldText = encodeDeviceMapping(old);
+    writeText(shared, oldText);
+
+    EXPECT_EQ(storage.loadMappings(keysToGo), sampleMappings());
+    EXPECT_TRUE(storage.loadMappings(other).empty()); // not its file
+
+    std::string error;
+    ASSERT_TRUE(storage.saveMappings({sampleMappings().at(0)}, other, error)) << error;
+    ASSERT_TRUE(storage.saveMappings({sampleMappings().at(1)}, keysToGo, error)) << error;
+    EXPECT_EQ(storage.fileURL(keysToGo), storage.folder() / "0000-0000-BB1A4ADA.json");
+    EXPECT_NE(storage.fileURL(other), storage.fileURL(keysToGo));
+    EXPECT_EQ(storage.loadMappings(keysToGo), std::vector<KeyMapping>{sampleMappings().at(1)});
+    EXPECT_EQ(storage.loadMappings(other), std::vector<KeyMapping>{sampleMappings().at(0)});
+    EXPECT_EQ(readText(shared), oldText);
 }
 
 } // namespace

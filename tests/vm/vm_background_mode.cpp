@@ -1,7 +1,10 @@
-// The background mode on a real kernel: `chordwellctl run` intercepts a
-// keyboard with its saved mapping file, maps, keeps a second instance off
-// the keyboard, reloads the file when it is edited, and ends on SIGTERM with
-// the keyboard released and no key left down.
+// The background mode on a real kernel: `chordwellctl run` waits with its
+// grab until a key held at start is up, intercepts a keyboard with its saved
+// mapping file, maps, keeps a second instance off the keyboard, reloads the
+// file when it is edited, follows the keyboard when it is destroyed and made
+// again, releases a held key when logind says the machine goes to sleep (a
+// private bus stands in for the system's), and ends on SIGTERM with the
+// keyboard released and no key left down.
 #include "platform/linux/device_identity.hpp"
 #include "vm_support.hpp"
 
@@ -13,6 +16,7 @@
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
+#include <systemd/sd-bus.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -97,11 +101,14 @@ public:
     std::string devnode() const { return libevdev_uinput_get_devnode(device_); }
     // Whether another process holds the node's grab.
     bool grabbedElsewhere() const { return vmtest::grabbedElsewhere(devnode()); }
-    ~SourceKeyboard() {
+    // Unplugged: the device is gone, with whatever keys it held.
+    void destroy() {
         if (device_ != nullptr) {
             libevdev_uinput_destroy(device_);
+            device_ = nullptr;
         }
     }
+    ~SourceKeyboard() { destroy(); }
 
 private:
     libevdev_uinput* device_ = nullptr;
@@ -213,6 +220,64 @@ std::string mappingFile(const char* inputKeyCodes) {
            R"(,"outputBehavior":{"kind":"copyOperation"}}]})";
 }
 
+// A private system bus with a stand-in for logind on it, which says when the
+// machine goes to sleep and wakes. Real logind needs systemd as PID 1.
+class SleepBus {
+public:
+    static constexpr const char* kAddress = "unix:path=/tmp/vm-system-bus";
+
+    bool start() {
+        const char* daemon = "/usr/bin/dbus-daemon";
+        if (::access(daemon, X_OK) != 0) {
+            return false;
+        }
+        fs::create_directories("/etc");
+        if (!fs::exists("/etc/passwd")) {
+            std::ofstream("/etc/passwd") << "root:x:0:0:root:/tmp:/bin/sh\n";
+        }
+        std::ofstream("/tmp/vm-system-bus.conf")
+            << "<busconfig><type>system</type><listen>" << kAddress
+            << "</listen><auth>EXTERNAL</auth><policy context=\"default\"><allow user=\"*\"/>"
+               "<allow own=\"*\"/><allow send_destination=\"*\"/><allow receive_sender=\"*\"/>"
+               "</policy></busconfig>\n";
+        daemon_ = spawn(daemon, {"--nofork", "--config-file=/tmp/vm-system-bus.conf"},
+                        "/tmp/vm-system-bus.out");
+        if (!waitFor([] { return fs::exists("/tmp/vm-system-bus"); }, 10s)) {
+            return false;
+        }
+        if (sd_bus_new(&bus_) < 0 || sd_bus_set_address(bus_, kAddress) < 0 ||
+            sd_bus_set_bus_client(bus_, 1) < 0 || sd_bus_start(bus_) < 0) {
+            return false;
+        }
+        return sd_bus_request_name(bus_, "org.freedesktop.login1", 0) >= 0;
+    }
+    // Answers what came meanwhile (logind's methods are unknown here).
+    void process() {
+        while (bus_ != nullptr && sd_bus_process(bus_, nullptr) > 0) {
+        }
+    }
+    bool prepareForSleep(bool start) {
+        process();
+        const int rc =
+            sd_bus_emit_signal(bus_, "/org/freedesktop/login1", "org.freedesktop.login1.Manager",
+                               "PrepareForSleep", "b", static_cast<int>(start));
+        return rc >= 0 && sd_bus_flush(bus_) >= 0;
+    }
+    ~SleepBus() {
+        if (bus_ != nullptr) {
+            sd_bus_flush_close_unref(bus_);
+        }
+        if (daemon_ > 0) {
+            ::kill(daemon_, SIGTERM);
+            ::waitpid(daemon_, nullptr, 0);
+        }
+    }
+
+private:
+    sd_bus* bus_ = nullptr;
+    pid_t daemon_ = -1;
+};
+
 } // namespace
 
 /// Runs the checks with the chordwellctl at `program`; `ownVirtualKeyboard`
@@ -230,17 +295,38 @@ int checkBackgroundMode(const std::string& program, const std::string& ownVirtua
         << "[General]\nkey_repeat_enabled=false\n";
     writeAtomically(mapping, mappingFile("[224,4]")); // Left Control + A -> Copy
 
+    SleepBus sleepBus;
+    const bool haveBus = sleepBus.start();
+    if (haveBus) {
+        ::setenv("DBUS_SYSTEM_BUS_ADDRESS", SleepBus::kAddress, 1);
+    } else {
+        std::printf("VMTEST: background mode: no dbus-daemon in the VM; sleep not tried\n");
+    }
+
     SourceKeyboard keyboard;
     if (!keyboard.create()) {
         check(false, "the source keyboard can be made");
         return failed;
     }
     std::this_thread::sleep_for(300ms); // let the node settle before it is listed
+    // The desktop's view of the keyboard itself, while nobody grabs it.
+    Reader desktop;
+    check(desktop.open(keyboard.devnode()), "the source keyboard's own node can be read");
+    keyboard.key(KEY_LEFTSHIFT, 1, 0xE1); // held as the background mode starts
 
     const pid_t pid = spawn(program, {"run", "--keyboard", "1234:5678"}, log);
     const bool started =
         waitFor([&] { return readFile(log).find("intercepting") != std::string::npos; }, 20s);
     check(started, "chordwellctl run starts intercepting: " + readFile(log));
+    std::this_thread::sleep_for(500ms);
+    check(!keyboard.grabbedElsewhere(), "a keyboard with a key held is not grabbed");
+    keyboard.key(KEY_LEFTSHIFT, 0, 0xE1);
+    check(waitFor([&] { return keyboard.grabbedElsewhere(); }, 5s),
+          "it is grabbed once the key is up");
+    desktop.drain();
+    check(desktop.keys == KeyList{{KEY_LEFTSHIFT, 1}, {KEY_LEFTSHIFT, 0}},
+          "the key held at grab time came up where it went down: got " + describe(desktop.keys));
+    desktop.close();
     std::string output;
     waitFor(
         [&] {
@@ -310,6 +396,46 @@ int checkBackgroundMode(const std::string& program, const std::string& ownVirtua
     keyboard.key(KEY_LEFTCTRL, 0, 0xE0);
     expect("after the edit Control+A passes",
            {{KEY_LEFTCTRL, 1}, {KEY_A, 1}, {KEY_A, 0}, {KEY_LEFTCTRL, 0}});
+
+    // The keyboard is destroyed and made again (a re-plug): the same process
+    // grabs it again and maps within 2 s, with the same virtual keyboard.
+    keyboard.destroy();
+    check(waitFor([&] { return readFile(log).find("went away") != std::string::npos; }, 5s),
+          "the background mode says it waits for its keyboard: " + readFile(log));
+    check(waitExit(pid, 0s) == -1, "the background mode keeps running without its keyboard");
+    const bool remade = keyboard.create();
+    const auto plugged = std::chrono::steady_clock::now();
+    check(remade && waitFor([&] { return keyboard.grabbedElsewhere(); }, 2s),
+          "the keyboard made again is grabbed again");
+    keyboard.key(KEY_B, 1, 0x05);
+    keyboard.key(KEY_B, 0, 0x05);
+    reader.drain();
+    const bool mappedInTime = waitFor(
+        [&] {
+            reader.drain();
+            return reader.keys.size() >= 4;
+        },
+        std::chrono::milliseconds(2000) - std::chrono::duration_cast<std::chrono::milliseconds>(
+                                              std::chrono::steady_clock::now() - plugged));
+    check(mappedInTime, "the mapping works again within 2 s of the re-plug");
+    expect("after the re-plug B becomes Control+C",
+           {{KEY_LEFTCTRL, 1}, {KEY_C, 1}, {KEY_C, 0}, {KEY_LEFTCTRL, 0}});
+
+    // logind says the machine goes to sleep while Shift is held: Shift comes
+    // up at the desktop; after the wake the mappings work on.
+    if (haveBus) {
+        keyboard.key(KEY_LEFTSHIFT, 1, 0xE1);
+        expect("a held Shift passes", {{KEY_LEFTSHIFT, 1}});
+        check(sleepBus.prepareForSleep(true), "PrepareForSleep(true) is sent");
+        expect("before sleep the held Shift is released", {{KEY_LEFTSHIFT, 0}});
+        keyboard.key(KEY_LEFTSHIFT, 0, 0xE1);
+        check(sleepBus.prepareForSleep(false), "PrepareForSleep(false) is sent");
+        expect("its release after the sleep adds nothing", {});
+        keyboard.key(KEY_B, 1, 0x05);
+        keyboard.key(KEY_B, 0, 0x05);
+        expect("after the wake B becomes Control+C",
+               {{KEY_LEFTCTRL, 1}, {KEY_C, 1}, {KEY_C, 0}, {KEY_LEFTCTRL, 0}});
+    }
 
     // SIGTERM while Shift is held: exit 0, Shift released, keyboard free.
     keyboard.key(KEY_LEFTSHIFT, 1, 0xE1);

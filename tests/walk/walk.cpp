@@ -1,4 +1,5 @@
 #include "walk.hpp"
+#include "walk_records.hpp"
 
 #include "engine/raw_keyboard_listener.hpp"
 #include "logging/log.hpp"
@@ -198,12 +199,15 @@ private:
         } else if (roll < 950) {
             const std::size_t kb = below(kKeyboards);
             if (attached_[kb]) {
-                // The keys come up before the keyboard goes: the simulated
-                // system does not invent key-ups for a keyboard that vanished.
-                const auto held = held_[kb];
-                for (HidUsage usage : held) {
-                    key(kb, usage, false);
+                // Mostly the keys come up before the keyboard goes; else the
+                // system releases what the keyboard held as it goes.
+                if (chance(60)) {
+                    const auto held = held_[kb];
+                    for (HidUsage usage : held) {
+                        key(kb, usage, false);
+                    }
                 }
+                held_[kb].clear();
                 c.kind = K::remove;
                 c.name = kNames[kb];
                 attached_[kb] = false;
@@ -248,9 +252,9 @@ class Player {
 public:
     Player() {
         world_ = std::make_shared<platform::sim::SimWorld>();
-        // No storage: the records in memory are the only copy, which is what
-        // a run with a storage folder sees too, minus the disk.
-        engine_ = std::make_unique<RawKeyboardListener>(world_, std::optional<StorageManager>{});
+        // Mapping files in a scratch folder: the data checks compare them too.
+        engine_ = std::make_unique<RawKeyboardListener>(
+            world_, std::optional<std::filesystem::path>(files_.path()));
         world_->runMainQueue();
         runner_ =
             std::make_unique<script::ScriptRunner>(*world_, *engine_, [](const std::string&) {});
@@ -260,6 +264,8 @@ public:
     // the command failed as a script line.
     std::optional<std::string> play(const ScriptCommand& command, bool& skipped) {
         const bool interceptingBefore = engine_->isIntercepting();
+        const std::optional<KeyboardIdentity> awaitedBefore = engine_->awaitedKeyboard();
+        const std::size_t listenedBefore = listened_;
         const std::size_t postedBefore = world_->postedEventCount();
         const std::uint64_t eventsBefore = world_->appEventCount();
         skipped = runner_->execute(command).has_value();
@@ -267,6 +273,10 @@ public:
             return std::nullopt;
         }
         track(command, interceptingBefore);
+        records_.apply(command, *engine_);
+        if (auto fault = records_.check(*engine_)) {
+            return fault;
+        }
 
         const std::uint64_t newCount = world_->appEventCount() - eventsBefore;
         const auto& events = world_->appEvents();
@@ -296,6 +306,10 @@ public:
         }
         if (!anyHeld && !engine_->isRepeating() && world_->keysDownAtApplication() != 0) {
             return "a key stays down at the application with every key up";
+        }
+        if (auto fault =
+                checkFollowing(command, interceptingBefore, listenedBefore, awaitedBefore)) {
+            return fault;
         }
         if (command.kind == K::down && eventsKept) {
             return checkKeyDown(command, stepEvents);
@@ -331,18 +345,81 @@ private:
         if (!engine_->isIntercepting()) {
             listened_ = kKeyboards;
             listenedHeld_.clear();
-        } else if (!interceptingBefore) {
-            // Keys already down when listening begins are not tracked.
-            listened_ = kKeyboards;
+        } else if (!interceptingBefore || listenedSlot() != listened_) {
+            // Listening began (or resumed on a keyboard that came back, or
+            // paused): keys already down then are not tracked.
+            listened_ = listenedSlot();
             listenedHeld_.clear();
-            const auto& device = engine_->selectedDeviceIOHIDDevice();
-            for (std::size_t i = 0; i < kKeyboards; ++i) {
-                const auto kb = runnerKeyboard(i);
-                if (kb && device && kb.get() == device.get()) {
-                    listened_ = i;
-                }
+        }
+    }
+
+    // The slot of the keyboard the engine listens to, or kKeyboards.
+    std::size_t listenedSlot() const {
+        const auto& device = engine_->selectedDeviceIOHIDDevice();
+        for (std::size_t i = 0; i < kKeyboards; ++i) {
+            const auto kb = runnerKeyboard(i);
+            if (kb && device && kb.get() == device.get()) {
+                return i;
             }
         }
+        return kKeyboards;
+    }
+
+    // The listened keyboard that goes away pauses interception with nothing
+    // left down or repeating; the same keyboard plugged in again (the same
+    // model at its place, or the only one of its model) resumes it.
+    std::optional<std::string> checkFollowing(const ScriptCommand& command, bool interceptingBefore,
+                                              std::size_t listenedBefore,
+                                              const std::optional<KeyboardIdentity>& awaited) {
+        const std::size_t slot = slotOf(command.name);
+        if (slot >= kKeyboards || (command.kind != K::remove && command.kind != K::keyboard)) {
+            return std::nullopt;
+        }
+        // Every key down at the application is held on some keyboard.
+        for (std::int64_t code = 0; code < 128; ++code) {
+            if (!world_->isDownAtApplication(code)) {
+                continue;
+            }
+            bool held = false;
+            for (const auto& keys : held_) {
+                for (HidUsage usage : keys) {
+                    held = held || platform::sim::simOsKeyCode(usage) == code;
+                }
+            }
+            if (!held) {
+                return "key code " + std::to_string(code) +
+                       " stays down at the application after a keyboard came or went";
+            }
+        }
+        if (command.kind == K::remove && interceptingBefore && slot == listenedBefore) {
+            if (!engine_->isIntercepting() || !engine_->awaitedKeyboard()) {
+                return "interception did not pause for the keyboard that went away";
+            }
+            if (engine_->isRepeating() || world_->activeTapCount() != 0 ||
+                engine_->selectedDeviceIOHIDDevice()) {
+                return "a repeat, a tap or a listened device is left after the keyboard went away";
+            }
+        }
+        if (command.kind == K::keyboard && interceptingBefore && awaited) {
+            std::size_t ofModel = 0;
+            for (std::size_t i = 0; i < kKeyboards; ++i) {
+                ofModel += runnerKeyboard(i) && kVendor[i] == awaited->vendorID &&
+                           kProduct[i] == awaited->productID;
+            }
+            const bool sameModel =
+                kVendor[slot] == awaited->vendorID && kProduct[slot] == awaited->productID;
+            const bool comesBack =
+                sameModel &&
+                (awaited->locationID == static_cast<std::int64_t>(slot + 1) || ofModel == 1);
+            if (comesBack && (!engine_->isIntercepting() || engine_->awaitedKeyboard() ||
+                              listenedSlot() != slot || world_->activeTapCount() != 1)) {
+                return "interception did not resume on the keyboard that came back";
+            }
+            if (!comesBack && (!engine_->awaitedKeyboard() || listenedSlot() != kKeyboards)) {
+                return "interception resumed on a keyboard that is not the one that went away";
+            }
+        }
+        return std::nullopt;
     }
 
     std::shared_ptr<platform::sim::SimKeyboard> runnerKeyboard(std::size_t slot) const {
@@ -438,6 +515,8 @@ private:
         return std::nullopt;
     }
 
+    ScratchFolder files_; // first: it outlives the engine, which saves into it
+    RecordsModel records_;
     std::shared_ptr<platform::sim::SimWorld> world_;
     std::unique_ptr<RawKeyboardListener> engine_;
     std::unique_ptr<script::ScriptRunner> runner_;

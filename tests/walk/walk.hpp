@@ -11,7 +11,10 @@
 //  - nothing is posted while interception is off;
 //  - a key-down that completes a mapping makes its output arrive, and does
 //    not reach the application itself;
-//  - a key-down reaches the application whenever no mapping is held.
+//  - a key-down reaches the application whenever no mapping is held;
+//  - the records in memory hold what the mapping commands so far give, and
+//    once no edit waits for its second half, so do the files on disk
+//    (walk_records.hpp).
 #pragma once
 
 #include "script/script.hpp"

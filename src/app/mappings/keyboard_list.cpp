@@ -1,5 +1,7 @@
 #include "app/mappings/keyboard_list.hpp"
 
+#include "engine/keyboard_identity.hpp"
+
 #include "app/controls/item_rows.hpp"
 #include "app/controls/symbols.hpp"
 
@@ -36,6 +38,7 @@ void KeyboardListModel::sync(const std::vector<KeyboardDevice>& discovered,
     for (const KeyboardDevice& k : discovered) {
         known += listed_.count(k.id);
     }
+    const bool membershipChanges = known != rows_.size() || known != discovered.size();
     if (known != rows_.size()) {
         // Some listed keyboards went away.
         std::unordered_set<Uuid> present;
@@ -60,7 +63,7 @@ void KeyboardListModel::sync(const std::vector<KeyboardDevice>& discovered,
             if (listed_.count(k.id) != 0) {
                 continue;
             }
-            Row row{k, nameSortKey(collator_, QString::fromStdString(k.productName))};
+            Row row{k, nameSortKey(collator_, QString::fromStdString(k.productName)), {}};
             const auto at =
                 std::upper_bound(rows_.begin(), rows_.end(), row, [](const Row& a, const Row& b) {
                     return a.key.compare(b.key) < 0;
@@ -72,6 +75,9 @@ void KeyboardListModel::sync(const std::vector<KeyboardDevice>& discovered,
             endInsertRows();
         }
     }
+    if (membershipChanges) {
+        nameRows();
+    }
     if (selectedId != selectedId_) {
         const std::optional<Uuid> before = selectedId_;
         selectedId_ = selectedId;
@@ -80,6 +86,24 @@ void KeyboardListModel::sync(const std::vector<KeyboardDevice>& discovered,
             if (row >= 0) {
                 Q_EMIT dataChanged(index(row), index(row), {IsSelectedDeviceRole});
             }
+        }
+    }
+}
+
+void KeyboardListModel::nameRows() {
+    // Keyboards of one name are told apart by their places, which depend on
+    // who else is listed: named again whenever the list changes.
+    std::vector<KeyboardDevice> devices;
+    devices.reserve(rows_.size());
+    for (const Row& row : rows_) {
+        devices.push_back(row.device);
+    }
+    for (std::size_t i = 0; i < rows_.size(); ++i) {
+        const QString name = QString::fromStdString(keyboardListName(rows_[i].device, devices));
+        if (name != rows_[i].name) {
+            rows_[i].name = name;
+            const QModelIndex at = index(static_cast<int>(i));
+            Q_EMIT dataChanged(at, at, {Qt::DisplayRole, Qt::AccessibleTextRole});
         }
     }
 }
@@ -112,7 +136,7 @@ QVariant KeyboardListModel::data(const QModelIndex& index, int role) const {
     const bool isSelected = selectedId_ && *selectedId_ == k->id;
     switch (role) {
     case Qt::DisplayRole:
-        return QString::fromStdString(k->productName);
+        return rows_[static_cast<std::size_t>(index.row())].name;
     case VendorTextRole:
         return QStringLiteral("Vendor: ") + QString::number(k->vendorID);
     case ProductTextRole:
@@ -120,7 +144,7 @@ QVariant KeyboardListModel::data(const QModelIndex& index, int role) const {
     case IsSelectedDeviceRole:
         return isSelected;
     case Qt::AccessibleTextRole:
-        return QString::fromStdString(k->productName) +
+        return rows_[static_cast<std::size_t>(index.row())].name +
                (isSelected ? QStringLiteral(", selected") : QString());
     case Qt::AccessibleDescriptionRole:
         return QStringLiteral("Vendor: ") + QString::number(k->vendorID) +

@@ -48,7 +48,9 @@ private:
     struct Row {
         KeyboardDevice device;
         QCollatorSortKey key;
+        QString name; // with its place when another row has the same product name
     };
+    void nameRows();
 
     QCollator collator_;
     std::vector<Row> rows_;

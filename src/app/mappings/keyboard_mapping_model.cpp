@@ -106,7 +106,7 @@ std::vector<KeyboardDevice> sortedKeyboards(const std::vector<KeyboardDevice>& k
 
 const DeviceMapping* findRecord(const std::vector<DeviceMapping>& records,
                                 const KeyboardDevice& keyboard) {
-    const auto it = findRecordOfModel(records, keyboard.productID, keyboard.vendorID);
+    const auto it = findRecordOfModel(records, modelOf(keyboard));
     return it == records.end() ? nullptr : &*it;
 }
 
@@ -145,7 +145,8 @@ void KeyboardMappingModel::breadcrumb(const std::string& text) const {
 
 void KeyboardMappingModel::syncWithEngine() {
     bool didChange = false;
-    if (const auto& selected = engine_.selectedDevice()) {
+    // A selected keyboard the engine waits for stays selected while it is away.
+    if (const auto& selected = engine_.selectedDevice(); selected && !engine_.awaitedKeyboard()) {
         const auto& list = engine_.discoveredKeyboards();
         const bool present = std::any_of(list.begin(), list.end(), [&](const KeyboardDevice& k) {
             return k.id == selected->id;
@@ -215,6 +216,13 @@ void KeyboardMappingModel::toggleInterception(bool isOn) {
     // keeping what it recorded.
     stopCapturesIfRunning();
     const KeyboardDevice keyboard = *engine_.selectedDevice();
+    if (!keyboard.deviceRef) {
+        // Selected while it is away: interception starts when it comes.
+        engine_.followKeyboard(identityOf(keyboard), true);
+        breadcrumb("Interception turned on for " + keyboard.productName);
+        changed();
+        return;
+    }
     log(LogLevel::info, "In startIntercepting(...)...", kCategoryKeyboard);
     engine_.setIsIntercepting(true);
     engine_.startListening(keyboard);
@@ -237,13 +245,18 @@ std::vector<KeyboardRow> KeyboardMappingModel::keyboardRows() const {
     for (const KeyboardDevice& k : sortedKeyboards(engine_.discoveredKeyboards())) {
         KeyboardRow row;
         row.device = k;
-        row.title = k.productName;
+        row.title = keyboardListName(k, engine_.discoveredKeyboards());
         row.isSelected = selected && selected->id == k.id;
         row.vendorText = "Vendor: " + std::to_string(k.vendorID);
         row.productText = "Product: " + std::to_string(k.productID);
         rows.push_back(std::move(row));
     }
     return rows;
+}
+
+std::string KeyboardMappingModel::waitingText() const {
+    const auto& awaited = engine_.awaitedKeyboard();
+    return awaited ? waitingForKeyboardText(*awaited) : std::string();
 }
 
 const DeviceMapping* KeyboardMappingModel::selectedRecord() const {

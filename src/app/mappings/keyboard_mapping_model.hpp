@@ -48,7 +48,7 @@ const DeviceMapping* findRecord(const std::vector<DeviceMapping>& records,
 /// One row of the keyboard list.
 struct KeyboardRow {
     KeyboardDevice device;
-    std::string title;       // product name
+    std::string title;       // product name, with its place when another has the same name
     bool isSelected = false; // the engine's selected keyboard: the checkmark
     std::string vendorText;  // "Vendor: 1452"
     std::string productText; // "Product: 591"
@@ -125,6 +125,9 @@ public:
     void stopInterceptingFromButton();
 
     std::vector<KeyboardRow> keyboardRows() const;
+    /// "Waiting for Magic Keyboard to come back…" while the engine waits for
+    /// its keyboard, else empty.
+    std::string waitingText() const;
     MappingPaneState mappingPaneState() const;
     /// The selected keyboard's record, or nullptr.
     const DeviceMapping* selectedRecord() const;

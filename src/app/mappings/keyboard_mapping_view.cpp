@@ -111,6 +111,12 @@ void KeyboardMappingView::buildKeyboardPane() {
     keyboardList_->viewport()->setAutoFillBackground(false);
     keyboardList_->setAttribute(Qt::WA_TranslucentBackground);
     layout->addWidget(keyboardList_, 1);
+    // While the engine waits for its keyboard to come back, the pane says so.
+    waitingLabel_ = secondaryLabel(QString(), keyboardPane_);
+    waitingLabel_->setObjectName(QStringLiteral("waitingLabel"));
+    waitingLabel_->setWordWrap(true);
+    waitingLabel_->hide();
+    layout->addWidget(waitingLabel_);
     // The selection, not the current row: a list that gains focus makes its
     // first row current without anyone choosing that keyboard.
     connect(keyboardList_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
@@ -308,6 +314,11 @@ void KeyboardMappingView::refresh() {
 
     refreshKeyboardList();
     keyboardPane_->setEnabled(enabled);
+    const QString waiting = QString::fromStdString(model_.waitingText());
+    if (waitingLabel_->text() != waiting) {
+        waitingLabel_->setText(waiting);
+    }
+    waitingLabel_->setVisible(!waiting.isEmpty());
     editor_->setVisible(hasKeyboard);
     editorDivider_->setVisible(hasKeyboard);
     editor_->setEnabled(enabled);

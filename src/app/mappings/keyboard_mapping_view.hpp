@@ -58,6 +58,7 @@ public:
     KeyboardListModel* keyboardListModel() const { return keyboardModel_; }
     MappingEditorView* editor() const { return editor_; }
     QStackedWidget* mappingPane() const { return mappingPane_; }
+    QLabel* waitingLabel() const { return waitingLabel_; }
     QLabel* noDeviceLabel() const { return noDeviceLabel_; }
     QLabel* noMappingsLabel() const { return noMappingsLabel_; }
     QLabel* mappingsTitle() const { return mappingsTitle_; }
@@ -127,6 +128,7 @@ private:
     QWidget* editorDivider_ = nullptr;
     MappingEditorView* editor_ = nullptr;
     QStackedWidget* mappingPane_ = nullptr;
+    QLabel* waitingLabel_ = nullptr;
     QLabel* noDeviceLabel_ = nullptr;
     QLabel* noMappingsLabel_ = nullptr;
     QLabel* mappingsTitle_ = nullptr;

@@ -90,6 +90,19 @@ void SettingsModel::setLaunchAtLogin(bool enabled) {
     recordAction(enabled ? "Launch at login turned on" : "Launch at login turned off");
 }
 
+bool SettingsModel::resumeMappingsAtLaunch() const {
+    return settings::resumeMappingsAtLaunch(preferences_);
+}
+
+void SettingsModel::setResumeMappingsAtLaunch(bool resume) {
+    if (resume == resumeMappingsAtLaunch()) {
+        return;
+    }
+    writeBool(settings::kResumeMappingsAtLaunch, resumeMappingsAtLaunch(), resume);
+    recordAction(resume ? "Resuming mappings at launch turned on"
+                        : "Resuming mappings at launch turned off");
+}
+
 bool SettingsModel::suppressDeleteConfirmation() const {
     return settings::boolForKey(preferences_, settings::kSuppressDeleteConfirmation,
                                 settings::kDefaultSuppressDeleteConfirmation);
@@ -255,6 +268,13 @@ void SettingsView::build(const QString& displayName, platform::Desktop& desktop,
     general->addWidget(secondaryText(QStringLiteral("Automatically start ") + displayName +
                                          QStringLiteral(" when you log in."),
                                      this));
+    resumeAtLaunch_ = new QCheckBox(tr("Resume mappings at launch"), this);
+    general->addWidget(resumeAtLaunch_);
+    general->addWidget(secondaryText(
+        QStringLiteral("Select the last keyboard again when ") + displayName +
+            QStringLiteral(" starts, with its mappings on if they were on, as soon as it is "
+                           "attached."),
+        this));
 
     // Safety
     QVBoxLayout* safety =
@@ -344,6 +364,8 @@ void SettingsView::build(const QString& displayName, platform::Desktop& desktop,
 
     connect(launchAtLogin_, &QCheckBox::toggled, this,
             [this](bool checked) { model_.setLaunchAtLogin(checked); });
+    connect(resumeAtLaunch_, &QCheckBox::toggled, this,
+            [this](bool checked) { model_.setResumeMappingsAtLaunch(checked); });
     connect(confirmDelete_, &QCheckBox::toggled, this,
             [this](bool checked) { model_.setConfirmBeforeDeleting(checked); });
     connect(keyRepeat_, &QCheckBox::toggled, this, [this](bool checked) {
@@ -372,11 +394,13 @@ void SettingsView::build(const QString& displayName, platform::Desktop& desktop,
 
 void SettingsView::syncFromModel() {
     const QSignalBlocker blockLogin(launchAtLogin_);
+    const QSignalBlocker blockResume(resumeAtLaunch_);
     const QSignalBlocker blockDelete(confirmDelete_);
     const QSignalBlocker blockRepeat(keyRepeat_);
     const QSignalBlocker blockDelay(delaySlider_);
     const QSignalBlocker blockInterval(intervalSlider_);
     launchAtLogin_->setChecked(model_.launchAtLogin());
+    resumeAtLaunch_->setChecked(model_.resumeMappingsAtLaunch());
     confirmDelete_->setChecked(model_.confirmBeforeDeleting());
     keyRepeat_->setChecked(model_.keyRepeatEnabled());
     delaySlider_->setValue(

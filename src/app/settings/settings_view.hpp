@@ -64,6 +64,10 @@ public:
     /// logged and the shown value stays what the user chose.
     void setLaunchAtLogin(bool enabled);
 
+    /// "Resume mappings at launch": on unless turned off.
+    bool resumeMappingsAtLaunch() const;
+    void setResumeMappingsAtLaunch(bool resume);
+
     bool suppressDeleteConfirmation() const;
     /// The check box "Confirm before deleting mappings": the inverse of
     /// suppressDeleteConfirmation.
@@ -130,6 +134,7 @@ public:
     QLabel* linkStatus() const { return linkStatus_; }
 
     QCheckBox* launchAtLoginBox() const { return launchAtLogin_; }
+    QCheckBox* resumeAtLaunchBox() const { return resumeAtLaunch_; }
     QCheckBox* confirmDeleteBox() const { return confirmDelete_; }
     QCheckBox* keyRepeatBox() const { return keyRepeat_; }
     QWidget* keyRepeatTimings() const { return timings_; }
@@ -160,6 +165,7 @@ private:
     QLabel* linkStatus_ = nullptr;
     std::vector<QLabel*> links_;
     QCheckBox* launchAtLogin_ = nullptr;
+    QCheckBox* resumeAtLaunch_ = nullptr;
     QCheckBox* confirmDelete_ = nullptr;
     QCheckBox* keyRepeat_ = nullptr;
     QWidget* timings_ = nullptr;

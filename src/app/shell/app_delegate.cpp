@@ -96,7 +96,7 @@ void AppDelegate::setupStatusItem() {
     }
     statusItem_ = new QSystemTrayIcon(this);
     statusItem_->setIcon(statusItemIcon(QGuiApplication::palette()));
-    statusItem_->setToolTip(appDisplayName());
+    updateToolTip();
 
     menu_ = new QMenu();
     menu_->setObjectName(QStringLiteral("statusMenu"));
@@ -143,6 +143,19 @@ void AppDelegate::setupStatusItem() {
     }
     statusItem_->show();
     updateMenuItems();
+}
+
+void AppDelegate::updateToolTip() {
+    if (statusItem_ == nullptr) {
+        return;
+    }
+    const auto& awaited = engine_.awaitedKeyboard();
+    const QString tip = awaited ? appDisplayName() + QStringLiteral(" \u2014 ") +
+                                      QString::fromStdString(waitingForKeyboardText(*awaited))
+                                : appDisplayName();
+    if (statusItem_->toolTip() != tip) {
+        statusItem_->setToolTip(tip);
+    }
 }
 
 QIcon AppDelegate::statusItemIcon(const QPalette& palette) {

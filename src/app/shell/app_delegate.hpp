@@ -40,6 +40,9 @@ public:
     void setupStatusItem();
     /// Titles and enabled states, each time the menu is about to open.
     void updateMenuItems();
+    /// The status item's tooltip follows the engine: while it waits for its
+    /// keyboard it says so.
+    void updateToolTip();
     /// "Show App": regular application, activated, main window in front.
     void showApp();
     /// The toggle item: posts "toggleIntercept" and nothing else.

@@ -13,6 +13,7 @@
 #include "app/settings/settings_window.hpp"
 #include "app/shell/app_delegate.hpp"
 #include "app/shell/engine_bridge.hpp"
+#include "app/shell/keyboard_memory.hpp"
 #include "app/shell/main_window.hpp"
 #include "app/shell/platform_composition.hpp"
 #include "app/shell/simulation_player.hpp"
@@ -153,6 +154,11 @@ std::optional<AppOptions> parseArguments(const std::vector<std::string>& argumen
 ChordwellApp::ChordwellApp(AppOptions options) : options_(std::move(options)) {}
 
 ChordwellApp::~ChordwellApp() {
+    // Quitting right after an edit: its second half would never run on the
+    // stopped event loop, and the edit would be lost.
+    if (engine_ != nullptr) {
+        engine_->finishPendingEdits();
+    }
     if (qApp != nullptr) {
         qApp->removeEventFilter(this);
     }
@@ -165,8 +171,9 @@ ChordwellApp::~ChordwellApp() {
     delete helpWindow_;
     delete mainWindow_;
     delete delegate_;
-    // The engine lives on (it is never destroyed); the model and the bridge
-    // end their subscriptions here.
+    // The engine lives on (it is never destroyed); the model, the memory of
+    // the keyboard and the bridge end their subscriptions here.
+    keyboardMemory_.reset();
     model_.reset();
     bridge_.reset();
     if (demo_) {
@@ -273,6 +280,11 @@ bool ChordwellApp::start(std::string& error) {
         *engine_, platform->preferences(), std::move(catalog),
         [](const std::string& text) { logging::Breadcrumbs::shared().add(text); });
 
+    // The keyboard of the last run, selected (and intercepted, when it was)
+    // now if it is attached, else as soon as it comes.
+    keyboardMemory_ = std::make_unique<KeyboardMemory>(*engine_, platform->preferences());
+    keyboardMemory_->restoreAtLaunch();
+
     MainWindow::Actions actions;
     actions.openSettings = [this] {
         openSettings();
@@ -290,6 +302,11 @@ bool ChordwellApp::start(std::string& error) {
     });
     delegate_ = new AppDelegate(*engine_, *services_->presence);
     delegate_->setupStatusItem();
+    connect(bridge_.get(), &EngineBridge::changed, delegate_, [this] {
+        if (bridge_->deliveredChanges().contains(EngineChange::interception)) {
+            delegate_->updateToolTip();
+        }
+    });
     trayAvailable_ = QSystemTrayIcon::isSystemTrayAvailable();
     mainWindow_->show();
 

@@ -32,6 +32,7 @@ class DemoSession;
 class DemoWindow;
 class EngineBridge;
 class KeyboardMappingModel;
+class KeyboardMemory;
 class MainWindow;
 class SimulationPlayer;
 struct Composition;
@@ -111,6 +112,7 @@ private:
     RawKeyboardListener* engine_ = nullptr;
     std::unique_ptr<EngineBridge> bridge_;
     std::unique_ptr<KeyboardMappingModel> model_;
+    std::unique_ptr<KeyboardMemory> keyboardMemory_;
     MainWindow* mainWindow_ = nullptr;
     QWidget* settingsWindow_ = nullptr;
     QWidget* helpWindow_ = nullptr;

@@ -63,6 +63,56 @@ std::string_view withoutInputSuffix(std::string_view phys) {
 
 } // namespace
 
+std::string placeName(std::optional<std::int64_t> bus, std::string_view phys,
+                      std::string_view idPath) {
+    // Bus types of the kernel's input.h.
+    constexpr std::int64_t kBusUsb = 0x03;
+    constexpr std::int64_t kBusBluetooth = 0x05;
+    constexpr std::int64_t kBusVirtual = 0x06;
+    constexpr std::int64_t kBusI8042 = 0x11;
+    constexpr std::int64_t kBusI2c = 0x18;
+    constexpr std::int64_t kBusSpi = 0x1C;
+    if (!bus) {
+        return {};
+    }
+    switch (*bus) {
+    case kBusUsb: {
+        // "usb-0000:00:14.0-2.4/input0": the port path after the controller.
+        std::string_view port;
+        const std::string_view device = withoutInputSuffix(trim(phys));
+        if (device.substr(0, 4) == "usb-") {
+            if (const auto dash = device.rfind('-'); dash != std::string_view::npos) {
+                port = device.substr(dash + 1);
+            }
+        }
+        // "pci-0000:00:14.0-usb-0:2.4:1.0": between "usb-N:" and the
+        // interface.
+        if (port.empty()) {
+            const std::string_view path = withoutUsbInterface(trim(idPath));
+            if (const auto usb = path.rfind("usb-"); usb != std::string_view::npos) {
+                const std::string_view rest = path.substr(usb + 4);
+                if (const auto colon = rest.find(':'); colon != std::string_view::npos) {
+                    port = rest.substr(colon + 1);
+                }
+            }
+        }
+        const bool plausible =
+            !port.empty() && port.find_first_not_of("0123456789.") == std::string_view::npos;
+        return plausible ? "USB port " + std::string(port) : "USB";
+    }
+    case kBusBluetooth:
+        return "Bluetooth";
+    case kBusI8042:
+    case kBusI2c:
+    case kBusSpi:
+        return "built-in";
+    case kBusVirtual:
+        return "virtual";
+    default:
+        return {};
+    }
+}
+
 std::uint64_t fnv1a64(std::string_view text) {
     std::uint64_t hash = 0xcbf29ce484222325ULL;
     for (char c : text) {

@@ -41,6 +41,13 @@ std::string locationKey(std::string_view idPath, std::string_view phys, std::str
 /// when the key is empty.
 std::optional<std::int64_t> locationIdFromKey(std::string_view key);
 
+/// Where a keyboard is attached, in words: "USB port 2" (with the hub
+/// ports after it, "USB port 2.4", from the phys or else udev's ID_PATH),
+/// "Bluetooth", "built-in" (the PS/2 controller, I2C, SPI), "virtual"
+/// (made by a program); "" for anything else.
+std::string placeName(std::optional<std::int64_t> bus, std::string_view phys,
+                      std::string_view idPath);
+
 /// Parses a sysfs bitmap ("capabilities/key": hexadecimal words, most
 /// significant first, separated by spaces) and tells whether bit `bit` is
 /// set. `wordBits` is the kernel's word size (64 on 64-bit systems).

@@ -1,6 +1,7 @@
 #include "platform/linux/evdev_keyboard.hpp"
 
 #include "logging/log.hpp"
+#include "platform/linux/device_identity.hpp"
 #include "platform/linux/key_loop.hpp"
 #include "platform/linux/key_tables.hpp"
 
@@ -10,8 +11,8 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
-#include <atomic>
 #include <bitset>
 #include <cerrno>
 #include <cstring>
@@ -70,6 +71,10 @@ std::optional<std::string> EvdevKeyboard::stringProperty(std::string_view key) c
     }
     if (key == "SysPath") {
         return info_.syspath;
+    }
+    if (key == "Place") {
+        std::string place = placeName(info_.bus, info_.phys, info_.idPath);
+        return place.empty() ? std::nullopt : std::optional<std::string>(std::move(place));
     }
     return std::nullopt;
 }
@@ -362,8 +367,15 @@ bool EvdevKeyboard::anyKeyDown() const {
     if (!reader_) {
         return false;
     }
+    // The kernel's state now (EVIOCGKEY), not what this reader has read so
+    // far: a key pressed a moment ago may still wait in the queue, and a grab
+    // then would take its release away from the desktop.
+    std::array<unsigned char, (KEY_MAX + 1 + 7) / 8> bits{};
+    if (::ioctl(reader_->fd, EVIOCGKEY(sizeof bits), bits.data()) >= 0) {
+        return std::any_of(bits.begin(), bits.end(), [](unsigned char b) { return b != 0; });
+    }
     if (reader_->threaded) {
-        return reader_->keys.any();
+        return reader_->keys.any(); // what its thread has read
     }
     for (unsigned code = 0; code <= kMaxEvdevKeyCode; ++code) {
         if (libevdev_get_event_value(reader_->dev, EV_KEY, code) != 0) {

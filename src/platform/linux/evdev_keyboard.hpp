@@ -57,7 +57,8 @@ public:
 
     const KeyboardNodeInfo& info() const { return info_; }
 
-    // HidDevice. Properties: "Product", "DevNode", "SysPath" (strings);
+    // HidDevice. Properties: "Product", "DevNode", "SysPath", "Place"
+    // (strings; the place in words, see placeName);
     // "VendorID", "ProductID", "LocationID" (integers).
     std::optional<std::string> stringProperty(std::string_view key) const override;
     std::optional<std::int64_t> integerProperty(std::string_view key) const override;

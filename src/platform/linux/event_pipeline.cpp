@@ -372,4 +372,10 @@ std::optional<KeyStroke> LinuxEventPoster::builtInShortcut(OutputBehavior::Kind 
     return linuxBuiltInShortcut(kind);
 }
 
+void LinuxEventPoster::releaseHeldKeys() {
+    if (pipeline_) {
+        pipeline_->releaseAll();
+    }
+}
+
 } // namespace chordwell::platform::lnx

@@ -189,6 +189,9 @@ public:
         : pipeline_(std::move(pipeline)) {}
     bool postKeyEvent(std::int64_t keyCode, EventFlags flags, bool keyDown) override;
     std::optional<KeyStroke> builtInShortcut(OutputBehavior::Kind kind) const override;
+    /// Every key down on the virtual keyboard comes up: the grabbed
+    /// keyboards' as well as Chordwell's own.
+    void releaseHeldKeys() override;
 
 private:
     std::shared_ptr<EventPipeline> pipeline_;

@@ -78,8 +78,22 @@ bool InputContext::wantsGrab() const {
 }
 
 void InputContext::tryGrab(Attached& entry) {
-    if (entry.grabbed || entry.keyboard->anyKeyDown()) {
-        return; // already grabbed, or waiting for the keys to come up
+    if (entry.grabbed) {
+        return;
+    }
+    const auto waitForKeys = [&] {
+        if (!entry.waitsForKeys) {
+            entry.waitsForKeys = true;
+            log(LogLevel::info,
+                "Keyboard " + entry.keyboard->displayName() +
+                    " has keys held down; it is grabbed once they are up, so that the desktop "
+                    "sees them released.",
+                kCategory);
+        }
+    };
+    if (entry.keyboard->anyKeyDown()) {
+        waitForKeys();
+        return;
     }
     KeyboardLockResult claim = acquireKeyboardLock(entry.keyboard->lockName());
     if (claim.heldBy) {
@@ -87,6 +101,14 @@ void InputContext::tryGrab(Attached& entry) {
         return;
     }
     if (entry.keyboard->setGrabbed(true)) {
+        if (entry.keyboard->anyKeyDown()) {
+            // Pressed between the look and the grab: its release would come
+            // to us alone. Let go and wait for it.
+            entry.keyboard->setGrabbed(false);
+            waitForKeys();
+            return;
+        }
+        entry.waitsForKeys = false;
         entry.grabbed = true;
         entry.lock = std::move(claim.lock);
         setHeldElsewhere(*entry.keyboard, std::nullopt);
@@ -158,7 +180,7 @@ void InputContext::attach(GrabbableKeyboard& keyboard) {
     if (find(keyboard) != nullptr) {
         return;
     }
-    attached_.push_back(Attached{&keyboard, false, nullptr});
+    attached_.push_back(Attached{&keyboard, false, nullptr, false});
     if (wantsGrab()) {
         tryGrab(attached_.back());
     }

@@ -5,8 +5,10 @@
 // A keyboard whose input the engine reads is grabbed (EVIOCGRAB) while some
 // event tap is active, so that its keys reach the desktop only through the
 // taps and the virtual keyboard. A grab waits until none of the keyboard's
-// keys is down: grabbing a held key would leave it stuck down for the
-// desktop, which then never sees its release.
+// keys is down (as the kernel reports it, EVIOCGKEY): grabbing a held key
+// would leave it stuck down for the desktop, which then never sees its
+// release. A key that goes down between that check and the grab ends the
+// grab again at once, for the same reason.
 //
 // While a tap that covers every keyboard is active (a recording), every
 // keyboard the context knows is opened and grabbed the same way, so that
@@ -39,6 +41,7 @@ public:
     /// when nothing else keeps it open.
     virtual void setCovered(bool covered) { (void)covered; }
     virtual EventPipeline::SourceId sourceId() const = 0;
+    /// Whether any key of the keyboard is down now, as the kernel knows it.
     virtual bool anyKeyDown() const = 0;
     virtual bool isKeyDown(std::uint16_t code) const = 0;
     /// EVIOCGRAB on (true) or off; false when the kernel refused.
@@ -104,6 +107,9 @@ public:
     void reportProblem(PlatformProblem problem, const std::string& detail);
     bool hasProblem(PlatformProblem problem) const { return problems_.count(problem) != 0; }
     std::vector<PlatformNotice> notices() const;
+    /// Whether a keyboard was not grabbed because another Chordwell process
+    /// holds it.
+    bool anyHeldElsewhere() const { return !heldElsewhere_.empty(); }
     /// Called (on the main thread) whenever notices() changed.
     void setNoticesObserver(std::function<void()> observer);
 
@@ -123,6 +129,7 @@ private:
         GrabbableKeyboard* keyboard = nullptr;
         bool grabbed = false;
         std::shared_ptr<KeyboardLock> lock; // held while grabbed
+        bool waitsForKeys = false;          // said in the log once per wait
     };
     Attached* find(const GrabbableKeyboard& keyboard);
     const Attached* find(const GrabbableKeyboard& keyboard) const;

@@ -3,6 +3,7 @@
 #include "logging/log.hpp"
 #include "platform/linux/journal_log.hpp"
 #include "platform/linux/json_preferences.hpp"
+#include "platform/linux/logind_power.hpp"
 #include "platform/linux/udev_hid_manager.hpp"
 #include "platform/linux/uinput_keyboard.hpp"
 #include "platform/linux/xdg_paths.hpp"
@@ -126,6 +127,18 @@ std::unique_ptr<EventTap> LinuxPlatform::createKeyboardEventTap(EventTap::Callba
         return nullptr;
     }
     return std::make_unique<LinuxEventTap>(pipeline_, callback, userInfo);
+}
+
+Power* LinuxPlatform::power() {
+    if (!powerTried_) {
+        powerTried_ = true;
+        std::string error;
+        power_ = LogindPower::connect(fdWatcher_, *scheduler_, error);
+        if (!power_) {
+            log(LogLevel::info, "Sleep and wake are not followed: " + error + ".", "keyboard");
+        }
+    }
+    return power_.get();
 }
 
 std::vector<PlatformNotice> LinuxPlatform::notices() const {

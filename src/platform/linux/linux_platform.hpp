@@ -18,6 +18,7 @@
 
 namespace chordwell::platform::lnx {
 
+class LogindPower;
 class UinputKeyboard;
 
 struct LinuxPlatformOptions {
@@ -57,6 +58,9 @@ public:
     Preferences& preferences() override { return *preferences_; }
     const Paths& paths() const override { return *paths_; }
     SystemLog& systemLog() override { return *systemLog_; }
+    /// logind's sleep and wake, connected on first use; nullptr without a
+    /// system bus.
+    Power* power() override;
     std::vector<PlatformNotice> notices() const override;
     /// Every notice comes from the input context, which reports each change.
     bool setNoticeObserver(std::function<void()> observer) override;
@@ -86,6 +90,8 @@ private:
     std::shared_ptr<EventPipeline> pipeline_;
     std::shared_ptr<InputContext> context_;
     LinuxEventPoster poster_;
+    std::unique_ptr<LogindPower> power_;
+    bool powerTried_ = false;
 };
 
 std::shared_ptr<LinuxPlatform> makeLinuxPlatform(LinuxPlatformOptions options = {});

@@ -245,6 +245,23 @@ void UdevHidManager::enumerate() {
     }
 }
 
+void UdevHidManager::recheckDevices() {
+    if (udev_ == nullptr || monitor_ == nullptr) {
+        return; // never scheduled, or closed
+    }
+    const std::vector<std::string> present = enumerateEventNodes(udev_);
+    std::vector<std::string> gone;
+    for (const auto& [path, device] : devices_) {
+        if (std::find(present.begin(), present.end(), path) == present.end()) {
+            gone.push_back(path);
+        }
+    }
+    for (const std::string& path : gone) {
+        deviceRemoved(path);
+    }
+    enumerate(); // what is known already is not reported again
+}
+
 void UdevHidManager::onMonitorReadable() {
     while (monitor_ != nullptr) {
         udev_device* device = udev_monitor_receive_device(monitor_);

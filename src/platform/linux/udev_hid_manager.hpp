@@ -66,6 +66,10 @@ public:
     void scheduleWithRunLoop() override;
     void unscheduleFromRunLoop() override;
     void close() override;
+    /// Enumerates the keyboards again: those gone are reported removed, new
+    /// ones matched (the monitor may have missed events while the machine
+    /// slept).
+    void recheckDevices() override;
 
     std::size_t deviceCount() const { return devices_.size(); }
 

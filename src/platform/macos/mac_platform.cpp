@@ -2,6 +2,7 @@
 
 #include "platform/macos/event_tap.hpp"
 #include "platform/macos/hid_manager.hpp"
+#include "platform/macos/power.hpp"
 #include "platform/macos/run_loop_scheduler.hpp"
 #include "platform/macos/system_services.hpp"
 
@@ -40,7 +41,19 @@ public:
         return macSystemNotices(currentSystemState());
     }
 
+    // Registered on first use (the engine's construction), on the main run
+    // loop.
+    Power* power() override {
+        if (!powerTried_) {
+            powerTried_ = true;
+            power_ = MacPower::create();
+        }
+        return power_.get();
+    }
+
 private:
+    std::unique_ptr<MacPower> power_;
+    bool powerTried_ = false;
     std::shared_ptr<Scheduler> scheduler_;
     std::shared_ptr<Preferences> preferences_;
     MacEventPoster poster_;

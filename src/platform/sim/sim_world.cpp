@@ -302,4 +302,22 @@ void SimWorld::triggerEmergencyExit() {
     step();
 }
 
+void SimWorld::systemWillSleep() {
+    deliverQueuedInput();
+    power_.deliver(Power::Event::willSleep);
+    step();
+}
+
+void SimWorld::systemDidWake(bool tapsTurnedOff) {
+    if (tapsTurnedOff) {
+        for (Tap* tap : taps_) {
+            if (tap != nullptr && tap->active()) {
+                tap->enable(false);
+            }
+        }
+    }
+    power_.deliver(Power::Event::didWake);
+    step();
+}
+
 } // namespace chordwell::platform::sim

@@ -108,6 +108,25 @@ std::optional<std::int64_t> simOsKeyCode(HidUsage usage);
 /// The modifier flag of a modifier usage (0xE0..0xE7), else 0.
 EventFlags modifierFlagOfUsage(HidUsage usage);
 
+/// The machine's sleep and wake, told to whoever registered.
+class SimPower final : public Power {
+public:
+    void registerCallback(Callback callback, void* context) override {
+        callback_ = callback;
+        context_ = callback != nullptr ? context : nullptr;
+    }
+    bool hasCallback() const { return callback_ != nullptr; }
+    void deliver(Event event) const {
+        if (callback_ != nullptr) {
+            callback_(context_, event);
+        }
+    }
+
+private:
+    Callback callback_ = nullptr;
+    void* context_ = nullptr;
+};
+
 class SimWorld : public Platform {
 public:
     /// A world on its own virtual clock. `applicationSupport`: the folder the
@@ -130,6 +149,7 @@ public:
     Preferences& preferences() override { return preferences_; }
     const Paths& paths() const override { return paths_; }
     SystemLog& systemLog() override { return systemLog_; }
+    Power* power() override { return &power_; }
     void setEmergencyExitHandler(std::function<void()> handler) override {
         emergencyExit_ = std::move(handler);
     }
@@ -230,6 +250,13 @@ public:
     /// Runs the handler the engine installed for the emergency exit.
     void triggerEmergencyExit();
 
+    /// The machine is about to sleep: whoever registered is told, and the
+    /// machine waits until it answered.
+    void systemWillSleep();
+    /// The machine woke. With `tapsTurnedOff` the system turned every live
+    /// tap off meanwhile, without telling the taps.
+    void systemDidWake(bool tapsTurnedOff = false);
+
     platform::MemoryPreferences& memoryPreferences() { return preferences_; }
 
 private:
@@ -259,6 +286,7 @@ private:
     platform::NullSystemLog systemLog_;
     std::unique_ptr<Poster> poster_;
     std::function<void()> emergencyExit_;
+    SimPower power_;
 
     std::vector<std::shared_ptr<SimKeyboard>> keyboards_;
     std::vector<Manager*> managers_;
