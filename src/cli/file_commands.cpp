@@ -41,6 +41,32 @@ LoadedRecord loadRecord(const std::string& path, std::istream& in) {
     return loaded;
 }
 
+/// JSON text with the characters that could drive or reorder the terminal
+/// (DEL, C1 controls, bidirectional marks, which JSON allows raw inside
+/// strings) written as \uXXXX escapes: the same JSON, safe to print. The
+/// encoder already escapes C0 controls, and nothing of the kind can stand
+/// outside a string.
+std::string escapedForTerminal(const std::string& json) {
+    if (isPlainPrintableAscii(json)) {
+        return json;
+    }
+    std::string out;
+    out.reserve(json.size() + 16);
+    char escape[8];
+    for (std::size_t i = 0; i < json.size();) {
+        char32_t c = 0;
+        const std::size_t length = decodeUtf8(json, i, c);
+        if (length != 0 && isUnsafeForDisplay(c)) {
+            std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
+            out += escape;
+        } else {
+            out.append(json, i, length == 0 ? 1 : length); // the encoder writes only UTF-8
+        }
+        i += length == 0 ? 1 : length;
+    }
+    return out;
+}
+
 /// A string as a quoted literal, so that names from a file cannot drive the
 /// terminal.
 std::string quoted(const std::string& text) {
@@ -145,7 +171,7 @@ int runNormalize(int argc, char** argv, std::istream& in, std::ostream& out, std
     if (!record) {
         return status;
     }
-    out << encodeDeviceMapping(*record) << '\n';
+    out << escapedForTerminal(encodeDeviceMapping(*record)) << '\n';
     return kExitOk;
 }
 

@@ -60,7 +60,92 @@ bool readStream(std::istream& in, std::string& text, InputFailure& failure) {
     return true;
 }
 
+// Opens a FILE argument without blocking, so that a FIFO with no writer
+// cannot hang us before we see what it is, and accepts only a regular file.
+// The descriptor, or -1 with `failure` set.
+int openRegular(const std::string& path, InputFailure& failure, struct stat& info) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        fail(failure, std::string("cannot open: ") + std::strerror(errno));
+        return -1;
+    }
+    if (::fstat(fd, &info) != 0) {
+        const int error = errno;
+        ::close(fd);
+        fail(failure, std::string("cannot read: ") + std::strerror(error));
+        return -1;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        ::close(fd);
+        refuse(failure, S_ISDIR(info.st_mode) ? "is a folder, not a file" : "not a regular file");
+        return -1;
+    }
+    return fd;
+}
+
 } // namespace
+
+bool InputPieces::open(const std::string& path, std::istream& in, InputFailure& failure) {
+    if (path == "-") {
+        stream_ = &in;
+        return true;
+    }
+    struct stat info {};
+    fd_ = openRegular(path, failure, info);
+    return fd_ >= 0;
+}
+
+InputPieces::~InputPieces() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+}
+
+bool InputPieces::next(std::string_view& piece, InputFailure& failure) {
+    piece = {};
+    if (fd_ >= 0) {
+        for (;;) {
+            const ssize_t n = ::read(fd_, buffer_, sizeof buffer_);
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n < 0) {
+                return fail(failure, std::string("cannot read: ") + std::strerror(errno));
+            }
+            piece = std::string_view(buffer_, static_cast<std::size_t>(n));
+            return true;
+        }
+    }
+    if (stream_ == nullptr) {
+        return true;
+    }
+    // Up to the end of the line (or of the buffer), then the newline itself:
+    // a pipe's reader gets each command as soon as its line is complete.
+    std::istream& in = *stream_;
+    in.get(buffer_, sizeof buffer_ - 1, '\n');
+    auto got = static_cast<std::size_t>(in.gcount());
+    if (in.bad()) {
+        return fail(failure, "cannot read standard input");
+    }
+    if (!in.eof()) {
+        // get() fails when it stored nothing (an empty line): that is fine.
+        in.clear(in.rdstate() & ~std::ios::failbit);
+        if (in.peek() == '\n') {
+            in.ignore(1);
+            buffer_[got++] = '\n';
+        }
+        if (in.bad()) {
+            return fail(failure, "cannot read standard input");
+        }
+    }
+    piece = std::string_view(buffer_, got);
+    if (got == 0 && !in.eof()) {
+        // Nothing stored and no newline: cannot happen with a buffer of
+        // more than one byte, but never report a false end.
+        return fail(failure, "cannot read standard input");
+    }
+    return true;
+}
 
 bool readInput(const std::string& path, std::istream& in, std::string& text,
                InputFailure& failure) {

@@ -1,5 +1,5 @@
 // run: the background mode. Intercepts one keyboard with its saved mappings,
-// without a window, until SIGINT or SIGTERM: the same engine, repeat
+// without a window, until SIGINT, SIGTERM or SIGHUP: the same engine, repeat
 // settings (the application's preferences) and emergency chord as the app.
 // A keyboard that is not attached is waited for, at start and whenever it
 // goes away (the engine follows it). The mapping file is read again whenever
@@ -7,6 +7,8 @@
 #ifdef __linux__
 
 #include "cli/commands.hpp"
+#include "cli/stop_signals.hpp"
+#include "cli/terminal_text.hpp"
 #include "engine/raw_keyboard_listener.hpp"
 #include "logging/log.hpp"
 #include "platform/linux/inotify_watch.hpp"
@@ -23,7 +25,6 @@
 
 #include <signal.h>
 #include <sys/inotify.h>
-#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -42,8 +43,10 @@ constexpr std::string_view kCategory = "keyboard";
 // Editors write a file in several steps; reload once they are done.
 constexpr std::chrono::milliseconds kReloadDelay{50};
 
+// Keyboards name themselves and selectors may hold anything: escaped before
+// they reach the terminal or the log.
 std::string curlyQuoted(const std::string& text) {
-    return "\u201C" + text + "\u201D";
+    return "\u201C" + terminalSafe(text) + "\u201D";
 }
 
 std::string identifiers(const KeyboardDevice& device) {
@@ -53,47 +56,6 @@ std::string identifiers(const KeyboardDevice& device) {
                   static_cast<unsigned long long>(device.productID & 0xFFFF));
     return buffer;
 }
-
-// SIGINT and SIGTERM arrive as readable data on a descriptor the loop
-// watches, so that stopping runs on the main thread like everything else.
-class StopSignals {
-public:
-    StopSignals() {
-        sigemptyset(&set_);
-        sigaddset(&set_, SIGINT);
-        sigaddset(&set_, SIGTERM);
-        if (::sigprocmask(SIG_BLOCK, &set_, &previous_) == 0) {
-            blocked_ = true;
-            fd_ = ::signalfd(-1, &set_, SFD_NONBLOCK | SFD_CLOEXEC);
-        }
-    }
-    ~StopSignals() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-        if (blocked_) {
-            ::sigprocmask(SIG_SETMASK, &previous_, nullptr);
-        }
-    }
-    StopSignals(const StopSignals&) = delete;
-    StopSignals& operator=(const StopSignals&) = delete;
-
-    int fd() const { return fd_; }
-    /// The signal that arrived, 0 when none.
-    int take() {
-        signalfd_siginfo info{};
-        if (fd_ >= 0 && ::read(fd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-            return static_cast<int>(info.ssi_signo);
-        }
-        return 0;
-    }
-
-private:
-    sigset_t set_{};
-    sigset_t previous_{};
-    bool blocked_ = false;
-    int fd_ = -1;
-};
 
 #ifdef CHORDWELL_HAVE_QT_PREFERENCES
 // The repeat settings are the ones the application's settings window writes.
@@ -105,7 +67,7 @@ public:
     std::shared_ptr<platform::Preferences> preferences() const { return preferences_; }
 
     void watch(const std::shared_ptr<platform::FdWatcher>& watcher) {
-        const std::filesystem::path file = preferences_->settings().fileName().toStdString();
+        const std::filesystem::path file = preferences_->fileName().toStdString();
         if (file.empty()) {
             return;
         }
@@ -185,7 +147,7 @@ int runBackground(int argc, char** argv, std::istream&, std::ostream& out, std::
     const bool byNumber =
         std::all_of(selector.begin(), selector.end(), [](char c) { return c >= '0' && c <= '9'; });
     if (!selection.index && (byNumber || selector.empty())) {
-        err << "chordwellctl: " << selection.error << "\n";
+        err << "chordwellctl: " << terminalSafe(selection.error) << "\n";
         logging::flush();
         return kExitFailure;
     }
@@ -235,8 +197,7 @@ int runBackground(int argc, char** argv, std::istream&, std::ostream& out, std::
         loop.watchReadable(stopSignals.fd(), [&] {
             if (const int number = stopSignals.take(); number != 0) {
                 log(LogLevel::info,
-                    std::string("Background mode: stopping on ") +
-                        (number == SIGINT ? "SIGINT" : "SIGTERM") + ".",
+                    std::string("Background mode: stopping on ") + StopSignals::name(number) + ".",
                     kCategory);
                 loop.quit();
             }
@@ -336,6 +297,11 @@ int runBackground(int argc, char** argv, std::istream&, std::ostream& out, std::
         }
     }
 
+    if (stopSignals.requested() != 0) {
+        // Told to stop while starting: leave before grabbing anything.
+        logging::flush();
+        return kExitOk;
+    }
     toggleInterception(engine);
     const std::string started = "Background mode: intercepting " + keyboardName + " (" +
                                 identifiers(*device) + ", " + devnode + ") with " +

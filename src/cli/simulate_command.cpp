@@ -6,6 +6,7 @@
 #include "cli/signal_cleanup.hpp"
 #include "cli/terminal_text.hpp"
 #include "engine/raw_keyboard_listener.hpp"
+#include "fileio/file_io.hpp"
 #include "logging/log.hpp"
 #include "model/json_codec.hpp"
 #include "platform/memory/memory_ports.hpp"
@@ -131,16 +132,22 @@ bool parseOptions(int argc, char** argv, SimulateOptions& options, std::string& 
     return true;
 }
 
-// A private data folder for the run, removed when the run ends.
+// A private data folder for the run, removed when the run ends. Its name
+// carries our process id, so that a later run can tell the folder of a run
+// that was killed (kill -9 leaves it) and remove it.
 class TemporaryFolder {
 public:
+    static constexpr std::string_view kPrefix = "chordwell-simulate-";
+
     TemporaryFolder() {
         std::error_code ec;
         fs::path base = fs::temp_directory_path(ec);
         if (ec) {
             base = "/tmp";
         }
-        std::string pattern = (base / "chordwell-simulate-XXXXXX").string();
+        fileio::removeStaleProcessFolders(base, kPrefix);
+        std::string pattern =
+            (base / (std::string(kPrefix) + std::to_string(::getpid()) + "-XXXXXX")).string();
         if (::mkdtemp(pattern.data()) != nullptr) {
             path_ = pattern;
         }
@@ -211,17 +218,14 @@ int runSimulate(int argc, char** argv, std::istream& in, std::ostream& out, std:
                            : std::make_shared<platform::NullSystemLog>(),
                        std::nullopt);
 
-    std::string scriptText;
+    // The script is read and run line by line: its length costs time, not
+    // memory.
+    InputPieces scriptInput;
     InputFailure failure;
-    if (!readInput(options.script, in, scriptText, failure)) {
+    if (!scriptInput.open(options.script, in, failure)) {
         err << "chordwellctl simulate: " << terminalSafe(options.script) << ": "
             << terminalSafe(failure.message) << "\n";
         return failure.status;
-    }
-    const script::ParsedScript parsed = script::parseScript(scriptText);
-    if (parsed.error) {
-        err << terminalSafe(parsed.error->text()) << "\n";
-        return kExitUsage;
     }
 
     TemporaryFolder data;
@@ -251,7 +255,35 @@ int runSimulate(int argc, char** argv, std::istream& in, std::ostream& out, std:
         world->runMainQueue();
         script::ScriptRunner runner(
             *world, engine, [&out](const std::string& line) { out << terminalSafe(line) << "\n"; });
-        if (auto scriptError = runner.run(parsed.commands)) {
+        // The data folder holds scratch copies: a run of adds is saved once.
+        runner.setBatchedSaves(true);
+        script::ScriptReader reader;
+        const auto execute = [&](const script::ScriptCommand& command) {
+            return runner.execute(command);
+        };
+        std::optional<script::ScriptError> scriptError;
+        const bool interactive = options.script == "-";
+        for (;;) {
+            if (interactive) {
+                // Whoever types into the pipe sees what each line did before
+                // the next one is read.
+                out.flush();
+            }
+            std::string_view piece;
+            if (!scriptInput.next(piece, failure)) {
+                out.flush();
+                err << "chordwellctl simulate: " << terminalSafe(options.script) << ": "
+                    << terminalSafe(failure.message) << "\n";
+                status = failure.status;
+                break;
+            }
+            scriptError = piece.empty() ? reader.finish(execute) : reader.feed(piece, execute);
+            if (scriptError || piece.empty()) {
+                break;
+            }
+        }
+        if (scriptError) {
+            out.flush();
             err << terminalSafe(scriptError->text()) << "\n";
             status = kExitUsage;
         }

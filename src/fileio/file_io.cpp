@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -47,6 +48,8 @@ public:
 
     int get() const { return fd_; }
     bool valid() const { return fd_ >= 0; }
+    /// Hands the descriptor over; it is not closed here any more.
+    int release() { return std::exchange(fd_, -1); }
     /// Closes now; false when close reports an error (data may be lost).
     /// Not retried after EINTR: the descriptor is gone either way.
     bool close() {
@@ -347,8 +350,12 @@ bool writeFileAtomically(const fs::path& path, std::string_view bytes, std::erro
 
 std::optional<fs::path> moveAside(const fs::path& file, std::string_view suffix,
                                   std::error_code& error) {
+    return moveEntryAside(resolveRegularLink(file), suffix, error);
+}
+
+std::optional<fs::path> moveEntryAside(const fs::path& source, std::string_view suffix,
+                                       std::error_code& error) {
     error.clear();
-    const fs::path source = resolveRegularLink(file);
     const std::string baseName = source.filename().string() + std::string(suffix);
     constexpr int kMaxCopies = 1000;
     for (int attempt = 1; attempt <= kMaxCopies; ++attempt) {
@@ -395,30 +402,37 @@ std::optional<long> temporaryFileOwner(std::string_view name) {
     return std::stol(std::string(parts[0]));
 }
 
-std::size_t removeStaleTemporaryFiles(const fs::path& folder) {
+bool processIsGone(long pid) {
+    if (pid <= 0 || pid == static_cast<long>(::getpid())) {
+        return false;
+    }
+    // Only a process that is certainly gone: EPERM means it exists.
+    return ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+}
+
+namespace {
+
+// Removes the temporary files in `folder` whose name `ours` accepts.
+template <typename Ours> std::size_t removeStaleTemporaries(const fs::path& folder, Ours ours) {
     std::size_t removed = 0;
     std::error_code error;
     fs::directory_iterator it(folder, error);
     if (error) {
         return 0;
     }
-    const long self = static_cast<long>(::getpid());
     for (; it != fs::directory_iterator(); it.increment(error)) {
         if (error) {
             break;
         }
         const fs::path entry = it->path();
-        const auto owner = temporaryFileOwner(entry.filename().native());
-        if (!owner || *owner <= 0 || *owner == self) {
+        const std::string name = entry.filename().native();
+        const auto owner = temporaryFileOwner(name);
+        if (!owner || !ours(name)) {
             continue;
         }
         struct stat attributes {};
         if (::lstat(entry.c_str(), &attributes) != 0 || !S_ISREG(attributes.st_mode) ||
-            attributes.st_uid != ::geteuid()) {
-            continue;
-        }
-        // Only a process that is certainly gone: EPERM means it exists.
-        if (::kill(static_cast<pid_t>(*owner), 0) == 0 || errno != ESRCH) {
+            attributes.st_uid != ::geteuid() || !processIsGone(*owner)) {
             continue;
         }
         if (::unlink(entry.c_str()) == 0) {
@@ -426,6 +440,149 @@ std::size_t removeStaleTemporaryFiles(const fs::path& folder) {
         }
     }
     return removed;
+}
+
+} // namespace
+
+std::size_t removeStaleTemporaryFiles(const fs::path& folder) {
+    return removeStaleTemporaries(folder, [](const std::string&) { return true; });
+}
+
+std::size_t removeStaleTemporaryFilesOf(const fs::path& file) {
+    const std::string prefix = "." + file.filename().string() + ".tmp-";
+    return removeStaleTemporaries(
+        file.parent_path().empty() ? fs::path(".") : file.parent_path(),
+        [&](const std::string& name) { return name.compare(0, prefix.size(), prefix) == 0; });
+}
+
+std::size_t removeStaleProcessFolders(const fs::path& base, std::string_view prefix) {
+    std::size_t removed = 0;
+    std::error_code error;
+    fs::directory_iterator it(base, error);
+    if (error) {
+        return 0;
+    }
+    for (; it != fs::directory_iterator(); it.increment(error)) {
+        if (error) {
+            break;
+        }
+        const fs::path entry = it->path();
+        const std::string name = entry.filename().string();
+        if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) {
+            continue;
+        }
+        const std::string_view rest = std::string_view(name).substr(prefix.size());
+        const std::size_t dash = rest.find('-');
+        if (dash == std::string_view::npos || dash > 9 || !allDigits(rest.substr(0, dash))) {
+            continue;
+        }
+        struct stat attributes {};
+        if (::lstat(entry.c_str(), &attributes) != 0 || !S_ISDIR(attributes.st_mode) ||
+            attributes.st_uid != ::geteuid() ||
+            !processIsGone(std::stol(std::string(rest.substr(0, dash))))) {
+            continue;
+        }
+        std::error_code removeError;
+        if (fs::remove_all(entry, removeError) > 0 && !removeError) {
+            ++removed;
+        }
+    }
+    return removed;
+}
+
+// ---------------------------------------------------------------- lock files
+
+FileLock::FileLock(FileLock&& other) noexcept
+    : path_(std::move(other.path_)), fd_(std::exchange(other.fd_, -1)) {}
+
+FileLock& FileLock::operator=(FileLock&& other) noexcept {
+    if (this != &other) {
+        FileLock gone(std::move(*this));
+        path_ = std::move(other.path_);
+        fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+}
+
+FileLock::~FileLock() {
+    if (fd_ < 0) {
+        return;
+    }
+    // Emptied first: a reader that opens it between our unlock and our
+    // close must not name a process that let go.
+    if (::ftruncate(fd_, 0) != 0) {
+        // The lock goes all the same.
+    }
+    ::flock(fd_, LOCK_UN);
+    ::close(fd_);
+}
+
+FileLockAttempt tryLockFile(const fs::path& path, std::string_view content) {
+    FileLockAttempt attempt;
+    // Two rounds at most: a first entry that is no regular file is moved
+    // aside, and then the lock file is made afresh.
+    for (int round = 0; round < 3; ++round) {
+        bool unusable = false;
+        const int fd = openRetrying(
+            path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            // A link (ELOOP), a folder (EISDIR), a socket (ENXIO): not ours
+            // to lock, but not a reason to keep anyone out either.
+            if (errno != ELOOP && errno != EISDIR && errno != ENXIO && errno != EMLINK) {
+                attempt.error = lastError();
+                return attempt;
+            }
+            unusable = true;
+        } else {
+            FileDescriptor file(fd);
+            struct stat attributes {};
+            if (::fstat(file.get(), &attributes) != 0) {
+                attempt.error = lastError();
+                return attempt;
+            }
+            if (S_ISREG(attributes.st_mode)) {
+                int locked = 0;
+                do {
+                    locked = ::flock(file.get(), LOCK_EX | LOCK_NB);
+                } while (locked != 0 && errno == EINTR);
+                if (locked != 0) {
+                    if (errno == EWOULDBLOCK) {
+                        attempt.heldElsewhere = true;
+                        char text[kMaxLockText];
+                        const ssize_t n = ::pread(file.get(), text, sizeof text, 0);
+                        if (n > 0) {
+                            attempt.holderText.assign(text, static_cast<std::size_t>(n));
+                        }
+                    } else {
+                        attempt.error = lastError(); // a file system without locks
+                    }
+                    return attempt;
+                }
+                if (::ftruncate(file.get(), 0) != 0 ||
+                    ::pwrite(file.get(), content.data(), content.size(), 0) !=
+                        static_cast<ssize_t>(content.size())) {
+                    // Held without the holder's name: the next process just
+                    // cannot say who holds it.
+                }
+                attempt.lock.emplace(FileLock(path, file.release()));
+                return attempt;
+            }
+            unusable = true; // a FIFO or a device
+        }
+        if (unusable) {
+            std::error_code moveError;
+            auto aside = moveEntryAside(path, ".unusable", moveError);
+            if (aside) {
+                attempt.setAside = std::move(aside);
+            } else if (moveError != std::errc::no_such_file_or_directory) {
+                // Someone else may have moved it; anything else is final.
+                attempt.error = moveError;
+                return attempt;
+            }
+        }
+    }
+    attempt.error = std::make_error_code(std::errc::resource_unavailable_try_again);
+    return attempt;
 }
 
 bool writeAll(int fd, const char* data, std::size_t size) {

@@ -77,6 +77,63 @@ bool writeFileAtomically(const std::filesystem::path& path, std::string_view byt
 std::optional<std::filesystem::path> moveAside(const std::filesystem::path& file,
                                                std::string_view suffix, std::error_code& error);
 
+/// Renames the directory entry `path` itself (a link stays a link and is
+/// not followed) as moveAside does: "<name><suffix>", then "-2", "-3" ...,
+/// never over an existing entry.
+std::optional<std::filesystem::path>
+moveEntryAside(const std::filesystem::path& path, std::string_view suffix, std::error_code& error);
+
+struct FileLockAttempt;
+FileLockAttempt tryLockFile(const std::filesystem::path& path, std::string_view content);
+
+/// A lock file held with flock(2) for as long as the object lives. The
+/// kernel drops the lock when its process ends, so whatever a lock file
+/// holds (nothing, garbage, the name of a process long gone or of another
+/// host, a time days old) only a live holder keeps others out.
+class FileLock {
+public:
+    FileLock(FileLock&& other) noexcept;
+    FileLock& operator=(FileLock&& other) noexcept;
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+    /// Empties the file and lets the lock go. The file itself stays: a
+    /// process that opened it just before would otherwise lock a file
+    /// nobody else sees any more.
+    ~FileLock();
+
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    friend FileLockAttempt tryLockFile(const std::filesystem::path&, std::string_view);
+    FileLock(std::filesystem::path path, int fd) : path_(std::move(path)), fd_(fd) {}
+    std::filesystem::path path_;
+    int fd_ = -1;
+};
+
+struct FileLockAttempt {
+    /// The lock, when this process holds it now.
+    std::optional<FileLock> lock;
+    /// Someone else holds it (another process, or another lock of this one).
+    bool heldElsewhere = false;
+    /// What the holder wrote into the file (at most kMaxLockText bytes).
+    std::string holderText;
+    /// Where an entry that was no regular file (a FIFO, a folder, a link,
+    /// a socket) was moved before the lock was taken.
+    std::optional<std::filesystem::path> setAside;
+    /// Why there is neither a lock nor a holder: the folder cannot be
+    /// written, the file system has no locks ...
+    std::error_code error;
+};
+
+inline constexpr std::size_t kMaxLockText = 256;
+
+/// Takes the lock file `path` without ever waiting: the file is opened
+/// without blocking and not through a link, only a regular file is used
+/// (anything else is first moved aside with the suffix ".unusable"), and the
+/// holder's text is read with a bound. `content` is written into the file
+/// once the lock is held, so that a later process can say who holds it.
+FileLockAttempt tryLockFile(const std::filesystem::path& path, std::string_view content);
+
 /// The process id in a temporary file name made by writeFileAtomically
 /// (".<name>.tmp-<pid>-<salt>-<counter>"); nothing for any other name.
 std::optional<long> temporaryFileOwner(std::string_view fileName);
@@ -85,5 +142,20 @@ std::optional<long> temporaryFileOwner(std::string_view fileName);
 /// our temporary files whose writing process no longer exists and that
 /// belong to this user. Anything else is left alone. Returns how many went.
 std::size_t removeStaleTemporaryFiles(const std::filesystem::path& folder);
+
+/// The same for the temporary files of one file only (".<name>.tmp-..."
+/// beside it): a mapping file that is a link is written next to the file it
+/// names, in a folder that is not ours to sweep.
+std::size_t removeStaleTemporaryFilesOf(const std::filesystem::path& file);
+
+/// Whether the process `pid` certainly no longer exists (a process we may
+/// not signal exists all the same).
+bool processIsGone(long pid);
+
+/// Removes, with everything in them, the folders in `base` named
+/// "<prefix><pid>-<anything>" (a scratch folder of one process) whose process
+/// no longer exists and that belong to this user; a link or a file of that
+/// name, or anyone else's folder, is left alone. Returns how many went.
+std::size_t removeStaleProcessFolders(const std::filesystem::path& base, std::string_view prefix);
 
 } // namespace chordwell::fileio

@@ -1,6 +1,7 @@
 #include "logging/log_file.hpp"
 
 #include "fileio/file_io.hpp"
+#include "model/display_text.hpp"
 
 #include <algorithm>
 #include <array>
@@ -26,28 +27,6 @@ void putDigits(char* out, unsigned value, int width) {
     }
 }
 
-// The length of the UTF-8 sequence at text[i] when it is one of the
-// characters the logs escape besides ASCII controls (C1 controls and the
-// bidirectional embeddings, overrides and isolates); 0 otherwise.
-std::size_t escapedSequenceAt(std::string_view text, std::size_t i, std::uint32_t& codePoint) {
-    const auto byte = [&](std::size_t k) {
-        return static_cast<std::uint32_t>(static_cast<unsigned char>(text[k]));
-    };
-    if (byte(i) == 0xC2 && i + 1 < text.size() && byte(i + 1) >= 0x80 && byte(i + 1) <= 0x9F) {
-        codePoint = byte(i + 1);
-        return 2;
-    }
-    if (byte(i) == 0xE2 && i + 2 < text.size() && (byte(i + 1) & 0xC0u) == 0x80u &&
-        (byte(i + 2) & 0xC0u) == 0x80u) {
-        codePoint = 0x2000u + ((byte(i + 1) & 0x3Fu) << 6) + (byte(i + 2) & 0x3Fu);
-        if ((codePoint >= 0x202A && codePoint <= 0x202E) ||
-            (codePoint >= 0x2066 && codePoint <= 0x2069)) {
-            return 3;
-        }
-    }
-    return 0;
-}
-
 void appendEscape(std::string& out, std::uint32_t codePoint) {
     switch (codePoint) {
     case '\n':
@@ -67,6 +46,15 @@ void appendEscape(std::string& out, std::uint32_t codePoint) {
     for (int shift = 12; shift >= 0; shift -= 4) {
         out += hex[(codePoint >> shift) & 0xFu];
     }
+}
+
+// A byte that is not part of well-formed UTF-8 (a raw 0x9B would be the
+// 8-bit CSI to a terminal that reads Latin-1).
+void appendByteEscape(std::string& out, unsigned char byte) {
+    static constexpr char hex[] = "0123456789ABCDEF";
+    out += "\\x";
+    out += hex[byte >> 4];
+    out += hex[byte & 0xFu];
 }
 
 } // namespace
@@ -110,13 +98,16 @@ bool needsSanitizing(std::string_view message) {
     if (message.size() > kMaxMessageBytes) {
         return true;
     }
-    std::uint32_t codePoint = 0;
-    for (std::size_t i = 0; i < message.size(); ++i) {
-        const auto c = static_cast<unsigned char>(message[i]);
-        if (c < 0x20 || c == 0x7F ||
-            ((c == 0xC2 || c == 0xE2) && escapedSequenceAt(message, i, codePoint) > 0)) {
+    if (isPlainPrintableAscii(message)) {
+        return false;
+    }
+    for (std::size_t i = 0; i < message.size();) {
+        char32_t codePoint = 0;
+        const std::size_t length = decodeUtf8(message, i, codePoint);
+        if (length == 0 || isUnsafeForDisplay(codePoint)) {
             return true;
         }
+        i += length;
     }
     return false;
 }
@@ -125,18 +116,18 @@ std::string sanitizeMessage(std::string_view message) {
     std::string out;
     out.reserve(std::min(message.size(), kMaxMessageBytes) + 16);
     std::size_t i = 0;
-    for (; i < message.size() && out.size() <= kMaxMessageBytes; ++i) {
-        const auto c = static_cast<unsigned char>(message[i]);
-        std::uint32_t codePoint = c;
-        std::size_t length = 0;
-        if (c < 0x20 || c == 0x7F) {
-            appendEscape(out, codePoint);
-        } else if ((c == 0xC2 || c == 0xE2) &&
-                   (length = escapedSequenceAt(message, i, codePoint)) > 0) {
-            appendEscape(out, codePoint);
-            i += length - 1;
+    while (i < message.size() && out.size() <= kMaxMessageBytes) {
+        char32_t codePoint = 0;
+        const std::size_t length = decodeUtf8(message, i, codePoint);
+        if (length == 0) {
+            appendByteEscape(out, static_cast<unsigned char>(message[i]));
+            ++i;
+        } else if (isUnsafeForDisplay(codePoint)) {
+            appendEscape(out, static_cast<std::uint32_t>(codePoint));
+            i += length;
         } else {
-            out += message[i];
+            out.append(message.substr(i, length));
+            i += length;
         }
     }
     if (i < message.size() || out.size() > kMaxMessageBytes) {

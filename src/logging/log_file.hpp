@@ -40,6 +40,7 @@ bool needsSanitizing(std::string_view message);
 
 /// The message as the logs show it: control characters (C0, DEL, C1) and
 /// bidirectional overrides are escaped ("\n", "\t", "\u001B", "\u202E"),
+/// and so is every byte that is not part of well-formed UTF-8 ("\x9B"),
 /// so that no text a device or a file supplies can start a forged line or
 /// reorder what the reader sees; longer than kMaxMessageBytes, it is cut on
 /// a character boundary and ends with "… [cut, N bytes in all]".

@@ -92,9 +92,11 @@ bool readBehavior(const json& value, const std::string& path, OutputBehavior& ou
     }
     const auto kind = OutputBehavior::kindFromRawValue(kindValue->get_ref<const std::string&>());
     if (!kind) {
-        // Quoted as JSON so that an empty or odd value stays visible.
-        error = fault(kindPath, "unknown kind " + kindValue->dump(-1, ' ', false,
-                                                                  json::error_handler_t::replace));
+        // Quoted as JSON so that an empty or odd value stays visible; only
+        // its start, since a file may hold megabytes there.
+        error = fault(kindPath,
+                      "unknown kind " +
+                          json_read::quotedPrefix(kindValue->get_ref<const std::string&>(), 80));
         return false;
     }
     switch (*kind) {

@@ -2,6 +2,8 @@
 #include "script/script.hpp"
 #include "script/script_detail.hpp"
 
+#include "model/display_text.hpp"
+
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -15,7 +17,20 @@ using platform::Scheduler;
 namespace detail {
 
 std::string quote(std::string_view text) {
-    return "\"" + std::string(text) + "\"";
+    // Messages quote what they refuse, but never more than a glimpse of it
+    // (a line may be megabytes long), and escaped, so that no control
+    // character of the script reaches the terminal.
+    constexpr std::size_t kShown = 80;
+    if (text.size() <= kShown) {
+        return quotedForTerminal(text);
+    }
+    std::size_t cut = kShown;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0u) == 0x80u) {
+        --cut; // not inside a UTF-8 sequence
+    }
+    std::string quoted = quotedForTerminal(text.substr(0, cut));
+    quoted.insert(quoted.size() - 1, "\u2026");
+    return quoted + " (" + std::to_string(text.size()) + " bytes)";
 }
 
 std::int64_t wholeMilliseconds(Scheduler::Duration d) {
@@ -379,40 +394,89 @@ std::string ScriptError::text() const {
     return "line " + std::to_string(line) + ": " + message;
 }
 
+std::optional<ScriptError> ScriptReader::line(std::string_view text, const OnCommand& onCommand) {
+    ++lineNumber_;
+    if (!text.empty() && text.back() == '\r') {
+        text.remove_suffix(1);
+    }
+    tokens_.clear();
+    std::string error;
+    if (!tokenize(text, tokens_, error)) {
+        return ScriptError{lineNumber_, error};
+    }
+    if (tokens_.empty()) {
+        return std::nullopt;
+    }
+    ScriptCommand command;
+    command.line = lineNumber_;
+    error = parseCommand(tokens_, command);
+    if (!error.empty()) {
+        return ScriptError{lineNumber_, error};
+    }
+    return onCommand(command);
+}
+
+std::optional<ScriptError> ScriptReader::feed(std::string_view bytes, const OnCommand& onCommand) {
+    if (failed_) {
+        return failed_;
+    }
+    auto stop = [&](ScriptError error) {
+        failed_ = std::move(error);
+        partial_.clear();
+        partial_.shrink_to_fit();
+        return failed_;
+    };
+    while (!bytes.empty()) {
+        const std::size_t end = bytes.find('\n');
+        const std::string_view piece = bytes.substr(0, end);
+        if (partial_.size() + piece.size() > kMaxLineBytes) {
+            return stop(ScriptError{lineNumber_ + 1, "line longer than " +
+                                                         std::to_string(kMaxLineBytes) + " bytes"});
+        }
+        if (end == std::string_view::npos) {
+            partial_.append(piece);
+            return std::nullopt;
+        }
+        std::optional<ScriptError> error;
+        if (partial_.empty()) {
+            error = line(piece, onCommand);
+        } else {
+            partial_.append(piece);
+            error = line(partial_, onCommand);
+            partial_.clear();
+        }
+        if (error) {
+            return stop(std::move(*error));
+        }
+        bytes.remove_prefix(end + 1);
+    }
+    return std::nullopt;
+}
+
+std::optional<ScriptError> ScriptReader::finish(const OnCommand& onCommand) {
+    if (failed_) {
+        return failed_;
+    }
+    // The text after the last newline is a line of its own, even when empty.
+    std::string last;
+    last.swap(partial_);
+    if (auto error = line(last, onCommand)) {
+        failed_ = error;
+        return error;
+    }
+    return std::nullopt;
+}
+
 ParsedScript parseScript(std::string_view text) {
     ParsedScript result;
-    int lineNumber = 0;
-    std::size_t start = 0;
-    while (start <= text.size()) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string_view::npos) {
-            end = text.size();
-        }
-        std::string_view line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') {
-            line.remove_suffix(1);
-        }
-        ++lineNumber;
-        std::vector<std::string> tokens;
-        std::string error;
-        if (!tokenize(line, tokens, error)) {
-            result.error = ScriptError{lineNumber, error};
-            return result;
-        }
-        if (!tokens.empty()) {
-            ScriptCommand command;
-            command.line = lineNumber;
-            error = parseCommand(tokens, command);
-            if (!error.empty()) {
-                result.error = ScriptError{lineNumber, error};
-                return result;
-            }
-            result.commands.push_back(std::move(command));
-        }
-        if (end == text.size()) {
-            break;
-        }
-        start = end + 1;
+    ScriptReader reader;
+    const auto collect = [&](const ScriptCommand& command) -> std::optional<ScriptError> {
+        result.commands.push_back(command);
+        return std::nullopt;
+    };
+    result.error = reader.feed(text, collect);
+    if (!result.error) {
+        result.error = reader.finish(collect);
     }
     return result;
 }

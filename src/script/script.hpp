@@ -2,10 +2,12 @@
 // interception on, press keys, let time pass, and see what reaches the
 // focused application.
 //
-// A script is parsed completely first, then its commands are executed one by
-// one through ScriptRunner. Waiting is delegated, so that the same commands
-// can run on the virtual clock (chordwellctl simulate, tests) or in real time
-// (the app's simulate mode).
+// A script is read line by line (ScriptReader): each line becomes a command
+// as soon as it is whole, and ScriptRunner executes the commands one by one,
+// so a script of any length runs in the same memory. parseScript() reads a
+// whole text at once for callers that want the list. Waiting is delegated,
+// so that the same commands can run on the virtual clock (chordwellctl
+// simulate, tests) or in real time (the app's simulate mode).
 //
 //   keyboard NAME [vendor=N] [product=N] [location=N] [name="Product Name"]
 //   remove NAME | select NAME | intercept
@@ -34,6 +36,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace chordwell::script {
@@ -107,6 +110,36 @@ struct ParsedScript {
     std::optional<ScriptError> error; // the first error; commands are then incomplete
 };
 
+/// Reads a script piece by piece. Lines are parsed as soon as they are
+/// whole, so that memory does not grow with the script: only the line being
+/// read is kept.
+class ScriptReader {
+public:
+    /// A script line is one short command; a longer line is refused without
+    /// being kept (or quoted).
+    static constexpr std::size_t kMaxLineBytes = 64 * 1024;
+    /// Receives each command; an error it returns stops the reading.
+    using OnCommand = std::function<std::optional<ScriptError>(const ScriptCommand&)>;
+
+    /// Parses the lines `bytes` completes (with what earlier pieces left)
+    /// and hands their commands to `onCommand`, in order. Returns the first
+    /// error, the reader's own or `onCommand`'s; nothing more is read then.
+    std::optional<ScriptError> feed(std::string_view bytes, const OnCommand& onCommand);
+    /// The end of the script: a last line without a newline is parsed too.
+    std::optional<ScriptError> finish(const OnCommand& onCommand);
+    /// Lines read so far.
+    int lineCount() const { return lineNumber_; }
+
+private:
+    std::optional<ScriptError> line(std::string_view text, const OnCommand& onCommand);
+
+    std::string partial_;
+    int lineNumber_ = 0;
+    std::optional<ScriptError> failed_;
+    std::vector<std::string> tokens_;
+};
+
+/// The whole of `text` as a list of commands (ScriptReader, collected).
 ParsedScript parseScript(std::string_view text);
 
 /// "<T> keyDown C keyCode=8 flags=0x100000": one event that reached the
@@ -127,6 +160,11 @@ public:
     ScriptRunner(const ScriptRunner&) = delete;
     ScriptRunner& operator=(const ScriptRunner&) = delete;
 
+    /// On the virtual clock, one `wait` stops with an error once more events
+    /// than this reached the application: a held key that repeats would
+    /// otherwise print without end during a very long wait.
+    static constexpr std::uint64_t kMaxEventsPerWait = 100'000;
+
     /// Executes one command; an error (unknown keyboard, ...) changes nothing.
     std::optional<ScriptError> execute(const ScriptCommand& command);
     /// Executes the commands in order, stopping at the first error.
@@ -135,9 +173,21 @@ public:
     /// Milliseconds since the runner was made, on the world's clock.
     std::int64_t elapsedMilliseconds() const;
 
+    /// With batched saves, a run of `map` commands that add is saved once,
+    /// when the next other command runs or the runner ends (saveChanges), so
+    /// that each one costs the mapping it adds and not a write of the whole
+    /// record. Off by default: every change is saved at once, as the editor
+    /// does. For runs whose files are scratch copies (chordwellctl simulate).
+    void setBatchedSaves(bool on) { batchedSaves_ = on; }
+    /// Whether mappings the script added are not saved yet.
+    bool hasUnsavedChanges() const { return unsaved_.has_value(); }
+    /// Saves what hasUnsavedChanges() says is waiting.
+    void saveChanges();
+
 private:
     std::shared_ptr<SimKeyboard> keyboardNamed(const std::string& name) const;
     std::optional<ScriptError> changeMappings(const ScriptCommand& command);
+    std::optional<ScriptError> waitOnVirtualClock(const ScriptCommand& command);
     void followMainWindow();
 
     SimWorld& world_;
@@ -146,6 +196,16 @@ private:
     Wait wait_;
     Scheduler::Duration origin_;
     std::map<std::string, std::shared_ptr<SimKeyboard>, std::less<>> keyboards_;
+    // The keyboard whose record holds added mappings not saved yet.
+    std::optional<KeyboardDevice> unsaved_;
+    // Mapping names of one model's record and their ids (the first mapping
+    // of each name), kept while only this runner's adds change the record:
+    // deciding between add and edit must not walk a record of thousands.
+    std::optional<KeyboardModelId> namedModel_;
+    std::unordered_map<std::string, Uuid> namedIds_;
+    bool addingMapping_ = false;
+    bool batchedSaves_ = false;
+    Subscription recordsWatch_;
 };
 
 } // namespace chordwell::script

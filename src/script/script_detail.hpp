@@ -9,7 +9,8 @@
 
 namespace chordwell::script::detail {
 
-/// `text` in double quotes, for messages.
+/// `text` as a quoted literal for messages: escaped for the terminal, and cut
+/// after about 80 characters (with its length said).
 std::string quote(std::string_view text);
 /// Whole milliseconds of a clock duration.
 std::int64_t wholeMilliseconds(platform::Scheduler::Duration d);

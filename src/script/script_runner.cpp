@@ -3,6 +3,9 @@
 #include "script/script.hpp"
 #include "script/script_detail.hpp"
 
+#include "model/display_text.hpp"
+#include "platform/sim/virtual_scheduler.hpp"
+
 #include <algorithm>
 
 namespace chordwell::script {
@@ -26,10 +29,26 @@ ScriptRunner::ScriptRunner(SimWorld& world, RawKeyboardListener& engine, OutputL
             output_(formatAppEvent(event, origin_));
         }
     });
+    // Any change of the records but our own adds may rename, add or remove
+    // mappings behind the name index.
+    recordsWatch_ = engine_.subscribeChanges([this](const EngineChanges& changes) {
+        if (!addingMapping_ && changes.contains(EngineChange::records)) {
+            namedModel_.reset();
+        }
+    });
 }
 
 ScriptRunner::~ScriptRunner() {
+    saveChanges();
     world_.setAppEventSink(nullptr);
+}
+
+void ScriptRunner::saveChanges() {
+    if (unsaved_) {
+        const KeyboardDevice keyboard = std::move(*unsaved_);
+        unsaved_.reset();
+        engine_.saveMappings(keyboard);
+    }
 }
 
 std::int64_t ScriptRunner::elapsedMilliseconds() const {
@@ -65,6 +84,11 @@ std::optional<ScriptError> ScriptRunner::execute(const ScriptCommand& command) {
         return std::optional<ScriptError>(ScriptError{command.line, std::move(message)});
     };
 
+    if (command.kind != K::map) {
+        // Only a run of adds waits for its save; anything else may read the
+        // file (select) or end the run.
+        saveChanges();
+    }
     std::shared_ptr<SimKeyboard> keyboard;
     if (command.kind == K::remove || command.kind == K::select || command.kind == K::down ||
         command.kind == K::up) {
@@ -132,23 +156,23 @@ std::optional<ScriptError> ScriptRunner::execute(const ScriptCommand& command) {
     case K::wait:
         if (wait_) {
             wait_(std::chrono::milliseconds(command.milliseconds));
-        } else {
-            world_.advance(clockDuration(command.milliseconds));
+        } else if (auto error = waitOnVirtualClock(command)) {
+            return error;
         }
         break;
     case K::list: {
         const std::string time = std::to_string(elapsedMilliseconds());
         for (const KeyboardDevice& k : engine_.discoveredKeyboards()) {
-            output_(time + " keyboard " + quote(k.productName) + " vendor=" +
+            output_(time + " keyboard " + quotedForTerminal(k.productName) + " vendor=" +
                     std::to_string(k.vendorID) + " product=" + std::to_string(k.productID));
         }
         break;
     }
     case K::status: {
         const auto& selected = engine_.selectedDevice();
-        output_(std::to_string(elapsedMilliseconds()) +
-                " status intercepting=" + (engine_.isIntercepting() ? "true" : "false") +
-                " selected=" + (selected ? quote(selected->productName) : std::string("none")));
+        output_(std::to_string(elapsedMilliseconds()) + " status intercepting=" +
+                (engine_.isIntercepting() ? "true" : "false") + " selected=" +
+                (selected ? quotedForTerminal(selected->productName) : std::string("none")));
         break;
     }
     }
@@ -167,6 +191,10 @@ std::optional<ScriptError> ScriptRunner::changeMappings(const ScriptCommand& com
         return fail("no keyboard selected");
     }
     const KeyboardDevice keyboard = *engine_.selectedDevice();
+    const KeyboardModelId model{keyboard.productID, keyboard.vendorID};
+    if (unsaved_ && !(KeyboardModelId{unsaved_->productID, unsaved_->vendorID} == model)) {
+        saveChanges();
+    }
     // The record is read to decide between adding and editing: it must not
     // be read between the two halves of an earlier edit, when it shows no
     // mappings.
@@ -180,10 +208,21 @@ std::optional<ScriptError> ScriptRunner::changeMappings(const ScriptCommand& com
         return nullptr;
     };
     const DeviceMapping* record = findRecord();
+    if (!(namedModel_ && *namedModel_ == model)) {
+        namedIds_.clear();
+        if (record != nullptr) {
+            for (const KeyMapping& m : record->mappings) {
+                namedIds_.emplace(m.name, m.id); // the first of a name wins
+            }
+        }
+        namedModel_ = model;
+    }
+    // The mapping of that name, looked up by its id.
     const KeyMapping* existing = nullptr;
-    if (record != nullptr) {
+    if (const auto named = namedIds_.find(command.name);
+        named != namedIds_.end() && record != nullptr) {
         for (const KeyMapping& m : record->mappings) {
-            if (m.name == command.name) {
+            if (m.id == named->second) {
                 existing = &m;
                 break;
             }
@@ -197,14 +236,21 @@ std::optional<ScriptError> ScriptRunner::changeMappings(const ScriptCommand& com
         mapping.outputBehavior = command.output;
         if (existing != nullptr) {
             // What the editor does when the user changes a mapping.
+            saveChanges();
             mapping.id = existing->id;
-            const DeviceMapping templ = *record;
+            DeviceMapping templ; // the model's identifiers, not its mappings
+            templ.productName = record->productName;
+            templ.productID = record->productID;
+            templ.vendorID = record->vendorID;
             engine_.editMapping(keyboard, templ, mapping);
             break;
         }
         // What the editor does for a new mapping: append (to a new record
-        // when the model has none) and save.
-        engine_.mutateAllDeviceMappings([&](std::vector<DeviceMapping>& records) {
+        // when the model has none), then save; the save waits while more
+        // adds follow.
+        const Uuid id = mapping.id;
+        addingMapping_ = true;
+        engine_.mutateRecordsOfModel(model, [&](std::vector<DeviceMapping>& records) {
             for (DeviceMapping& r : records) {
                 if (r.productID == keyboard.productID && r.vendorID == keyboard.vendorID) {
                     r.mappings.push_back(std::move(mapping));
@@ -218,7 +264,12 @@ std::optional<ScriptError> ScriptRunner::changeMappings(const ScriptCommand& com
             created.mappings.push_back(std::move(mapping));
             records.push_back(std::move(created));
         });
-        engine_.saveMappings(keyboard);
+        addingMapping_ = false;
+        namedIds_.emplace(command.name, id);
+        unsaved_ = keyboard;
+        if (!batchedSaves_) {
+            saveChanges();
+        }
         break;
     }
     case K::unmap: {
@@ -242,12 +293,46 @@ std::optional<ScriptError> ScriptRunner::changeMappings(const ScriptCommand& com
     return std::nullopt;
 }
 
+std::optional<ScriptError> ScriptRunner::waitOnVirtualClock(const ScriptCommand& command) {
+    platform::sim::VirtualScheduler* clock = world_.virtualScheduler();
+    if (clock == nullptr) {
+        world_.advance(clockDuration(command.milliseconds));
+        return std::nullopt;
+    }
+    world_.deliverQueuedInput();
+    const Scheduler::Duration delta = clockDuration(command.milliseconds);
+    const Scheduler::Duration now = clock->now();
+    const Scheduler::Duration end =
+        now > Scheduler::Duration::max() - delta ? Scheduler::Duration::max() : now + delta;
+    // Timer by timer, so that a key held with repeat over a wait of years
+    // is stopped after a bounded number of events instead of printing for
+    // ever.
+    const std::uint64_t before = world_.appEventCount();
+    for (;;) {
+        const auto next = clock->nextDue();
+        if (!next || *next > end) {
+            clock->advanceTo(end);
+            return std::nullopt;
+        }
+        clock->advanceTo(*next);
+        if (world_.appEventCount() - before > kMaxEventsPerWait) {
+            return ScriptError{command.line,
+                               "wait " + std::to_string(command.milliseconds) + ": more than " +
+                                   std::to_string(kMaxEventsPerWait) +
+                                   " events reached the application (a held key repeating?); "
+                                   "stopped at " +
+                                   std::to_string(elapsedMilliseconds()) + " ms"};
+        }
+    }
+}
+
 std::optional<ScriptError> ScriptRunner::run(const std::vector<ScriptCommand>& commands) {
     for (const ScriptCommand& command : commands) {
         if (auto error = execute(command)) {
             return error;
         }
     }
+    saveChanges();
     return std::nullopt;
 }
 

@@ -111,8 +111,22 @@ std::optional<StorageManager> StorageManager::createAt(const fs::path& folder,
             return std::nullopt;
         }
         log(LogLevel::debug, "Created or verified folder: " + folder.string(), kCategory);
-        // Saves cut short by a crash leave their temporary files behind.
-        if (const std::size_t removed = fileio::removeStaleTemporaryFiles(folder); removed > 0) {
+        // Saves cut short by a crash leave their temporary files behind: here,
+        // and beside the file a mapping file that is a link names (a save
+        // writes there). Only that file's own temporaries are touched there.
+        std::size_t removed = fileio::removeStaleTemporaryFiles(folder);
+        std::error_code listError;
+        for (fs::directory_iterator it(folder, listError), end; !listError && it != end;
+             it.increment(listError)) {
+            if (!it->is_symlink(listError)) {
+                continue;
+            }
+            const fs::path target = fileio::resolveRegularLink(it->path());
+            if (target != it->path() && target.parent_path() != folder) {
+                removed += fileio::removeStaleTemporaryFilesOf(target);
+            }
+        }
+        if (removed > 0) {
             log(LogLevel::info,
                 "Removed " + std::to_string(removed) + " temporary files of interrupted saves",
                 kCategory);

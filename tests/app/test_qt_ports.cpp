@@ -13,8 +13,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <chrono>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -190,6 +194,81 @@ TEST(QtPreferences, ReadsComeFromMemoryAndAnotherWritersChangeIsSeen) {
                         kEventLoopBoundMs));
     EXPECT_EQ(prefs.value("key_repeat_enabled"), PreferenceValue{false});
 }
+
+#ifndef __APPLE__
+// The file QSettings would open for the application is the one checked.
+TEST(QtPreferences, TheCheckedFileIsTheApplicationsOwn) {
+    const QSettings qt(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Chordwell"),
+                       QStringLiteral("preferences"));
+    EXPECT_EQ(QtPreferences::applicationIniFile(),
+              std::filesystem::path(qt.fileName().toStdString()));
+}
+
+// What stands where the preferences file goes is checked before Qt opens it:
+// nothing may hang or eat the memory, and nothing the user had is lost.
+TEST(QtPreferences, AFileThatIsNoINIFileIsSetAsideAndDefaultsAreUsed) {
+    struct Case {
+        const char* what;
+        std::function<void(const std::filesystem::path&)> make;
+        bool setAside;
+    };
+    const auto write = [](const std::filesystem::path& file, const std::string& text) {
+        std::ofstream(file, std::ios::binary) << text;
+    };
+    const Case cases[] = {
+        {"a FIFO", [](const auto& f) { ASSERT_EQ(::mkfifo(f.c_str(), 0600), 0); }, true},
+        {"a folder", [](const auto& f) { std::filesystem::create_directories(f / "x"); }, true},
+        {"2 MB",
+         [&](const auto& f) {
+             write(f, "[General]\nkey_repeat_interval=0.05\n" + std::string(2 << 20, ';'));
+         },
+         true},
+        {"empty", [&](const auto& f) { write(f, ""); }, true},
+        {"binary", [&](const auto& f) { write(f, std::string("\x89PNG\r\n\x1a\n\0\0", 10)); },
+         true},
+        {"not UTF-8", [&](const auto& f) { write(f, "[General]\nname=caf\xe9\n"); }, true},
+        {"JSON", [&](const auto& f) { write(f, "{\n  \"key_repeat_interval\": 0.05\n}\n"); }, true},
+        {"an INI file",
+         [&](const auto& f) {
+             write(f, "; by hand\n[General]\nkey_repeat_interval=0.05\n\nlabel=\"a, b\"\n");
+         },
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        QTemporaryDir dir;
+        ASSERT_TRUE(dir.isValid());
+        const std::filesystem::path file =
+            dir.filePath(QStringLiteral("preferences.ini")).toStdString();
+        c.make(file);
+        QtPreferences prefs(file);
+        EXPECT_FALSE(prefs.inMemoryOnly());
+        EXPECT_EQ(std::filesystem::exists(file.string() + ".unreadable"), c.setAside);
+        EXPECT_EQ(prefs.value("key_repeat_interval"),
+                  c.setAside ? std::nullopt : std::optional<PreferenceValue>(0.05));
+        // The next write makes a fresh file of the defaults and the change.
+        prefs.setValue("key_repeat_enabled", false);
+        QtPreferences again(file);
+        EXPECT_EQ(again.value("key_repeat_enabled"), PreferenceValue{false});
+    }
+}
+
+// Replaced by a FIFO while running: a change of the file is read again only
+// once it is safe to open, and writes keep going.
+TEST(QtPreferences, AFileReplacedByAFIFOLaterDoesNotHang) {
+    QTemporaryDir dir;
+    const std::filesystem::path file =
+        dir.filePath(QStringLiteral("preferences.ini")).toStdString();
+    QtPreferences prefs(file);
+    prefs.setValue("key_repeat_interval", 0.2);
+    std::filesystem::remove(file);
+    ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+    prefs.reload();
+    prefs.setValue("key_repeat_enabled", true);
+    EXPECT_TRUE(std::filesystem::exists(file.string() + ".unreadable"));
+    EXPECT_EQ(QtPreferences(file).value("key_repeat_enabled"), PreferenceValue{true});
+}
+#endif
 
 TEST(XdgAutostartLoginItem, RegisterUnregisterAndStatus) {
     QTemporaryDir dir;

@@ -5,6 +5,10 @@
 #include "app/shell/single_instance.hpp"
 #include "app/shell/tray_notice.hpp"
 
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
 #include <QLockFile>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
@@ -12,6 +16,12 @@
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
+#include <vector>
 
 using chordwell::app::SingleInstance;
 
@@ -47,6 +57,95 @@ TEST(SingleInstance, LockOfAProcessThatIsGoneDoesNotStopALaunch) {
         ASSERT_TRUE(socket.open(QIODevice::WriteOnly));
     }
     EXPECT_EQ(probe.claim(), SingleInstance::Claim::primary);
+}
+
+// A lock file is only as good as the process that holds it: whatever stands
+// in its place (empty, garbage, another host's, days old, a folder, a FIFO,
+// a link) lets the launch start at once and protected; what is no regular
+// file is moved aside, never followed.
+TEST(SingleInstance, NoLeftoverLockFileKeepsTheUserOut) {
+    struct Case {
+        const char* what;
+        std::function<void(const QString& lock, const QString& folder)> make;
+        bool setAside;
+    };
+    const auto write = [](const QString& lock, const QByteArray& text) {
+        QFile file(lock);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(text);
+    };
+    const Case cases[] = {
+        {"empty", [&](const QString& lock, const QString&) { write(lock, ""); }, false},
+        {"garbage",
+         [&](const QString& lock, const QString&) {
+             write(lock, QByteArray("\xff\x00\x1b[2J", 6));
+         },
+         false},
+        {"another host's, two days old",
+         [&](const QString& lock, const QString&) {
+             write(lock, "1\nchordwell\nelsewhere.example\n");
+             QFile file(lock);
+             ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+             file.setFileTime(QDateTime::currentDateTime().addDays(-2),
+                              QFileDevice::FileModificationTime);
+         },
+         false},
+        {"a folder",
+         [](const QString& lock, const QString&) { ASSERT_TRUE(QDir().mkpath(lock + "/inside")); },
+         true},
+        {"a FIFO",
+         [](const QString& lock, const QString&) {
+             ASSERT_EQ(::mkfifo(QFile::encodeName(lock).constData(), 0600), 0);
+         },
+         true},
+        {"a link to a file",
+         [&](const QString& lock, const QString& folder) {
+             write(folder + "/elsewhere", "keep");
+             ASSERT_TRUE(QFile::link(folder + "/elsewhere", lock));
+         },
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        QTemporaryDir folder;
+        ASSERT_TRUE(folder.isValid());
+        SingleInstance instance(folder.path());
+        c.make(instance.lockPath(), folder.path());
+        QElapsedTimer clock;
+        clock.start();
+        EXPECT_EQ(instance.claim(), SingleInstance::Claim::primary);
+        EXPECT_LT(clock.elapsed(), 1000) << "no waiting for an answer nobody gives";
+        EXPECT_TRUE(instance.isProtected());
+        EXPECT_EQ(QFileInfo::exists(instance.lockPath() + ".unusable"), c.setAside);
+        SingleInstance later(folder.path());
+        EXPECT_EQ(later.claim(), SingleInstance::Claim::handedOver) << "and it protects";
+    }
+}
+
+// A runtime folder that cannot hold the lock (gone, a file, read-only): the
+// application starts all the same, without the protection.
+TEST(SingleInstance, AFolderThatCannotHoldTheLockStillLetsItStart) {
+    QTemporaryDir root;
+    ASSERT_TRUE(root.isValid());
+    QFile file(root.filePath(QStringLiteral("a-file")));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    std::vector<QString> folders = {root.filePath(QStringLiteral("missing")), file.fileName()};
+    const QString readOnly = root.filePath(QStringLiteral("read-only"));
+    if (::geteuid() != 0) { // root writes into read-only folders
+        ASSERT_TRUE(QDir().mkpath(readOnly));
+        ASSERT_TRUE(
+            QFile::setPermissions(readOnly, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        folders.push_back(readOnly);
+    }
+    for (const QString& folder : folders) {
+        SCOPED_TRACE(folder.toStdString());
+        SingleInstance instance(folder);
+        EXPECT_EQ(instance.claim(), SingleInstance::Claim::primary);
+        EXPECT_FALSE(instance.isProtected());
+    }
+    QFile::setPermissions(readOnly,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 }
 
 TEST(SingleInstance, LiveLockWithoutAnswerIsReportedNotIgnored) {

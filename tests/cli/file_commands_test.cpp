@@ -1,4 +1,5 @@
 #include "cli/commands.hpp"
+#include "model/display_text.hpp"
 
 #include <gtest/gtest.h>
 
@@ -199,6 +200,9 @@ TEST(Chordwellctl, NormalizedOutputIsStableAndStillValid) {
     ASSERT_EQ(first.status, 0) << first.err;
     ASSERT_EQ(first.out.back(), '\n');
     EXPECT_EQ(first.out.find('\n'), first.out.size() - 1);
+    // The name's ESC, CSI, NEL and RLO are escaped in the JSON, not printed.
+    const std::string line = first.out.substr(0, first.out.size() - 1);
+    EXPECT_EQ(terminalSafe(line), line);
     const CliRun second = run({"normalize", "-"}, first.out);
     EXPECT_EQ(second.out, first.out);
     EXPECT_EQ(run({"show", "-"}, first.out).out, kRichShown);

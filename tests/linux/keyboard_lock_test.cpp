@@ -10,10 +10,15 @@
 #include "support/test_support.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
 #include <string>
 
 namespace chordwell::platform::lnx {
@@ -116,6 +121,75 @@ TEST_F(KeyboardLockTest, NamesThatCouldEscapeTheFolderTakeNoLock) {
         EXPECT_EQ(claim.lock, nullptr);
         EXPECT_FALSE(claim.heldBy.has_value());
     }
+}
+
+// Whatever stands where the lock file goes (left by a crash, another host,
+// a mistake or a prank), taking the lock neither waits nor refuses: only a
+// live holder keeps a keyboard. What is no regular file is moved aside,
+// never followed and never deleted.
+TEST_F(KeyboardLockTest, AnyLockFileLeftBehindIsTakenOverWithoutWaiting) {
+    namespace fs = std::filesystem;
+    const fs::path folder = temp.path() / "chordwell";
+    const fs::path lock = folder / "keyboard-event5.lock";
+    const fs::path outside = temp.path() / "outside.txt";
+    struct Case {
+        const char* what;
+        std::function<void()> make;
+        bool setAside;
+    };
+    const auto write = [&](const std::string& text) {
+        std::ofstream(lock, std::ios::binary) << text;
+    };
+    const Case cases[] = {
+        {"empty", [&] { write(""); }, false},
+        {"garbage", [&] { write(std::string("\xff\x00\x1b[2J", 6) + std::string(4000, 'x')); },
+         false},
+        {"another host's", [&] { write("1\nchordwell\nelsewhere.example\n"); }, false},
+        {"a process that is gone", [&] { write("2147483646\nchordwellctl\n"); }, false},
+        {"a folder", [&] { fs::create_directory(lock); }, true},
+        {"a folder with files",
+         [&] {
+             fs::create_directory(lock);
+             std::ofstream(lock / "inside") << "kept";
+         },
+         true},
+        {"a FIFO", [&] { ASSERT_EQ(::mkfifo(lock.c_str(), 0600), 0); }, true},
+        {"a dangling link", [&] { fs::create_symlink(temp.path() / "nowhere", lock); }, true},
+        {"a link to a file",
+         [&] {
+             std::ofstream(outside) << "not a lock";
+             fs::create_symlink(outside, lock);
+         },
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(folder);
+        fs::create_directory(folder);
+        c.make();
+        {
+            const auto claim = acquireKeyboardLock("event5");
+            EXPECT_NE(claim.lock, nullptr);
+            EXPECT_FALSE(claim.heldBy.has_value());
+            EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(lock)));
+        }
+        EXPECT_EQ(fs::exists(fs::symlink_status(folder / "keyboard-event5.lock.unusable")),
+                  c.setAside);
+    }
+    std::ifstream kept(outside);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "not a lock");
+
+    // A FIFO where another process takes the lock: this one learns who holds
+    // it instead of waiting for ever on the FIFO.
+    fs::remove_all(folder);
+    fs::create_directory(folder);
+    ASSERT_EQ(::mkfifo(lock.c_str(), 0600), 0);
+    LockingChild child("event5");
+    ASSERT_TRUE(child.locked());
+    const auto refused = acquireKeyboardLock("event5");
+    EXPECT_EQ(refused.lock, nullptr);
+    ASSERT_TRUE(refused.heldBy.has_value());
+    EXPECT_NE(refused.heldBy->find("process " + std::to_string(child.pid())), std::string::npos);
 }
 
 class LockedKeyboard : public GrabbableKeyboard {

@@ -1,6 +1,7 @@
 #include "logging/log_file.hpp"
 #include <algorithm>
 
+#include "model/display_text.hpp"
 #include "support/file_size_limit.hpp"
 #include "support/test_support.hpp"
 
@@ -466,6 +467,9 @@ TEST(LogFileTest, MessagesCannotForgeLinesAndAreCapped) {
         {"rlo \xE2\x80\xAE isolate \xE2\x81\xA6", "rlo \\u202E isolate \\u2066"},
         {"caf\xC3\xA9 \xE2\x80\x9CK2\xE2\x80\x9D \xC2\xA0",
          "caf\xC3\xA9 \xE2\x80\x9CK2\xE2\x80\x9D \xC2\xA0"},
+        // Not UTF-8: the 8-bit CSI as a raw byte, an overlong ESC, a cut
+        // sequence at the end.
+        {"raw \x9B[2J, \xC0\x9B, \xE2\x80", "raw \\x9B[2J, \\xC0\\x9B, \\xE2\\x80"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(LogFile::formatLine(sampleTime(), LogLevel::info, "keyboard", c.message),
@@ -481,7 +485,7 @@ TEST(LogFileTest, AnyMessageBecomesOneBoundedLine) {
     const std::vector<std::string> pieces = {
         "a",    "Z",        " ",        "\n",           "\r",           "\x1B",
         "\x7F", "\xC2\x9B", "\xC3\xA9", "\xE2\x80\xAE", "\xE2\x80\x9C", "\xF0\x9F\x98\x80",
-        "\\",   "[ERROR]"};
+        "\\",   "[ERROR]",  "\x9B",     "\xE2\x80",     "\xFF"};
     const std::string prefix = "2026-03-05T14:07:09.123Z [WARN] (storage) ";
     for (int round = 0; round < 300; ++round) {
         std::string message;
@@ -499,6 +503,14 @@ TEST(LogFileTest, AnyMessageBecomesOneBoundedLine) {
             EXPECT_NE(ch, '\x7F');
         }
         EXPECT_EQ(shown.find("\xC2\x9B"), std::string::npos);
+        // Well-formed UTF-8 throughout: no raw byte a terminal could take
+        // for a control of its own.
+        for (std::size_t i = 0; i < shown.size();) {
+            char32_t codePoint = 0;
+            const std::size_t sequence = decodeUtf8(shown, i, codePoint);
+            ASSERT_NE(sequence, 0u) << "byte " << i << " of a line";
+            i += sequence;
+        }
         EXPECT_EQ(shown.find("\xE2\x80\xAE"), std::string::npos);
         const std::string marker = " [cut, " + std::to_string(message.size()) + " bytes in all]";
         const bool cut = shown.ends_with(marker);

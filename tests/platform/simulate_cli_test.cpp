@@ -188,6 +188,19 @@ TEST_F(SimulateCommandTest, OutputBeforeAScriptErrorIsKept) {
     EXPECT_EQ(r.err, "line 3: unknown keyboard \"nobody\"\n");
 }
 
+// The script runs as it is read: what comes before a faulty line has run
+// and printed, and the message quotes only the start of a huge line.
+TEST_F(SimulateCommandTest, AScriptRunsUpToItsFirstFaultyLine) {
+    const std::string huge(6'000'000, '[');
+    for (const std::string& fault : {std::string("frobnicate"), huge}) {
+        const Result r = simulate({}, "keyboard kb name=\"K\"\nlist\n" + fault + "\nlist\n");
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.out, "0 keyboard \"K\" vendor=-1 product=-1\n");
+        EXPECT_EQ(r.err.rfind("line 3: ", 0), 0u) << r.err.substr(0, 200);
+        EXPECT_LT(r.err.size(), 200u);
+    }
+}
+
 // Names come from scripts and devices; none may drive or reorder the terminal.
 TEST_F(SimulateCommandTest, NamesAreEscapedOnTheTerminal) {
     const Result r =

@@ -1,4 +1,5 @@
 #include "fileio/file_io.hpp"
+#include "storage/storage_manager.hpp"
 
 #include "support/test_support.hpp"
 
@@ -308,6 +309,36 @@ TEST(TemporaryFilesTest, OnlyOurOwnFilesOfEndedProcessesAreRemoved) {
     EXPECT_EQ(namesIn(temp.path()), expected);
     EXPECT_TRUE(fs::exists(temp.path() / "below" / (".x.tmp-" + dead + "-1-1")));
     EXPECT_EQ(removeStaleTemporaryFiles(temp.path() / "missing"), 0u);
+}
+
+// A mapping file that is a link is saved beside the file it names: a crash
+// there leaves that file's temporaries in a folder that is not ours. The
+// next start removes those (same rule: ours, process gone) and nothing else
+// of that folder.
+TEST(TemporaryFilesTest, StaleFilesBesideALinkedMappingFileGoAtTheNextStart) {
+    TempDir temp;
+    const std::string dead = std::to_string(deadProcessId());
+    const std::string alive = std::to_string(::getppid());
+    const fs::path elsewhere = temp.path() / "dotfiles";
+    fs::create_directories(elsewhere);
+    fs::create_directories(temp.path() / "Mappings");
+    writeText(elsewhere / "keyboard.json", "{}");
+    fs::create_symlink(elsewhere / "keyboard.json", temp.path() / "Mappings" / "05AC-024F.json");
+    const std::string gone = ".keyboard.json.tmp-" + dead + "-1-1";
+    const std::set<std::string> kept = {
+        "keyboard.json",
+        ".keyboard.json.tmp-" + alive + "-1-1", // its writer is still at work
+        ".notes.txt.tmp-" + dead + "-1-1",      // some other program's
+    };
+    writeText(elsewhere / gone, "partial");
+    for (const auto& name : kept) {
+        if (name != "keyboard.json") {
+            writeText(elsewhere / name, "keep");
+        }
+    }
+    std::error_code error;
+    ASSERT_TRUE(StorageManager::createAt(temp.path() / "Mappings", error)) << error.message();
+    EXPECT_EQ(namesIn(elsewhere), kept);
 }
 
 } // namespace

@@ -460,5 +460,23 @@ int checkBackgroundMode(const std::string& program, const std::string& ownVirtua
     check(logFile.find("Background mode: intercepting") != std::string::npos &&
               logFile.find("stopping on SIGTERM") != std::string::npos,
           "the log file tells the start and the stop");
+
+    // Waiting for a keyboard that is not there: the selector it echoes is
+    // escaped, and SIGHUP (its terminal went away) ends it as SIGTERM does.
+    const fs::path waitLog = home / "background-mode-waiting.out";
+    const pid_t waiting = spawn(program, {"run", "--keyboard", "Gone \x1b]0;title\x07"}, waitLog);
+    check(waitFor(
+              [&] { return readFile(waitLog).find("waiting for a keyboard") != std::string::npos; },
+              20s),
+          "a background mode waits for a keyboard that is not there: " + readFile(waitLog));
+    check(readFile(waitLog).find('\x1b') == std::string::npos &&
+              readFile(waitLog).find("Gone \\u001b]0;title\\u0007") != std::string::npos,
+          "the selector it echoes is escaped: " + readFile(waitLog));
+    ::kill(waiting, SIGHUP);
+    const int hungUp = waitExit(waiting, 10s);
+    check(hungUp == 0, "SIGHUP ends it with status 0 (got " + std::to_string(hungUp) + ")");
+    check(readFile(home / ".local/share/Chordwell/Logs/chordwell.log").find("stopping on SIGHUP") !=
+              std::string::npos,
+          "the log file tells the stop on SIGHUP");
     return failed;
 }

@@ -258,6 +258,7 @@ public:
         world_->runMainQueue();
         runner_ =
             std::make_unique<script::ScriptRunner>(*world_, *engine_, [](const std::string&) {});
+        runner_->setBatchedSaves(true); // as chordwellctl simulate runs
     }
 
     // Runs one command; nullopt when all checks hold. `skipped` is set when
@@ -274,7 +275,7 @@ public:
         }
         track(command, interceptingBefore);
         records_.apply(command, *engine_);
-        if (auto fault = records_.check(*engine_)) {
+        if (auto fault = records_.check(*engine_, runner_->hasUnsavedChanges())) {
             return fault;
         }
 

@@ -88,7 +88,8 @@ void RecordsModel::apply(const ScriptCommand& command, const RawKeyboardListener
     diskMayDiffer_.insert(model);
 }
 
-std::optional<std::string> RecordsModel::check(const RawKeyboardListener& engine) {
+std::optional<std::string> RecordsModel::check(const RawKeyboardListener& engine,
+                                               bool savesWaiting) {
     const bool pending = engine.hasPendingEdit();
     if (pending) {
         if (!editedModel_) {
@@ -131,7 +132,7 @@ std::optional<std::string> RecordsModel::check(const RawKeyboardListener& engine
         return std::nullopt;
     }
     editedModel_.reset();
-    if (!engine.storage()) {
+    if (savesWaiting || !engine.storage()) {
         return std::nullopt;
     }
     for (const Model& model : diskMayDiffer_) {

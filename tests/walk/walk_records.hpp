@@ -25,9 +25,10 @@ public:
     void apply(const script::ScriptCommand& command, const RawKeyboardListener& engine);
 
     /// The first difference between the model and the engine's records, or,
-    /// once no edit waits for its second half, between the model and the
+    /// once no edit waits for its second half and no save waits
+    /// (`savesWaiting`: the runner's run of adds), between the model and the
     /// files of the engine's storage; nothing when all agree.
-    std::optional<std::string> check(const RawKeyboardListener& engine);
+    std::optional<std::string> check(const RawKeyboardListener& engine, bool savesWaiting);
 
 private:
     using Model = std::pair<std::int64_t, std::int64_t>; // vendor, product

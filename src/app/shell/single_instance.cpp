@@ -2,11 +2,13 @@
 
 #include "logging/log.hpp"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QStandardPaths>
+#include <QSysInfo>
 #include <QThread>
 
 namespace chordwell::app {
@@ -19,11 +21,7 @@ constexpr int kAnswerBudgetMs = 1500;
 
 SingleInstance::SingleInstance(const QString& folder, QObject* parent)
     : QObject(parent), lockPath_(QDir(folder).filePath(QStringLiteral("chordwell.lock"))),
-      socketPath_(QDir(folder).filePath(QStringLiteral("chordwell.socket"))),
-      lock_(std::make_unique<QLockFile>(lockPath_)) {
-    // A lock whose process is gone is stale at once, whatever its age.
-    lock_->setStaleLockTime(0);
-}
+      socketPath_(QDir(folder).filePath(QStringLiteral("chordwell.socket"))) {}
 
 SingleInstance::~SingleInstance() {
     if (server_ != nullptr) {
@@ -40,16 +38,39 @@ QString SingleInstance::defaultFolder() {
 }
 
 SingleInstance::Claim SingleInstance::claim() {
+    const std::filesystem::path path = lockPath_.toStdString();
+    // What a later launch (or an older Chordwell) reads: process id, program
+    // and host, one a line.
+    const std::string holder = std::to_string(QCoreApplication::applicationPid()) +
+                               "\nchordwell\n" + QSysInfo::machineHostName().toStdString() + "\n";
     QElapsedTimer elapsed;
     elapsed.start();
     do {
-        if (lock_->tryLock(0)) {
+        fileio::FileLockAttempt attempt = fileio::tryLockFile(path, holder);
+        if (attempt.setAside) {
+            log(LogLevel::warning,
+                "The single-instance lock " + path.string() +
+                    " was not a regular file; moved it to " + attempt.setAside->string() + ".",
+                kCategory);
+        }
+        if (attempt.lock) {
+            lock_ = std::move(attempt.lock);
             if (!listen()) {
                 log(LogLevel::warning,
                     "Cannot listen for later launches at " + socketPath_.toStdString() +
                         "; launching Chordwell again will not show this window.",
                     kCategory);
             }
+            return Claim::primary;
+        }
+        if (!attempt.heldElsewhere) {
+            // No lock can be made here (a read-only runtime folder, a file
+            // system without locks): starting unprotected beats not starting.
+            log(LogLevel::warning,
+                "Cannot take the single-instance lock " + path.string() + " (" +
+                    attempt.error.message() +
+                    "); Chordwell starts without protection against a second instance.",
+                kCategory);
             return Claim::primary;
         }
         if (handOver()) {

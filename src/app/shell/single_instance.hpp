@@ -8,13 +8,22 @@
 // asks the running instance through the socket to show its main window, and
 // ends. This works whether or not the desktop has a tray, and it leaves
 // `chordwellctl`, which takes no lock, free to read beside the application.
+//
+// The lock is the kernel's (flock), held for the life of the process, so
+// only a live instance keeps a later launch out: a lock file left empty,
+// garbled, by a crash or by another host is simply taken over, one that is
+// no regular file is moved aside, and a runtime folder that cannot be
+// written lets the application start without the protection (with a
+// warning). A lock is never waited on.
 #pragma once
 
-#include <QLockFile>
+#include "fileio/file_io.hpp"
+
 #include <QObject>
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 class QLocalServer;
 
@@ -39,8 +48,12 @@ public:
     static QString defaultFolder();
 
     /// Takes the lock or hands over; waits at most about 1.5 s for a running
-    /// instance that is still starting to answer.
+    /// instance that is still starting to answer. `primary` also when no
+    /// lock can be made at all (see isProtected()).
     Claim claim();
+    /// Whether the primary instance holds the lock (false when the runtime
+    /// folder cannot hold one: then nothing keeps a second instance out).
+    bool isProtected() const { return lock_.has_value(); }
 
     QString lockPath() const { return lockPath_; }
     QString socketPath() const { return socketPath_; }
@@ -55,7 +68,7 @@ private:
 
     QString lockPath_;
     QString socketPath_;
-    std::unique_ptr<QLockFile> lock_;
+    std::optional<fileio::FileLock> lock_;
     QLocalServer* server_ = nullptr;
 };
 

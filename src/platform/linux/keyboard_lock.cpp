@@ -1,11 +1,13 @@
 #include "platform/linux/keyboard_lock.hpp"
 
+#include "fileio/file_io.hpp"
+#include "logging/log.hpp"
+
 #include <cerrno>
-#include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -36,23 +38,23 @@ std::string programName() {
     return name.empty() ? std::string("chordwell") : name;
 }
 
-std::string describeHolder(int fd) {
-    std::string text;
-    char buffer[256];
-    ssize_t n = 0;
-    ::lseek(fd, 0, SEEK_SET);
-    while ((n = ::read(fd, buffer, sizeof buffer)) > 0 && text.size() < 1024) {
-        text.append(buffer, static_cast<std::size_t>(n));
-    }
+// "chordwellctl (process 1234)" from what the holder wrote: its process id
+// and program name, one a line. The text is bounded and may be anything.
+std::string describeHolder(const std::string& text) {
     std::istringstream in(text);
     std::string pid;
     std::string program;
     std::getline(in, pid);
     std::getline(in, program);
-    if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos) {
+    if (pid.empty() || pid.size() > 10 ||
+        pid.find_first_not_of("0123456789") != std::string::npos) {
         return "another Chordwell process";
     }
-    if (program.empty()) {
+    if (program.empty() || program.size() > 32 ||
+        !std::all_of(program.begin(), program.end(), [](char c) {
+            return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                   c == '-' || c == '_' || c == '.';
+        })) {
         program = "Chordwell";
     }
     return program + " (process " + pid + ")";
@@ -65,22 +67,12 @@ bool usableName(const std::string& name) {
 } // namespace
 
 struct KeyboardLockAccess {
-    static std::shared_ptr<KeyboardLock> make(std::string name, int fd) {
-        return std::shared_ptr<KeyboardLock>(new KeyboardLock(std::move(name), fd));
+    static std::shared_ptr<KeyboardLock> make(std::string name, fileio::FileLock lock) {
+        return std::shared_ptr<KeyboardLock>(new KeyboardLock(std::move(name), std::move(lock)));
     }
 };
 
-KeyboardLock::~KeyboardLock() {
-    if (fd_ >= 0) {
-        // Empty the file first: a reader that opens it between our unlock
-        // and our close must not name a process that let go.
-        if (::ftruncate(fd_, 0) != 0) {
-            // Nothing else to do: the lock is dropped all the same.
-        }
-        ::flock(fd_, LOCK_UN);
-        ::close(fd_);
-    }
-}
+KeyboardLock::~KeyboardLock() = default;
 
 std::optional<fs::path> keyboardLockFolder() {
     fs::path folder;
@@ -128,31 +120,24 @@ KeyboardLockResult acquireKeyboardLock(const std::string& name) {
         return result;
     }
     const fs::path file = *folder / ("keyboard-" + name + ".lock");
-    const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) {
-        return result;
+    // Never waits: a FIFO or a folder in place of the lock file is moved
+    // aside, and what the holder wrote is read with a bound.
+    fileio::FileLockAttempt attempt =
+        fileio::tryLockFile(file, std::to_string(::getpid()) + "\n" + programName() + "\n");
+    if (attempt.setAside) {
+        log(LogLevel::warning,
+            "Keyboard lock " + file.string() + " was not a regular file; moved it to " +
+                attempt.setAside->string() + ".",
+            "keyboard");
     }
-    int rc = 0;
-    do {
-        rc = ::flock(fd, LOCK_EX | LOCK_NB);
-    } while (rc != 0 && errno == EINTR);
-    if (rc != 0) {
-        // Only a lock someone holds refuses the keyboard; a file system
-        // without locks does not.
-        if (errno == EWOULDBLOCK) {
-            result.heldBy = describeHolder(fd);
-        }
-        ::close(fd);
-        return result;
+    if (attempt.lock) {
+        result.lock = KeyboardLockAccess::make(name, std::move(*attempt.lock));
+        reg.held[name] = result.lock;
+    } else if (attempt.heldElsewhere) {
+        result.heldBy = describeHolder(attempt.holderText);
     }
-    const std::string content = std::to_string(::getpid()) + "\n" + programName() + "\n";
-    if (::ftruncate(fd, 0) != 0 ||
-        ::pwrite(fd, content.data(), content.size(), 0) != static_cast<ssize_t>(content.size())) {
-        // The lock holds without the holder's name; the other side then
-        // says "another Chordwell process".
-    }
-    result.lock = KeyboardLockAccess::make(name, fd);
-    reg.held[name] = result.lock;
+    // Otherwise (a file system without locks, a folder we cannot write) the
+    // keyboard counts as free.
     return result;
 }
 

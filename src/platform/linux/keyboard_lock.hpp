@@ -5,8 +5,11 @@
 // /tmp/chordwell-<uid>), held with flock(2) for as long as the grab lasts,
 // and naming its holder so that the process that comes second can say who
 // has the keyboard. The kernel drops the lock when the holder dies, so a
-// crash never leaves a keyboard locked.
+// crash never leaves a keyboard locked, and a lock file that is anything but
+// a regular file (a FIFO, a folder) is moved aside instead of waited on.
 #pragma once
+
+#include "fileio/file_io.hpp"
 
 #include <filesystem>
 #include <memory>
@@ -28,9 +31,10 @@ public:
 
 private:
     friend struct KeyboardLockAccess;
-    KeyboardLock(std::string name, int fd) : name_(std::move(name)), fd_(fd) {}
+    KeyboardLock(std::string name, fileio::FileLock lock)
+        : name_(std::move(name)), lock_(std::move(lock)) {}
     std::string name_;
-    int fd_ = -1;
+    fileio::FileLock lock_;
 };
 
 struct KeyboardLockResult {

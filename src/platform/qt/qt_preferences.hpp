@@ -11,6 +11,14 @@
 // memory: a write through this object updates its copy, and a change of the
 // file by someone else (the command-line tool, another instance) drops the
 // copies so that the next read sees it.
+//
+// QSettings opens and reads its file in blocking calls, whole, and quietly
+// ignores what it cannot parse (then rewrites the file without it). So the
+// INI file is checked before Qt ever opens it, as the mapping files are: a
+// regular file of at most 1 MB, text, lines of sections and KEY=VALUE. A
+// FIFO, a folder, a huge, empty, binary or garbled file is set aside as
+// "<name>.unreadable" (with a log line) and the defaults are used; when it
+// cannot even be set aside, the preferences live in memory for the session.
 #pragma once
 
 #include "platform/ports.hpp"
@@ -18,12 +26,15 @@
 #include <QSettings>
 #include <QVariant>
 
+#include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 
 class QFileSystemWatcher;
 
@@ -33,7 +44,9 @@ class QtPreferences : public Preferences {
 public:
     /// The application's own store (see above).
     QtPreferences();
-    /// A given store (tests use an INI file in a temporary folder).
+    /// An INI file of our own, checked as above before it is opened.
+    explicit QtPreferences(const std::filesystem::path& iniFile);
+    /// A given store (tests; the demo's INI file in its scratch folder).
     explicit QtPreferences(std::unique_ptr<QSettings> settings);
     ~QtPreferences() override;
     QtPreferences(const QtPreferences&) = delete;
@@ -42,7 +55,11 @@ public:
     std::optional<PreferenceValue> value(std::string_view key) const override;
     void setValue(std::string_view key, const PreferenceValue& value) override;
 
-    QSettings& settings() const { return *settings_; }
+    /// The file the values live in ("" for the registry, or when they live
+    /// in memory because the file could not be used).
+    QString fileName() const;
+    /// Whether the values live in memory only this session.
+    bool inMemoryOnly() const { return settings_ == nullptr; }
 
     /// Forgets the values read so far and re-reads the store (what a change
     /// of the file by another process triggers). Within a Qt application the
@@ -57,10 +74,26 @@ public:
     /// and numbers become doubles, as they were written.
     static std::optional<PreferenceValue> fromStored(const QVariant& stored, bool textFormat);
 
+    /// The largest preferences file read; a handful of keys is far below.
+    static constexpr std::uintmax_t kMaxIniBytes = 1024 * 1024;
+    /// What is wrong with the text of an INI file, or nothing when it is one
+    /// (sections, KEY=VALUE lines, comments; not empty, UTF-8, no NUL).
+    static std::optional<std::string> iniTextProblem(std::string_view text);
+    /// Checks `file` before anything opens it and sets it aside when it is
+    /// no usable INI file. False when the file is unusable and still there:
+    /// it must not be opened.
+    static bool makeFileSafeToOpen(const std::filesystem::path& file);
+    /// Where the application's INI file is on this system (not macOS).
+    static std::filesystem::path applicationIniFile();
+
 private:
     void watchFile();
+    // Checks the file again before QSettings reads or writes it (it may have
+    // been replaced since); false: keep to memory.
+    bool fileSafe() const;
 
-    std::unique_ptr<QSettings> settings_;
+    std::unique_ptr<QSettings> settings_; // nullptr: in memory only
+    std::filesystem::path iniFile_;       // checked before each access; empty: not ours
     bool textFormat_ = false;
     mutable std::mutex mutex_;
     mutable std::map<std::string, std::optional<PreferenceValue>, std::less<>> cache_;

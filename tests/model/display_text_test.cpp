@@ -1,13 +1,13 @@
-#include "cli/terminal_text.hpp"
+#include "model/display_text.hpp"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-namespace chordwell::cli {
+namespace chordwell {
 namespace {
 
-TEST(TerminalText, EscapesWhatCouldDriveOrReorderTheTerminalAndKeepsTheRest) {
+TEST(DisplayText, EscapesWhatCouldDriveOrReorderTheTerminalAndKeepsTheRest) {
     struct Case {
         std::string text;
         std::string safe;
@@ -36,4 +36,4 @@ TEST(TerminalText, EscapesWhatCouldDriveOrReorderTheTerminalAndKeepsTheRest) {
 }
 
 } // namespace
-} // namespace chordwell::cli
+} // namespace chordwell

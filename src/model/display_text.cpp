@@ -1,16 +1,11 @@
-#include "cli/terminal_text.hpp"
+#include "model/display_text.hpp"
 
 #include <cstdint>
 #include <cstdio>
 
-namespace chordwell::cli {
+namespace chordwell {
 
-namespace {
-
-// Length of the well-formed UTF-8 sequence at `text[i]` and its code point;
-// 0 when the bytes there are not UTF-8 (overlong forms and surrogates
-// included).
-std::size_t decode(std::string_view text, std::size_t i, char32_t& codePoint) {
+std::size_t decodeUtf8(std::string_view text, std::size_t i, char32_t& codePoint) {
     const auto byte = [&](std::size_t k) {
         return static_cast<unsigned char>(text[k]);
     };
@@ -47,39 +42,54 @@ std::size_t decode(std::string_view text, std::size_t i, char32_t& codePoint) {
     return length;
 }
 
-bool mustEscape(char32_t c) {
+bool isUnsafeForDisplay(char32_t c) {
     return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x061C || c == 0x200E || c == 0x200F ||
            (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
 }
 
-} // namespace
+bool isPlainPrintableAscii(std::string_view text) {
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte >= 0x7F) {
+            return false;
+        }
+    }
+    return true;
+}
 
 std::string terminalSafe(std::string_view text) {
+    if (isPlainPrintableAscii(text)) {
+        return std::string(text);
+    }
     std::string result;
-    result.reserve(text.size());
+    result.reserve(text.size() + 16);
     char escape[16];
+    std::size_t kept = 0; // start of the run of bytes that stay as they are
     for (std::size_t i = 0; i < text.size();) {
         char32_t c = 0;
-        const std::size_t length = decode(text, i, c);
-        if (length == 0) {
-            std::snprintf(escape, sizeof escape, "\\x%02x", static_cast<unsigned char>(text[i]));
-            result += escape;
-            ++i;
+        const std::size_t length = decodeUtf8(text, i, c);
+        if (length != 0 && !isUnsafeForDisplay(c)) {
+            i += length;
             continue;
         }
-        if (mustEscape(c)) {
-            std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
-            result += escape;
+        result.append(text.substr(kept, i - kept));
+        if (length == 0) {
+            std::snprintf(escape, sizeof escape, "\\x%02x", static_cast<unsigned char>(text[i]));
+            ++i;
         } else {
-            result.append(text.substr(i, length));
+            std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
+            i += length;
         }
-        i += length;
+        result += escape;
+        kept = i;
     }
+    result.append(text.substr(kept));
     return result;
 }
 
 std::string quotedForTerminal(std::string_view text) {
     std::string literal = "\"";
+    literal.reserve(text.size() + 2);
     for (const char c : text) {
         if (c == '"' || c == '\\') {
             literal += '\\';
@@ -98,4 +108,4 @@ std::string quotedForTerminal(std::string_view text) {
     return terminalSafe(literal);
 }
 
-} // namespace chordwell::cli
+} // namespace chordwell
