@@ -132,7 +132,11 @@ const std::vector<HidUsage>& KeyboardMappingModel::recordingExitChord() {
 }
 
 bool KeyboardMappingModel::capturedExitChord() const {
-    const std::vector<HidUsage> codes = keptUsages(engine_.capturedInputCodes());
+    std::vector<HidUsage> codes;
+    {
+        const auto keyPath = engine_.lock(); // the recording is the key path's
+        codes = keptUsages(engine_.capturedInputCodes());
+    }
     return std::all_of(recordingExitChord().begin(), recordingExitChord().end(), [&](HidUsage u) {
         return std::find(codes.begin(), codes.end(), u) != codes.end();
     });
