@@ -128,7 +128,7 @@ TEST(HelpText, TheUdevRuleIsDescribedAsThisCopyWasInstalled) {
          "The Chordwell package has put its udev rule in place",
          "sudo make install"},
         {{Kind::package, false}, "sudo apt install --reinstall chordwell", "sudo make install"},
-        {{Kind::makeInstall, true}, "Chordwell's udev rule is in place", "sudo make install"},
+        {{Kind::makeInstall, true}, "Chordwell’s udev rule is in place", "sudo make install"},
         {{Kind::makeInstall, false}, "sudo make install", "package"},
         {{Kind::buildFolder, false}, "sudo make install", "package"},
     };

@@ -57,6 +57,22 @@ QString readable(const platform::sim::AppEvent& event) {
     return keyText(event.keyCode, event.flags);
 }
 
+// One event as --simulate prints it, but with the key in this desktop's
+// words: that output keeps one spelling for scripts to compare, while a
+// Linux user reading the pane should see "Ctrl", not the Mac's glyph.
+QString paneLine(const platform::sim::AppEvent& event, platform::Scheduler::Duration origin) {
+    std::string line = script::formatAppEvent(event, origin);
+    const std::string printed = keyLabel(event.keyCode);
+    const std::string shown = keyLabel(event.keyCode, shownKeyNames());
+    // "<ms> <type> <key> keyCode=..."
+    const std::size_t type = line.find(' ');
+    const std::size_t key = type == std::string::npos ? type : line.find(' ', type + 1);
+    if (key != std::string::npos && line.compare(key + 1, printed.size(), printed) == 0) {
+        line.replace(key + 1, printed.size(), shown);
+    }
+    return QString::fromStdString(line);
+}
+
 } // namespace
 
 DemoWindow::DemoWindow(platform::sim::SimWorld& world, RawKeyboardListener& engine, QWidget* parent)
@@ -258,7 +274,7 @@ void DemoWindow::clearPane() {
 }
 
 void DemoWindow::onAppEvent(const platform::sim::AppEvent& event) {
-    QString line = QString::fromStdString(script::formatAppEvent(event, origin_));
+    QString line = paneLine(event, origin_);
     if (event.type == platform::EventType::keyDown) {
         line += QStringLiteral("   %1").arg(readable(event));
         if (collecting_ && event.synthetic) {

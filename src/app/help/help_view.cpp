@@ -118,20 +118,20 @@ QString udevRuleText(const InstallFacts& install) {
         return install.kind == InstallFacts::Kind::package
                    ? QStringLiteral("The Chordwell package has put its udev rule in place, which "
                                     "opens the keyboards and /dev/uinput to the ‘input’ group.")
-                   : QStringLiteral("Chordwell's udev rule is in place: it opens the keyboards "
+                   : QStringLiteral("Chordwell’s udev rule is in place: it opens the keyboards "
                                     "and /dev/uinput to the ‘input’ group.");
     }
     switch (install.kind) {
     case InstallFacts::Kind::package:
-        return QStringLiteral("Chordwell's udev rule, which opens the keyboards and /dev/uinput "
+        return QStringLiteral("Chordwell’s udev rule, which opens the keyboards and /dev/uinput "
                               "to the ‘input’ group, is missing: reinstall the Chordwell package "
                               "(sudo apt install --reinstall chordwell).");
     case InstallFacts::Kind::makeInstall:
     case InstallFacts::Kind::buildFolder:
         break;
     }
-    return QStringLiteral("Chordwell's udev rule opens the keyboards and /dev/uinput to the "
-                          "‘input’ group: install it from Chordwell's source folder with "
+    return QStringLiteral("Chordwell’s udev rule opens the keyboards and /dev/uinput to the "
+                          "‘input’ group: install it from Chordwell’s source folder with "
                           "sudo make install.");
 }
 
@@ -159,7 +159,7 @@ HelpPage linuxPage(const QString& displayName, const InstallFacts& install) {
           QStringLiteral("• Reading keyboards (the ‘input’ group, /dev/input/event*): to capture "
                          "global key events."),
           QStringLiteral("• Creating a virtual keyboard (/dev/uinput, opened to the ‘input’ group "
-                         "by Chordwell's udev rule): to override original key behavior and "
+                         "by Chordwell’s udev rule): to override original key behavior and "
                          "trigger mapped actions."),
           udevRuleText(install) +
               QStringLiteral(" Add your user to the group (sudo usermod -aG input $USER) to "
