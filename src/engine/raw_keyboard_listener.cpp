@@ -22,6 +22,7 @@ constexpr std::string_view kCategory = "keyboard";
 RawKeyboardListener::RawKeyboardListener(std::shared_ptr<platform::Platform> platform,
                                          std::optional<std::filesystem::path> storageFolder)
     : platform_(std::move(platform)) {
+    attachKeyPath();
     std::error_code error;
     storage_ = storageFolder ? StorageManager::createAt(*storageFolder, error)
                              : StorageManager::create(platform_->paths(), error);
@@ -37,6 +38,7 @@ RawKeyboardListener::RawKeyboardListener(std::shared_ptr<platform::Platform> pla
 RawKeyboardListener::RawKeyboardListener(std::shared_ptr<platform::Platform> platform,
                                          std::optional<StorageManager> storage)
     : platform_(std::move(platform)), storage_(std::move(storage)) {
+    attachKeyPath();
     if (!storage_) {
         storageError_ = "no storage";
     }
@@ -44,13 +46,14 @@ RawKeyboardListener::RawKeyboardListener(std::shared_ptr<platform::Platform> pla
 }
 
 RawKeyboardListener::~RawKeyboardListener() {
+    const auto guard = lock();
     platform_->setEmergencyExitHandler(nullptr);
     if (auto* power = platform_->power()) {
         power->registerCallback(nullptr, nullptr);
     }
     auto& scheduler = platform_->scheduler();
     if (repeatTimer_ != 0) {
-        scheduler.cancel(repeatTimer_);
+        keyPathScheduler().cancel(repeatTimer_);
         repeatTimer_ = 0;
     }
     // An edit whose second half has not run yet is finished now, so that
@@ -76,6 +79,14 @@ RawKeyboardListener::~RawKeyboardListener() {
         manager_->unscheduleFromRunLoop();
         manager_->close();
     }
+    keyPathBell_.reset();
+}
+
+void RawKeyboardListener::attachKeyPath() {
+    keyPath_ = platform_->keyPath();
+    if (keyPath_ != nullptr) {
+        keyPathBell_ = keyPath_->makeMainThreadBell([this] { deliverKeyPathChanges(); });
+    }
 }
 
 // ---------------------------------------------------------------- published
@@ -87,21 +98,25 @@ void RawKeyboardListener::setAllDeviceMappings(std::vector<DeviceMapping> record
 }
 
 void RawKeyboardListener::setIsCapturingInput(bool value) {
+    const auto guard = lock();
     announce(EngineChange::capture);
     isCapturingInput_ = value;
 }
 
 void RawKeyboardListener::setIsIntercepting(bool value) {
+    const auto guard = lock();
     announce(EngineChange::interception);
     isIntercepting_ = value;
 }
 
 void RawKeyboardListener::setIsForceBlockTap(bool value) {
+    const auto guard = lock();
     announce(EngineChange::interception);
     isForceBlockTap_ = value;
 }
 
 void RawKeyboardListener::setCapturedInputCodes(std::vector<HidUsage> codes) {
+    const auto guard = lock();
     announce(EngineChange::capture);
     capturedInputCodes_ = std::move(codes);
 }

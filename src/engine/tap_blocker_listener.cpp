@@ -377,7 +377,7 @@ platform::TapDecision TapBlockerListener::decideKeyDown(const platform::KeyEvent
 
     // Only whether the held keys of the listened keyboard match a mapping
     // matters, not the event's own key...
-    std::sort(snapshot.held.begin(), snapshot.held.end());
+    sortKeys(snapshot.held);
     const bool heldMatches = owner_.findMapping(snapshot.held.span()) != nullptr;
     if (!usage || snapshot.held.contains(*usage)) {
         return heldMatches ? TapDecision::swallow : TapDecision::pass;
@@ -425,7 +425,7 @@ bool TapBlockerListener::heldWillMatch(const HeldKeys& held, HidUsage usage) con
             if (!expected.contains(usage)) {
                 expected.push_back(usage);
             }
-            std::sort(expected.begin(), expected.end());
+            sortKeys(expected);
             if (owner_.findMapping(expected.span()) != nullptr) {
                 return true;
             }
@@ -503,7 +503,7 @@ void TapBlockerListener::hidKeyUp(HidUsage usage) {
 // ---------------------------------------------------------------- waiting
 
 bool TapBlockerListener::isWaiting() const {
-    const Time now = owner_.platform().scheduler().now();
+    const Time now = owner_.keyPathScheduler().now();
     auto live = [now](const auto& list) {
         return std::any_of(list.begin(), list.end(),
                            [now](const auto& entry) { return entry.deadline > now; });
@@ -513,7 +513,7 @@ bool TapBlockerListener::isWaiting() const {
 }
 
 TapBlockerListener::Time TapBlockerListener::deadlineFromNow() const {
-    return owner_.platform().scheduler().now() + kHidValueDeadline;
+    return owner_.keyPathScheduler().now() + kHidValueDeadline;
 }
 
 std::optional<TapBlockerListener::Time> TapBlockerListener::earliestDeadline() const {
@@ -529,7 +529,7 @@ std::optional<TapBlockerListener::Time> TapBlockerListener::earliestDeadline() c
 void TapBlockerListener::forgetExpired() {
     // What only shapes decisions needs no timer: it is dropped when the next
     // decision looks at it. The key path arms nothing for it.
-    const Time now = owner_.platform().scheduler().now();
+    const Time now = owner_.keyPathScheduler().now();
     auto expire = [now](auto& list) {
         for (std::size_t i = list.size(); i > 0; --i) {
             if (list[i - 1].deadline <= now) {
@@ -549,7 +549,7 @@ void TapBlockerListener::armSettleTimer(Time deadline) {
     if (settleTimer_ != 0) {
         return;
     }
-    auto& scheduler = owner_.platform().scheduler();
+    auto& scheduler = owner_.keyPathScheduler();
     const Time now = scheduler.now();
     settleAt_ = deadline;
     // The closure holds one pointer, within std::function's inline storage;
@@ -563,7 +563,7 @@ void TapBlockerListener::armSettleTimer(Time deadline) {
 
 void TapBlockerListener::cancelSettleTimer() {
     if (settleTimer_ != 0) {
-        owner_.platform().scheduler().cancel(settleTimer_);
+        owner_.keyPathScheduler().cancel(settleTimer_);
         settleTimer_ = 0;
     }
 }
@@ -571,7 +571,7 @@ void TapBlockerListener::cancelSettleTimer() {
 void TapBlockerListener::settleDue() {
     // A timer may fire a hair before its date (dates are rounded to what the
     // run loop's clock resolves): what is due within a millisecond is due.
-    const Time now = owner_.platform().scheduler().now() + std::chrono::milliseconds(1);
+    const Time now = owner_.keyPathScheduler().now() + std::chrono::milliseconds(1);
     forgetExpired();
     // A key-down still waiting that no HID value answered came from another
     // keyboard: it is swallowed when the listened keyboard's held keys
