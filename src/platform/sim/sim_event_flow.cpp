@@ -35,7 +35,7 @@ bool SimWorld::hidGoesFirst() {
 }
 
 bool SimWorld::turnsLikeARunLoop() const {
-    return virtual_ != nullptr && order_ != DeliveryOrder::hidFirst;
+    return virtual_ != nullptr && runLoopTurns_ && order_ != DeliveryOrder::hidFirst;
 }
 
 SimWorld::Plan SimWorld::nextPlan() {

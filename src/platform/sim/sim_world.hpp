@@ -189,6 +189,10 @@ public:
     void deliverQueuedInput();
     /// Whether the loop turns as a real run loop does (tap-first, random).
     bool turnsLikeARunLoop() const;
+    /// Off: tap-first and random deliver a key's second event at the end of
+    /// the command's turn, as a world on a real clock does, for comparing
+    /// with one.
+    void setRunLoopTurns(bool on) { runLoopTurns_ = on; }
     /// Turns of the loop so far (in those orders).
     std::uint64_t turn() const { return turn_; }
 
@@ -338,6 +342,7 @@ private:
     PostingMode postingMode_ = PostingMode::sync;
     DeliveryOrder order_ = DeliveryOrder::hidFirst;
     std::mt19937_64 orderRandom_;
+    bool runLoopTurns_ = true;
     std::vector<QueuedInput> queuedInput_;
     std::vector<QueuedInput> deliveringInput_;
     std::deque<Message> hidPath_; // HID values, in order
