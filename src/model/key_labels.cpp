@@ -184,6 +184,13 @@ std::string keyLabel(std::int64_t keyCode) {
     return buffer;
 }
 
+std::string keyLabel(std::int64_t keyCode, const KeyLayout& layout) {
+    if (std::string keycap = layout.keyCapLabel(keyCode); !keycap.empty()) {
+        return keycap;
+    }
+    return keyLabel(keyCode);
+}
+
 std::string signatureText(const MacKeySignature& signature) {
     std::string text;
     if (signature.modifiers & kMaskControl) {

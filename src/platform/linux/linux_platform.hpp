@@ -19,6 +19,7 @@ namespace chordwell::platform::lnx {
 
 class LogindPower;
 class UinputKeyboard;
+class XkbKeyboardLayout;
 
 struct LinuxPlatformOptions {
     std::shared_ptr<Scheduler> scheduler;
@@ -56,6 +57,8 @@ public:
     /// Every notice comes from the input context, which reports each change.
     bool setNoticeObserver(std::function<void()> observer) override;
     void setEmergencyExitHandler(std::function<void()> handler) override;
+    /// The layout through libxkbcommon (xkb_layout.hpp), read on first use.
+    KeyboardLayout* keyboardLayout() override;
 
     /// The loop to run when this platform made its own (else nullptr).
     const std::shared_ptr<PollLoop>& pollLoop() const { return pollLoop_; }
@@ -77,6 +80,7 @@ private:
     LinuxEventPoster poster_;
     std::unique_ptr<LogindPower> power_;
     bool powerTried_ = false;
+    std::unique_ptr<XkbKeyboardLayout> layout_;
 };
 
 std::shared_ptr<LinuxPlatform> makeLinuxPlatform(LinuxPlatformOptions options = {});
