@@ -1,5 +1,6 @@
 #include "model/key_labels.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <string_view>
@@ -170,18 +171,265 @@ std::string_view labelFor(std::int64_t keyCode) {
     return kLabels[static_cast<std::size_t>(keyCode)];
 }
 
-} // namespace
+// The words of the keys that have no character. A code missing here keeps
+// its symbol label: letters, digits and function keys read the same
+// everywhere. Unlike the symbols, the words name the right Command / Super
+// key: a recorded right-hand key matches only itself, so it must read as such.
+constexpr LabelEntry kPcWordEntries[] = {
+    {36, "Enter"},
+    {48, "Tab"},
+    {49, "Space"},
+    {51, "Backspace"},
+    {53, "Esc"},
+    {54, "Right Super"},
+    {55, "Super"},
+    {56, "Shift"},
+    {57, "Caps Lock"},
+    {58, "Alt"},
+    {59, "Ctrl"},
+    {60, "Right Shift"},
+    {61, "Right Alt"},
+    {62, "Right Ctrl"},
+    {63, "Fn"},
+    {65, "Num ."},
+    {67, "Num *"},
+    {69, "Num +"},
+    {71, "Num Lock"},
+    {72, "Volume Up"},
+    {73, "Volume Down"},
+    {74, "Mute"},
+    {75, "Num /"},
+    {76, "Num Enter"},
+    {78, "Num -"},
+    {81, "Num ="},
+    {82, "Num 0"},
+    {83, "Num 1"},
+    {84, "Num 2"},
+    {85, "Num 3"},
+    {86, "Num 4"},
+    {87, "Num 5"},
+    {88, "Num 6"},
+    {89, "Num 7"},
+    {91, "Num 8"},
+    {92, "Num 9"},
+    {95, "Num ,"},
+    {110, "Menu"},
+    {114, "Insert"},
+    {115, "Home"},
+    {116, "Page Up"},
+    {117, "Delete"},
+    {119, "End"},
+    {121, "Page Down"},
+    {123, "Left"},
+    {124, "Right"},
+    {125, "Down"},
+    {126, "Up"},
+    {127, "Power"},
+    {129, "Search"},
+    {130, "Apple"},
+    {131, "Launchpad"},
+    {144, "Brightness Up"},
+    {145, "Brightness Down"},
+    {146, "Eject"},
+    {160, "Mission Control"},
+    {161, "Desktop"},
+    {179, "Fn"},
+};
 
-std::string keyLabel(std::int64_t keyCode) {
-    if (std::string_view label = labelFor(keyCode); !label.empty()) {
-        return std::string(label);
+constexpr LabelEntry kMacWordEntries[] = {
+    {36, "Return"},
+    {48, "Tab"},
+    {49, "Space"},
+    {51, "Delete"},
+    {53, "Escape"},
+    {54, "Right Command"},
+    {55, "Command"},
+    {56, "Shift"},
+    {57, "Caps Lock"},
+    {58, "Option"},
+    {59, "Control"},
+    {60, "Right Shift"},
+    {61, "Right Option"},
+    {62, "Right Control"},
+    {63, "Fn"},
+    {65, "Keypad ."},
+    {67, "Keypad *"},
+    {69, "Keypad +"},
+    {71, "Clear"},
+    {72, "Volume Up"},
+    {73, "Volume Down"},
+    {74, "Mute"},
+    {75, "Keypad /"},
+    {76, "Enter"},
+    {78, "Keypad -"},
+    {81, "Keypad ="},
+    {82, "Keypad 0"},
+    {83, "Keypad 1"},
+    {84, "Keypad 2"},
+    {85, "Keypad 3"},
+    {86, "Keypad 4"},
+    {87, "Keypad 5"},
+    {88, "Keypad 6"},
+    {89, "Keypad 7"},
+    {91, "Keypad 8"},
+    {92, "Keypad 9"},
+    {95, "Keypad ,"},
+    {110, "Menu"},
+    {114, "Help"},
+    {115, "Home"},
+    {116, "Page Up"},
+    {117, "Forward Delete"},
+    {119, "End"},
+    {121, "Page Down"},
+    {123, "Left Arrow"},
+    {124, "Right Arrow"},
+    {125, "Down Arrow"},
+    {126, "Up Arrow"},
+    {127, "Power"},
+    {129, "Spotlight"},
+    {130, "Apple"},
+    {131, "Launchpad"},
+    {144, "Brightness Up"},
+    {145, "Brightness Down"},
+    {146, "Eject"},
+    {160, "Mission Control"},
+    {161, "Desktop"},
+    {179, "Globe"},
+};
+
+template <std::size_t N>
+constexpr std::array<std::string_view, kLabelTableSize> tableOf(const LabelEntry (&entries)[N]) {
+    std::array<std::string_view, kLabelTableSize> table{};
+    for (const LabelEntry& entry : entries) {
+        table[static_cast<std::size_t>(entry.keyCode)] = entry.label;
     }
+    return table;
+}
+
+constexpr std::array<std::string_view, kLabelTableSize> kPcWords = tableOf(kPcWordEntries);
+constexpr std::array<std::string_view, kLabelTableSize> kMacWords = tableOf(kMacWordEntries);
+
+std::string_view labelFor(std::int64_t keyCode, KeyNames names) {
+    if (keyCode >= 0 && keyCode < kLabelTableSize && names != KeyNames::macSymbols) {
+        const auto& words = names == KeyNames::pcWords ? kPcWords : kMacWords;
+        if (std::string_view word = words[static_cast<std::size_t>(keyCode)]; !word.empty()) {
+            return word;
+        }
+    }
+    return labelFor(keyCode);
+}
+
+struct ModifierName {
+    EventFlags mask;
+    std::string_view macWord;
+    std::string_view pcWord;
+};
+
+// In the order they are written: Control, Option, Shift, Command.
+constexpr ModifierName kModifierNames[] = {
+    {kMaskControl, "Control", "Ctrl"},
+    {kMaskAlternate, "Option", "Alt"},
+    {kMaskShift, "Shift", "Shift"},
+    {kMaskCommand, "Command", "Super"},
+};
+
+// Where a modifier key stands in a chord written in words: Control first,
+// then Option, Shift, Command, Fn, Caps Lock; every other key after them.
+int chordRank(std::int64_t keyCode) {
+    switch (keyCode) {
+    case 59:
+    case 62:
+        return 0;
+    case 58:
+    case 61:
+        return 1;
+    case 56:
+    case 60:
+        return 2;
+    case 55:
+    case 54:
+        return 3;
+    case 63:
+    case 179:
+        return 4;
+    case 57:
+        return 5;
+    default:
+        return 6;
+    }
+}
+
+std::string hexLabel(std::int64_t keyCode) {
     // Like C's "0x%02lX" of the code as unsigned long: -1 shows as
     // 0xFFFFFFFFFFFFFFFF.
     char buffer[24];
     std::snprintf(buffer, sizeof buffer, "0x%02llX",
                   static_cast<unsigned long long>(static_cast<std::uint64_t>(keyCode)));
     return buffer;
+}
+
+} // namespace
+
+std::string keyLabel(std::int64_t keyCode, KeyNames names) {
+    if (std::string_view label = labelFor(keyCode, names); !label.empty()) {
+        return std::string(label);
+    }
+    return hexLabel(keyCode);
+}
+
+std::string signatureText(const MacKeySignature& signature, KeyNames names) {
+    if (names == KeyNames::macSymbols) {
+        return signatureText(signature);
+    }
+    std::string text;
+    for (const ModifierName& m : kModifierNames) {
+        if ((signature.modifiers & m.mask) != 0) {
+            text += names == KeyNames::pcWords ? m.pcWord : m.macWord;
+            text += '+';
+        }
+    }
+    text += keyLabel(signature.keyCode, names);
+    return text;
+}
+
+std::string signatureText(const std::vector<MacKeySignature>& signatures, KeyNames names) {
+    if (names == KeyNames::macSymbols) {
+        return signatureText(signatures);
+    }
+    std::string text;
+    for (std::size_t i = 0; i < signatures.size(); ++i) {
+        if (i > 0) {
+            text += ", ";
+        }
+        text += signatureText(signatures[i], names);
+    }
+    return text;
+}
+
+std::string combinationText(const std::vector<MacKeySignature>& keys, KeyNames names) {
+    if (names == KeyNames::macSymbols) {
+        return signatureText(keys);
+    }
+    std::vector<MacKeySignature> ordered = keys;
+    std::stable_sort(ordered.begin(), ordered.end(),
+                     [](const MacKeySignature& a, const MacKeySignature& b) {
+                         return chordRank(a.keyCode) < chordRank(b.keyCode);
+                     });
+    std::string text;
+    for (std::size_t i = 0; i < ordered.size(); ++i) {
+        if (i > 0) {
+            text += '+';
+        }
+        text += signatureText(ordered[i], names);
+    }
+    return text;
+}
+
+std::string keyLabel(std::int64_t keyCode) {
+    if (std::string_view label = labelFor(keyCode); !label.empty()) {
+        return std::string(label);
+    }
+    return hexLabel(keyCode);
 }
 
 std::string keyLabel(std::int64_t keyCode, const KeyLayout& layout) {

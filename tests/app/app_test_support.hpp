@@ -25,7 +25,10 @@ namespace chordwell::app::testing {
 class ModelWorld {
 public:
     /// `withStorage` false: the mappings folder cannot be created.
-    explicit ModelWorld(std::vector<ShortcutGroup> catalog = {}, bool withStorage = true) {
+    /// `conventions`: whose desktop the windows follow (this one's unless a
+    /// test compares both).
+    explicit ModelWorld(std::vector<ShortcutGroup> catalog = {}, bool withStorage = true,
+                        Conventions conventions = thisDesktop()) {
         logging::configure(systemLog, std::nullopt);
         world = std::make_shared<platform::sim::SimWorld>(root() / "support");
         if (!withStorage) {
@@ -35,7 +38,7 @@ public:
             world, withStorage ? mappingsFolder() : root() / "blocker" / "Mappings");
         model = std::make_unique<KeyboardMappingModel>(
             *engine, preferences, std::move(catalog),
-            [this](const std::string& text) { breadcrumbs.push_back(text); });
+            [this](const std::string& text) { breadcrumbs.push_back(text); }, conventions);
     }
     ~ModelWorld() {
         model.reset();

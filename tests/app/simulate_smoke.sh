@@ -65,4 +65,12 @@ for bad in /dev/zero "$work" "$work/fifo"; do
         exit 1
     fi
 done
+# --help prints the usage on standard output and succeeds.
+status=0
+"$app" --help >"$work/help" 2>"$work/err" || status=$?
+if [[ $status -ne 0 ]] || ! grep -q '^usage: chordwell' "$work/help" || ! grep -q -- '--demo' "$work/help"; then
+    echo "--help: exit $status, expected 0 with the usage on standard output" >&2
+    cat "$work/help" "$work/err" >&2
+    exit 1
+fi
 echo PASS

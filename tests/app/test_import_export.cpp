@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 using chordwell::DeviceMapping;
 using chordwell::KeyMapping;
@@ -157,6 +158,10 @@ TEST(ImportFile, ReadsOneRecordsMappingsAndRefusesEverythingElse) {
         write("array.json", "[" + chordwell::toJson(record.mappings[0]).dump() + "]");
     const auto garbage = write("garbage.json", "{not json");
     const auto empty = write("empty.json", "");
+    std::string broken = chordwell::encodeDeviceMapping(
+        makeRecord("Other", 5, 6, {makeMapping("A", {0x04}), makeMapping("B", {0x05})}));
+    broken.replace(broken.rfind("\"copyOperation\""), 15, "\"frobnicate\"");
+    const auto badMapping = write("bad-mapping.json", broken);
     std::filesystem::create_directories(root / "folder.json");
     ASSERT_EQ(::mkfifo((root / "fifo.json").c_str(), 0600), 0);
 
@@ -165,22 +170,39 @@ TEST(ImportFile, ReadsOneRecordsMappingsAndRefusesEverythingElse) {
     ASSERT_EQ(ok.mappings->size(), 1u);
     EXPECT_EQ((*ok.mappings)[0].id, record.mappings[0].id) << "each mapping keeps its id";
 
+    // The file and the problem in words; the reader's own words as detail.
     struct Case {
         std::filesystem::path path;
-        std::string errorStart;
+        std::string error;
+        std::string detailStart;
     };
     const std::vector<Case> refused = {
-        {array, "The file “array.json” is not a valid mapping file: "},
-        {garbage, "The file “garbage.json” is not a valid mapping file: invalid JSON"},
-        {empty, "The file “empty.json” is not a valid mapping file: "},
-        {root / "missing.json", "The file “missing.json” could not be found."},
-        {root / "folder.json", "“folder.json” is not a regular file."},
-        {root / "fifo.json", "“fifo.json” is not a regular file."}, // would block for ever
+        {array,
+         "The file “array.json” is not a Chordwell mapping file: it does not hold the mappings "
+         "of a keyboard.",
+         ""},
+        {garbage,
+         "The file “garbage.json” is not a Chordwell mapping file: its text is not valid JSON.",
+         "invalid JSON"},
+        {empty,
+         "The file “empty.json” is not a Chordwell mapping file: its text is not valid JSON.",
+         "invalid JSON"},
+        {badMapping,
+         "The file “bad-mapping.json” is not a Chordwell mapping file: mapping number 2 in it is "
+         "incomplete or has a wrong value.",
+         "mappings[1]."},
+        {root / "missing.json", "The file “missing.json” could not be found.", ""},
+        {root / "folder.json",
+         "“folder.json” is not a regular file. Choose a mapping file (.json).", ""},
+        {root / "fifo.json", "“fifo.json” is not a regular file. Choose a mapping file (.json).",
+         ""}, // would block for ever
     };
     for (const Case& c : refused) {
         const auto result = readImportFile(c.path);
         EXPECT_FALSE(result.mappings) << c.path;
-        EXPECT_EQ(result.error.rfind(c.errorStart, 0), 0u) << result.error;
+        EXPECT_EQ(result.error, c.error);
+        EXPECT_EQ(result.detail.rfind(c.detailStart, 0), 0u) << result.detail;
+        EXPECT_FALSE(result.detail.empty()) << c.path << ": the detail comes second";
     }
 }
 
@@ -243,9 +265,32 @@ TEST(ExportFile, WritesTheCompactRecordThatImportReadsBack) {
     ASSERT_TRUE(back.mappings);
     EXPECT_EQ(*back.mappings, record.mappings);
 
-    EXPECT_FALSE(writeExportFile(std::filesystem::path(dir.path().toStdString()) / "no" / "x.json",
-                                 record, error));
-    EXPECT_NE(error.find("could not be written"), std::string::npos) << error;
+    // A failure names the folder and says what to do.
+    const std::filesystem::path root = dir.path().toStdString();
+    std::string detail;
+    EXPECT_FALSE(writeExportFile(root / "no" / "x.json", record, error, &detail));
+    EXPECT_EQ(error,
+              "The folder “" + (root / "no").string() + "” does not exist. Choose another folder.");
+    EXPECT_FALSE(detail.empty());
+    if (::geteuid() != 0) { // the superuser writes anywhere
+        std::filesystem::create_directories(root / "locked");
+        std::filesystem::permissions(root / "locked", std::filesystem::perms::owner_read |
+                                                          std::filesystem::perms::owner_exec);
+        EXPECT_FALSE(writeExportFile(root / "locked" / "x.json", record, error));
+        EXPECT_EQ(error, "Chordwell may not write into the folder “" + (root / "locked").string() +
+                             "”. Choose another folder, such as your home folder.");
+        std::filesystem::permissions(root / "locked", std::filesystem::perms::owner_all);
+    }
+}
+
+TEST(ExportFile, TheFileDialogsOpenInAFolderThatExists) {
+    QTemporaryDir dir;
+    const std::filesystem::path home = dir.path().toStdString();
+    EXPECT_EQ(chordwell::app::defaultFileFolder(home / "Documents", home), home)
+        << "a fresh account may have no Documents folder";
+    std::filesystem::create_directories(home / "Documents");
+    EXPECT_EQ(chordwell::app::defaultFileFolder(home / "Documents", home), home / "Documents");
+    EXPECT_EQ(chordwell::app::defaultFileFolder({}, home), home);
 }
 
 TEST(ImportMappings, BreadcrumbCountsTheMappingsActuallyAdded) {

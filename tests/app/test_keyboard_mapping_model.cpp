@@ -10,10 +10,12 @@ using namespace std::chrono_literals;
 using chordwell::HidUsage;
 using chordwell::KeyboardDevice;
 using chordwell::MacKeySignature;
+using chordwell::app::Conventions;
 using chordwell::app::defaultModifierKeyCodes;
 using chordwell::app::MappingPaneState;
 using chordwell::app::mergeCapturedSignatures;
 using chordwell::app::sortedKeyboards;
+using chordwell::app::UiPlatform;
 using chordwell::app::testing::makeMapping;
 using chordwell::app::testing::makeRecord;
 using chordwell::app::testing::ModelWorld;
@@ -88,19 +90,27 @@ TEST(SortedKeyboards, LocalisedCaseInsensitiveAndStable) {
 }
 
 TEST(KeyboardMappingModel, RowsShowTheSortedListWithTheCheckmarkOnTheSelectedKeyboard) {
-    ModelWorld w;
-    auto zeta = w.attach("Zeta", 10, 20, 1);
-    auto alpha = w.attach("alpha", 30, 40, 2);
-    w.model->selectKeyboard(w.device(zeta));
-    const auto rows = w.model->keyboardRows();
-    ASSERT_EQ(rows.size(), 2u);
-    EXPECT_EQ(rows[0].title, "alpha");
-    EXPECT_FALSE(rows[0].isSelected);
-    EXPECT_EQ(rows[0].vendorText, "Vendor: 30");
-    EXPECT_EQ(rows[0].productText, "Product: 40");
-    EXPECT_EQ(rows[1].title, "Zeta");
-    EXPECT_TRUE(rows[1].isSelected);
-    (void)alpha;
+    // Identifiers in decimal on macOS, as lsusb writes them on Linux.
+    const struct {
+        UiPlatform platform;
+        std::string vendor, product;
+    } cases[] = {{UiPlatform::macOS, "Vendor: 30", "Product: 40"},
+                 {UiPlatform::linuxDesktop, "Vendor: 001e", "Product: 0028"}};
+    for (const auto& c : cases) {
+        ModelWorld w({}, true, Conventions::of(c.platform));
+        auto zeta = w.attach("Zeta", 10, 20, 1);
+        auto alpha = w.attach("alpha", 30, 40, 2);
+        w.model->selectKeyboard(w.device(zeta));
+        const auto rows = w.model->keyboardRows();
+        ASSERT_EQ(rows.size(), 2u);
+        EXPECT_EQ(rows[0].title, "alpha");
+        EXPECT_FALSE(rows[0].isSelected);
+        EXPECT_EQ(rows[0].vendorText, c.vendor);
+        EXPECT_EQ(rows[0].productText, c.product);
+        EXPECT_EQ(rows[1].title, "Zeta");
+        EXPECT_TRUE(rows[1].isSelected);
+        (void)alpha;
+    }
 }
 
 TEST(KeyboardMappingModel, SelectingAKeyboardLoadsItsMappingsAndLeavesABreadcrumb) {
@@ -155,26 +165,39 @@ TEST(KeyboardMappingModel, ModelsWithTheSameNameAndVendorEachShowTheirOwnRecord)
 }
 
 TEST(KeyboardMappingModel, TableRowsShowInputSignaturesUsagesAndOutput) {
-    ModelWorld w;
-    auto withTaps = makeMapping("Tapped", {0xE3, 0x06});
-    withTaps.inputTapCodes = std::vector<MacKeySignature>{{55, 0}, {8, 0}};
-    auto derived = makeMapping("Derived", {0xE0, 0x04, 0x04},
-                               chordwell::OutputBehavior::customKeySequence(
-                                   "Undo", {{6, kCmd}, {6, kCmd | chordwell::kMaskShift}}));
-    w.writeMappingFile(1, 1, makeRecord("Board", 1, 1, {withTaps, derived}));
-    auto kb = w.attach("Board", 1, 1, 1);
-    w.model->selectKeyboard(w.device(kb));
-    const auto rows = w.model->mappingRows();
-    ASSERT_EQ(rows.size(), 2u);
-    EXPECT_EQ(rows[0].inputText, "⌘ C");
-    EXPECT_EQ(rows[0].inputCodesText, "227, 6");
-    EXPECT_EQ(rows[0].outputText, "Copy");
-    EXPECT_EQ(rows[0].outputDetail, "");
-    // Derived from the usages, a usage twice gives one signature.
-    EXPECT_EQ(rows[1].inputText, "⌃ A");
-    EXPECT_EQ(rows[1].inputCodesText, "224, 4, 4");
-    EXPECT_EQ(rows[1].outputText, "Undo");
-    EXPECT_EQ(rows[1].outputDetail, "⌘Z, ⇧⌘Z");
+    const struct {
+        UiPlatform platform;
+        std::string tappedInput, copyKeys, derivedInput, undoKeys;
+    } cases[] = {
+        {UiPlatform::macOS, "⌘ C", "", "⌃ A", "⌘Z, ⇧⌘Z"},
+        // This desktop's words, and what Copy types here.
+        {UiPlatform::linuxDesktop, "Super+C",
+         chordwell::app::builtInKeysText(chordwell::OutputBehavior::Kind::copyOperation,
+                                         chordwell::KeyNames::pcWords),
+         "Ctrl+A", "Super+Z, Shift+Super+Z"},
+    };
+    for (const auto& c : cases) {
+        ModelWorld w({}, true, Conventions::of(c.platform));
+        auto withTaps = makeMapping("Tapped", {0xE3, 0x06});
+        withTaps.inputTapCodes = std::vector<MacKeySignature>{{55, 0}, {8, 0}};
+        auto derived = makeMapping("Derived", {0xE0, 0x04, 0x04},
+                                   chordwell::OutputBehavior::customKeySequence(
+                                       "Undo", {{6, kCmd}, {6, kCmd | chordwell::kMaskShift}}));
+        w.writeMappingFile(1, 1, makeRecord("Board", 1, 1, {withTaps, derived}));
+        auto kb = w.attach("Board", 1, 1, 1);
+        w.model->selectKeyboard(w.device(kb));
+        const auto rows = w.model->mappingRows();
+        ASSERT_EQ(rows.size(), 2u);
+        EXPECT_EQ(rows[0].inputText, c.tappedInput);
+        EXPECT_EQ(rows[0].inputCodesText, "227, 6");
+        EXPECT_EQ(rows[0].outputText, "Copy");
+        EXPECT_EQ(rows[0].outputDetail, c.copyKeys);
+        // Derived from the usages, a usage twice gives one signature.
+        EXPECT_EQ(rows[1].inputText, c.derivedInput);
+        EXPECT_EQ(rows[1].inputCodesText, "224, 4, 4");
+        EXPECT_EQ(rows[1].outputText, "Undo");
+        EXPECT_EQ(rows[1].outputDetail, c.undoKeys);
+    }
 }
 
 TEST(KeyboardMappingModel, ToggleInterceptionFollowsTheWishedStateAndToggles) {

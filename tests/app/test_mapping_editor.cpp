@@ -14,6 +14,8 @@ using chordwell::MacKeySignature;
 using chordwell::OutputBehavior;
 using chordwell::ShortcutGroup;
 using chordwell::ShortcutItem;
+using chordwell::app::Conventions;
+using chordwell::app::UiPlatform;
 using chordwell::app::testing::makeMapping;
 using chordwell::app::testing::makeRecord;
 using chordwell::app::testing::ModelWorld;
@@ -30,9 +32,14 @@ std::vector<ShortcutGroup> catalog() {
     return {ShortcutGroup{"Editing", {copyLine, undo}}, ShortcutGroup{"Windows", {mac}}};
 }
 
-// A world with one selected keyboard, vendor 1 / product 1.
+// A world with one selected keyboard, vendor 1 / product 1. The editor
+// follows the macOS conventions unless asked otherwise: they are the ones
+// the behaviour is first written for; the Linux differences have tests of
+// their own.
 struct Editor {
-    explicit Editor(std::vector<ShortcutGroup> groups = {}) : w(std::move(groups)) {
+    explicit Editor(std::vector<ShortcutGroup> groups = {},
+                    Conventions conventions = Conventions::of(UiPlatform::macOS))
+        : w(std::move(groups), true, conventions) {
         kb = w.attach("Board", 1, 1, 1);
         w.model->selectKeyboard(w.device(kb));
     }

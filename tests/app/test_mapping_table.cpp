@@ -119,7 +119,10 @@ TEST(MappingTableModel, FollowsEveryChangeAndKeepsRowsForAppendsDeletesAndEdits)
 }
 
 TEST(MappingTableModel, RowTextsAsTheTableShowsThem) {
+    using chordwell::app::Conventions;
+    using chordwell::app::UiPlatform;
     MappingTableModel model;
+    model.setConventions(Conventions::of(UiPlatform::macOS));
     KeyMapping custom =
         makeMapping("Undo twice", {0xE3, 0x1D},
                     OutputBehavior::customKeySequence(
@@ -139,11 +142,31 @@ TEST(MappingTableModel, RowTextsAsTheTableShowsThem) {
         {1, MappingTableModel::inputColumn, "⌘ Z", "227, 29"},
         {1, MappingTableModel::outputColumn, "Undo", "⌘Z, ⌘Z"},
     };
-    for (const Case& c : cases) {
-        const QModelIndex index = model.index(c.row, c.column);
-        EXPECT_EQ(index.data(Qt::DisplayRole).toString(), c.main) << c.row << "," << c.column;
-        EXPECT_EQ(index.data(MappingTableModel::DetailRole).toString(), c.detail)
-            << c.row << "," << c.column;
+    // Elsewhere: words, the raw numbers in the tooltip, one line per row
+    // with what a built-in output types here.
+    const QString copyKeys = QString::fromStdString(chordwell::app::builtInKeysText(
+        OutputBehavior::Kind::copyOperation, chordwell::KeyNames::pcWords));
+    const std::vector<Case> linuxCases = {
+        {0, MappingTableModel::nameColumn, "Copy", ""},
+        {0, MappingTableModel::inputColumn, "Ctrl+A", ""},
+        {0, MappingTableModel::outputColumn, "Copy", copyKeys},
+        {1, MappingTableModel::inputColumn, "Super+Z", ""},
+        {1, MappingTableModel::outputColumn, "Undo", "Super+Z, Super+Z"},
+    };
+    for (const auto& [platform, expected] :
+         {std::pair{UiPlatform::macOS, cases}, {UiPlatform::linuxDesktop, linuxCases}}) {
+        model.setConventions(Conventions::of(platform));
+        for (const Case& c : expected) {
+            const QModelIndex index = model.index(c.row, c.column);
+            EXPECT_EQ(index.data(Qt::DisplayRole).toString(), c.main) << c.row << "," << c.column;
+            EXPECT_EQ(index.data(MappingTableModel::DetailRole).toString(), c.detail)
+                << c.row << "," << c.column;
+        }
+        EXPECT_EQ(model.index(0, MappingTableModel::inputColumn).data(Qt::ToolTipRole),
+                  "HID usages: 224, 4");
+        // Read aloud as words, never as glyphs and numbers.
+        EXPECT_EQ(model.index(0, MappingTableModel::inputColumn).data(Qt::AccessibleTextRole),
+                  platform == UiPlatform::macOS ? "Control+A" : "Ctrl+A");
     }
     model.setEditing(custom);
     EXPECT_FALSE(model.isBeingEdited(0));
@@ -181,7 +204,9 @@ TEST(KeyboardListModel, FollowsAttachAndDetachInTheSortedOrder) {
             EXPECT_EQ(index.data(KeyboardListModel::IsSelectedDeviceRole).toBool(),
                       selected == expected[i].id);
             EXPECT_EQ(index.data(KeyboardListModel::VendorTextRole).toString(),
-                      QStringLiteral("Vendor: %1").arg(expected[i].vendorID));
+                      QStringLiteral("Vendor: ") +
+                          QString::fromStdString(chordwell::app::identifierText(
+                              expected[i].vendorID, chordwell::app::thisDesktop())));
         }
     }
 }
@@ -209,7 +234,10 @@ TEST(KeyboardListDelegate, EveryLineReadableAndStatesConsistent) {
             EXPECT_NE(disabled.title, palette.color(group, QPalette::Text));
 
             const auto normal = KeyboardListDelegate::colorsFor(palette, true, false, active);
-            EXPECT_EQ(normal.detail, palette.color(group, QPalette::PlaceholderText));
+            EXPECT_GE(contrast(normal.detail, palette.color(group, QPalette::Base)), 4.5)
+                << "Vendor/Product lines are dimmed, but readable";
+            EXPECT_LT(contrast(normal.detail, palette.color(group, QPalette::Base)),
+                      contrast(normal.title, palette.color(group, QPalette::Base)));
             EXPECT_EQ(normal.title, palette.color(group, QPalette::Text));
         }
     }

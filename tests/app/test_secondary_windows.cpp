@@ -6,6 +6,7 @@
 #include "test_diagnostics_fakes.hpp"
 
 #include "app/controls/symbol_label.hpp"
+#include "app/controls/theme.hpp"
 #include "app/diagnostics/diagnostics_model.hpp"
 #include "app/help/help_view.hpp"
 #include "app/help/help_window.hpp"
@@ -119,7 +120,7 @@ TEST(SettingsWindow, FitsOrScrollsOnSmallScreens) {
         // The last section can be brought into view.
         bar->setValue(bar->maximum());
         QCoreApplication::processEvents();
-        auto* privacy = s.view->findChild<QLabel*>(QStringLiteral("privacyLink"));
+        auto* privacy = s.view->findChild<QWidget*>(QStringLiteral("privacyLink"));
         ASSERT_NE(privacy, nullptr);
         const QRect shown(privacy->mapTo(s.window->scrollArea()->viewport(), QPoint(0, 0)),
                           privacy->size());
@@ -383,6 +384,55 @@ TEST(StatusItem, IconsFollowAPaletteChange) {
     QApplication::setPalette(light);
     QCoreApplication::processEvents();
     EXPECT_EQ(iconImage(), trayBefore);
+}
+
+} // namespace chordwell::app
+
+namespace chordwell::app {
+
+TEST(StatusItem, PictureAndTooltipSayWhetherMappingsAreOnAndForWhichKeyboard) {
+    Tray t;
+    const auto picture = [&] {
+        return t.delegate.statusItem()->icon().pixmap(QSize(22, 22)).toImage();
+    };
+    const QImage off = picture();
+    EXPECT_EQ(t.delegate.statusItem()->toolTip(), QStringLiteral("Chordwell — mappings off"));
+
+    t.w.engine->setSelectedDevice(t.w.device(t.kb));
+    toggleInterception(*t.w.engine);
+    ASSERT_TRUE(t.w.engine->isIntercepting());
+    t.delegate.updateStatusItem();
+    EXPECT_NE(picture(), off) << "the on and off pictures must differ";
+    EXPECT_EQ(t.delegate.statusItem()->toolTip(),
+              QStringLiteral("Chordwell — mappings on for Board"));
+
+    t.w.engine->stopIntercepting();
+    t.delegate.updateStatusItem();
+    EXPECT_EQ(picture(), off);
+    EXPECT_EQ(t.delegate.statusItem()->toolTip(), QStringLiteral("Chordwell — mappings off"));
+
+    // Both pictures differ in every palette, and from each other's palette.
+    for (const QPalette& palette : {QApplication::palette(), theme::darkPalette()}) {
+        const QImage on = AppDelegate::statusItemIcon(palette, true).pixmap(22, 22).toImage();
+        const QImage dim = AppDelegate::statusItemIcon(palette, false).pixmap(22, 22).toImage();
+        EXPECT_NE(on, dim);
+    }
+}
+
+TEST(StatusItem, TooltipWordsForEachState) {
+    const struct {
+        StatusItemState state;
+        std::string text;
+    } cases[] = {
+        {{false, "", false}, "Chordwell — mappings off"},
+        {{false, "Magic Keyboard", false}, "Chordwell — mappings off"},
+        {{true, "Magic Keyboard", false}, "Chordwell — mappings on for Magic Keyboard"},
+        {{true, "", false}, "Chordwell — mappings on"},
+        {{true, "Magic Keyboard", true}, "Chordwell — Waiting for Magic Keyboard to come back…"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(statusItemToolTip(c.state, "Chordwell"), c.text);
+    }
 }
 
 } // namespace chordwell::app

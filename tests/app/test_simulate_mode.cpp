@@ -62,6 +62,12 @@ TEST(AppArguments, AcceptedAndRefusedCommandLines) {
     EXPECT_EQ(full->screenshotDir, std::filesystem::path("shots"));
     EXPECT_TRUE(full->verbose);
     EXPECT_FALSE(full->exitWhenScriptEnds);
+    EXPECT_FALSE(full->help);
+    for (const char* asked : {"--help", "-h"}) {
+        const auto help = parseArguments({asked}, error);
+        ASSERT_TRUE(help) << asked;
+        EXPECT_TRUE(help->help) << asked;
+    }
 }
 
 namespace {

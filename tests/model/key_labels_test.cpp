@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 namespace chordwell {
 namespace {
@@ -134,6 +136,67 @@ TEST(SignatureText, GlyphsInControlOptionShiftCommandOrderJoinedBySpaces) {
         EXPECT_EQ(signatureText(c.signatures), c.text);
     }
     EXPECT_EQ(signatureText(MacKeySignature{8, 0x100000}), command + "C");
+}
+
+TEST(KeyNamesInWords, ReadTheWayEachPlatformNamesItsKeys) {
+    struct Case {
+        std::vector<MacKeySignature> keys;
+        std::string pc;
+        std::string mac;
+    };
+    const Case cases[] = {
+        // A recorded combination: modifier keys first, in the fixed order,
+        // whatever order they were pressed in.
+        {{{0, 0}, {59, 0}}, "Ctrl+A", "Control+A"},
+        {{{56, 0}, {55, 0}, {62, 0}, {40, 0}},
+         "Right Ctrl+Shift+Super+K",
+         "Right Control+Shift+Command+K"},
+        {{{58, 0}, {48, 0}}, "Alt+Tab", "Option+Tab"},
+        {{{36, 0}, {51, 0}, {117, 0}}, "Enter+Backspace+Delete", "Return+Delete+Forward Delete"},
+        {{{0x44, 0x100000}}, "Super+0x44", "Command+0x44"},
+        {{{54, 0}, {8, 0}}, "Right Super+C", "Right Command+C"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(combinationText(c.keys, KeyNames::pcWords), c.pc);
+        EXPECT_EQ(combinationText(c.keys, KeyNames::macWords), c.mac);
+        EXPECT_EQ(combinationText(c.keys, KeyNames::macSymbols), signatureText(c.keys));
+    }
+    // Strokes one after another, each with its modifiers.
+    const std::vector<MacKeySignature> sequence = {{8, 0x40000}, {9, 0x40000 | 0x20000}};
+    EXPECT_EQ(signatureText(sequence, KeyNames::pcWords), "Ctrl+C, Ctrl+Shift+V");
+    EXPECT_EQ(signatureText(sequence, KeyNames::macWords), "Control+C, Control+Shift+V");
+    EXPECT_EQ(signatureText(sequence, KeyNames::macSymbols), signatureText(sequence));
+}
+
+TEST(KeyNamesInWords, EveryCodeHasALabelInEveryStyleAndWordsHoldNoModifierGlyph) {
+    const std::string glyphs[] = {utf8({0x2303}), utf8({0x2325}), utf8({0x21E7}), utf8({0x2318})};
+    for (std::int64_t code = -2; code < 300; ++code) {
+        const std::string symbols = keyLabel(code);
+        EXPECT_EQ(keyLabel(code, KeyNames::macSymbols), symbols);
+        for (KeyNames names : {KeyNames::pcWords, KeyNames::macWords}) {
+            const std::string word = keyLabel(code, names);
+            ASSERT_FALSE(word.empty()) << code;
+            // Unlabelled codes stay hexadecimal in every style; only the
+            // right Command key, unnamed among the symbols, has words.
+            EXPECT_EQ(word.rfind("0x", 0) == 0, symbols.rfind("0x", 0) == 0 && code != 54) << code;
+            for (const std::string& glyph : glyphs) {
+                EXPECT_EQ(word.find(glyph), std::string::npos) << code << " " << word;
+            }
+            // Every flag combination writes each named modifier once, before the key.
+            for (EventFlags flags = 0; flags < 16; ++flags) {
+                const EventFlags mask = ((flags & 1) ? 0x40000 : 0) | ((flags & 2) ? 0x80000 : 0) |
+                                        ((flags & 4) ? 0x20000 : 0) | ((flags & 8) ? 0x100000 : 0);
+                const std::string text = signatureText(MacKeySignature{code, mask}, names);
+                EXPECT_TRUE(text.size() >= word.size() &&
+                            text.compare(text.size() - word.size(), word.size(), word) == 0)
+                    << text;
+                const auto plusCount =
+                    static_cast<unsigned>(std::count(text.begin(), text.end(), '+')) -
+                    static_cast<unsigned>(std::count(word.begin(), word.end(), '+'));
+                EXPECT_EQ(plusCount, static_cast<unsigned>(__builtin_popcount(flags))) << text;
+            }
+        }
+    }
 }
 
 } // namespace

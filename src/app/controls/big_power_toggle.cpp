@@ -1,6 +1,7 @@
 #include "app/controls/big_power_toggle.hpp"
 
 #include "app/controls/symbols.hpp"
+#include "app/controls/theme.hpp"
 
 #include <QEasingCurve>
 #include <QEnterEvent>
@@ -17,6 +18,7 @@
 namespace chordwell::app {
 namespace {
 
+// The capsule behind the white state symbol.
 const QColor kOnGreen(0x34, 0xC7, 0x59);
 
 QColor mix(const QColor& from, const QColor& to, qreal t) {
@@ -99,6 +101,16 @@ BigPowerToggle::BigPowerToggle(QWidget* parent) : QAbstractButton(parent) {
 
 void BigPowerToggle::nextCheckState() {}
 
+void BigPowerToggle::setCompact(bool compact) {
+    if (compact == compact_) {
+        return;
+    }
+    compact_ = compact;
+    setToolTip(compact_ ? captionText() : QString());
+    updateGeometry();
+    update();
+}
+
 void BigPowerToggle::updateAccessibleText() {
     // "Chordwell is:" reads as a sentence with the state the screen reader
     // adds; the caption says what a press does.
@@ -142,6 +154,9 @@ void BigPowerToggle::setOn(bool on) {
     on_ = on;
     setChecked(on);
     updateAccessibleText();
+    if (compact_) {
+        setToolTip(captionText());
+    }
     updateGeometry();
     flip_->stop();
     flip_->setStartValue(progress_);
@@ -155,6 +170,20 @@ QString BigPowerToggle::stateWord() const {
 
 QString BigPowerToggle::captionText() const {
     return on_ ? tr("Click to Deactivate it") : tr("Click to Activate it");
+}
+
+QColor BigPowerToggle::stateWordColour(const QPalette& palette, bool on, bool enabled) {
+    if (!enabled) {
+        return palette.color(QPalette::Disabled, QPalette::WindowText);
+    }
+    return on ? theme::onColour(palette) : palette.color(QPalette::Active, QPalette::WindowText);
+}
+
+QColor BigPowerToggle::captionColour(const QPalette& palette, bool enabled) {
+    if (!enabled) {
+        return palette.color(QPalette::Disabled, QPalette::WindowText);
+    }
+    return theme::secondaryText(palette);
 }
 
 QString BigPowerToggle::stateSymbolName() const {
@@ -177,7 +206,7 @@ BigPowerToggle::Metrics BigPowerToggle::layoutMetrics() const {
     m.wordWidth =
         std::max(wordMetrics.horizontalAdvance(tr("ON")), wordMetrics.horizontalAdvance(tr("OFF")));
     m.rowHeight = std::max({labelMetrics.height(), wordMetrics.height(), m.capsule.height()});
-    m.captionHeight = captionMetrics.height();
+    m.captionHeight = compact_ ? 0 : captionMetrics.height();
     m.captionWidth = std::max(captionMetrics.horizontalAdvance(tr("Click to Deactivate it")),
                               captionMetrics.horizontalAdvance(tr("Click to Activate it")));
     return m;
@@ -187,8 +216,9 @@ QSize BigPowerToggle::sizeHint() const {
     const Metrics m = layoutMetrics();
     const int rowWidth = kHorizontalPadding * 2 + m.labelWidth + kRowSpacing + m.wordWidth +
                          kRowSpacing + m.capsule.width();
-    const int width = kOuterPadding * 2 + std::max(rowWidth, m.captionWidth);
-    const int height = kOuterPadding * 2 + m.rowHeight + kLineGap + m.captionHeight;
+    const int width = kOuterPadding * 2 + std::max(rowWidth, compact_ ? 0 : m.captionWidth);
+    const int padding = compact_ ? kOuterPadding / 2 : kOuterPadding;
+    const int height = padding * 2 + m.rowHeight + (compact_ ? 0 : kLineGap + m.captionHeight);
     return {width, height};
 }
 
@@ -239,9 +269,9 @@ void BigPowerToggle::paintEvent(QPaintEvent* /*event*/) {
     // Row 1: label, state word, state symbol on its capsule.
     const int rowWidth = kHorizontalPadding * 2 + m.labelWidth + kRowSpacing + m.wordWidth +
                          kRowSpacing + m.capsule.width();
-    const int contentWidth = std::max(rowWidth, m.captionWidth);
+    const int contentWidth = std::max(rowWidth, compact_ ? 0 : m.captionWidth);
     const int left = (width() - contentWidth) / 2 + (contentWidth - rowWidth) / 2;
-    const int top = (height() - (m.rowHeight + kLineGap + m.captionHeight)) / 2;
+    const int top = (height() - (m.rowHeight + (compact_ ? 0 : kLineGap + m.captionHeight))) / 2;
     int x = left + kHorizontalPadding;
 
     painter.setPen(text);
@@ -255,20 +285,22 @@ void BigPowerToggle::paintEvent(QPaintEvent* /*event*/) {
     const QRect wordRect(x, top, m.wordWidth, m.rowHeight);
     painter.save();
     painter.setOpacity(1.0 - t);
-    painter.setPen(text);
+    painter.setPen(stateWordColour(palette(), false, isEnabled()));
     painter.drawText(wordRect, Qt::AlignLeft | Qt::AlignVCenter, tr("OFF"));
     painter.setOpacity(t);
-    painter.setPen(isEnabled() ? kOnGreen : text);
+    painter.setPen(stateWordColour(palette(), true, isEnabled()));
     painter.drawText(wordRect, Qt::AlignLeft | Qt::AlignVCenter, tr("ON"));
     painter.restore();
     x += m.wordWidth + kRowSpacing;
 
-    QColor offFill(0x8E, 0x8E, 0x93);
-    offFill.setAlphaF(0.4);
+    // The white symbol stands out from either capsule (3:1, as a control must).
+    const QColor offFill =
+        theme::readableOn(QColor(0x8E, 0x8E, 0x93), {Qt::white}, theme::kLargeTextContrast);
+    const QColor onFill = theme::readableOn(kOnGreen, {Qt::white}, theme::kLargeTextContrast);
     const QRectF capsule(x, top + (m.rowHeight - m.capsule.height()) / 2.0, m.capsule.width(),
                          m.capsule.height());
     painter.setPen(Qt::NoPen);
-    painter.setBrush(mix(offFill, kOnGreen, t));
+    painter.setBrush(mix(offFill, onFill, t));
     // A little swell while the spring overshoots gives the flip its bounce.
     const qreal swell =
         1.0 + std::max(0.0, progress_ - 1.0) * 1.5 + std::max(0.0, -progress_) * 1.5;
@@ -286,10 +318,11 @@ void BigPowerToggle::paintEvent(QPaintEvent* /*event*/) {
     onSymbol_.paint(&painter, symbolRect);
     painter.restore();
 
-    // Row 2: what a click does.
-    QColor secondary = text;
-    secondary.setAlphaF(0.6);
-    painter.setPen(secondary);
+    // Row 2: what a click does (the tooltip says it in a compact window).
+    if (compact_) {
+        return;
+    }
+    painter.setPen(captionColour(palette(), isEnabled()));
     painter.setFont(m.captionFont);
     painter.drawText(QRect(0, top + m.rowHeight + kLineGap, width(), m.captionHeight),
                      Qt::AlignHCenter | Qt::AlignVCenter, captionText());

@@ -30,6 +30,11 @@ public:
     QString captionText() const;
     QString stateSymbolName() const;
 
+    /// The state word's colour: the readable green of "ON", else the text's.
+    static QColor stateWordColour(const QPalette& palette, bool on, bool enabled);
+    /// The caption's colour ("Click to … it").
+    static QColor captionColour(const QPalette& palette, bool enabled);
+
     /// The animated position between off (0) and on (1); a spring may
     /// overshoot slightly while it settles.
     qreal onProgress() const { return progress_; }
@@ -38,6 +43,10 @@ public:
     /// damping fraction of 0.7, played over kFlipDurationMs.
     static qreal springEasing(qreal progress);
     static constexpr int kFlipDurationMs = 500;
+
+    /// Without the caption line (it becomes the tooltip), for short windows.
+    void setCompact(bool compact);
+    bool isCompact() const { return compact_; }
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -61,6 +70,7 @@ private:
 
     QString label_;
     bool on_ = false;
+    bool compact_ = false;
     bool hovering_ = false;
     qreal progress_ = 0.0;
     QVariantAnimation* flip_ = nullptr;

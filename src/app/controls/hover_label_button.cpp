@@ -179,11 +179,11 @@ void HoverLabelButton::paintEvent(QPaintEvent* /*event*/) {
     }
 
     if (hasFocus()) {
-        QColor ring = palette().color(QPalette::Highlight);
-        ring.setAlphaF(0.6);
-        painter.setPen(QPen(ring, 1.5));
+        // Solid and two pixels wide: a faint ring is easily missed.
+        const qreal inset = focusRingInset();
+        painter.setPen(QPen(palette().color(QPalette::Highlight), 2.0));
         painter.setBrush(Qt::NoBrush);
-        painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 5, 5);
+        painter.drawRoundedRect(QRectF(rect()).adjusted(inset, inset, -inset, -inset), 4, 4);
     }
 }
 

@@ -59,6 +59,8 @@ protected:
     virtual QFont labelFont() const;
     /// Padding between the border and the content.
     virtual QMargins contentPadding() const;
+    /// How far inside the button's edge the keyboard focus ring is drawn.
+    virtual qreal focusRingInset() const { return 1.0; }
 
     /// Moves the label towards its wanted visibility (animated or at once).
     void updateLabelVisibility(bool animated);

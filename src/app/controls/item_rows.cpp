@@ -1,5 +1,7 @@
 #include "app/controls/item_rows.hpp"
 
+#include "app/controls/theme.hpp"
+
 #include <QApplication>
 #include <QPainter>
 #include <QStyle>
@@ -30,7 +32,9 @@ RowTextColors rowTextColors(const QPalette& palette, bool enabled, bool selected
         const QColor c = palette.color(QPalette::Disabled, QPalette::Text);
         return {c, c};
     }
-    return {palette.color(group, QPalette::Text), palette.color(group, QPalette::PlaceholderText)};
+    // Derived from the text and the backgrounds, not taken from the
+    // placeholder role: themes dim that one below what reads on a row.
+    return {palette.color(group, QPalette::Text), theme::secondaryText(palette, group)};
 }
 
 QString drawItemPanel(QPainter* painter, QStyleOptionViewItem& option) {

@@ -1,5 +1,7 @@
 #include "app/controls/run_stop_button.hpp"
 
+#include "app/controls/theme.hpp"
+
 #include <QPainter>
 #include <QPainterPath>
 
@@ -35,19 +37,19 @@ void RunStopButton::applyState() {
     update();
 }
 
-QColor RunStopButton::runningBorderColour() {
-    return QColor(0xFF, 0x95, 0x00);
+QColor RunStopButton::runningBorderColour(const QPalette& palette) {
+    return theme::stopOutlineColour(palette);
 }
 
-QColor RunStopButton::stoppedBorderColour() {
-    return QColor(0x34, 0xC7, 0x59);
+QColor RunStopButton::stoppedBorderColour(const QPalette& palette) {
+    return theme::runOutlineColour(palette);
 }
 
 void RunStopButton::paintBackground(QPainter& painter, const QRectF& bounds) {
     const qreal lineWidth = 2.0;
     const QRectF frame =
         bounds.adjusted(lineWidth / 2, lineWidth / 2, -lineWidth / 2, -lineWidth / 2);
-    QColor border = running_ ? runningBorderColour() : stoppedBorderColour();
+    QColor border = running_ ? runningBorderColour(palette()) : stoppedBorderColour(palette());
     if (!isEnabled()) {
         border.setAlphaF(0.4);
     }
@@ -81,6 +83,11 @@ QFont RunStopButton::labelFont() const {
 
 QMargins RunStopButton::contentPadding() const {
     return {10, 5, 10, 5};
+}
+
+qreal RunStopButton::focusRingInset() const {
+    // Inside the coloured outline, which would hide a ring drawn over it.
+    return 3.5;
 }
 
 } // namespace chordwell::app

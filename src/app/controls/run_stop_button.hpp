@@ -18,9 +18,9 @@ public:
     void setRunning(bool running);
     bool isRunning() const { return running_; }
 
-    /// The border colours of the two states.
-    static QColor runningBorderColour();
-    static QColor stoppedBorderColour();
+    /// The border colours of the two states, readable on the palette's window.
+    static QColor runningBorderColour(const QPalette& palette);
+    static QColor stoppedBorderColour(const QPalette& palette);
 
 Q_SIGNALS:
     /// The user asked to start (pressed while stopped).
@@ -34,6 +34,7 @@ protected:
     int symbolSize() const override;
     QFont labelFont() const override;
     QMargins contentPadding() const override;
+    qreal focusRingInset() const override;
 
 private:
     void applyState();

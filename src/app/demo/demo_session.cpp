@@ -50,18 +50,30 @@ std::optional<DemoSession> DemoSession::create(const fs::path& resources, std::s
     std::error_code ec;
     const fs::path mappings = session.folder_ / "Mappings";
     fs::create_directories(mappings, ec);
-    for (const auto& entry : fs::directory_iterator(resources, ec)) {
-        if (entry.path().extension() == ".json" && entry.is_regular_file(ec)) {
-            fs::copy_file(entry.path(), mappings / entry.path().filename(), ec);
-            if (ec) {
-                error = "cannot copy " + entry.path().string() + ": " + ec.message();
-                return std::nullopt; // the session removes what it made
+    // The samples, then this desktop's own versions of them (their custom
+    // outputs type this desktop's shortcuts: Undo is Ctrl+Z on Linux).
+    std::vector<fs::path> folders = {resources};
+#if !defined(__APPLE__)
+    folders.push_back(resources / "linux");
+#endif
+    for (const fs::path& folder : folders) {
+        if (folder != resources && !fs::is_directory(folder, ec)) {
+            continue;
+        }
+        for (const auto& entry : fs::directory_iterator(folder, ec)) {
+            if (entry.path().extension() == ".json" && entry.is_regular_file(ec)) {
+                fs::copy_file(entry.path(), mappings / entry.path().filename(),
+                              fs::copy_options::overwrite_existing, ec);
+                if (ec) {
+                    error = "cannot copy " + entry.path().string() + ": " + ec.message();
+                    return std::nullopt; // the session removes what it made
+                }
             }
         }
-    }
-    if (ec) {
-        error = "cannot read " + resources.string() + ": " + ec.message();
-        return std::nullopt;
+        if (ec) {
+            error = "cannot read " + folder.string() + ": " + ec.message();
+            return std::nullopt;
+        }
     }
     return session;
 }

@@ -1,11 +1,14 @@
 #include "app/demo/demo_window.hpp"
 
+#include "app/controls/window_role.hpp"
+#include "app/conventions.hpp"
 #include "app/demo/demo_keys.hpp"
 #include "engine/raw_keyboard_listener.hpp"
 #include "model/key_labels.hpp"
 #include "script/script.hpp"
 
 #include <QFontDatabase>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -22,28 +25,36 @@ namespace {
 // Bounded, so that a key held for an hour cannot grow the window's memory.
 constexpr int kPaneLines = 400;
 
-struct KeyButton {
-    const char* label;
-    HidUsage usage;
-    bool modifier;
-};
-
 // The keys the sample mappings use, modifiers first (they stay down until
 // clicked again, so that a combination can be built with the mouse).
-constexpr KeyButton kKeyButtons[] = {
-    {"⌃ Control", 0xE0, true}, {"⇧ Shift", 0xE1, true}, {"⌥ Option", 0xE2, true},
-    {"⌘ Command", 0xE3, true}, {"A", 0x04, false},      {"S", 0x16, false},
-    {"Z", 0x1D, false},        {"H", 0x0B, false},      {"Q", 0x14, false},
-    {"Space", 0x2C, false},
-};
+constexpr HidUsage kKeyButtons[] = {0xE0, 0xE1, 0xE2, 0xE3, 0x04, 0x16, 0x1D, 0x0B, 0x14, 0x2C};
+constexpr int kButtonsPerRow = 5;
 
 bool isModifier(HidUsage usage) {
     return usage >= 0xE0 && usage <= 0xE7;
 }
 
+KeyNames shownKeyNames() {
+    return thisDesktop().keyNames;
+}
+
+QString keyText(std::int64_t keyCode, EventFlags flags) {
+    return QString::fromStdString(
+        signatureText(MacKeySignature::masked(keyCode, flags), shownKeyNames()));
+}
+
+// A key button's label: the desktop's name of the key ("Ctrl"; on macOS
+// its symbol and name, "⌃ Control").
+QString buttonLabel(HidUsage usage) {
+    const std::int64_t code = hidToMacKeyCode(usage).value_or(0);
+    if (shownKeyNames() == KeyNames::macSymbols && isModifier(usage)) {
+        return QString::fromStdString(keyLabel(code) + " " + keyLabel(code, KeyNames::macWords));
+    }
+    return QString::fromStdString(keyLabel(code, shownKeyNames()));
+}
+
 QString readable(const platform::sim::AppEvent& event) {
-    const std::string text = signatureText(MacKeySignature::masked(event.keyCode, event.flags));
-    return QString::fromStdString(text);
+    return keyText(event.keyCode, event.flags);
 }
 
 } // namespace
@@ -51,25 +62,33 @@ QString readable(const platform::sim::AppEvent& event) {
 DemoWindow::DemoWindow(platform::sim::SimWorld& world, RawKeyboardListener& engine, QWidget* parent)
     : QWidget(parent, Qt::Window), world_(world), engine_(engine),
       origin_(world.scheduler().now()) {
+    // First: a screen reader may ask what the window is as soon as it has a title.
+    announceAsWindow(this);
     setObjectName(QStringLiteral("demo"));
-    setWindowTitle(QStringLiteral("Chordwell Demo"));
+    setWindowTitle(QString::fromUtf8(kWindowTitle));
     setFocusPolicy(Qt::StrongFocus);
-    setAccessibleName(QStringLiteral("Chordwell Demo"));
+    setAccessibleName(QString::fromUtf8(kWindowTitle));
 
     auto* layout = new QVBoxLayout(this);
+    const auto control = [](std::int64_t code) {
+        return keyText(code, kMaskControl);
+    };
     auto* intro = new QLabel(
-        QStringLiteral("Keys typed here come from the simulated “%1”. Turn interception on "
-                       "and try ⌃A (Copy), ⌃S (Paste), ⌃Space (Search), ⌃Z (Undo), ⌃H "
-                       "(types “Hi”) or ⌃Q (blocked). Recording in the main window works "
-                       "from here too.")
-            .arg(QString::fromUtf8(kKeyboardName)),
+        QStringLiteral("Keys typed here come from “%1”. Turn mappings on and try %2 (Copy), "
+                       "%3 (Paste), %4 (Search), %5 (Undo), %6 (types “Hi”) or %7 "
+                       "(blocked). To record, click “From” in the main window and type here.")
+            .arg(QString::fromUtf8(kKeyboardName), control(0), control(1), control(49), control(6),
+                 control(4), control(12)),
         this);
+    intro->setObjectName(QStringLiteral("demoIntro"));
     intro->setWordWrap(true);
+    intro_ = intro;
     layout->addWidget(intro);
 
     auto* stateRow = new QHBoxLayout;
     status_ = new QLabel(this);
     status_->setObjectName(QStringLiteral("demoStatus"));
+    status_->setWordWrap(true);
     intercept_ = new QPushButton(this);
     intercept_->setObjectName(QStringLiteral("demoIntercept"));
     intercept_->setFocusPolicy(Qt::TabFocus);
@@ -83,13 +102,15 @@ DemoWindow::DemoWindow(platform::sim::SimWorld& world, RawKeyboardListener& engi
     stateRow->addWidget(intercept_);
     layout->addLayout(stateRow);
 
-    auto* keys = new QHBoxLayout;
-    for (const KeyButton& k : kKeyButtons) {
-        auto* button = new QPushButton(QString::fromUtf8(k.label), this);
-        button->setObjectName(QStringLiteral("demoKey%1").arg(k.usage, 2, 16, QLatin1Char('0')));
+    // Two rows, so that the window stays narrow enough to stand beside the
+    // main window.
+    auto* keys = new QGridLayout;
+    int index = 0;
+    for (const HidUsage usage : kKeyButtons) {
+        auto* button = new QPushButton(buttonLabel(usage), this);
+        button->setObjectName(QStringLiteral("demoKey%1").arg(usage, 2, 16, QLatin1Char('0')));
         button->setFocusPolicy(Qt::NoFocus); // typing stays with the window
-        const HidUsage usage = k.usage;
-        if (k.modifier) {
+        if (isModifier(usage)) {
             button->setCheckable(true);
             button->setAccessibleDescription(QStringLiteral("Held while checked"));
             connect(button, &QPushButton::toggled, this, [this, usage](bool on) {
@@ -104,7 +125,8 @@ DemoWindow::DemoWindow(platform::sim::SimWorld& world, RawKeyboardListener& engi
             connect(button, &QPushButton::pressed, this, [this, usage] { pressKey(usage); });
             connect(button, &QPushButton::released, this, [this, usage] { releaseKey(usage); });
         }
-        keys->addWidget(button);
+        keys->addWidget(button, index / kButtonsPerRow, index % kButtonsPerRow);
+        ++index;
     }
     layout->addLayout(keys);
 
@@ -115,6 +137,7 @@ DemoWindow::DemoWindow(platform::sim::SimWorld& world, RawKeyboardListener& engi
     pane_->setReadOnly(true);
     pane_->setFocusPolicy(Qt::NoFocus);
     pane_->setMaximumBlockCount(kPaneLines);
+    pane_->setMinimumHeight(pane_->fontMetrics().lineSpacing() * 3 + 12);
     pane_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     pane_->setAccessibleName(paneTitle->text());
     paneTitle->setBuddy(pane_);
@@ -126,7 +149,13 @@ DemoWindow::DemoWindow(platform::sim::SimWorld& world, RawKeyboardListener& engi
         setFocus();
     });
     layout->addWidget(clear, 0, Qt::AlignRight);
-    resize(640, 420);
+    // Narrow enough to stand beside the main window; the texts are as tall
+    // as that width makes them, so the smallest window still shows them.
+    setMinimumWidth(kMinimumWidth);
+    const QMargins margins = layout->contentsMargins();
+    intro->setMinimumHeight(
+        intro->heightForWidth(kMinimumWidth - margins.left() - margins.right()));
+    resize(560, 420);
 
     world_.setAppEventSink([this](const platform::sim::AppEvent& event) { onAppEvent(event); });
     engineChanges_ = engine_.subscribeWillChange([this] { scheduleRefresh(); });
@@ -165,13 +194,15 @@ void DemoWindow::pressKey(HidUsage usage) {
                 flags |= platform::sim::modifierFlagOfUsage(h);
             }
             const auto code = platform::sim::simOsKeyCode(usage);
-            const std::string from =
-                code ? signatureText(MacKeySignature::masked(*code, flags)) : std::string("?");
-            std::string line = from + " → " + mapping->outputBehavior.displayLabel();
+            const QString from = code ? keyText(*code, flags) : QStringLiteral("?");
+            QString line = from + QStringLiteral(" → ") +
+                           QString::fromStdString(mapping->outputBehavior.displayLabel());
             if (!postedDuringKey_.empty()) {
-                line += " (" + signatureText(postedDuringKey_) + ")";
+                line += QStringLiteral(" (") +
+                        QString::fromStdString(signatureText(postedDuringKey_, shownKeyNames())) +
+                        QStringLiteral(")");
             }
-            appendLine(QString::fromStdString(line));
+            appendLine(line);
         }
     }
 }
@@ -197,6 +228,25 @@ void DemoWindow::releaseAll() {
     while (!held_.empty()) {
         releaseKey(held_.back());
     }
+}
+
+QString DemoWindow::statusText() const {
+    if (keyboard() == nullptr) {
+        return QStringLiteral("“%1” is not attached.").arg(kKeyboardName);
+    }
+    if (engine_.isIntercepting()) {
+        return QStringLiteral("Mappings are on: mapped combinations are replaced.");
+    }
+    if (engine_.isCapturingInput()) {
+        // The way out, for someone whose only keyboard the recording takes.
+        const std::vector<MacKeySignature> chord = {{51, 0}, {53, 0}, {36, 0}};
+        const KeyNames words =
+            shownKeyNames() == KeyNames::macSymbols ? KeyNames::macWords : shownKeyNames();
+        return QStringLiteral("Recording for the main window: the keys you type here are "
+                              "recorded. To stop, click the field again or press %1 together.")
+            .arg(QString::fromStdString(combinationText(chord, words)));
+    }
+    return QStringLiteral("Mappings are off: keys pass unchanged.");
 }
 
 QString DemoWindow::paneText() const {
@@ -236,6 +286,18 @@ void DemoWindow::keyPressEvent(QKeyEvent* event) {
     event->accept();
 }
 
+void DemoWindow::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    // A wrapped text is as tall as its width makes it; a small window must
+    // not squeeze it.
+    for (QLabel* label : {intro_, status_}) {
+        const int needed = label->heightForWidth(label->width());
+        if (needed > label->minimumHeight()) {
+            label->setMinimumHeight(needed);
+        }
+    }
+}
+
 void DemoWindow::keyReleaseEvent(QKeyEvent* event) {
     if (event->isAutoRepeat()) {
         return;
@@ -262,6 +324,9 @@ void DemoWindow::focusOutEvent(QFocusEvent* event) {
         if (!fromButton) {
             typed.push_back(u);
         }
+    }
+    if (!typed.empty() && focusLoss_ && engine_.isCapturingInput() && !engine_.isIntercepting()) {
+        focusLoss_(typed);
     }
     for (HidUsage u : typed) {
         releaseKey(u);
@@ -291,15 +356,9 @@ void DemoWindow::scheduleRefresh() {
 void DemoWindow::refreshState() {
     const bool attached = keyboard() != nullptr;
     const bool on = engine_.isIntercepting();
-    if (!attached) {
-        status_->setText(QStringLiteral("“%1” is not attached.").arg(kKeyboardName));
-    } else if (on) {
-        status_->setText(QStringLiteral("Intercepting: mapped combinations are replaced."));
-    } else {
-        status_->setText(QStringLiteral("Not intercepting: keys pass unchanged."));
-    }
-    intercept_->setText(on ? QStringLiteral("Stop Intercepting")
-                           : QStringLiteral("Start Intercepting"));
+    status_->setText(statusText());
+    intercept_->setText(on ? QStringLiteral("Turn Mappings Off")
+                           : QStringLiteral("Turn Mappings On"));
     intercept_->setEnabled(attached && engine_.selectedDevice().has_value());
 }
 

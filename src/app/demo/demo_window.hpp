@@ -3,7 +3,8 @@
 // Keys typed while the window has focus, or pressed on its row of keys with
 // the mouse, reach the simulated "Demo Keyboard" as HID values; the pane
 // shows what the focused application receives, both as `chordwellctl
-// simulate` prints it and as readable text ("⌃A → Copy (⌘C)").
+// simulate` prints it and as readable text ("Ctrl+A → Copy (Ctrl+C)", "⌃A →
+// Copy (⌘C)" on macOS).
 #pragma once
 
 #include "engine/observable.hpp"
@@ -12,6 +13,7 @@
 
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -33,6 +35,8 @@ class DemoWindow : public QWidget {
 public:
     /// The product name of the keyboard the window types on.
     static constexpr const char* kKeyboardName = "Demo Keyboard";
+    static constexpr const char* kWindowTitle = "Chordwell Demo";
+    static constexpr int kMinimumWidth = 420;
 
     DemoWindow(platform::sim::SimWorld& world, RawKeyboardListener& engine,
                QWidget* parent = nullptr);
@@ -48,9 +52,19 @@ public:
     /// Everything the pane shows.
     QString paneText() const;
     void clearPane();
+    /// The line saying whether mappings are on, or that a recording runs.
+    QString statusText() const;
+
+    /// Called with the typed keys still held when the window loses the
+    /// focus (they switched windows: the Alt of Alt+Tab), before they are
+    /// let go of.
+    void setFocusLossHandler(std::function<void(const std::vector<HidUsage>&)> handler) {
+        focusLoss_ = std::move(handler);
+    }
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     void hideEvent(QHideEvent* event) override;
@@ -71,11 +85,13 @@ private:
     bool collecting_ = false;
     bool refreshQueued_ = false;
 
+    QLabel* intro_ = nullptr;
     QLabel* status_ = nullptr;
     QPushButton* intercept_ = nullptr;
     QPlainTextEdit* pane_ = nullptr;
     std::vector<std::pair<QAbstractButton*, HidUsage>> modifierButtons_;
     Subscription engineChanges_;
+    std::function<void(const std::vector<HidUsage>&)> focusLoss_;
 };
 
 } // namespace chordwell::app

@@ -2,6 +2,7 @@
 // Escape or Ctrl+W (⌘W) like the settings window.
 #pragma once
 
+#include <QRect>
 #include <QWidget>
 
 namespace chordwell::app {
@@ -16,6 +17,10 @@ public:
     explicit HelpWindow(HelpView* view, QWidget* parent = nullptr);
 
     HelpView* view() const { return view_; }
+
+    /// Sizes the window to lie within `available` (a short screen gets a
+    /// shorter window; the page scrolls).
+    void fitInto(const QRect& available);
 
 private:
     HelpView* view_ = nullptr;

@@ -4,6 +4,7 @@
 
 #include "app/controls/item_rows.hpp"
 #include "app/controls/symbols.hpp"
+#include "app/conventions.hpp"
 
 #include <QApplication>
 #include <QPainter>
@@ -134,24 +135,55 @@ QVariant KeyboardListModel::data(const QModelIndex& index, int role) const {
         return {};
     }
     const bool isSelected = selectedId_ && *selectedId_ == k->id;
+    const QString vendor = QString::fromStdString(identifierText(k->vendorID, thisDesktop()));
+    const QString product = QString::fromStdString(identifierText(k->productID, thisDesktop()));
     switch (role) {
     case Qt::DisplayRole:
         return rows_[static_cast<std::size_t>(index.row())].name;
     case VendorTextRole:
-        return QStringLiteral("Vendor: ") + QString::number(k->vendorID);
+        return QStringLiteral("Vendor: ") + vendor;
     case ProductTextRole:
-        return QStringLiteral("Product: ") + QString::number(k->productID);
+        return QStringLiteral("Product: ") + product;
     case IsSelectedDeviceRole:
         return isSelected;
     case Qt::AccessibleTextRole:
         return rows_[static_cast<std::size_t>(index.row())].name +
                (isSelected ? QStringLiteral(", selected") : QString());
     case Qt::AccessibleDescriptionRole:
-        return QStringLiteral("Vendor: ") + QString::number(k->vendorID) +
-               QStringLiteral(", Product: ") + QString::number(k->productID);
+        return QStringLiteral("Vendor: ") + vendor + QStringLiteral(", Product: ") + product;
     default:
         return {};
     }
+}
+
+// -------------------------------------------------------------------- view
+
+KeyboardListView::KeyboardListView(QWidget* parent) : QListView(parent) {}
+
+void KeyboardListView::setEmptyText(const QString& text) {
+    if (text == emptyText_) {
+        return;
+    }
+    emptyText_ = text;
+    viewport()->update();
+}
+
+QSize KeyboardListView::sizeHint() const {
+    const QSize base = QListView::sizeHint();
+    const int row = model() != nullptr && model()->rowCount() > 0 ? sizeHintForRow(0)
+                                                                  : 3 * fontMetrics().height();
+    return {base.width(), 3 * row + 2 * frameWidth()};
+}
+
+void KeyboardListView::paintEvent(QPaintEvent* event) {
+    QListView::paintEvent(event);
+    if (model() == nullptr || model()->rowCount() > 0 || emptyText_.isEmpty()) {
+        return;
+    }
+    QPainter painter(viewport());
+    painter.setPen(rowTextColors(palette(), isEnabled(), false, true).secondary);
+    painter.drawText(viewport()->rect().adjusted(kPaddingX, kPaddingY, -kPaddingX, -kPaddingY),
+                     Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, emptyText_);
 }
 
 // ---------------------------------------------------------------- delegate

@@ -12,6 +12,7 @@
 #include <QCollator>
 #include <QCollatorSortKey>
 #include <QIcon>
+#include <QListView>
 #include <QStyledItemDelegate>
 
 #include <optional>
@@ -82,6 +83,28 @@ public:
 private:
     mutable QRgb checkTint_ = 0;
     mutable QIcon check_;
+};
+
+/// The keyboard list: says so when it has no keyboard to offer.
+class KeyboardListView : public QListView {
+    Q_OBJECT
+
+public:
+    explicit KeyboardListView(QWidget* parent = nullptr);
+
+    /// Drawn in the empty list ("" draws nothing).
+    void setEmptyText(const QString& text);
+    QString emptyText() const { return emptyText_; }
+
+    /// Room for three keyboards (one keyboard seldom comes alone, and more
+    /// scroll).
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QString emptyText_;
 };
 
 } // namespace chordwell::app

@@ -60,7 +60,9 @@ void KeyboardMappingView::refreshDialogs() {
     }
 
     if (model_.showingImportChoice && importOptions_ == nullptr) {
-        importOptions_ = makeImportOptionsDialog(this);
+        importOptions_ = makeImportOptionsDialog(
+            this, QString::fromStdString(pendingImportFile_.filename().string()),
+            model_.importedMappings.size());
         importOptions_->setWindowModality(Qt::WindowModal);
         connect(importOptions_, &QMessageBox::buttonClicked, this,
                 [this](QAbstractButton* clicked) {
@@ -69,9 +71,11 @@ void KeyboardMappingView::refreshDialogs() {
                     switch (choice) {
                     case ImportChoice::replace:
                         model_.replaceImportedMappings();
+                        reportImport(pendingImportFile_);
                         break;
                     case ImportChoice::append:
                         model_.appendImportedMappings();
+                        reportImport(pendingImportFile_);
                         break;
                     case ImportChoice::cancel:
                         model_.showingImportChoice = false;
@@ -86,8 +90,9 @@ void KeyboardMappingView::refreshDialogs() {
     }
 }
 
-void KeyboardMappingView::showError(const QString& title, const QString& message) {
-    errorDialog_ = makeFileErrorDialog(title, message, this);
+void KeyboardMappingView::showError(const QString& title, const QString& message,
+                                    const QString& details) {
+    errorDialog_ = makeFileErrorDialog(title, message, this, details);
     errorDialog_->setWindowModality(Qt::WindowModal);
     connect(errorDialog_, &QObject::destroyed, this, [this] { errorDialog_ = nullptr; });
     errorDialog_->open();
@@ -100,12 +105,45 @@ void KeyboardMappingView::importClicked(bool direct) {
     }
     ImportResult result = readImportFile(*path);
     if (!result.mappings) {
-        log(LogLevel::error, "Failed to import mappings: " + result.error, kCategoryIo);
-        showError(QStringLiteral("Import Error"), QString::fromStdString(result.error));
+        log(LogLevel::error,
+            "Failed to import mappings: " + result.error +
+                (result.detail.empty() ? std::string() : " (" + result.detail + ")"),
+            kCategoryIo);
+        showError(QStringLiteral("Import Error"), QString::fromStdString(result.error),
+                  QString::fromStdString(result.detail));
         return;
     }
+    pendingImportFile_ = *path;
     model_.importMappings(*result.mappings, direct);
+    if (direct) {
+        reportImport(*path);
+    }
     refresh();
+}
+
+void KeyboardMappingView::reportImport(const std::filesystem::path& file) {
+    const auto& report = model_.lastImport();
+    if (!report) {
+        return;
+    }
+    const auto mappings = [](std::size_t n) {
+        return countText(static_cast<std::int64_t>(n)) + (n == 1 ? " mapping" : " mappings");
+    };
+    std::string text = "Imported " + mappings(report->added) + " from \u201C" +
+                       file.filename().string() + "\u201D";
+    if (report->added < report->inFile) {
+        text += " (" + countText(static_cast<std::int64_t>(report->inFile - report->added)) +
+                " already there)";
+    }
+    text += ".";
+    if (report->repeatedCombinations > 0) {
+        // Accepted all the same: only the first of them can ever match.
+        text += " " + countText(static_cast<std::int64_t>(report->repeatedCombinations)) +
+                (report->repeatedCombinations == 1 ? " of them repeats" : " of them repeat") +
+                " the keys of an earlier mapping in the file; the earlier one is the one that "
+                "matches.";
+    }
+    Q_EMIT statusMessage(QString::fromStdString(text));
 }
 
 void KeyboardMappingView::exportClicked() {
@@ -120,12 +158,18 @@ void KeyboardMappingView::exportClicked() {
         return;
     }
     std::string error;
-    if (!writeExportFile(*path, snapshot, error)) {
-        log(LogLevel::error, "Export failed: " + error, kCategoryIo);
-        showError(QStringLiteral("Export Error"), QString::fromStdString(error));
+    std::string detail;
+    if (!writeExportFile(*path, snapshot, error, &detail)) {
+        log(LogLevel::error, "Export failed: " + error + " (" + detail + ")", kCategoryIo);
+        showError(QStringLiteral("Export Error"), QString::fromStdString(error),
+                  QString::fromStdString(detail));
         return;
     }
     model_.exportFinished(path->string());
+    const std::size_t n = snapshot.mappings.size();
+    Q_EMIT statusMessage(QString::fromStdString(
+        "Exported " + countText(static_cast<std::int64_t>(n)) +
+        (n == 1 ? " mapping" : " mappings") + " to " + path->string() + "."));
 }
 
 void KeyboardMappingView::clearAllClicked() {

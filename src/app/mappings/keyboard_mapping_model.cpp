@@ -110,6 +110,21 @@ const DeviceMapping* findRecord(const std::vector<DeviceMapping>& records,
     return it == records.end() ? nullptr : &*it;
 }
 
+std::string mappingInputText(const KeyMapping& mapping, KeyNames names) {
+    return combinationText(inputSignatures(mapping), names);
+}
+
+std::string mappingOutputKeysText(const KeyMapping& mapping, KeyNames names, bool builtInKeys) {
+    if (!mapping.outputBehavior.isCustomKeySequence()) {
+        return builtInKeys ? builtInKeysText(mapping.outputBehavior.kind(), names) : std::string();
+    }
+    std::vector<std::string> keys;
+    for (const MacKeySignature& s : mapping.outputBehavior.signatures()) {
+        keys.push_back(signatureText(s, names));
+    }
+    return joined(keys, ", ");
+}
+
 std::string RecordingFieldState::placeholder() const {
     return isRecording ? "Press keys…" : "Click to capture";
 }
@@ -123,9 +138,9 @@ bool RecordingFieldState::showsPlaceholder(bool isFromField) const {
 KeyboardMappingModel::KeyboardMappingModel(RawKeyboardListener& engine,
                                            platform::Preferences& preferences,
                                            std::vector<ShortcutGroup> catalog,
-                                           Breadcrumb breadcrumb)
+                                           Breadcrumb breadcrumb, Conventions conventions)
     : allShortcutsFromJson(std::move(catalog)), engine_(engine), preferences_(preferences),
-      breadcrumb_(std::move(breadcrumb)) {
+      conventions_(conventions), breadcrumb_(std::move(breadcrumb)) {
     if (engine_.selectedDevice()) {
         lastSeenSelectedId_ = engine_.selectedDevice()->id;
     }
@@ -164,6 +179,12 @@ void KeyboardMappingModel::syncWithEngine() {
     std::optional<Uuid> nowSelected;
     if (engine_.selectedDevice()) {
         nowSelected = engine_.selectedDevice()->id;
+    }
+    // The way out of a recording that swallows every key.
+    if ((isCapturingFrom || isCapturingTo) && capturedExitChord()) {
+        withdrawFromRecording(recordingExitChord());
+        stopCapturesIfRunning();
+        didChange = true;
     }
     if (nowSelected != lastSeenSelectedId_) {
         lastSeenSelectedId_ = nowSelected;
@@ -247,8 +268,8 @@ std::vector<KeyboardRow> KeyboardMappingModel::keyboardRows() const {
         row.device = k;
         row.title = keyboardListName(k, engine_.discoveredKeyboards());
         row.isSelected = selected && selected->id == k.id;
-        row.vendorText = "Vendor: " + std::to_string(k.vendorID);
-        row.productText = "Product: " + std::to_string(k.productID);
+        row.vendorText = "Vendor: " + identifierText(k.vendorID, conventions_);
+        row.productText = "Product: " + identifierText(k.productID, conventions_);
         rows.push_back(std::move(row));
     }
     return rows;
@@ -288,18 +309,11 @@ std::vector<MappingRow> KeyboardMappingModel::mappingRows() const {
         MappingRow row;
         row.mapping = m;
         row.name = m.name;
-        row.inputText = signatureText(inputSignatures(m));
+        row.inputText = inputText(m);
         row.inputCodesText = usagesText(m.inputKeyCodes);
-        if (m.outputBehavior.isCustomKeySequence()) {
-            row.outputText = m.outputBehavior.name();
-            std::vector<std::string> keys;
-            for (const MacKeySignature& s : m.outputBehavior.signatures()) {
-                keys.push_back(signatureText(s));
-            }
-            row.outputDetail = joined(keys, ", ");
-        } else {
-            row.outputText = m.outputBehavior.displayLabel();
-        }
+        row.outputText = m.outputBehavior.isCustomKeySequence() ? m.outputBehavior.name()
+                                                                : m.outputBehavior.displayLabel();
+        row.outputDetail = outputKeysText(m);
         row.isBeingEdited = isEditingMode && editingItemMapping && *editingItemMapping == m;
         rows.push_back(std::move(row));
     }
@@ -308,13 +322,44 @@ std::vector<MappingRow> KeyboardMappingModel::mappingRows() const {
 
 std::string KeyboardMappingModel::mappingsTitle() const {
     const DeviceMapping* record = selectedRecord();
-    return "Mappings (" + std::to_string(record != nullptr ? record->mappings.size() : 0) + ")";
+    const std::size_t count = record != nullptr ? record->mappings.size() : 0;
+    return "Mappings (" + countText(static_cast<std::int64_t>(count)) + ")";
+}
+
+std::string KeyboardMappingModel::inputText(const KeyMapping& mapping) const {
+    return mappingInputText(mapping, conventions_.keyNames);
+}
+
+std::string KeyboardMappingModel::spokenInputText(const KeyMapping& mapping) const {
+    return mappingInputText(mapping, conventions_.spokenKeyNames);
+}
+
+std::string KeyboardMappingModel::outputKeysText(const KeyMapping& mapping) const {
+    return mappingOutputKeysText(mapping, conventions_.keyNames, conventions_.showBuiltInKeys);
+}
+
+std::size_t KeyboardMappingModel::repeatedCombinations(const std::vector<KeyMapping>& mappings) {
+    std::unordered_set<std::string> seen;
+    seen.reserve(mappings.size());
+    std::size_t repeated = 0;
+    for (const KeyMapping& m : mappings) {
+        std::vector<HidUsage> keys = m.inputKeyCodes;
+        std::sort(keys.begin(), keys.end());
+        keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+        const std::string key(reinterpret_cast<const char*>(keys.data()),
+                              keys.size() * sizeof(HidUsage));
+        if (!keys.empty() && !seen.insert(key).second) {
+            ++repeated;
+        }
+    }
+    return repeated;
 }
 
 // ------------------------------------------------------------------ import
 
 void KeyboardMappingModel::importMappings(const std::vector<KeyMapping>& mappings, bool direct) {
     log(LogLevel::info, "Mappings loaded: " + std::to_string(mappings.size()), kCategoryUi);
+    lastImport_.reset();
     if (!direct) {
         importedMappings = mappings;
         showingImportChoice = true;
@@ -324,6 +369,7 @@ void KeyboardMappingModel::importMappings(const std::vector<KeyMapping>& mapping
     if (const auto& selected = engine_.selectedDevice()) {
         const std::size_t added = appendMappings(*selected, mappings, true);
         breadcrumb("Imported " + std::to_string(added) + " mappings");
+        lastImport_ = ImportReport{mappings.size(), added, repeatedCombinations(mappings)};
     }
     changed();
 }
@@ -389,12 +435,17 @@ void KeyboardMappingModel::appendImportedMappings() {
         const KeyboardDevice keyboard = *selected;
         const std::size_t added = appendMappings(keyboard, importedMappings, true);
         breadcrumb("Imported " + std::to_string(added) + " mappings (append)");
+        lastImport_ =
+            ImportReport{importedMappings.size(), added, repeatedCombinations(importedMappings)};
     }
     changed();
 }
 
 void KeyboardMappingModel::replaceImportedMappings() {
     showingImportChoice = false;
+    // The mapping being edited is gone with the list it was in: an edit
+    // saved later would find nothing to change.
+    endEditing();
     if (const auto& selected = engine_.selectedDevice()) {
         const KeyboardDevice keyboard = *selected;
         const DeviceMapping* record = findRecord(engine_.allDeviceMappings(), keyboard);
@@ -414,6 +465,8 @@ void KeyboardMappingModel::replaceImportedMappings() {
             appendMappings(keyboard, importedMappings, false);
         }
         breadcrumb("Imported " + std::to_string(importedMappings.size()) + " mappings (replace)");
+        lastImport_ = ImportReport{importedMappings.size(), importedMappings.size(),
+                                   repeatedCombinations(importedMappings)};
     }
     changed();
 }
@@ -426,6 +479,7 @@ void KeyboardMappingModel::clearAllMappings() {
     }
     const KeyboardDevice keyboard = *selected;
     const Uuid recordId = record->id;
+    endEditing();
     engine_.clearAllMappings(keyboard, recordId);
     breadcrumb("Cleared all mappings");
     changed();

@@ -4,6 +4,7 @@
 // actions to it, so that nearly all behaviour is tested without widgets.
 #pragma once
 
+#include "app/conventions.hpp"
 #include "engine/raw_keyboard_listener.hpp"
 #include "model/keys.hpp"
 #include "model/records.hpp"
@@ -45,6 +46,12 @@ std::vector<KeyboardDevice> sortedKeyboards(const std::vector<KeyboardDevice>& k
 const DeviceMapping* findRecord(const std::vector<DeviceMapping>& records,
                                 const KeyboardDevice& keyboard);
 
+/// The input keys of a mapping, held together ("⌃ A", "Ctrl+A").
+std::string mappingInputText(const KeyMapping& mapping, KeyNames names);
+/// The keys of a custom output ("Ctrl+C, Ctrl+V"); for a built-in output the
+/// keys it types on this desktop when `builtInKeys`; "" otherwise.
+std::string mappingOutputKeysText(const KeyMapping& mapping, KeyNames names, bool builtInKeys);
+
 /// One row of the keyboard list.
 struct KeyboardRow {
     KeyboardDevice device;
@@ -58,7 +65,7 @@ struct KeyboardRow {
 struct MappingRow {
     KeyMapping mapping;
     std::string name;
-    std::string inputText;      // signatureText of the input signatures
+    std::string inputText;      // the input keys held together ("⌃ A", "Ctrl+A")
     std::string inputCodesText; // the usages, "224, 6"
     std::string outputText;     // sequence name or the behaviour's label
     std::string outputDetail;   // a custom sequence's keys ("" otherwise)
@@ -70,9 +77,10 @@ enum class MappingPaneState { noDevice, noMappings, mappings };
 /// What a recording field shows.
 struct RecordingFieldState {
     bool isRecording = false;
-    std::string keysText;  // signatures
-    std::string codesText; // usages ("From" only)
-    bool isEnabled = true; // the other field is not recording
+    std::string keysText;   // signatures
+    std::string codesText;  // usages ("From" only)
+    std::string spokenText; // the keys as a screen reader reads them
+    bool isEnabled = true;  // the other field is not recording
     /// "Press keys…" while recording, "Click to capture" otherwise; shown
     /// when there is nothing else to show.
     std::string placeholder() const;
@@ -90,11 +98,13 @@ public:
     using Breadcrumb = std::function<void(const std::string&)>;
 
     KeyboardMappingModel(RawKeyboardListener& engine, platform::Preferences& preferences,
-                         std::vector<ShortcutGroup> catalog = {}, Breadcrumb breadcrumb = {});
+                         std::vector<ShortcutGroup> catalog = {}, Breadcrumb breadcrumb = {},
+                         Conventions conventions = thisDesktop());
     KeyboardMappingModel(const KeyboardMappingModel&) = delete;
     KeyboardMappingModel& operator=(const KeyboardMappingModel&) = delete;
 
     RawKeyboardListener& engine() const { return engine_; }
+    const Conventions& conventions() const { return conventions_; }
 
     /// Called after every change of the model's own state (the widgets
     /// redraw); the engine's changes arrive through its own signal.
@@ -135,8 +145,14 @@ public:
     /// Counts the model's own changes of the engine's records; with the
     /// record's size and storage it tells a view whether its rows are stale.
     std::uint64_t recordsRevision() const { return recordsRevision_; }
-    /// "Mappings (3)".
+    /// "Mappings (3)", "Mappings (10,000)".
     std::string mappingsTitle() const;
+    /// The input keys of a mapping as the table shows them and as a screen
+    /// reader reads them ("Control+A" on macOS, "Ctrl+A" elsewhere).
+    std::string inputText(const KeyMapping& mapping) const;
+    std::string spokenInputText(const KeyMapping& mapping) const;
+    /// A custom sequence's keys ("" for the other outputs).
+    std::string outputKeysText(const KeyMapping& mapping) const;
     /// Both upper panes, the header's import / export / clear and the row
     /// buttons are disabled while this is false.
     bool controlsEnabled() const { return !engine_.isIntercepting(); }
@@ -170,6 +186,21 @@ public:
     void stopCapturesIfRunning();
     /// The name field gained keyboard focus.
     void nameFieldFocused();
+    /// Keys the keyboard delivered that are no part of the running
+    /// recording: those still held when the focus went to another window
+    /// (the Alt of Alt+Tab), and the keys that ended it. They are left out of
+    /// what it shows and what it gives.
+    void withdrawFromRecording(const std::vector<HidUsage>& usages);
+    /// Backspace, Escape and Enter together end a running recording, the
+    /// way out for someone whose only keyboard it swallows (the same keys
+    /// end interception on Linux). Left out of the recording.
+    static const std::vector<HidUsage>& recordingExitChord();
+    /// Where to type while a recording runs (set by the demo: its window
+    /// stands in for the keyboard); said in the recording hint.
+    void setRecordingSourceHint(std::string hint) { recordingSourceHint_ = std::move(hint); }
+    /// While a recording runs: where to type and how to stop without the
+    /// mouse. Empty otherwise.
+    std::string recordingHint() const;
     OutputBehavior currentOutputBehavior() const;
     bool saveButtonEnabled();
     void saveMapping();
@@ -196,11 +227,36 @@ public:
 
     std::string clearButtonTitle() const { return isEditingMode ? "Cancel" : "Clear"; }
     std::string saveButtonTitle() const { return isEditingMode ? "Edit Mapping" : "Save Mapping"; }
+    /// "New Mapping"; "Edit Mapping" while editing where the desktop names it.
+    std::string editorTitle() const;
+    /// While interception runs the editor and the keyboard list are
+    /// disabled: what they say about it.
+    std::string disabledReason() const;
+
+    /// What the mapping pane says without a selected keyboard: that none is
+    /// selected, or, when none can be read at all, why and what to do.
+    std::string noSelectionText() const;
+    /// What it says for a keyboard without mappings.
+    std::string noMappingsText() const;
+    /// What the empty keyboard list says ("" where it says nothing).
+    std::string emptyListText() const;
 
     // ------------------------------------------------------------ import
 
     std::vector<KeyMapping> importedMappings;
     bool showingImportChoice = false;
+
+    /// What the last import did, for the status line.
+    struct ImportReport {
+        std::size_t inFile = 0;
+        std::size_t added = 0;
+        /// Mappings of the file whose key combination an earlier mapping of
+        /// the file already has (the earlier one is the one that matches).
+        std::size_t repeatedCombinations = 0;
+    };
+    const std::optional<ImportReport>& lastImport() const { return lastImport_; }
+    /// How many of `mappings` repeat the input keys of an earlier one.
+    static std::size_t repeatedCombinations(const std::vector<KeyMapping>& mappings);
 
     void importMappings(const std::vector<KeyMapping>& mappings, bool direct);
     void appendImportedMappings();
@@ -213,6 +269,11 @@ public:
 private:
     void changed();
     void endRecording(bool from);
+    /// The recording's usages and taps without the withdrawn keys.
+    std::vector<HidUsage> keptUsages(const std::vector<HidUsage>& usages) const;
+    std::vector<MacKeySignature> keptTaps(const std::vector<MacKeySignature>& taps) const;
+    bool capturedExitChord() const;
+    void endEditing();
     void abandonRecording();
     void breadcrumb(const std::string& text) const;
     /// How many mappings were added.
@@ -222,6 +283,10 @@ private:
 
     RawKeyboardListener& engine_;
     platform::Preferences& preferences_;
+    Conventions conventions_;
+    std::vector<HidUsage> withdrawn_;
+    std::string recordingSourceHint_;
+    std::optional<ImportReport> lastImport_;
     Breadcrumb breadcrumb_;
     std::function<void()> onChanged_;
 

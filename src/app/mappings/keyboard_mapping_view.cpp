@@ -18,12 +18,17 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QKeySequence>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListView>
 #include <QMetaObject>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QShortcut>
 #include <QShowEvent>
 #include <QStackedWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -31,13 +36,6 @@
 namespace chordwell::app {
 
 namespace {
-
-QFrame* divider(QWidget* parent, bool vertical = false) {
-    auto* line = new QFrame(parent);
-    line->setFrameShape(vertical ? QFrame::VLine : QFrame::HLine);
-    line->setFrameShadow(QFrame::Sunken);
-    return line;
-}
 
 QLabel* secondaryLabel(const QString& text, QWidget* parent, bool caption = false) {
     auto* label = new QLabel(text, parent);
@@ -53,40 +51,159 @@ QLabel* secondaryLabel(const QString& text, QWidget* parent, bool caption = fals
 
 KeyboardMappingView::KeyboardMappingView(KeyboardMappingModel& model, EngineBridge& bridge,
                                          std::shared_ptr<FileChooser> files, QWidget* parent)
-    : QWidget(parent), model_(model), bridge_(bridge),
+    : RuledPanel(parent), model_(model), bridge_(bridge),
       files_(files ? std::move(files) : std::make_shared<FileChooser>()) {
     setObjectName(QStringLiteral("keyboardMappingView"));
     auto* root = new QVBoxLayout(this);
-    root->setContentsMargins(0, 0, 0, 0);
+    root->setContentsMargins(0, 1, 0, 0);
     root->setSpacing(0);
-    root->addWidget(divider(this));
+    // While mappings are on the upper panes are greyed: this says why.
+    lockNote_ = new QLabel(this);
+    lockNote_->setObjectName(QStringLiteral("lockNote"));
+    lockNote_->setTextFormat(Qt::PlainText);
+    lockNote_->setWordWrap(true);
+    lockNote_->setContentsMargins(10, 6, 10, 0);
+    lockNote_->hide();
+    root->addWidget(lockNote_);
+
+    body_ = new QBoxLayout(QBoxLayout::TopToBottom);
+    body_->setContentsMargins(0, 0, 0, 0);
+    body_->setSpacing(1); // room for the rule between the two halves
+    root->addLayout(body_, 1);
 
     upper_ = new QWidget(this);
-    auto* upperLayout = new QHBoxLayout(upper_);
-    upperLayout->setContentsMargins(0, 0, 0, 0);
-    upperLayout->setSpacing(0);
+    upper_->setObjectName(QStringLiteral("upperPanes"));
+    upperLayout_ = new QBoxLayout(QBoxLayout::LeftToRight, upper_);
+    upperLayout_->setContentsMargins(0, 0, 0, 0);
+    upperLayout_->setSpacing(1);
     buildKeyboardPane();
-    upperLayout->addWidget(keyboardPane_, 2);
-    editorDivider_ = divider(upper_, true);
-    upperLayout->addWidget(editorDivider_);
+    upperLayout_->addWidget(keyboardPane_, 2);
     editor_ = new MappingEditorView(model_, upper_);
-    upperLayout->addWidget(editor_, 3);
+    upperLayout_->addWidget(editor_, 3);
     // The upper panes take the room they need; the mapping list gets the
     // rest (a fixed share left it four rows under empty editor space).
-    root->addWidget(upper_, 0);
+    body_->addWidget(upper_, 0);
+    // On a short screen the upper panes scroll beside the list.
+    upperScroll_ = new QScrollArea(this);
+    upperScroll_->setObjectName(QStringLiteral("upperScroll"));
+    upperScroll_->setWidgetResizable(true);
+    upperScroll_->setFrameShape(QFrame::NoFrame);
+    upperScroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    upperScroll_->setFocusPolicy(Qt::NoFocus);
+    upperScroll_->hide();
 
-    root->addWidget(divider(this));
     buildMappingPane();
-    auto* lower = new QWidget(this);
-    auto* lowerLayout = new QVBoxLayout(lower);
+    lower_ = new QWidget(this);
+    auto* lowerLayout = new QVBoxLayout(lower_);
     lowerLayout->setContentsMargins(10, 10, 10, 10);
     lowerLayout->addWidget(mappingPane_);
-    root->addWidget(lower, 1);
+    body_->addWidget(lower_, 1);
+    arrangeRules();
 
     connect(&bridge_, &EngineBridge::changed, this, [this] { engineChanged(); });
     model_.setOnChanged([this] { scheduleRefresh(); });
     model_.keyboardListAppeared();
     refresh();
+}
+
+void KeyboardMappingView::arrangeRules() {
+    clearRules();
+    addRule(compact_ ? static_cast<QWidget*>(upperScroll_) : upper_, Edge::top);
+    if (compact_) {
+        addRule(lower_, Edge::left);
+    } else {
+        addRule(lower_, Edge::top);
+    }
+    // Between the keyboard list and the editor, across or along.
+    addRule(editor_, compact_ ? Edge::top : Edge::left);
+    listPage_->clearRules();
+    listPage_->addRule(headerRow_, Edge::top);
+    listPage_->addRule(headerRow_, Edge::bottom);
+    if (!compact_) {
+        listPage_->addRule(powerToggle_, Edge::bottom);
+    }
+}
+
+int KeyboardMappingView::tableHeightFor(int rows) const {
+    const int header = table_->horizontalHeader()->sizeHint().height();
+    const int frame = 2 * table_->frameWidth();
+    return header + frame + rows * table_->verticalHeader()->defaultSectionSize();
+}
+
+int KeyboardMappingView::regularMinimumHeight() const {
+    // Stacked: the upper panes as tall as they ask, the list's chrome, and
+    // five rows. What comes and goes counts as if it were there (room for a
+    // three-line recording hint and the note while mappings are on), so the
+    // arrangement does not flip as a recording starts.
+    const QMargins lowerMargins = lower_->layout()->contentsMargins();
+    const int spacing = listLayout_->spacing();
+    int upper = upper_->sizeHint().height();
+    QLabel* hint = editor_->recordingHint();
+    if (hint->isVisibleTo(editor_)) {
+        upper -= hint->sizeHint().height() + editor_->layout()->spacing();
+    }
+    upper += 3 * hint->fontMetrics().lineSpacing() + editor_->layout()->spacing();
+    if (!lockNote_->isVisibleTo(this)) {
+        upper += lockNote_->fontMetrics().lineSpacing() + lockNote_->contentsMargins().top();
+    }
+    const int height = 1 + upper + 1 + lowerMargins.top() + lowerMargins.bottom() +
+                       headerRow_->sizeHint().height() + powerToggle_->sizeHint().height() +
+                       searchRow_->sizeHint().height() + tableHeightFor(5) + 6 * spacing + 3;
+    return height;
+}
+
+void KeyboardMappingView::fitKeyboardListToRows() {
+    const int rows = std::clamp(keyboardModel_->rowCount(), 1, 4);
+    const int rowHeight = keyboardModel_->rowCount() > 0 ? keyboardList_->sizeHintForRow(0)
+                                                         : keyboardList_->fontMetrics().height();
+    keyboardList_->setMinimumHeight(rows * rowHeight + 2 * keyboardList_->frameWidth() + 2);
+}
+
+void KeyboardMappingView::setCompact(bool compact) {
+    if (compact == compact_) {
+        return;
+    }
+    compact_ = compact;
+    if (compact) {
+        body_->removeWidget(upper_);
+        upperScroll_->setWidget(upper_);
+        body_->insertWidget(0, upperScroll_, 0);
+        upperScroll_->show();
+        body_->setDirection(QBoxLayout::LeftToRight);
+        upperLayout_->setDirection(QBoxLayout::TopToBottom);
+        // The column is as wide as the editor needs; the list takes the rest.
+        upperScroll_->setMinimumWidth(280);
+        upperScroll_->setMaximumWidth(360);
+        // The switch heads the column: the list's header has no room for it.
+        listLayout_->removeWidget(powerToggle_);
+        upperLayout_->insertWidget(0, powerToggle_, 0, Qt::AlignLeft);
+        powerToggle_->setCompact(true);
+        lower_->layout()->setContentsMargins(6, 4, 6, 6);
+        // In the scrolling column the panes are as tall as their content:
+        // one scroll bar, not three.
+        fitKeyboardListToRows();
+        editor_->setCompact(true);
+    } else {
+        body_->removeWidget(upperScroll_);
+        upperScroll_->hide();
+        QWidget* panes = upperScroll_->takeWidget();
+        panes->setParent(this);
+        body_->insertWidget(0, panes, 0);
+        panes->show();
+        body_->setDirection(QBoxLayout::TopToBottom);
+        upperLayout_->setDirection(QBoxLayout::LeftToRight);
+        upperLayout_->removeWidget(powerToggle_);
+        powerToggle_->setParent(listPage_);
+        listLayout_->insertWidget(listLayout_->indexOf(headerRow_) + 1, powerToggle_, 0,
+                                  Qt::AlignLeft);
+        powerToggle_->setCompact(false);
+        powerToggle_->show();
+        lower_->layout()->setContentsMargins(10, 10, 10, 10);
+        keyboardList_->setMinimumHeight(0);
+        editor_->setCompact(false);
+    }
+    arrangeRules();
+    updateGeometry();
 }
 
 KeyboardMappingView::~KeyboardMappingView() {
@@ -99,7 +216,7 @@ void KeyboardMappingView::buildKeyboardPane() {
     layout->setContentsMargins(10, 10, 10, 10);
     layout->addWidget(headlineLabel(QStringLiteral("Select Keyboard"), keyboardPane_));
     keyboardModel_ = new KeyboardListModel(this);
-    keyboardList_ = new QListView(keyboardPane_);
+    keyboardList_ = new KeyboardListView(keyboardPane_);
     keyboardList_->setObjectName(QStringLiteral("keyboardList"));
     keyboardList_->setAccessibleName(QStringLiteral("Select Keyboard"));
     keyboardList_->setModel(keyboardModel_);
@@ -141,7 +258,8 @@ void KeyboardMappingView::buildMappingPane() {
     // No keyboard.
     auto* noDevice = new QWidget(mappingPane_);
     auto* noDeviceLayout = new QVBoxLayout(noDevice);
-    noDeviceLabel_ = secondaryLabel(QStringLiteral("No device was selected."), noDevice);
+    noDeviceLabel_ = secondaryLabel(QString::fromStdString(model_.noSelectionText()), noDevice);
+    noDeviceLabel_->setWordWrap(true);
     noDeviceLayout->addWidget(noDeviceLabel_);
     noDeviceLayout->addStretch(1);
     mappingPane_->addWidget(noDevice);
@@ -149,7 +267,7 @@ void KeyboardMappingView::buildMappingPane() {
     // A keyboard without mappings.
     auto* empty = new QWidget(mappingPane_);
     auto* emptyLayout = new QVBoxLayout(empty);
-    noMappingsLabel_ = secondaryLabel(QStringLiteral("No mappings found for this device."), empty);
+    noMappingsLabel_ = secondaryLabel(QString::fromStdString(model_.noMappingsText()), empty);
     emptyLayout->addWidget(noMappingsLabel_);
     emptyImport_ = new HoverLabelButton(
         QStringLiteral("tray.and.arrow.down"), QStringLiteral("Import"),
@@ -161,12 +279,16 @@ void KeyboardMappingView::buildMappingPane() {
     connect(emptyImport_, &QAbstractButton::clicked, this, [this] { importClicked(true); });
 
     // The list.
-    auto* list = new QWidget(mappingPane_);
-    auto* listLayout = new QVBoxLayout(list);
-    listLayout->setContentsMargins(0, 0, 0, 0);
-    listLayout->setSpacing(4);
-    listLayout->addWidget(divider(list));
-    auto* header = new QHBoxLayout();
+    listPage_ = new RuledPanel(mappingPane_);
+    auto* list = listPage_;
+    listLayout_ = new QVBoxLayout(list);
+    auto* listLayout = listLayout_;
+    listLayout->setContentsMargins(0, 5, 0, 0);
+    listLayout->setSpacing(5);
+    headerRow_ = new QWidget(list);
+    header_ = new QHBoxLayout(headerRow_);
+    header_->setContentsMargins(0, 0, 0, 0);
+    auto* header = header_;
     mappingsTitle_ = headlineLabel(QStringLiteral("Mappings (0)"), list);
     mappingsTitle_->setContentsMargins(6, 0, 0, 0);
     header->addWidget(mappingsTitle_);
@@ -179,7 +301,10 @@ void KeyboardMappingView::buildMappingPane() {
     export_->setShowLabelOnlyOnHover(true);
     clearAll_ =
         new HoverLabelButton(QStringLiteral("trash"), QStringLiteral("Clear All"),
-                             QStringLiteral("Remove all current mappings for this device"), list);
+                             model_.conventions().sayKeyboard
+                                 ? QStringLiteral("Remove all current mappings for this keyboard")
+                                 : QStringLiteral("Remove all current mappings for this device"),
+                             list);
     clearAll_->setShowLabelOnlyOnHover(true);
     header->addWidget(headerImport_);
     header->addWidget(export_);
@@ -188,13 +313,43 @@ void KeyboardMappingView::buildMappingPane() {
     runStop_ = new RunStopButton(list);
     runStop_->setShowLabelOnlyOnHover(true);
     header->addWidget(runStop_);
-    listLayout->addLayout(header);
-    listLayout->addWidget(divider(list));
+    listLayout->addWidget(headerRow_);
     powerToggle_ = new BigPowerToggle(list);
     listLayout->addWidget(powerToggle_, 0, Qt::AlignLeft);
-    listLayout->addWidget(divider(list));
+
+    // A long list is searched by name and by keys.
+    searchRow_ = new QWidget(list);
+    auto* searchRow = new QHBoxLayout(searchRow_);
+    searchRow->setContentsMargins(0, 0, 0, 0);
+    search_ = new QLineEdit(searchRow_);
+    search_->setObjectName(QStringLiteral("mappingSearch"));
+    search_->setPlaceholderText(QStringLiteral("Search by name or keys…"));
+    search_->setAccessibleName(QStringLiteral("Search mappings"));
+    search_->setClearButtonEnabled(true);
+    searchRow->addWidget(search_, 1);
+    searchCount_ = secondaryLabel(QString(), searchRow_);
+    searchCount_->setObjectName(QStringLiteral("searchCount"));
+    searchCount_->hide();
+    searchRow->addWidget(searchCount_);
+    listLayout->addWidget(searchRow_);
+    // Each key typed would search ten thousand rows again: the search runs
+    // once the typing pauses.
+    searchDelay_ = new QTimer(this);
+    searchDelay_->setSingleShot(true);
+    searchDelay_->setInterval(150);
+    connect(searchDelay_, &QTimer::timeout, this, [this] { applySearch(); });
+    connect(search_, &QLineEdit::textChanged, this, [this] { searchDelay_->start(); });
+    auto* find = new QShortcut(QKeySequence::Find, this);
+    find->setContext(Qt::WindowShortcut);
+    connect(find, &QShortcut::activated, this, [this] {
+        if (search_->isVisible()) {
+            search_->setFocus(Qt::ShortcutFocusReason);
+            search_->selectAll();
+        }
+    });
 
     tableModel_ = new MappingTableModel(this);
+    tableModel_->setConventions(model_.conventions());
     table_ = new MappingTableView(list);
     table_->setObjectName(QStringLiteral("mappingTable"));
     table_->setAccessibleName(QStringLiteral("Mappings"));
@@ -235,6 +390,8 @@ void KeyboardMappingView::buildMappingPane() {
                 }
             });
     listLayout->addWidget(table_, 1);
+    // However short the window, the list shows five mappings.
+    table_->setMinimumHeight(tableHeightFor(5));
     mappingPane_->addWidget(list);
 
     connect(headerImport_, &QAbstractButton::clicked, this, [this] { importClicked(false); });
@@ -249,6 +406,21 @@ void KeyboardMappingView::buildMappingPane() {
         // The switch shows what the engine did, not what was wished.
         powerToggle_->setOn(model_.engine().isIntercepting());
     });
+}
+
+void KeyboardMappingView::applySearch() {
+    searchDelay_->stop();
+    tableModel_->setFilter(search_->text());
+    updateSearchCount();
+}
+
+void KeyboardMappingView::updateSearchCount() {
+    const bool filtered = !tableModel_->filter().isEmpty();
+    searchCount_->setVisible(filtered);
+    if (filtered) {
+        searchCount_->setText(QString::fromStdString(countText(tableModel_->rowCount()) + " of " +
+                                                     countText(tableModel_->totalCount())));
+    }
 }
 
 void KeyboardMappingView::engineChanged() {
@@ -270,8 +442,10 @@ void KeyboardMappingView::engineChanged() {
     }
     // The model's reaction to the engine (load a newly selected keyboard,
     // drop one that went away) happens whether or not anyone looks.
+    // A recording's keys are looked at too: Backspace, Escape and Enter
+    // together end it.
     if (what.contains(EngineChange::discoveredKeyboards) ||
-        what.contains(EngineChange::selection)) {
+        what.contains(EngineChange::selection) || what.contains(EngineChange::capture)) {
         model_.syncWithEngine();
     }
     scheduleRefresh();
@@ -296,8 +470,15 @@ void KeyboardMappingView::scheduleRefresh() {
         Qt::QueuedConnection);
 }
 
+void KeyboardMappingView::changeEvent(QEvent* event) {
+    RuledPanel::changeEvent(event);
+    if (event->type() == QEvent::FontChange && table_ != nullptr) {
+        table_->setMinimumHeight(tableHeightFor(5));
+    }
+}
+
 void KeyboardMappingView::showEvent(QShowEvent* event) {
-    QWidget::showEvent(event);
+    RuledPanel::showEvent(event);
     if (staleWhileHidden_) {
         refresh();
     }
@@ -313,6 +494,9 @@ void KeyboardMappingView::refresh() {
     const bool hasKeyboard = state != MappingPaneState::noDevice;
 
     refreshKeyboardList();
+    if (compact_) {
+        fitKeyboardListToRows();
+    }
     keyboardPane_->setEnabled(enabled);
     const QString waiting = QString::fromStdString(model_.waitingText());
     if (waitingLabel_->text() != waiting) {
@@ -320,9 +504,18 @@ void KeyboardMappingView::refresh() {
     }
     waitingLabel_->setVisible(!waiting.isEmpty());
     editor_->setVisible(hasKeyboard);
-    editorDivider_->setVisible(hasKeyboard);
     editor_->setEnabled(enabled);
     editor_->refresh();
+    const QString reason = QString::fromStdString(model_.disabledReason());
+    lockNote_->setText(reason);
+    lockNote_->setVisible(!reason.isEmpty());
+    keyboardPane_->setToolTip(reason);
+    editor_->setToolTip(reason);
+    keyboardList_->setEmptyText(QString::fromStdString(model_.emptyListText()));
+    const QString noSelection = QString::fromStdString(model_.noSelectionText());
+    if (noDeviceLabel_->text() != noSelection) {
+        noDeviceLabel_->setText(noSelection);
+    }
 
     switch (state) {
     case MappingPaneState::noDevice:
@@ -399,6 +592,7 @@ void KeyboardMappingView::refreshTable() {
         recordShown_ = now;
         static const std::vector<KeyMapping> kNone;
         tableModel_->setMappings(record != nullptr ? record->mappings : kNone);
+        updateSearchCount();
     }
     tableModel_->setEditing(model_.isEditingMode ? model_.editingItemMapping : std::nullopt);
     tableModel_->setActionsEnabled(model_.controlsEnabled());

@@ -4,20 +4,30 @@
 // user's actions to it.
 #pragma once
 
+#include "app/mappings/keyboard_list.hpp"
 #include "app/mappings/keyboard_mapping_model.hpp"
 #include "app/mappings/mapping_dialogs.hpp"
 #include "app/mappings/mapping_table.hpp"
 
+#include "app/controls/ruled_panel.hpp"
+
 #include <QWidget>
 
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <optional>
 
+class QBoxLayout;
+class QHBoxLayout;
 class QLabel;
+class QLineEdit;
+class QScrollArea;
+class QVBoxLayout;
 class QListView;
 class QMessageBox;
 class QStackedWidget;
+class QTimer;
 
 namespace chordwell::app {
 
@@ -25,13 +35,12 @@ class BigPowerToggle;
 class DeleteConfirmationDialog;
 class EngineBridge;
 class HoverLabelButton;
-class KeyboardListModel;
 class MappingEditorView;
 class MappingTableModel;
 class MappingTableView;
 class RunStopButton;
 
-class KeyboardMappingView : public QWidget {
+class KeyboardMappingView : public RuledPanel {
     Q_OBJECT
 
 public:
@@ -52,9 +61,20 @@ public:
     /// does none).
     int refreshCount() const { return refreshCount_; }
 
+    /// For short screens: the keyboard list and the editor stand in a
+    /// scrolling column beside the mapping list instead of above it, and the
+    /// large switch joins the list's header. Regular: everything stacked.
+    void setCompact(bool compact);
+    bool isCompact() const { return compact_; }
+    /// The height the view needs, stacked, to show every control and five
+    /// rows of the mapping list.
+    int regularMinimumHeight() const;
+    /// The height of the mapping list showing `rows` rows and its header.
+    int tableHeightFor(int rows) const;
+
     // The parts, for tests and screenshots.
     QWidget* keyboardPane() const { return keyboardPane_; }
-    QListView* keyboardList() const { return keyboardList_; }
+    KeyboardListView* keyboardList() const { return keyboardList_; }
     KeyboardListModel* keyboardListModel() const { return keyboardModel_; }
     MappingEditorView* editor() const { return editor_; }
     QStackedWidget* mappingPane() const { return mappingPane_; }
@@ -74,14 +94,30 @@ public:
     QMessageBox* importOptionsDialog() const { return importOptions_; }
     QMessageBox* clearConfirmation() const { return clearConfirmation_; }
     QMessageBox* errorDialog() const { return errorDialog_; }
+    /// Filters the mapping list by name and keys.
+    QLineEdit* searchField() const { return search_; }
+    /// "3 of 10,000" while the search hides mappings.
+    QLabel* searchCount() const { return searchCount_; }
+    /// Says why the editor and the list are greyed while mappings are on.
+    QLabel* lockNote() const { return lockNote_; }
+    /// Runs the search typed so far now (it otherwise waits for a pause in
+    /// the typing).
+    void applySearch();
+    /// Rows, columns and the search's count afresh from the table model.
+    void updateSearchCount();
 
     /// The user actions of the file buttons (also what the buttons call).
     void importClicked(bool direct);
     void exportClicked();
     void clearAllClicked();
 
+Q_SIGNALS:
+    /// A file operation finished: what happened, for the status line.
+    void statusMessage(const QString& text);
+
 protected:
     void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     // What the keyboard list and the table were last drawn from; a refresh
@@ -105,27 +141,46 @@ private:
     };
 
     void engineChanged();
+    void arrangeRules();
+    void fitKeyboardListToRows();
     void buildKeyboardPane();
     void buildMappingPane();
     void refreshKeyboardList();
     void refreshTable();
     void tableActionRequested(int row, RowAction action);
     void refreshDialogs();
-    void showError(const QString& title, const QString& message);
+    void showError(const QString& title, const QString& message, const QString& details = {});
+    void reportImport(const std::filesystem::path& file);
 
     KeyboardMappingModel& model_;
     EngineBridge& bridge_;
+    QLabel* lockNote_ = nullptr;
+    QLineEdit* search_ = nullptr;
+    QLabel* searchCount_ = nullptr;
+    QTimer* searchDelay_ = nullptr;
+    // The file an import is waiting on the choice dialog for.
+    std::filesystem::path pendingImportFile_;
     std::shared_ptr<FileChooser> files_;
     bool refreshPending_ = false;
     bool staleWhileHidden_ = false;
     int refreshCount_ = 0;
 
+    bool compact_ = false;
+    QBoxLayout* body_ = nullptr;
+    QBoxLayout* upperLayout_ = nullptr;
+    QScrollArea* upperScroll_ = nullptr;
+    QWidget* lower_ = nullptr;
+    RuledPanel* listPage_ = nullptr;
+    QVBoxLayout* listLayout_ = nullptr;
+    QHBoxLayout* header_ = nullptr;
+    QWidget* headerRow_ = nullptr;
+    QWidget* searchRow_ = nullptr;
     QWidget* upper_ = nullptr;
     QWidget* keyboardPane_ = nullptr;
-    QListView* keyboardList_ = nullptr;
+    KeyboardListView* keyboardList_ = nullptr;
     KeyboardListModel* keyboardModel_ = nullptr;
     bool syncingSelection_ = false;
-    QWidget* editorDivider_ = nullptr;
+
     MappingEditorView* editor_ = nullptr;
     QStackedWidget* mappingPane_ = nullptr;
     QLabel* waitingLabel_ = nullptr;

@@ -1,10 +1,15 @@
 #include "app/mappings/mapping_dialogs.hpp"
 
+#include "app/controls/theme.hpp"
+#include "app/conventions.hpp"
+#include "app/mappings/keyboard_mapping_model.hpp"
+#include "app/mappings/mapping_files.hpp"
 #include "model/key_labels.hpp"
 
 #include <QCheckBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
@@ -29,16 +34,36 @@ QLabel* summaryBox(const QString& text, QWidget* parent) {
     return label;
 }
 
-QString outputText(const OutputBehavior& behavior) {
-    if (!behavior.isCustomKeySequence()) {
-        return QString::fromStdString(behavior.displayLabel());
+// A destructive button's text in red, as readable on its face as any text.
+void markDestructive(QPushButton* button) {
+    QPalette palette = button->palette();
+    const QColor red = theme::destructiveColour(palette);
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+        palette.setColor(group, QPalette::ButtonText, red);
     }
-    QString text = QString::fromStdString(behavior.name());
-    const QString keys = QString::fromStdString(signatureText(behavior.signatures()));
+    button->setPalette(palette);
+}
+
+QString outputText(const KeyMapping& mapping) {
+    const Conventions& c = thisDesktop();
+    const OutputBehavior& behavior = mapping.outputBehavior;
+    QString text = QString::fromStdString(behavior.isCustomKeySequence() ? behavior.name()
+                                                                         : behavior.displayLabel());
+    const QString keys =
+        QString::fromStdString(mappingOutputKeysText(mapping, c.keyNames, c.showBuiltInKeys));
     if (!keys.isEmpty()) {
         text += QStringLiteral("\n") + keys;
     }
     return text;
+}
+
+// Message boxes size themselves to their text: a long file name would be
+// wrapped mid-name or make the box as wide as the screen.
+void widenMessageBox(QMessageBox* box, int width) {
+    if (auto* grid = qobject_cast<QGridLayout*>(box->layout())) {
+        grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                      grid->rowCount(), 0, 1, grid->columnCount());
+    }
 }
 
 } // namespace
@@ -47,6 +72,7 @@ DeleteConfirmationDialog::DeleteConfirmationDialog(const KeyMapping& mapping, QW
     : QDialog(parent) {
     setWindowTitle(QStringLiteral("Delete Mapping"));
     setObjectName(QStringLiteral("deleteConfirmation"));
+    makeDialogWindow(this);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(20, 20, 20, 16);
     layout->setSpacing(12);
@@ -63,8 +89,8 @@ DeleteConfirmationDialog::DeleteConfirmationDialog(const KeyMapping& mapping, QW
     name->setTextFormat(Qt::RichText);
     layout->addWidget(name);
 
-    inputSummary_ = QString::fromStdString(signatureText(inputSignatures(mapping)));
-    outputSummary_ = outputText(mapping.outputBehavior);
+    inputSummary_ = QString::fromStdString(mappingInputText(mapping, thisDesktop().keyNames));
+    outputSummary_ = outputText(mapping);
     auto* summary = new QHBoxLayout();
     summary->addWidget(summaryBox(inputSummary_, this));
     summary->addWidget(new QLabel(QStringLiteral("→"), this));
@@ -79,9 +105,14 @@ DeleteConfirmationDialog::DeleteConfirmationDialog(const KeyMapping& mapping, QW
     buttons->addStretch(1);
     cancelButton_ = new QPushButton(QStringLiteral("Cancel"), this);
     deleteButton_ = new QPushButton(QStringLiteral("Delete"), this);
-    deleteButton_->setDefault(true);
+    markDestructive(deleteButton_);
+    // Return does what cannot be undone only where the desktop's own
+    // confirmations do so.
+    QPushButton* byDefault =
+        thisDesktop().confirmationsDefaultToCancel ? cancelButton_ : deleteButton_;
+    cancelButton_->setAutoDefault(true);
     deleteButton_->setAutoDefault(true);
-    deleteButton_->setStyleSheet(QStringLiteral("QPushButton { color: #d92c20; }"));
+    byDefault->setDefault(true);
     buttons->addWidget(cancelButton_);
     buttons->addWidget(deleteButton_);
     layout->addLayout(buttons);
@@ -90,12 +121,20 @@ DeleteConfirmationDialog::DeleteConfirmationDialog(const KeyMapping& mapping, QW
     connect(deleteButton_, &QPushButton::clicked, this, &QDialog::accept);
 }
 
-QMessageBox* makeImportOptionsDialog(QWidget* parent) {
+QMessageBox* makeImportOptionsDialog(QWidget* parent, const QString& fileName,
+                                     std::size_t mappingsInFile) {
     auto* box = new QMessageBox(parent);
     box->setObjectName(QStringLiteral("importOptions"));
     box->setWindowTitle(QStringLiteral("Import Options"));
     box->setText(QStringLiteral("Import Options"));
+    const QString count =
+        QString::fromStdString(countText(static_cast<std::int64_t>(mappingsInFile)) +
+                               (mappingsInFile == 1 ? " mapping" : " mappings"));
+    box->setInformativeText(fileName.isEmpty()
+                                ? QStringLiteral("The file holds %1.").arg(count)
+                                : QStringLiteral("\u201C%1\u201D holds %2.").arg(fileName, count));
     box->setIcon(QMessageBox::Question);
+    makeDialogWindow(box);
     // The platform's button layout sorts buttons by role (Cancel first on
     // some desktops, the destructive one apart on others). One role for all
     // three keeps the order in which the choices are offered; the choice is
@@ -137,12 +176,13 @@ ImportChoice importChoiceFor(QMessageBox* dialog, QAbstractButton* clicked) {
 QMessageBox* makeClearConfirmationDialog(QWidget* parent) {
     auto* box = new QMessageBox(parent);
     box->setObjectName(QStringLiteral("clearConfirmation"));
-    box->setWindowTitle(QStringLiteral("Clear All"));
+    box->setWindowTitle(QStringLiteral("Clear All Mappings"));
+    makeDialogWindow(box);
     box->setText(
         QStringLiteral("Are you sure you want to clear all mappings? This cannot be undone."));
     box->setIcon(QMessageBox::Warning);
     QPushButton* clear = box->addButton(QStringLiteral("Clear All"), QMessageBox::DestructiveRole);
-    clear->setStyleSheet(QStringLiteral("QPushButton { color: #d92c20; }"));
+    markDestructive(clear);
     QPushButton* cancel = box->addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
     box->setDefaultButton(cancel);
     box->setEscapeButton(cancel);
@@ -150,23 +190,50 @@ QMessageBox* makeClearConfirmationDialog(QWidget* parent) {
     return box;
 }
 
-QMessageBox* makeFileErrorDialog(const QString& title, const QString& message, QWidget* parent) {
+QMessageBox* makeFileErrorDialog(const QString& title, const QString& message, QWidget* parent,
+                                 const QString& details) {
     auto* box = new QMessageBox(parent);
     box->setObjectName(QStringLiteral("fileError"));
     box->setIcon(QMessageBox::Warning);
     box->setWindowTitle(title);
-    box->setText(title);
-    box->setInformativeText(message);
+    makeDialogWindow(box);
+    if (thisDesktop().platform == UiPlatform::macOS) {
+        // A sheet shows no window title: the title heads the message.
+        box->setText(title);
+        box->setInformativeText(details.isEmpty() ? message
+                                                  : message + QStringLiteral("\n\n") + details);
+    } else {
+        box->setText(message);
+        box->setInformativeText(details);
+    }
     box->addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+    widenMessageBox(box, 520);
     box->setAttribute(Qt::WA_DeleteOnClose);
     return box;
 }
 
+void makeDialogWindow(QWidget* dialog) {
+    dialog->setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowCloseButtonHint);
+}
+
+namespace {
+
+// Where the file dialogs open: the documents folder only when there is one
+// (a fresh account may have none), else home.
+QString startFolder() {
+    const std::filesystem::path folder = defaultFileFolder(
+        QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation).toStdString(),
+        QDir::homePath().toStdString());
+    return QString::fromStdString(folder.string());
+}
+
+} // namespace
+
 std::optional<std::filesystem::path> FileChooser::chooseImportFile(QWidget* parent) {
-    const QString file = QFileDialog::getOpenFileName(
-        parent, QStringLiteral("Import Mappings"),
-        QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation),
-        QStringLiteral("JSON (*.json)"));
+    const QString file =
+        QFileDialog::getOpenFileName(parent, QStringLiteral("Import Mappings"), startFolder(),
+                                     QStringLiteral("Mapping files (*.json)"));
     if (file.isEmpty()) {
         return std::nullopt;
     }
@@ -175,10 +242,9 @@ std::optional<std::filesystem::path> FileChooser::chooseImportFile(QWidget* pare
 
 std::optional<std::filesystem::path> FileChooser::chooseExportFile(QWidget* parent,
                                                                    const QString& proposedName) {
-    const QString start = QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation))
-                              .filePath(proposedName);
+    const QString start = QDir(startFolder()).filePath(proposedName);
     QFileDialog dialog(parent, QStringLiteral("Export Mappings"), start,
-                       QStringLiteral("JSON (*.json)"));
+                       QStringLiteral("Mapping files (*.json)"));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     // Qt's own dialog adds the suffix before it asks about overwriting.

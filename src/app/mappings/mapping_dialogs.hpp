@@ -9,6 +9,7 @@
 #include <QDialog>
 #include <QString>
 
+#include <cstddef>
 #include <filesystem>
 #include <optional>
 
@@ -49,15 +50,22 @@ private:
 enum class ImportChoice { replace, append, cancel };
 
 /// "Import Options": "Replace existing mappings", "Append new ones to
-/// existing mappings", "Cancel".
-QMessageBox* makeImportOptionsDialog(QWidget* parent);
+/// existing mappings", "Cancel", saying how many mappings `fileName` holds.
+QMessageBox* makeImportOptionsDialog(QWidget* parent, const QString& fileName = {},
+                                     std::size_t mappingsInFile = 0);
 /// Which choice a button of that dialog stands for.
 ImportChoice importChoiceFor(QMessageBox* dialog, QAbstractButton* clicked);
 
 /// The clear confirmation: "Clear All" (destructive) and "Cancel".
 QMessageBox* makeClearConfirmationDialog(QWidget* parent);
-/// "Import Error" / "Export Error" with the reason and "OK".
-QMessageBox* makeFileErrorDialog(const QString& title, const QString& message, QWidget* parent);
+/// "Import Error" / "Export Error" with the reason in words, then the
+/// system's own words (`details`), and "OK".
+QMessageBox* makeFileErrorDialog(const QString& title, const QString& message, QWidget* parent,
+                                 const QString& details = {});
+
+/// A dialog's window as a dialog: a title bar with a close button and no
+/// minimise or maximise button.
+void makeDialogWindow(QWidget* dialog);
 
 /// The export's file name with ".json" added when the name typed has no
 /// extension. Leading dots are kept (they make a hidden file) and do not

@@ -41,6 +41,7 @@ void KeyboardMappingModel::toggleCaptureFrom() {
     capturedCustomCodesFrom.clear();
     // The engine's flag, not ours, says whether this click starts or stops.
     if (!engine_.isCapturingInput()) {
+        withdrawn_.clear();
         isTextFieldFocused = false;
         engine_.setIsForceBlockTap(true);
         engine_.startListening(keyboard);
@@ -48,9 +49,10 @@ void KeyboardMappingModel::toggleCaptureFrom() {
     } else {
         ListeningResult result = engine_.stopListening();
         engine_.setIsForceBlockTap(false);
+        std::vector<HidUsage> codes = keptUsages(result.codes);
         capturedCustomCodesFrom =
-            mergeCapturedSignatures(result.codes, result.taps, modifierKeyCodes);
-        capturedInputCodesFrom = std::move(result.codes);
+            mergeCapturedSignatures(codes, keptTaps(result.taps), modifierKeyCodes);
+        capturedInputCodesFrom = std::move(codes);
         isCapturingFrom = false;
     }
     changed();
@@ -66,6 +68,7 @@ void KeyboardMappingModel::toggleCaptureTo() {
     }
     capturedCustomCodesTo.clear();
     if (!engine_.isCapturingInput()) {
+        withdrawn_.clear();
         isTextFieldFocused = false;
         engine_.setIsForceBlockTap(true);
         engine_.startListening(keyboard);
@@ -74,7 +77,7 @@ void KeyboardMappingModel::toggleCaptureTo() {
         ListeningResult result = engine_.stopListening();
         engine_.setIsForceBlockTap(false);
         // The output is typed as recorded, modifier flags included.
-        capturedCustomCodesTo = std::move(result.taps);
+        capturedCustomCodesTo = keptTaps(result.taps);
         isCapturingTo = false;
     }
     changed();
@@ -115,6 +118,106 @@ void KeyboardMappingModel::abandonRecording() {
     changed();
 }
 
+void KeyboardMappingModel::withdrawFromRecording(const std::vector<HidUsage>& usages) {
+    if (!isCapturingFrom && !isCapturingTo) {
+        return;
+    }
+    withdrawn_.insert(withdrawn_.end(), usages.begin(), usages.end());
+    changed();
+}
+
+const std::vector<HidUsage>& KeyboardMappingModel::recordingExitChord() {
+    static const std::vector<HidUsage> chord = {0x2A, 0x29, 0x28}; // Backspace, Escape, Enter
+    return chord;
+}
+
+bool KeyboardMappingModel::capturedExitChord() const {
+    const std::vector<HidUsage> codes = keptUsages(engine_.capturedInputCodes());
+    return std::all_of(recordingExitChord().begin(), recordingExitChord().end(), [&](HidUsage u) {
+        return std::find(codes.begin(), codes.end(), u) != codes.end();
+    });
+}
+
+std::vector<HidUsage> KeyboardMappingModel::keptUsages(const std::vector<HidUsage>& usages) const {
+    std::vector<HidUsage> kept = usages;
+    for (HidUsage gone : withdrawn_) {
+        // The latest press is the one that was withdrawn.
+        const auto it = std::find(kept.rbegin(), kept.rend(), gone);
+        if (it != kept.rend()) {
+            kept.erase(std::next(it).base());
+        }
+    }
+    return kept;
+}
+
+std::vector<MacKeySignature>
+KeyboardMappingModel::keptTaps(const std::vector<MacKeySignature>& taps) const {
+    std::vector<MacKeySignature> kept = taps;
+    for (HidUsage gone : withdrawn_) {
+        // Modifier keys never reach the taps as key presses.
+        const std::optional<std::uint16_t> code = hidToMacKeyCode(gone);
+        if (!code || modifierKeyCodes.count(*code) > 0) {
+            continue;
+        }
+        const auto it = std::find_if(kept.rbegin(), kept.rend(),
+                                     [&](const MacKeySignature& s) { return s.keyCode == *code; });
+        if (it != kept.rend()) {
+            kept.erase(std::next(it).base());
+        }
+    }
+    return kept;
+}
+
+std::string KeyboardMappingModel::recordingHint() const {
+    if (!isCapturingFrom && !isCapturingTo) {
+        return {};
+    }
+    // Said in words on every desktop: a sentence reads badly with glyphs.
+    const KeyNames words =
+        conventions_.keyNames == KeyNames::macSymbols ? KeyNames::macWords : conventions_.keyNames;
+    const std::vector<MacKeySignature> chord = {{51, 0}, {53, 0}, {36, 0}};
+    std::string hint = recordingSourceHint_;
+    if (!hint.empty()) {
+        hint += ' ';
+    }
+    return hint + "To stop, click the field again or press " + combinationText(chord, words) +
+           " together.";
+}
+
+std::string KeyboardMappingModel::editorTitle() const {
+    return isEditingMode && conventions_.titleNamesEditing ? "Edit Mapping" : "New Mapping";
+}
+
+std::string KeyboardMappingModel::disabledReason() const {
+    return engine_.isIntercepting() ? "Turn mappings off to edit." : "";
+}
+
+std::string KeyboardMappingModel::noSelectionText() const {
+    if (!conventions_.sayKeyboard) {
+        return "No device was selected.";
+    }
+    if (engine_.discoveredKeyboards().empty()) {
+        return "No keyboard can be read, so there is none to choose. Plug one in, or follow the "
+               "message at the top of the window if Chordwell may not read your keyboards.";
+    }
+    return "No keyboard is selected. Choose one in the list to see its mappings.";
+}
+
+std::string KeyboardMappingModel::noMappingsText() const {
+    return conventions_.sayKeyboard ? "No mappings for this keyboard yet."
+                                    : "No mappings found for this device.";
+}
+
+std::string KeyboardMappingModel::emptyListText() const {
+    return conventions_.sayKeyboard ? "No keyboard can be read." : "";
+}
+
+void KeyboardMappingModel::endEditing() {
+    if (isEditingMode) {
+        clearOrCancel();
+    }
+}
+
 void KeyboardMappingModel::nameFieldFocused() {
     isTextFieldFocused = true;
     stopCapturesIfRunning();
@@ -138,19 +241,23 @@ RecordingFieldState KeyboardMappingModel::fromField() {
     RecordingFieldState state;
     state.isRecording = engine_.isCapturingInput() && !engine_.isIntercepting() && isCapturingFrom;
     state.isEnabled = !isCapturingTo;
-    const bool live = !liveUsages.empty() && isCapturingFrom;
-    state.codesText = usagesText(live ? liveUsages : capturedInputCodesFrom);
+    const std::vector<HidUsage> kept =
+        isCapturingFrom ? keptUsages(liveUsages) : std::vector<HidUsage>{};
+    const bool live = !kept.empty();
+    state.codesText = usagesText(live ? kept : capturedInputCodesFrom);
     if (live) {
         const std::vector<MacKeySignature> merged =
-            mergeCapturedSignatures(liveUsages, liveTaps, modifierKeyCodes);
+            mergeCapturedSignatures(kept, keptTaps(liveTaps), modifierKeyCodes);
         if (blocker != nullptr) {
             // The blocker cannot see modifier keys as key presses; tell it
             // which signatures belong to the combination being recorded.
             blocker->registerTapSignatures(merged);
         }
-        state.keysText = signatureText(merged);
+        state.keysText = combinationText(merged, conventions_.keyNames);
+        state.spokenText = combinationText(merged, conventions_.spokenKeyNames);
     } else {
-        state.keysText = signatureText(capturedCustomCodesFrom);
+        state.keysText = combinationText(capturedCustomCodesFrom, conventions_.keyNames);
+        state.spokenText = combinationText(capturedCustomCodesFrom, conventions_.spokenKeyNames);
     }
     return state;
 }
@@ -160,12 +267,12 @@ RecordingFieldState KeyboardMappingModel::toField() const {
     RecordingFieldState state;
     state.isRecording = engine_.isCapturingInput() && !engine_.isIntercepting() && isCapturingTo;
     state.isEnabled = !isCapturingFrom;
-    if (blocker != nullptr && isCapturingTo &&
-        !blocker->persistentCapturedTapSignatures().empty()) {
-        state.keysText = signatureText(blocker->persistentCapturedTapSignatures());
-    } else {
-        state.keysText = signatureText(capturedCustomCodesTo);
-    }
+    const std::vector<MacKeySignature> live =
+        blocker != nullptr && isCapturingTo ? keptTaps(blocker->persistentCapturedTapSignatures())
+                                            : std::vector<MacKeySignature>{};
+    const std::vector<MacKeySignature>& shown = live.empty() ? capturedCustomCodesTo : live;
+    state.keysText = signatureText(shown, conventions_.keyNames);
+    state.spokenText = signatureText(shown, conventions_.spokenKeyNames);
     return state;
 }
 
@@ -223,6 +330,14 @@ void KeyboardMappingModel::saveMapping() {
     engine_.setIsForceBlockTap(false);
     capturedInputCodesFrom.clear();
     capturedCustomCodesTo.clear();
+    if (conventions_.clearFormAfterSave) {
+        // Ready for the next mapping: a name left in the field invites a
+        // second mapping under the same name.
+        mappingName.clear();
+        selectedBehavior = OutputBehavior::none();
+        selectedBehaviorLabel.clear();
+        capturedCustomCodesFrom.clear();
+    }
     changed();
 }
 
@@ -329,7 +444,7 @@ std::vector<ToMenuGroup> KeyboardMappingModel::toMenuGroups() const {
         ToMenuGroup group;
         group.title = g.groupName;
         for (const ShortcutItem& item : g.items) {
-            group.itemTitles.push_back(item.displayName());
+            group.itemTitles.push_back(catalogTitle(item.name, conventions_));
         }
         groups.push_back(std::move(group));
     }
@@ -343,7 +458,7 @@ void KeyboardMappingModel::chooseCatalogItem(std::size_t groupIndex, std::size_t
     }
     const ShortcutItem& item = allShortcutsFromJson[groupIndex].items[itemIndex];
     std::vector<MacKeySignature> signatures = item.signatures();
-    const std::string name = item.displayName();
+    const std::string name = catalogTitle(item.name, conventions_);
     selectedBehavior = OutputBehavior::customKeySequence(name, signatures);
     selectedBehaviorLabel = name;
     capturedCustomCodesTo = std::move(signatures);

@@ -36,6 +36,10 @@ MappingEditorView::MappingEditorView(KeyboardMappingModel& model, QWidget* paren
     outer->addWidget(title_);
 
     auto* scroll = new QScrollArea(this);
+    form_ = scroll;
+    // Only its content takes the focus: the area itself would be a Tab stop
+    // that shows nothing.
+    scroll->setFocusPolicy(Qt::NoFocus);
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -81,6 +85,14 @@ MappingEditorView::MappingEditorView(KeyboardMappingModel& model, QWidget* paren
     form->addStretch(1);
     scroll->setWidget(inner);
     outer->addWidget(scroll, 1);
+    // Outside the scrolling form, so that it is never scrolled out of sight.
+    hint_ = new QLabel(this);
+    hint_->setObjectName(QStringLiteral("recordingHint"));
+    hint_->setTextFormat(Qt::PlainText);
+    hint_->setWordWrap(true);
+    setSecondaryColour(hint_);
+    hint_->hide();
+    outer->addWidget(hint_);
 
     auto* buttons = new QHBoxLayout();
     buttons->addStretch(1);
@@ -106,6 +118,13 @@ MappingEditorView::MappingEditorView(KeyboardMappingModel& model, QWidget* paren
     refresh();
 }
 
+void MappingEditorView::setCompact(bool compact) {
+    compact_ = compact;
+    form_->setVerticalScrollBarPolicy(compact ? Qt::ScrollBarAlwaysOff : Qt::ScrollBarAsNeeded);
+    form_->setMinimumHeight(
+        compact && form_->widget() != nullptr ? form_->widget()->sizeHint().height() : 0);
+}
+
 void MappingEditorView::rebuildToMenu() {
     toMenu_->clear();
     const std::vector<ToMenuGroup> groups = model_.toMenuGroups();
@@ -127,6 +146,15 @@ void MappingEditorView::rebuildToMenu() {
 }
 
 void MappingEditorView::refresh() {
+    const QString title = QString::fromStdString(model_.editorTitle());
+    if (title_->text() != title) {
+        title_->setText(title);
+    }
+    const QString hint = QString::fromStdString(model_.recordingHint());
+    if (hint_->text() != hint) {
+        hint_->setText(hint);
+    }
+    hint_->setVisible(!hint.isEmpty());
     const QString name = QString::fromStdString(model_.mappingName);
     if (nameField_->text() != name) {
         nameField_->setText(name);
@@ -137,6 +165,10 @@ void MappingEditorView::refresh() {
     const QString toLabel = QString::fromStdString(model_.toMenuLabel());
     toMenuButton_->setText(toLabel);
     toMenuButton_->setAccessibleName(QStringLiteral("To: ") + toLabel);
+    if (compact_) {
+        // Fields come and go ("To" keys, the hint): the form stays whole.
+        form_->setMinimumHeight(form_->widget()->sizeHint().height());
+    }
     clearButton_->setText(QString::fromStdString(model_.clearButtonTitle()));
     saveButton_->setText(QString::fromStdString(model_.saveButtonTitle()));
     saveButton_->setEnabled(model_.saveButtonEnabled());
@@ -173,6 +205,14 @@ void MappingEditorView::keyPressEvent(QKeyEvent* event) {
         if (returnSaves()) {
             save();
         }
+        event->accept();
+        return;
+    }
+    // Escape leaves an edit, as it leaves a dialog, unless a recording
+    // takes the key.
+    if (event->key() == Qt::Key_Escape && modifiers == Qt::NoModifier && model_.isEditingMode &&
+        !model_.isCapturingFrom && !model_.isCapturingTo) {
+        model_.clearOrCancel();
         event->accept();
         return;
     }

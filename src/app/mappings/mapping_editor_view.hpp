@@ -10,6 +10,7 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QPushButton;
+class QScrollArea;
 class QToolButton;
 
 namespace chordwell::app {
@@ -32,6 +33,13 @@ public:
     QMenu* toMenu() const { return toMenu_; }
     QPushButton* clearButton() const { return clearButton_; }
     QPushButton* saveButton() const { return saveButton_; }
+    QLabel* title() const { return title_; }
+    /// Where to type and how to stop, while a recording runs.
+    QLabel* recordingHint() const { return hint_; }
+
+    /// In a scrolling column: the form is as tall as its content instead of
+    /// scrolling by itself.
+    void setCompact(bool compact);
 
     /// "Save Mapping" / "Edit Mapping", from the button or Return.
     void save();
@@ -60,6 +68,9 @@ private:
     QMenu* toMenu_ = nullptr;
     QPushButton* clearButton_ = nullptr;
     QPushButton* saveButton_ = nullptr;
+    QLabel* hint_ = nullptr;
+    QScrollArea* form_ = nullptr;
+    bool compact_ = false;
 };
 
 } // namespace chordwell::app

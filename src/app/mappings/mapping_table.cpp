@@ -35,6 +35,8 @@ MappingTableView::MappingTableView(QWidget* parent)
 void MappingTableView::setMappingModel(MappingTableModel* model) {
     model_ = model;
     setModel(model);
+    delegate_->setTwoLines(model->conventions().twoLineRows);
+    updateRowHeight();
     QHeaderView* header = horizontalHeader();
     for (int c : {MappingTableModel::nameColumn, MappingTableModel::inputColumn,
                   MappingTableModel::outputColumn}) {
@@ -167,6 +169,13 @@ bool MappingTableView::viewportEvent(QEvent* event) {
         if (hit.action) {
             QToolTip::showText(help->globalPos(), actionToolTip(hit.row, *hit.action), viewport(),
                                actionRect(hit.row, *hit.action));
+            return true;
+        }
+        // A cell's own tooltip (the raw usage numbers of the input keys).
+        const QModelIndex index = indexAt(help->pos());
+        const QString tip = index.isValid() ? index.data(Qt::ToolTipRole).toString() : QString();
+        if (!tip.isEmpty()) {
+            QToolTip::showText(help->globalPos(), tip, viewport(), visualRect(index));
         } else {
             QToolTip::hideText();
             event->ignore();

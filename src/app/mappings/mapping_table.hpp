@@ -7,6 +7,7 @@
 // deletes, Tab leaves the table.
 #pragma once
 
+#include "app/conventions.hpp"
 #include "model/records.hpp"
 
 #include <QAbstractTableModel>
@@ -37,6 +38,11 @@ public:
 
     explicit MappingTableModel(QObject* parent = nullptr);
 
+    /// How keys and the raw usage numbers are shown (this desktop's way
+    /// unless a test asks for another).
+    void setConventions(const Conventions& conventions);
+    const Conventions& conventions() const { return conventions_; }
+
     /// Shows `mappings`. Appends, one removed row and changed rows in place
     /// are told to the view as such (the view keeps its scroll position
     /// and current row); anything else resets the table. Linear in the
@@ -47,6 +53,15 @@ public:
     /// The row buttons are drawn disabled and ignore clicks and keys.
     void setActionsEnabled(bool enabled);
     bool actionsEnabled() const { return actionsEnabled_; }
+
+    /// Shows only the mappings whose name, keys or output contain `text`
+    /// (case ignored; "ctrl+a", "Ctrl A" and "ctrla" find the same keys).
+    /// Empty: every mapping. Linear in the number of mappings; their
+    /// searchable texts are made once, at the first search after a change.
+    void setFilter(const QString& text);
+    const QString& filter() const { return filter_; }
+    /// Every mapping of the record, shown or not.
+    int totalCount() const { return static_cast<int>(rows_.size()); }
 
     const KeyMapping* mappingAt(int row) const;
     bool isBeingEdited(int row) const;
@@ -62,8 +77,17 @@ public:
 
 private:
     void actionsColumnChanged(int firstRow, int lastRow);
+    void applyFilter();
+    bool filtered() const { return !filter_.isEmpty(); }
+    std::size_t rowIndex(int row) const;
 
+    Conventions conventions_ = thisDesktop();
     std::vector<KeyMapping> rows_;
+    QString filter_;
+    // While filtering: the indexes of the shown rows in `rows_`, and each
+    // row's searchable text (empty until a search needs it).
+    std::vector<std::size_t> shown_;
+    std::vector<QString> searchText_;
     std::optional<KeyMapping> editing_;
     bool actionsEnabled_ = true;
     int resetCount_ = 0;
@@ -81,8 +105,11 @@ public:
     static QRect buttonRect(const QRect& cell, RowAction action);
     /// Width of the actions column.
     static int actionsColumnWidth();
-    /// The height every row has: two lines and their padding.
+    /// The height every row has: its lines, or the buttons, and padding.
     int rowHeight(const QFont& font) const;
+    /// One line per row (the caption after the main text) or two.
+    void setTwoLines(bool twoLines) { twoLines_ = twoLines; }
+    bool twoLines() const { return twoLines_; }
 
     /// The button under the pointer (drawn raised), if any.
     void setHovered(int row, std::optional<RowAction> action);
@@ -98,6 +125,7 @@ private:
 
     int hoveredRow_ = -1;
     std::optional<RowAction> hoveredAction_;
+    bool twoLines_ = true;
     // Tinted icons, made once per palette text colour.
     mutable QRgb iconTint_ = 0;
     mutable QIcon pencil_, xmark_, trash_;

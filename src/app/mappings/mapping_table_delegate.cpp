@@ -39,6 +39,10 @@ int MappingTableDelegate::actionsColumnWidth() {
 }
 
 int MappingTableDelegate::rowHeight(const QFont& font) const {
+    if (!twoLines_) {
+        // One line: as tall as the row's buttons, with a pixel around them.
+        return std::max(QFontMetrics(font).height() + 4, kButtonHeight + 2) + 2;
+    }
     const int text = QFontMetrics(font).height() + kLineSpacing +
                      QFontMetrics(smallCaptionFont(font)).height() + 2 * kCellPaddingY;
     return std::max(text, kButtonHeight + 2 * kCellPaddingY) + 2;
@@ -93,6 +97,24 @@ void MappingTableDelegate::paint(QPainter* painter, const QStyleOptionViewItem& 
     const QFont caption = smallCaptionFont(opt.font);
     const QFontMetrics mainMetrics(opt.font);
     const QFontMetrics captionMetrics(caption);
+    if (!twoLines_) {
+        // One line: the main text, then the detail dimmed (the keys of an
+        // output), each cut short rather than wrapped.
+        painter->save();
+        painter->setFont(opt.font);
+        painter->setPen(colors.main);
+        const QString shown = mainMetrics.elidedText(main, Qt::ElideRight, area.width());
+        painter->drawText(area, Qt::AlignLeft | Qt::AlignVCenter, shown);
+        const int used = mainMetrics.horizontalAdvance(shown) + 2 * kCellPaddingX;
+        if (!detail.isEmpty() && used < area.width()) {
+            painter->setPen(colors.secondary);
+            const QRect rest = area.adjusted(used, 0, 0, 0);
+            painter->drawText(rest, Qt::AlignLeft | Qt::AlignVCenter,
+                              mainMetrics.elidedText(detail, Qt::ElideRight, rest.width()));
+        }
+        painter->restore();
+        return;
+    }
     const int blockHeight =
         mainMetrics.height() + (detail.isEmpty() ? 0 : kLineSpacing + captionMetrics.height());
     int y = area.top() + std::max(0, (area.height() - blockHeight) / 2);

@@ -20,16 +20,15 @@ bool sameMapping(const KeyMapping& a, const KeyMapping& b) {
     return a.id == b.id && a == b;
 }
 
-QString outputDetail(const KeyMapping& m) {
-    if (!m.outputBehavior.isCustomKeySequence()) {
-        return {};
-    }
+// Lower case without the characters that separate keys, so that "Ctrl+A",
+// "ctrl a" and "ctrla" are one search.
+QString folded(const QString& text) {
     QString out;
-    for (const MacKeySignature& s : m.outputBehavior.signatures()) {
-        if (!out.isEmpty()) {
-            out += QStringLiteral(", ");
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        if (c != QLatin1Char('+') && c != QLatin1Char(',') && !c.isSpace()) {
+            out += c.toCaseFolded();
         }
-        out += qs(signatureText(s));
     }
     return out;
 }
@@ -38,7 +37,74 @@ QString outputDetail(const KeyMapping& m) {
 
 MappingTableModel::MappingTableModel(QObject* parent) : QAbstractTableModel(parent) {}
 
+void MappingTableModel::setConventions(const Conventions& conventions) {
+    beginResetModel();
+    conventions_ = conventions;
+    searchText_.clear();
+    applyFilter();
+    endResetModel();
+}
+
+void MappingTableModel::setFilter(const QString& text) {
+    const QString trimmed = text.trimmed();
+    if (trimmed == filter_) {
+        return;
+    }
+    beginResetModel();
+    filter_ = trimmed;
+    applyFilter();
+    endResetModel();
+    ++resetCount_;
+}
+
+void MappingTableModel::applyFilter() {
+    shown_.clear();
+    if (!filtered()) {
+        return;
+    }
+    if (searchText_.size() != rows_.size()) {
+        // Name, keys in the shown and the spoken words, output and its keys.
+        searchText_.clear();
+        searchText_.reserve(rows_.size());
+        for (const KeyMapping& m : rows_) {
+            const std::string output = m.outputBehavior.isCustomKeySequence()
+                                           ? m.outputBehavior.name()
+                                           : m.outputBehavior.displayLabel();
+            searchText_.push_back(folded(
+                qs(m.name + "\x1f" + mappingInputText(m, conventions_.keyNames) + "\x1f" +
+                   mappingInputText(m, conventions_.spokenKeyNames) + "\x1f" + output + "\x1f" +
+                   mappingOutputKeysText(m, conventions_.keyNames, conventions_.showBuiltInKeys))));
+        }
+    }
+    const QString needle = folded(filter_);
+    for (std::size_t i = 0; i < rows_.size(); ++i) {
+        if (searchText_[i].contains(needle)) {
+            shown_.push_back(i);
+        }
+    }
+}
+
+std::size_t MappingTableModel::rowIndex(int row) const {
+    return filtered() ? shown_[static_cast<std::size_t>(row)] : static_cast<std::size_t>(row);
+}
+
 void MappingTableModel::setMappings(const std::vector<KeyMapping>& next) {
+    if (filtered()) {
+        // Rows come and go by the search as well: shown afresh.
+        const bool same = next.size() == rows_.size() &&
+                          std::equal(next.begin(), next.end(), rows_.begin(), sameMapping);
+        if (same) {
+            return;
+        }
+        beginResetModel();
+        rows_ = next;
+        searchText_.clear();
+        applyFilter();
+        endResetModel();
+        ++resetCount_;
+        return;
+    }
+    searchText_.clear();
     const std::size_t old = rows_.size();
     const std::size_t count = next.size();
     const std::size_t common = std::min(old, count);
@@ -111,10 +177,10 @@ void MappingTableModel::actionsColumnChanged(int firstRow, int lastRow) {
 }
 
 const KeyMapping* MappingTableModel::mappingAt(int row) const {
-    if (row < 0 || static_cast<std::size_t>(row) >= rows_.size()) {
+    if (row < 0 || row >= rowCount()) {
         return nullptr;
     }
-    return &rows_[static_cast<std::size_t>(row)];
+    return &rows_[rowIndex(row)];
 }
 
 bool MappingTableModel::isBeingEdited(int row) const {
@@ -123,7 +189,10 @@ bool MappingTableModel::isBeingEdited(int row) const {
 }
 
 int MappingTableModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+    if (parent.isValid()) {
+        return 0;
+    }
+    return static_cast<int>(filtered() ? shown_.size() : rows_.size());
 }
 
 int MappingTableModel::columnCount(const QModelIndex& parent) const {
@@ -140,7 +209,7 @@ QVariant MappingTableModel::data(const QModelIndex& index, int role) const {
         case nameColumn:
             return qs(m->name);
         case inputColumn:
-            return qs(signatureText(inputSignatures(*m)));
+            return qs(mappingInputText(*m, conventions_.keyNames));
         case outputColumn:
             return qs(m->outputBehavior.isCustomKeySequence() ? m->outputBehavior.name()
                                                               : m->outputBehavior.displayLabel());
@@ -151,9 +220,10 @@ QVariant MappingTableModel::data(const QModelIndex& index, int role) const {
     auto detailText = [&]() -> QString {
         switch (index.column()) {
         case inputColumn:
-            return qs(usagesText(m->inputKeyCodes));
+            return conventions_.usagesAsCaption ? qs(usagesText(m->inputKeyCodes)) : QString();
         case outputColumn:
-            return outputDetail(*m);
+            return qs(
+                mappingOutputKeysText(*m, conventions_.keyNames, conventions_.showBuiltInKeys));
         default:
             return {};
         }
@@ -163,13 +233,28 @@ QVariant MappingTableModel::data(const QModelIndex& index, int role) const {
         return mainText();
     case DetailRole:
         return detailText();
+    case Qt::ToolTipRole:
+        // The numbers the keyboard sent, for whoever needs them.
+        if (index.column() == inputColumn && !m->inputKeyCodes.empty()) {
+            return QStringLiteral("HID usages: ") + qs(usagesText(m->inputKeyCodes));
+        }
+        return {};
     case Qt::AccessibleTextRole: {
-        if (index.column() == actionsColumn) {
+        // Read as words ("Control+A"), never as glyphs and raw numbers.
+        switch (index.column()) {
+        case actionsColumn:
             return isBeingEdited(index.row()) ? QStringLiteral("Cancel editing, Delete")
                                               : QStringLiteral("Edit, Delete");
+        case inputColumn:
+            return qs(mappingInputText(*m, conventions_.spokenKeyNames));
+        case outputColumn: {
+            const QString keys = qs(mappingOutputKeysText(*m, conventions_.spokenKeyNames,
+                                                          conventions_.showBuiltInKeys));
+            return keys.isEmpty() ? mainText() : mainText() + QStringLiteral(", ") + keys;
         }
-        const QString detail = detailText();
-        return detail.isEmpty() ? mainText() : mainText() + QStringLiteral(", ") + detail;
+        default:
+            return mainText();
+        }
     }
     case Qt::AccessibleDescriptionRole:
         return QStringLiteral("Enter edits the mapping, Delete deletes it");

@@ -2,6 +2,8 @@
 
 #include "app/controls/symbols.hpp"
 #include "app/controls/text_styles.hpp"
+#include "app/controls/theme.hpp"
+#include "app/conventions.hpp"
 
 #include <QFontMetrics>
 #include <QPainter>
@@ -46,24 +48,35 @@ RecordingField::RecordingField(bool isFromField, QWidget* parent)
 void RecordingField::nextCheckState() {}
 
 void RecordingField::updateAccessibleText() {
+    // The keys in words ("Control+A"), not glyphs and raw numbers.
     const QString field = isFromField_ ? QStringLiteral("From") : QStringLiteral("To keys");
-    QString name = field + QStringLiteral(": ") + mainText();
-    if (!detailText().isEmpty()) {
-        name += QStringLiteral(" (") + detailText() + QStringLiteral(")");
-    }
-    setAccessibleName(name);
+    const QString keys = state_.showsPlaceholder(isFromField_) || state_.spokenText.empty()
+                             ? mainText()
+                             : QString::fromStdString(state_.spokenText);
+    setAccessibleName(field + QStringLiteral(": ") + keys);
     setAccessibleDescription(state_.isRecording ? QStringLiteral("Click to stop recording")
                                                 : QStringLiteral("Click to record keys"));
 }
 
-QColor RecordingField::recordingColour() {
-    return QColor(0x34, 0xC7, 0x59);
+QColor RecordingField::recordingColour(const QPalette& palette) {
+    return theme::runOutlineColour(palette);
+}
+
+QColor RecordingField::secondaryColour(const QPalette& palette, bool enabled) {
+    if (!enabled) {
+        return palette.color(QPalette::Disabled, QPalette::WindowText);
+    }
+    return theme::secondaryText(palette);
 }
 
 void RecordingField::setState(const RecordingFieldState& state) {
-    const bool sizeChanged = state.codesText.empty() != state_.codesText.empty();
+    const bool sizeChanged = state.codesText.empty() != state_.codesText.empty() ||
+                             state.keysText.size() != state_.keysText.size();
     state_ = state;
     setEnabled(state_.isEnabled);
+    setToolTip(isFromField_ && !state_.codesText.empty()
+                   ? QStringLiteral("HID usages: ") + QString::fromStdString(state_.codesText)
+                   : QString());
     {
         const QSignalBlocker block(this);
         setChecked(state_.isRecording);
@@ -83,7 +96,8 @@ QString RecordingField::mainText() const {
 }
 
 QString RecordingField::detailText() const {
-    if (!isFromField_ || state_.showsPlaceholder(true)) {
+    // Where the desktop does not show the raw numbers, they are in the tooltip.
+    if (!isFromField_ || state_.showsPlaceholder(true) || !thisDesktop().usagesAsCaption) {
         return {};
     }
     return QString::fromStdString(state_.codesText);
@@ -111,10 +125,8 @@ void RecordingField::paintEvent(QPaintEvent* /*event*/) {
     p.setRenderHint(QPainter::Antialiasing);
     const QColor text =
         palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText);
-    QColor secondary = text;
-    secondary.setAlphaF(0.55);
-
-    QColor outline = state_.isRecording ? recordingColour() : secondary;
+    const QColor secondary = secondaryColour(palette(), isEnabled());
+    QColor outline = state_.isRecording ? recordingColour(palette()) : secondary;
     if (!state_.isRecording) {
         outline.setAlphaF(0.4);
     }
@@ -131,9 +143,9 @@ void RecordingField::paintEvent(QPaintEvent* /*event*/) {
     }
 
     const QRect content = rect().adjusted(kHorizontalPadding + 2, 2, -kHorizontalPadding - 2, -2);
-    const QIcon icon = state_.isRecording
-                           ? symbolIcon(QStringLiteral("record.circle.fill"), recordingColour())
-                           : symbolIcon(QStringLiteral("circle"), secondary);
+    const QIcon icon = state_.isRecording ? symbolIcon(QStringLiteral("record.circle.fill"),
+                                                       recordingColour(palette()))
+                                          : symbolIcon(QStringLiteral("circle"), secondary);
     const QRect iconRect(content.right() - kIconSize, content.center().y() - kIconSize / 2,
                          kIconSize, kIconSize);
     icon.paint(&p, iconRect);

@@ -24,7 +24,10 @@ public:
     /// The usages line ("" when none is drawn).
     QString detailText() const;
 
-    static QColor recordingColour();
+    /// The outline and symbol of a running recording.
+    static QColor recordingColour(const QPalette& palette);
+    /// The placeholder, the usages line and the idle outline.
+    static QColor secondaryColour(const QPalette& palette, bool enabled);
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;

@@ -1,6 +1,7 @@
 #include "app/settings/settings_view.hpp"
 
 #include "app/app_info.hpp"
+#include "app/controls/link_button.hpp"
 #include "app/controls/symbol_label.hpp"
 #include "app/controls/symbols.hpp"
 #include "app/controls/text_styles.hpp"
@@ -215,12 +216,8 @@ QLabel* secondaryText(const QString& text, QWidget* parent) {
     return label;
 }
 
-QLabel* link(const QString& text, const QString& url, QWidget* parent) {
-    auto* label = richLinkLabel(
-        QStringLiteral("<a href=\"%1\">%2</a>").arg(url.toHtmlEscaped(), text.toHtmlEscaped()), url,
-        parent);
-    setPointingHandCursor(label);
-    return label;
+LinkButton* link(const QString& text, const QString& url, QWidget* parent) {
+    return new LinkButton(text, url, parent);
 }
 
 } // namespace
@@ -335,7 +332,7 @@ void SettingsView::build(const QString& displayName, platform::Desktop& desktop,
     terms->setObjectName(QStringLiteral("termsLink"));
     auto* privacy = link(tr("Privacy Policy"), privacyURL(), this);
     privacy->setObjectName(QStringLiteral("privacyLink"));
-    for (QLabel* label : {terms, privacy}) {
+    for (LinkButton* label : {terms, privacy}) {
         label->setFont(captionFont(label->font()));
         legal->addWidget(label);
     }
@@ -346,9 +343,8 @@ void SettingsView::build(const QString& displayName, platform::Desktop& desktop,
     linkStatus_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     linkStatus_->hide();
     about->addWidget(linkStatus_);
-    for (QLabel* label : {website, terms, privacy}) {
-        connect(label, &QLabel::linkActivated, this, &SettingsView::openLink);
-        links_.push_back(label);
+    for (LinkButton* label : {website, terms, privacy}) {
+        connect(label, &LinkButton::linkActivated, this, &SettingsView::openLink);
     }
     stack->addStretch(1);
 
@@ -438,9 +434,7 @@ QSize SettingsView::minimumSizeHint() const {
 
 void SettingsView::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
-    if (event->type() == QEvent::PaletteChange) {
-        relayoutLinks(links_);
-    }
+    // The links draw themselves in the palette's link colour.
 }
 
 bool SettingsView::event(QEvent* event) {

@@ -163,7 +163,6 @@ private:
     platform::Preferences& preferences_;
     platform::Desktop& desktop_;
     QLabel* linkStatus_ = nullptr;
-    std::vector<QLabel*> links_;
     QCheckBox* launchAtLogin_ = nullptr;
     QCheckBox* resumeAtLaunch_ = nullptr;
     QCheckBox* confirmDelete_ = nullptr;

@@ -1,5 +1,6 @@
 #include "app/settings/settings_window.hpp"
 
+#include "app/controls/window_role.hpp"
 #include "app/controls/window_shortcuts.hpp"
 #include "app/settings/settings_view.hpp"
 
@@ -18,6 +19,8 @@ namespace chordwell::app {
 
 SettingsWindow::SettingsWindow(SettingsView* view, QWidget* parent)
     : QWidget(parent, Qt::Window), view_(view) {
+    // First: a screen reader may ask what the window is as soon as it has a title.
+    announceAsWindow(this);
     setObjectName(QStringLiteral("settings"));
     setWindowTitle(QStringLiteral("Settings"));
     auto* layout = new QVBoxLayout(this);

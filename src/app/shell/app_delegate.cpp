@@ -2,6 +2,7 @@
 
 #include "app/app_info.hpp"
 #include "app/controls/symbols.hpp"
+#include "app/controls/theme.hpp"
 #include "app/shell/app_events.hpp"
 #include "engine/raw_keyboard_listener.hpp"
 #include "logging/log.hpp"
@@ -95,8 +96,10 @@ void AppDelegate::setupStatusItem() {
         return;
     }
     statusItem_ = new QSystemTrayIcon(this);
-    statusItem_->setIcon(statusItemIcon(QGuiApplication::palette()));
-    updateToolTip();
+    iconShowsOn_ = engine_.isIntercepting();
+    statusItem_->setIcon(statusItemIcon(QGuiApplication::palette(), iconShowsOn_));
+    statusItem_->setToolTip(QString::fromStdString(
+        statusItemToolTip(statusItemState(), appDisplayName().toStdString())));
 
     menu_ = new QMenu();
     menu_->setObjectName(QStringLiteral("statusMenu"));
@@ -145,33 +148,46 @@ void AppDelegate::setupStatusItem() {
     updateMenuItems();
 }
 
-void AppDelegate::updateToolTip() {
-    if (statusItem_ == nullptr) {
-        return;
-    }
-    const auto& awaited = engine_.awaitedKeyboard();
-    const QString tip = awaited ? appDisplayName() + QStringLiteral(" \u2014 ") +
-                                      QString::fromStdString(waitingForKeyboardText(*awaited))
-                                : appDisplayName();
-    if (statusItem_->toolTip() != tip) {
-        statusItem_->setToolTip(tip);
-    }
-}
-
-QIcon AppDelegate::statusItemIcon(const QPalette& palette) {
+QIcon AppDelegate::statusItemIcon(const QPalette& palette, bool on) {
 #ifdef __APPLE__
     (void)palette;
-    // A template image: the menu bar draws it in its own colour, light or dark.
-    QIcon icon = symbolIcon(QStringLiteral("keyboard"), Qt::black);
+    // A template image: the menu bar draws it in its own colour, light or
+    // dark. "On" adds a filled mark; "off" draws the keyboard thinner.
+    const QIcon symbol = symbolIcon(QStringLiteral("keyboard"), Qt::black);
+    QIcon icon;
+    for (const int side : {16, 18, 22, 32, 36, 44}) {
+        QPixmap pixmap(side, side);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setOpacity(on ? 1.0 : 0.5);
+        symbol.paint(&painter, QRect(0, 0, side, side));
+        if (on) {
+            painter.setOpacity(1.0);
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(Qt::black);
+            const qreal dot = side * 0.34;
+            painter.drawEllipse(QRectF(side - dot, side - dot, dot, dot));
+        }
+        painter.end();
+        icon.addPixmap(pixmap);
+    }
     icon.setIsMask(true);
     return icon;
 #else
     // The panel's colour is not known to the application. The symbol stands
     // on a small plate of the palette's window colour, in its text colour,
     // so it has the theme's contrast on a light panel and a dark one alike.
+    // While mappings are on a green mark sits in the corner, as tray apps
+    // show an active state; while they are off the keyboard is dimmed.
     const QColor plate = palette.color(QPalette::Active, QPalette::Window);
-    const QColor glyph = palette.color(QPalette::Active, QPalette::WindowText);
+    QColor glyph = palette.color(QPalette::Active, QPalette::WindowText);
+    if (!on) {
+        glyph = theme::composited(QColor(glyph.red(), glyph.green(), glyph.blue(), 140), plate);
+    }
     const QIcon symbol = symbolIcon(QStringLiteral("keyboard"), glyph);
+    const QColor mark =
+        theme::readableOn(QColor(0x34, 0xC7, 0x59), {plate}, theme::kLargeTextContrast);
     QIcon icon;
     for (const int side : {16, 22, 24, 32, 48, 64}) {
         QPixmap pixmap(side, side);
@@ -184,11 +200,50 @@ QIcon AppDelegate::statusItemIcon(const QPalette& palette) {
         painter.drawRoundedRect(QRectF(0, 0, side, side), radius, radius);
         const int inset = std::max(2, side / 8);
         symbol.paint(&painter, QRect(inset, inset, side - 2 * inset, side - 2 * inset));
+        if (on) {
+            const qreal dot = side * 0.42;
+            const QRectF badge(side - dot, side - dot, dot, dot);
+            painter.setBrush(plate);
+            painter.drawEllipse(badge);
+            painter.setBrush(mark);
+            painter.drawEllipse(
+                badge.adjusted(side / 16.0, side / 16.0, -side / 16.0, -side / 16.0));
+        }
         painter.end();
         icon.addPixmap(pixmap);
     }
     return icon;
 #endif
+}
+
+StatusItemState AppDelegate::statusItemState() const {
+    StatusItemState state;
+    state.intercepting = engine_.isIntercepting();
+    if (const auto& awaited = engine_.awaitedKeyboard()) {
+        // Unplugged or asleep while intercepted: interception resumes when
+        // it comes back.
+        state.keyboard = awaited->productName;
+        state.waitingForKeyboard = true;
+    } else if (const auto& selected = engine_.selectedDevice()) {
+        state.keyboard = selected->productName;
+    }
+    return state;
+}
+
+void AppDelegate::updateStatusItem() {
+    if (statusItem_ == nullptr) {
+        return;
+    }
+    const StatusItemState state = statusItemState();
+    if (state.intercepting != iconShowsOn_) {
+        iconShowsOn_ = state.intercepting;
+        statusItem_->setIcon(statusItemIcon(QGuiApplication::palette(), iconShowsOn_));
+    }
+    const QString tip =
+        QString::fromStdString(statusItemToolTip(state, appDisplayName().toStdString()));
+    if (statusItem_->toolTip() != tip) {
+        statusItem_->setToolTip(tip);
+    }
 }
 
 QPoint AppDelegate::statusMenuPosition(const QRect& icon, const QPoint& cursor, const QSize& menu,
@@ -256,7 +311,7 @@ bool AppDelegate::eventFilter(QObject* watched, QEvent* event) {
     }
     if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange &&
         statusItem_ != nullptr) {
-        statusItem_->setIcon(statusItemIcon(QGuiApplication::palette()));
+        statusItem_->setIcon(statusItemIcon(QGuiApplication::palette(), iconShowsOn_));
     }
     return QObject::eventFilter(watched, event);
 }

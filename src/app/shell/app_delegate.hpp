@@ -40,9 +40,6 @@ public:
     void setupStatusItem();
     /// Titles and enabled states, each time the menu is about to open.
     void updateMenuItems();
-    /// The status item's tooltip follows the engine: while it waits for its
-    /// keyboard it says so.
-    void updateToolTip();
     /// "Show App": regular application, activated, main window in front.
     void showApp();
     /// The toggle item: posts "toggleIntercept" and nothing else.
@@ -60,8 +57,14 @@ public:
     /// within this time after the menu closed does not open it again.
     static constexpr qint64 kDismissClickMs = 300;
 
-    /// The status item's picture for this palette (a template image on macOS).
-    static QIcon statusItemIcon(const QPalette& palette);
+    /// The status item's picture for this palette (a template image on
+    /// macOS): the keyboard, with a green mark while mappings are on and
+    /// dimmed while they are off.
+    static QIcon statusItemIcon(const QPalette& palette, bool on);
+    /// What the status item says now, from the engine.
+    StatusItemState statusItemState() const;
+    /// Picture and tooltip follow the engine's state (called when it changes).
+    void updateStatusItem();
     /// Where the menu opens: beside the icon (or the pointer when the icon's
     /// place is unknown), inside `available`, never covering either.
     static QPoint statusMenuPosition(const QRect& icon, const QPoint& cursor, const QSize& menu,
@@ -94,6 +97,8 @@ private:
     QAction* activateToggleItem_ = nullptr;
     QAction* quitItem_ = nullptr;
     QElapsedTimer menuHidden_;
+    // What the picture was last drawn for.
+    bool iconShowsOn_ = false;
     Qt::ApplicationState lastState_ = Qt::ApplicationInactive;
 };
 

@@ -3,6 +3,8 @@
 #include "app/shell/chordwell_app.hpp"
 
 #include "app/app_info.hpp"
+#include "app/controls/big_power_toggle.hpp"
+#include "app/controls/theme.hpp"
 #include "app/demo/demo_session.hpp"
 #include "app/demo/demo_window.hpp"
 #include "app/diagnostics/diagnostics_model.hpp"
@@ -32,6 +34,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QEvent>
+#include <QEventLoop>
+#include <QPainter>
 #include <QPalette>
 #include <QPixmap>
 #include <QSettings>
@@ -55,43 +59,28 @@ void settleEvents() {
     }
 }
 
-// A dark palette as desktops' dark themes give one, for the screenshots.
-QPalette darkPalette() {
-    QPalette p;
-    const QColor window(0x2B, 0x2B, 0x2E);
-    const QColor base(0x1E, 0x1E, 0x20);
-    const QColor text(0xEE, 0xEE, 0xF0);
-    p.setColor(QPalette::Window, window);
-    p.setColor(QPalette::WindowText, text);
-    p.setColor(QPalette::Base, base);
-    p.setColor(QPalette::AlternateBase, window);
-    p.setColor(QPalette::Text, text);
-    p.setColor(QPalette::Button, QColor(0x3A, 0x3A, 0x3E));
-    p.setColor(QPalette::ButtonText, text);
-    p.setColor(QPalette::Highlight, QColor(0x3D, 0x7E, 0xD6));
-    p.setColor(QPalette::HighlightedText, Qt::white);
-    p.setColor(QPalette::ToolTipBase, window);
-    p.setColor(QPalette::ToolTipText, text);
-    p.setColor(QPalette::Link, QColor(0x6C, 0xB4, 0xFF));
-    p.setColor(QPalette::PlaceholderText, QColor(0xEE, 0xEE, 0xF0, 0x99));
-    p.setColor(QPalette::Mid, QColor(0x55, 0x55, 0x5A));
-    p.setColor(QPalette::Light, QColor(0x50, 0x50, 0x55));
-    p.setColor(QPalette::Dark, QColor(0x18, 0x18, 0x1A));
-    for (const QPalette::ColorRole role :
-         {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}) {
-        p.setColor(QPalette::Disabled, role, QColor(0x80, 0x80, 0x85));
-    }
-    return p;
+// Lets the switch's flip (and the labels' fades) finish, so that a picture
+// never shows two states at once.
+void waitForAnimations() {
+    QEventLoop loop;
+    QTimer::singleShot(BigPowerToggle::kFlipDurationMs + 100, &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
+// The status item's picture with mappings off and on, side by side.
 bool saveTrayIcon(const AppDelegate* delegate, const std::filesystem::path& file) {
     if (delegate == nullptr || delegate->statusItem() == nullptr) {
         return false;
     }
-    return delegate->statusItem()
-        ->icon()
-        .pixmap(QSize(64, 64))
-        .save(QString::fromStdString(file.string()), "PNG");
+    const QPalette palette = QGuiApplication::palette();
+    QPixmap both(2 * 64 + 16, 64);
+    both.fill(palette.color(QPalette::Window));
+    QPainter painter(&both);
+    painter.drawPixmap(0, 0, AppDelegate::statusItemIcon(palette, false).pixmap(QSize(64, 64)));
+    painter.drawPixmap(64 + 16, 0,
+                       AppDelegate::statusItemIcon(palette, true).pixmap(QSize(64, 64)));
+    painter.end();
+    return both.save(QString::fromStdString(file.string()), "PNG");
 }
 
 bool saveGrab(QWidget* widget, const std::filesystem::path& file) {
@@ -121,9 +110,29 @@ void ChordwellApp::takeDemoScreenshots() {
     demoWindow_->releaseKey(0xE0);
     demoWindow_->pressKey(0x16); // S alone passes unchanged
     demoWindow_->releaseKey(0x16);
+    mainWindow_->mappingView()->refresh();
+    waitForAnimations();
     bool ok = saveGrab(demoWindow_, dir / "demo.png");
     mainWindow_->mappingView()->refresh();
     ok = saveGrab(mainWindow_, dir / "demo-main.png") && ok;
+    // The same after the desktop turned dark.
+    const QPalette light = QApplication::palette();
+    QApplication::setPalette(theme::darkPalette());
+    ok = saveGrab(demoWindow_, dir / "dark-demo.png") && ok;
+    ok = saveGrab(mainWindow_, dir / "dark-demo-main.png") && ok;
+    QApplication::setPalette(light);
+    // A recording in the demo: the hint says where to type and how to stop.
+    toggleInterception(*engine_);
+    model_->toggleCaptureFrom();
+    demoWindow_->pressKey(0xE0);
+    demoWindow_->pressKey(0x04);
+    settleEvents();
+    mainWindow_->mappingView()->refresh();
+    waitForAnimations();
+    ok = saveGrab(mainWindow_, dir / "demo-recording-main.png") && ok;
+    ok = saveGrab(demoWindow_, dir / "demo-recording.png") && ok;
+    demoWindow_->releaseAll();
+    model_->toggleCaptureFrom();
     if (!ok) {
         std::cerr << "could not save every screenshot in " << dir.string() << std::endl;
         exitCode_ = 1;
@@ -184,7 +193,7 @@ void ChordwellApp::takeScreenshots() {
     // The same windows after the palette turned dark while running, as when
     // the desktop switches theme: every symbol must follow.
     const QPalette light = QApplication::palette();
-    QApplication::setPalette(darkPalette());
+    QApplication::setPalette(theme::darkPalette());
     ok = saveGrab(mainWindow_, dir / "dark-main-mappings.png") && ok;
     ok = saveGrab(settingsWindow_, dir / "dark-settings.png") && ok;
     ok = saveGrab(helpWindow_, dir / "dark-help.png") && ok;

@@ -1,6 +1,7 @@
 #include "app/shell/chordwell_app.hpp"
 
 #include "app/app_info.hpp"
+#include "app/controls/theme.hpp"
 #include "app/demo/demo_session.hpp"
 #include "app/demo/demo_window.hpp"
 #include "app/diagnostics/diagnostics_model.hpp"
@@ -18,6 +19,7 @@
 #include "app/shell/platform_composition.hpp"
 #include "app/shell/simulation_player.hpp"
 #include "app/shell/tray_notice.hpp"
+#include "app/shell/window_placement.hpp"
 #include "engine/raw_keyboard_listener.hpp"
 #include "logging/breadcrumbs.hpp"
 #include "logging/log.hpp"
@@ -34,6 +36,7 @@
 #include <QEvent>
 #include <QPalette>
 #include <QPixmap>
+#include <QScreen>
 #include <QSettings>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -130,6 +133,8 @@ std::optional<AppOptions> parseArguments(const std::vector<std::string>& argumen
             options.exitWhenScriptEnds = true;
         } else if (a == "--verbose") {
             options.verbose = true;
+        } else if (a == "--help" || a == "-h") {
+            options.help = true;
         } else {
             error = "unknown option: " + a;
             return std::nullopt;
@@ -149,6 +154,22 @@ std::optional<AppOptions> parseArguments(const std::vector<std::string>& argumen
         return std::nullopt;
     }
     return options;
+}
+
+std::string usageText() {
+    return "usage: chordwell [--simulate SCRIPT | --demo [--keep]] [--exit-when-done]\n"
+           "                 [--screenshot-dir DIR] [--verbose]\n"
+           "\n"
+           "Chordwell remaps key combinations of one keyboard. Without options it starts on\n"
+           "your real keyboards (a second launch brings the running one's window forward).\n"
+           "\n"
+           "  --demo              try it on simulated keyboards, in a scratch folder\n"
+           "  --keep              with --demo: keep the scratch folder and print where\n"
+           "  --simulate SCRIPT   the simulated world, playing SCRIPT (chordwellctl simulate)\n"
+           "  --exit-when-done    quit when the script has run\n"
+           "  --screenshot-dir DIR  save pictures of the windows into DIR, then quit\n"
+           "  --verbose           every log line on standard error\n"
+           "  -h, --help          this text\n";
 }
 
 ChordwellApp::ChordwellApp(AppOptions options) : options_(std::move(options)) {}
@@ -213,6 +234,9 @@ platform::sim::SimWorld* ChordwellApp::simWorld() const {
 }
 
 bool ChordwellApp::start(std::string& error) {
+    if (auto* application = qobject_cast<QApplication*>(QCoreApplication::instance())) {
+        theme::keepApplicationPaletteReadable(*application);
+    }
     if (options_.demo && !prepareDemo(error)) {
         return false;
     }
@@ -235,8 +259,7 @@ bool ChordwellApp::start(std::string& error) {
     // Lines the platform logs while it is being built reach the log file too.
     // The demo keeps to its scratch folder: its mappings, preferences, log
     // and login item never touch the user's own.
-    std::shared_ptr<platform::Paths> paths =
-        demo_ ? std::make_shared<platform::FolderPaths>(demo_->folder()) : nativePaths();
+    std::shared_ptr<platform::Paths> paths = demo_ ? demoPaths(demo_->folder()) : nativePaths();
     logging::configure(nullptr, logsFolderOf(*paths));
     scheduler_ = std::make_shared<platform::qt::QtScheduler>();
     // Every write is announced, so the settings window follows changes made
@@ -256,7 +279,8 @@ bool ChordwellApp::start(std::string& error) {
     }
     composition_ = std::make_unique<Composition>(
         options_.simulateScript
-            ? composeSimulatedPlatform(scheduler_, preferences_, options_.verbose, paths)
+            ? composeSimulatedPlatform(scheduler_, preferences_, options_.verbose, paths,
+                                       demo_ ? BuiltInOutputs::thisDesktop : BuiltInOutputs::macOS)
             : composeNativePlatform(scheduler_, preferences_));
     if (options_.verbose && !options_.simulateScript) {
         composition_->systemLog = std::make_shared<platform::StderrSystemLog>(LogLevel::debug);
@@ -292,6 +316,18 @@ bool ChordwellApp::start(std::string& error) {
     actions.openHelp = [this] {
         openHelp();
     };
+    actions.quit = [] {
+        QCoreApplication::quit();
+    };
+    if (demo_) {
+        actions.showDemoWindow = [this] {
+            showDemoWindow();
+        };
+        // Keys typed into the main window reach no keyboard in the demo.
+        model_->setRecordingSourceHint(
+            std::string("Type the keys in the \u201C") + DemoWindow::kWindowTitle +
+            "\u201D window: it stands in for " + DemoWindow::kKeyboardName + ".");
+    }
     mainWindow_ = new MainWindow(*model_, *bridge_, *services_->presence, *services_->desktop,
                                  std::move(actions));
     mainWindow_->setBannerDismissHandler([this](const std::string& keptAt) {
@@ -302,9 +338,12 @@ bool ChordwellApp::start(std::string& error) {
     });
     delegate_ = new AppDelegate(*engine_, *services_->presence);
     delegate_->setupStatusItem();
+    // The status item shows whether mappings are on, for which keyboard, or
+    // that it waits for that keyboard to come back.
     connect(bridge_.get(), &EngineBridge::changed, delegate_, [this] {
-        if (bridge_->deliveredChanges().contains(EngineChange::interception)) {
-            delegate_->updateToolTip();
+        const EngineChanges& what = bridge_->deliveredChanges();
+        if (what.contains(EngineChange::interception) || what.contains(EngineChange::selection)) {
+            delegate_->updateStatusItem();
         }
     });
     trayAvailable_ = QSystemTrayIcon::isSystemTrayAvailable();
@@ -343,7 +382,11 @@ bool ChordwellApp::start(std::string& error) {
             // Made after the player, so that what reaches the focused
             // application is shown in the window rather than printed.
             demoWindow_ = new DemoWindow(*composition_->simWorld, *engine_);
-            demoWindow_->show();
+            // Keys still held when the focus leaves it switched windows (the
+            // Alt of Alt+Tab): they are no part of a recording.
+            demoWindow_->setFocusLossHandler(
+                [this](const std::vector<HidUsage>& held) { model_->withdrawFromRecording(held); });
+            showDemoWindow();
         }
         player_->start();
     }
@@ -386,6 +429,56 @@ void ChordwellApp::showMainWindow() {
     }
 }
 
+void ChordwellApp::showDemoWindow() {
+    if (demoWindow_ == nullptr) {
+        return;
+    }
+    if (!demoWindow_->isVisible() && mainWindow_ != nullptr) {
+        // Beside the mapping list, never over it where the screen allows.
+        const QScreen* screen = mainWindow_->screen();
+        if (screen != nullptr) {
+            const QRect available = screen->availableGeometry();
+            const QSize demoMinimum = demoWindow_->minimumSizeHint();
+            if (!demoPlaced_) {
+                // The first time, the main window makes room at the left of
+                // the screen if it can spare the width.
+                demoPlaced_ = true;
+                const int spare = available.width() - mainWindow_->frameGeometry().width();
+                const int needed = demoMinimum.width() + 2 * kWindowFrameWidth + 8;
+                if (spare < needed &&
+                    available.width() - needed - kWindowFrameWidth >= mainWindow_->minimumWidth()) {
+                    mainWindow_->resize(std::max(mainWindow_->minimumWidth(),
+                                                 available.width() - needed - kWindowFrameWidth),
+                                        mainWindow_->height());
+                }
+                mainWindow_->move(available.topLeft());
+                QCoreApplication::sendPostedEvents();
+            }
+            demoWindow_->setGeometry(demoWindowPlace(available, mainWindow_->frameGeometry(),
+                                                     mainWindow_->mappingAreaOnScreen(),
+                                                     demoWindow_->sizeHint(), demoMinimum));
+        }
+    }
+    AppDelegate::bringToFront(demoWindow_);
+}
+
+QRect ChordwellApp::availableArea() const {
+    const QScreen* screen =
+        mainWindow_ != nullptr ? mainWindow_->screen() : QGuiApplication::primaryScreen();
+    return screen != nullptr ? screen->availableGeometry() : QRect();
+}
+
+void ChordwellApp::placeOverMainWindow(QWidget* window, const QRect& available) {
+    // Centred on the main window when it is on screen (the window manager
+    // would put it anywhere), always inside the free area.
+    const QRect over = mainWindow_ != nullptr && mainWindow_->isVisible()
+                           ? mainWindow_->frameGeometry()
+                           : available;
+    if (over.isValid()) {
+        window->setGeometry(centredWithin(over, window->size(), available));
+    }
+}
+
 void ChordwellApp::openSettings() {
     if (settingsWindow_ == nullptr) {
         auto* view = new SettingsView(*preferences_, *services_->loginItem, *services_->desktop,
@@ -396,6 +489,11 @@ void ChordwellApp::openSettings() {
         // The window's content is built afresh each time it opens.
         view->refresh();
     }
+    if (!settingsWindow_->isVisible()) {
+        const QRect available = availableArea();
+        static_cast<SettingsWindow*>(settingsWindow_)->fitToAvailableHeight(available.height());
+        placeOverMainWindow(settingsWindow_, available);
+    }
     settingsWindow_->show();
     settingsWindow_->raise();
     settingsWindow_->activateWindow();
@@ -404,6 +502,11 @@ void ChordwellApp::openSettings() {
 void ChordwellApp::openHelp() {
     if (helpWindow_ == nullptr) {
         helpWindow_ = new HelpWindow(new HelpView(*services_->desktop));
+    }
+    if (!helpWindow_->isVisible()) {
+        const QRect available = availableArea();
+        static_cast<HelpWindow*>(helpWindow_)->fitInto(available);
+        placeOverMainWindow(helpWindow_, available);
     }
     helpWindow_->show();
     helpWindow_->raise();

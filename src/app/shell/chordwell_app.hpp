@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QObject>
+#include <QRect>
 
 #include <filesystem>
 #include <memory>
@@ -52,7 +53,12 @@ struct AppOptions {
     bool demo = false;
     /// Keep the demo's scratch folder at exit.
     bool keepDemoFolder = false;
+    /// Print the usage and quit (`--help`, `-h`).
+    bool help = false;
 };
+
+/// What `chordwell --help` prints.
+std::string usageText();
 
 /// The command line: `--simulate SCRIPT` or `--demo [--keep]`,
 /// `--screenshot-dir DIR`, `--exit-when-done`, `--verbose`. Nothing with
@@ -88,6 +94,9 @@ public:
 
     void openSettings();
     void openHelp();
+    /// Shows the demo window (placed beside the mapping list) and brings it
+    /// to the front.
+    void showDemoWindow();
     /// Brings the main window to the front (another launch asked for it).
     void showMainWindow();
 
@@ -96,6 +105,8 @@ protected:
 
 private:
     void pollNotices();
+    QRect availableArea() const;
+    void placeOverMainWindow(QWidget* window, const QRect& available);
     void scriptFinished();
     void takeScreenshots();
     void takeDemoScreenshots();
@@ -122,6 +133,7 @@ private:
     bool trayAvailable_ = true;
     SimulationPlayer* player_ = nullptr;
     DemoWindow* demoWindow_ = nullptr;
+    bool demoPlaced_ = false;
     int exitCode_ = 0;
 };
 

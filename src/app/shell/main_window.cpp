@@ -20,12 +20,16 @@
 #include <QMenuBar>
 #include <QMetaObject>
 #include <QPushButton>
+#include <QScreen>
 #include <QShortcut>
 #include <QShowEvent>
+#include <QStackedWidget>
 #include <QStatusBar>
 #include <QTableView>
 #include <QTableWidget>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace chordwell::app {
 
@@ -73,7 +77,7 @@ MainWindow::MainWindow(KeyboardMappingModel& model, EngineBridge& bridge,
     setObjectName(QStringLiteral("remap"));
     setWindowTitle(appDisplayName());
     setMinimumSize(600, 400);
-    resize(900, 640);
+    resize(kDefaultSize);
 
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);
@@ -86,7 +90,9 @@ MainWindow::MainWindow(KeyboardMappingModel& model, EngineBridge& bridge,
     warm.setColor(QPalette::Window, QColor(0xFF, 0xF4, 0xD6));
     warm.setColor(QPalette::WindowText, QColor(0x4A, 0x3B, 0x00));
     banner_->setPalette(warm);
-    new QVBoxLayout(banner_);
+    auto* bannerLines = new QVBoxLayout(banner_);
+    bannerLines->setContentsMargins(0, 0, 0, 0);
+    bannerLines->setSpacing(0);
     banner_->hide();
     layout->addWidget(banner_);
     view_ = new KeyboardMappingView(model_, bridge, std::move(files), central);
@@ -100,6 +106,9 @@ MainWindow::MainWindow(KeyboardMappingModel& model, EngineBridge& bridge,
     statusBar()->hide();
     connect(statusBar(), &QStatusBar::messageChanged, this,
             [this](const QString& message) { statusBar()->setVisible(!message.isEmpty()); });
+    // What an import or export did is said here, where it was asked for.
+    connect(view_, &KeyboardMappingView::statusMessage, this,
+            [this](const QString& text) { statusBar()->showMessage(text, kStatusMessageMs); });
     // A new mapping is added at the end of the list: show it there.
     connect(view_->editor(), &MappingEditorView::newMappingSaved, this, [this] {
         QMetaObject::invokeMethod(
@@ -138,6 +147,35 @@ void MainWindow::buildMenus(Actions actions) {
 #else
     menuBar_ = menuBar();
 #endif
+    // The desktop's usual first menu: the file operations and Quit (on
+    // macOS Qt moves Quit into the application menu).
+    fileMenu_ = menuBar_->addMenu(menuText(QStringLiteral("&File")));
+    import_ = fileMenu_->addAction(menuText(QStringLiteral("&Import…")), this, [this] {
+        view_->importClicked(model_.mappingPaneState() != MappingPaneState::mappings);
+    });
+    import_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_I));
+    export_ = fileMenu_->addAction(menuText(QStringLiteral("&Export…")), this,
+                                   [this] { view_->exportClicked(); });
+    export_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+    clear_ = fileMenu_->addAction(menuText(QStringLiteral("&Clear All…")), this,
+                                  [this] { view_->clearAllClicked(); });
+    if (actions.showDemoWindow) {
+        fileMenu_->addSeparator();
+        showDemo_ = fileMenu_->addAction(menuText(QStringLiteral("Show &Demo Window")), this,
+                                         [show = actions.showDemoWindow] { show(); });
+    }
+    fileMenu_->addSeparator();
+    quit_ = fileMenu_->addAction(menuText(QStringLiteral("&Quit")), this, [quit = actions.quit] {
+        if (quit) {
+            quit();
+        } else {
+            QCoreApplication::quit();
+        }
+    });
+    quit_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    quit_->setMenuRole(QAction::QuitRole);
+    connect(fileMenu_, &QMenu::aboutToShow, this, [this] { updateManageMenu(); });
+
     manageMenu_ = menuBar_->addMenu(menuText(QStringLiteral("&Manage")));
     manageToggle_ = manageMenu_->addAction(QString(), this, [this] {
         model_.toggleInterception(!model_.engine().isIntercepting());
@@ -177,13 +215,22 @@ void MainWindow::buildMenus(Actions actions) {
 }
 
 void MainWindow::updateManageMenu() {
-    // Always enabled; with no keyboard selected the routine does nothing.
+    const RawKeyboardListener& engine = model_.engine();
+    const bool hasKeyboard = engine.selectedDevice().has_value();
     manageToggle_->setText(
-        menuText(model_.engine().isIntercepting() ? QStringLiteral("&Deactivate ")
-                                                  : QStringLiteral("&Activate ")) +
+        menuText(engine.isIntercepting() ? QStringLiteral("&Deactivate ")
+                                         : QStringLiteral("&Activate ")) +
         QString(appDisplayName()).replace(QLatin1Char('&'), QStringLiteral("&&")));
-    manageToggle_->setEnabled(true);
+    // Where the desktop greys a command that would do nothing, it is greyed
+    // without a keyboard, as the tray menu's is; otherwise always enabled
+    // (the routine then does nothing).
+    manageToggle_->setEnabled(hasKeyboard || !model_.conventions().toggleNeedsKeyboard);
     openSettings_->setEnabled(true);
+    const bool hasMappings = model_.mappingPaneState() == MappingPaneState::mappings;
+    const bool editable = model_.controlsEnabled();
+    import_->setEnabled(hasKeyboard && (editable || !hasMappings));
+    export_->setEnabled(hasMappings);
+    clear_->setEnabled(hasMappings && editable);
 }
 
 void MainWindow::setBanner(const std::vector<BannerMessage>& messages) {
@@ -191,6 +238,8 @@ void MainWindow::setBanner(const std::vector<BannerMessage>& messages) {
         return;
     }
     bannerShown_ = messages;
+    bannerTexts_.clear();
+    bannerMore_ = nullptr;
     QLayout* layout = banner_->layout();
     while (QLayoutItem* item = layout->takeAt(0)) {
         if (QWidget* w = item->widget()) {
@@ -201,12 +250,22 @@ void MainWindow::setBanner(const std::vector<BannerMessage>& messages) {
     for (const BannerMessage& m : messages) {
         auto* row = new QWidget(banner_);
         auto* rowLayout = new QHBoxLayout(row);
-        rowLayout->setContentsMargins(10, 6, 10, 6);
+        rowLayout->setContentsMargins(10, 3, 10, 3);
         auto* text = new QLabel(QString::fromStdString(m.text), row);
         text->setObjectName(QStringLiteral("bannerText"));
         text->setTextFormat(Qt::PlainText);
         text->setWordWrap(true);
         rowLayout->addWidget(text, 1);
+        bannerTexts_.emplace_back(text, QString::fromStdString(m.text));
+        if (bannerMore_ == nullptr) {
+            bannerMore_ = new QPushButton(row);
+            bannerMore_->setObjectName(QStringLiteral("bannerMore"));
+            connect(bannerMore_, &QPushButton::clicked, this, [this] {
+                bannerExpanded_ = !bannerExpanded_;
+                showBannerTexts();
+            });
+            rowLayout->addWidget(bannerMore_, 0, Qt::AlignTop);
+        }
         if (!m.actionLabel.empty() && !m.actionURL.empty()) {
             auto* button = new QPushButton(QString::fromStdString(m.actionLabel), row);
             button->setObjectName(QStringLiteral("bannerAction"));
@@ -234,15 +293,135 @@ void MainWindow::setBanner(const std::vector<BannerMessage>& messages) {
         }
         layout->addWidget(row);
     }
+    showBannerTexts();
     banner_->setVisible(!messages.empty());
+    if (available_.isValid()) {
+        // The banner takes height from the list: the arrangement follows.
+        applyMinimumFor(available_);
+    }
+}
+
+bool MainWindow::event(QEvent* event) {
+    const bool handled = QMainWindow::event(event);
+    if (event->type() == QEvent::LayoutRequest && available_.isValid() && !applyingMinimum_) {
+        // What the content needs changes (the editor appears, a banner
+        // line, the lock note): the smallest size follows.
+        applyMinimumFor(available_);
+    }
+    return handled;
+}
+
+void MainWindow::applyMinimumFor(const QRect& available) {
+    applyingMinimum_ = true;
+    available_ = available;
+    const int roomWidth = std::max(320, available.width() - kFrameWidthAllowance);
+    const int roomHeight = std::max(240, available.height() - kFrameAllowance);
+    // Stacked when everything fits above five rows of the list, with the
+    // banner whole or else cut to its first sentences; otherwise the upper
+    // panes move beside the list.
+    const auto fitsStacked = [&](bool shortBanner) {
+        if (shortBanner != bannerShort_) {
+            bannerShort_ = shortBanner;
+            showBannerTexts();
+        }
+        int chrome = 0;
+#ifndef __APPLE__
+        chrome += menuBar_->sizeHint().height();
+#endif
+        if (banner_->isVisibleTo(this)) {
+            // Wrapped lines: as tall as the window's width makes them.
+            banner_->layout()->activate();
+            const int across = isVisible() ? width() : std::min(kDefaultSize.width(), roomWidth);
+            chrome += banner_->layout()->hasHeightForWidth()
+                          ? banner_->layout()->totalHeightForWidth(across)
+                          : banner_->sizeHint().height();
+        }
+        return chrome + view_->regularMinimumHeight() <= roomHeight;
+    };
+    const bool stacked = fitsStacked(false) || fitsStacked(true);
+    view_->setCompact(!stacked);
+    centralWidget()->layout()->activate();
+    // The smallest size that still shows five mappings in the list.
+    QSize needed = minimumSizeHint();
+    const int minimumWidth = std::min(std::max(needed.width(), 600), roomWidth);
+    if (banner_->isVisibleTo(this) && banner_->layout()->hasHeightForWidth()) {
+        // A wrapped banner is taller at the smallest width than its hint says.
+        needed.rheight() += std::max(0, banner_->layout()->totalHeightForWidth(minimumWidth) -
+                                            banner_->minimumSizeHint().height());
+    }
+    setMinimumSize(minimumWidth, std::min(std::max(needed.height(), 240), roomHeight));
+    applyingMinimum_ = false;
+}
+
+void MainWindow::fitInto(const QRect& available) {
+    if (!available.isValid()) {
+        return;
+    }
+    fitted_ = true;
+    applyMinimumFor(available);
+    const int roomWidth = std::max(320, available.width() - kFrameWidthAllowance);
+    const int roomHeight = std::max(240, available.height() - kFrameAllowance);
+    const QSize wanted(std::min(kDefaultSize.width(), roomWidth),
+                       std::min(kDefaultSize.height(), roomHeight));
+    resize(wanted.expandedTo(minimumSize()));
+    // Inside the free area, frame included.
+    const QRect frame = frameGeometry();
+    QPoint place = pos();
+    place.setX(std::clamp(place.x(), available.left(),
+                          std::max(available.left(), available.right() + 1 - frame.width())));
+    place.setY(std::clamp(place.y(), available.top(),
+                          std::max(available.top(), available.bottom() + 1 - frame.height())));
+    move(place);
+}
+
+QRect MainWindow::mappingAreaOnScreen() const {
+    const QWidget* pane = view_->mappingPane();
+    return QRect(pane->mapToGlobal(QPoint(0, 0)), pane->size());
+}
+
+void MainWindow::showBannerTexts() {
+    const bool shortened = bannerShortened();
+    for (const auto& [label, full] : bannerTexts_) {
+        QString shown = full;
+        if (shortened) {
+            // The first sentence says what is wrong; the rest what to do.
+            const qsizetype end = full.indexOf(QStringLiteral(". "));
+            if (end > 0) {
+                shown = full.left(end + 1) + QStringLiteral(" …");
+            }
+        }
+        label->setText(shown);
+        label->setToolTip(shortened ? full : QString());
+    }
+    if (bannerMore_ != nullptr) {
+        bannerMore_->setVisible(bannerShort_);
+        bannerMore_->setText(bannerExpanded_ ? QStringLiteral("Less") : QStringLiteral("More…"));
+        bannerMore_->setAccessibleName(bannerExpanded_ ? QStringLiteral("Show less")
+                                                       : QStringLiteral("Show the whole message"));
+    }
 }
 
 void MainWindow::showEvent(QShowEvent* event) {
+    if (!fitted_) {
+        fitted_ = true;
+        if (const QScreen* screen = this->screen()) {
+            fitInto(screen->availableGeometry());
+        }
+    }
+    if (placeWhenHidden_) {
+        // Back where it was, as the user left it (window managers place a
+        // window shown again anew).
+        move(*placeWhenHidden_);
+        placeWhenHidden_.reset();
+    }
     QMainWindow::showEvent(event);
     presence_.setActivationPolicy(platform::ActivationPolicy::regular);
 }
 
 void MainWindow::hideEvent(QHideEvent* event) {
+    if (!isMinimized()) {
+        placeWhenHidden_ = pos();
+    }
     QMainWindow::hideEvent(event);
     // A recording nobody can see would keep swallowing every key press.
     model_.stopCapturesIfRunning();

@@ -8,9 +8,13 @@
 #include "storage/storage_manager.hpp"
 
 #include <QMainWindow>
+#include <QPoint>
+#include <QRect>
+#include <QSize>
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -64,6 +68,10 @@ public:
     struct Actions {
         std::function<void()> openSettings;
         std::function<void()> openHelp;
+        /// Ends the application (File → Quit, Ctrl+Q).
+        std::function<void()> quit;
+        /// Brings the demo window back; only the demo has one.
+        std::function<void()> showDemoWindow;
     };
 
     MainWindow(KeyboardMappingModel& model, EngineBridge& bridge, platform::AppPresence& presence,
@@ -73,6 +81,13 @@ public:
 
     KeyboardMappingView* mappingView() const { return view_; }
     QMenu* manageMenu() const { return manageMenu_; }
+    QMenu* fileMenu() const { return fileMenu_; }
+    QAction* importItem() const { return import_; }
+    QAction* exportItem() const { return export_; }
+    QAction* clearItem() const { return clear_; }
+    QAction* quitItem() const { return quit_; }
+    /// "Show Demo Window" (the demo only; nullptr otherwise).
+    QAction* showDemoItem() const { return showDemo_; }
     QAction* manageToggleItem() const { return manageToggle_; }
     QAction* openSettingsItem() const { return openSettings_; }
     /// The application menu's standard settings command (macOS only).
@@ -90,11 +105,31 @@ public:
         dismissBanner_ = std::move(handler);
     }
     const std::vector<BannerMessage>& bannerShown() const { return bannerShown_; }
+    /// In a short window the banner shows the first sentence of each line,
+    /// with a button for the rest.
+    bool bannerShortened() const { return bannerShort_ && !bannerExpanded_; }
 
-    /// The "Manage" toggle's title for the current state.
+    /// The menus' titles and enabled states for the current state.
     void updateManageMenu();
 
+    /// Sizes the window for a screen whose free area is `available`: no
+    /// larger than that area (less the window frame), at least as large as
+    /// the list needs to show five mappings, and the default size when there
+    /// is room. Called when the window is first shown and when it moves to
+    /// another screen.
+    void fitInto(const QRect& available);
+    /// The frame a window manager adds around the content (title bar,
+    /// borders), allowed for when fitting.
+    static constexpr int kFrameAllowance = 48;
+    static constexpr int kFrameWidthAllowance = 16;
+    static constexpr QSize kDefaultSize{900, 640};
+
+    /// Where the mapping list is on the screen (another window should not
+    /// cover it).
+    QRect mappingAreaOnScreen() const;
+
 protected:
+    bool event(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
 
@@ -107,14 +142,32 @@ private:
     KeyboardMappingView* view_ = nullptr;
     QWidget* banner_ = nullptr;
     std::vector<BannerMessage> bannerShown_;
+    std::vector<std::pair<class QLabel*, QString>> bannerTexts_;
+    class QPushButton* bannerMore_ = nullptr;
+    bool bannerShort_ = false;
+    bool bannerExpanded_ = false;
     std::function<void(const std::string&)> dismissBanner_;
     QMenuBar* menuBar_ = nullptr;
     std::unique_ptr<QMenuBar> globalMenuBar_;
+    QMenu* fileMenu_ = nullptr;
+    QAction* import_ = nullptr;
+    QAction* export_ = nullptr;
+    QAction* clear_ = nullptr;
+    QAction* quit_ = nullptr;
+    QAction* showDemo_ = nullptr;
     QMenu* manageMenu_ = nullptr;
     QAction* manageToggle_ = nullptr;
     QAction* openSettings_ = nullptr;
     QAction* settingsCommand_ = nullptr;
     QAction* help_ = nullptr;
+    void applyMinimumFor(const QRect& available);
+    void showBannerTexts();
+
+    bool fitted_ = false;
+    bool applyingMinimum_ = false;
+    QRect available_;
+    // Where the window was when it was last hidden: it comes back there.
+    std::optional<QPoint> placeWhenHidden_;
 };
 
 } // namespace chordwell::app

@@ -12,6 +12,7 @@
 #include "platform/macos/mac_platform.hpp"
 #include "platform/macos/system_services.hpp"
 #elif defined(CHORDWELL_HAVE_LINUX_ADAPTERS)
+#include "platform/linux/event_pipeline.hpp"
 #include "platform/linux/linux_platform.hpp"
 #include "platform/linux/xdg_paths.hpp"
 #include "platform/qt/qt_fd_watcher.hpp"
@@ -23,6 +24,22 @@ namespace chordwell::app {
 
 namespace {
 
+/// Posts through the simulated world, with this desktop's keys for the
+/// built-in outputs.
+class ThisDesktopsPoster : public platform::EventPoster {
+public:
+    explicit ThisDesktopsPoster(platform::EventPoster& world) : world_(world) {}
+    bool postKeyEvent(std::int64_t keyCode, EventFlags flags, bool keyDown) override {
+        return world_.postKeyEvent(keyCode, flags, keyDown);
+    }
+    std::optional<platform::KeyStroke> builtInShortcut(OutputBehavior::Kind kind) const override {
+        return thisDesktopsBuiltInShortcut(kind);
+    }
+
+private:
+    platform::EventPoster& world_;
+};
+
 /// The simulated world behind the ports, with the application's own folders
 /// and preferences: what is tried in simulate mode is what the real
 /// application would store.
@@ -30,10 +47,14 @@ class SimulatedDesktopPlatform : public platform::Platform {
 public:
     SimulatedDesktopPlatform(std::shared_ptr<platform::sim::SimWorld> world,
                              std::shared_ptr<platform::Preferences> preferences,
-                             std::shared_ptr<platform::Paths> paths,
-                             std::shared_ptr<platform::SystemLog> systemLog)
+                             std::shared_ptr<const platform::Paths> paths,
+                             std::shared_ptr<platform::SystemLog> systemLog, BuiltInOutputs outputs)
         : world_(std::move(world)), preferences_(std::move(preferences)), paths_(std::move(paths)),
-          systemLog_(std::move(systemLog)) {}
+          systemLog_(std::move(systemLog)) {
+        if (outputs == BuiltInOutputs::thisDesktop) {
+            poster_ = std::make_unique<ThisDesktopsPoster>(world_->eventPoster());
+        }
+    }
 
     platform::Scheduler& scheduler() override { return world_->scheduler(); }
     std::unique_ptr<platform::HidManager> createHidManager() override {
@@ -43,7 +64,9 @@ public:
     createKeyboardEventTap(platform::EventTap::Callback callback, void* userInfo) override {
         return world_->createKeyboardEventTap(callback, userInfo);
     }
-    platform::EventPoster& eventPoster() override { return world_->eventPoster(); }
+    platform::EventPoster& eventPoster() override {
+        return poster_ ? *poster_ : world_->eventPoster();
+    }
     platform::Preferences& preferences() override { return *preferences_; }
     const platform::Paths& paths() const override { return *paths_; }
     platform::SystemLog& systemLog() override { return *systemLog_; }
@@ -55,11 +78,35 @@ public:
 private:
     std::shared_ptr<platform::sim::SimWorld> world_;
     std::shared_ptr<platform::Preferences> preferences_;
-    std::shared_ptr<platform::Paths> paths_;
+    std::shared_ptr<const platform::Paths> paths_;
     std::shared_ptr<platform::SystemLog> systemLog_;
+    std::unique_ptr<platform::EventPoster> poster_;
 };
 
 } // namespace
+
+std::optional<platform::KeyStroke> thisDesktopsBuiltInShortcut(OutputBehavior::Kind kind) {
+#if defined(CHORDWELL_HAVE_LINUX_ADAPTERS) && !defined(__APPLE__)
+    return platform::lnx::linuxBuiltInShortcut(kind);
+#else
+    return platform::macBuiltInShortcut(kind);
+#endif
+}
+
+std::shared_ptr<platform::Platform> simulatedDesktop(std::shared_ptr<platform::sim::SimWorld> world,
+                                                     BuiltInOutputs outputs) {
+    // Non-owning views of the world's own parts; the platform keeps the world.
+    std::shared_ptr<platform::Preferences> preferences(world, &world->preferences());
+    std::shared_ptr<const platform::Paths> paths(world, &world->paths());
+    std::shared_ptr<platform::SystemLog> log(world, &world->systemLog());
+    return std::make_shared<SimulatedDesktopPlatform>(world, std::move(preferences),
+                                                      std::move(paths), std::move(log), outputs);
+}
+
+std::shared_ptr<platform::Paths> demoPaths(const std::filesystem::path& scratchFolder) {
+    return std::make_shared<platform::FolderPaths>(scratchFolder,
+                                                   nativePaths()->resourceDirectory());
+}
 
 DesktopServices makeDesktopServices() {
     DesktopServices services;
@@ -132,7 +179,8 @@ Composition composeNativePlatform(std::shared_ptr<platform::Scheduler> scheduler
 
 Composition composeSimulatedPlatform(std::shared_ptr<platform::Scheduler> scheduler,
                                      std::shared_ptr<platform::Preferences> preferences,
-                                     bool verbose, std::shared_ptr<platform::Paths> paths) {
+                                     bool verbose, std::shared_ptr<platform::Paths> paths,
+                                     BuiltInOutputs outputs) {
     Composition c;
     if (!paths) {
         paths = nativePaths();
@@ -143,7 +191,7 @@ Composition composeSimulatedPlatform(std::shared_ptr<platform::Scheduler> schedu
     c.systemLog =
         std::make_shared<platform::StderrSystemLog>(verbose ? LogLevel::debug : LogLevel::warning);
     c.platform = std::make_shared<SimulatedDesktopPlatform>(c.simWorld, std::move(preferences),
-                                                            paths, c.systemLog);
+                                                            paths, c.systemLog, outputs);
     c.logsFolder = logsFolderOf(*paths);
     return c;
 }

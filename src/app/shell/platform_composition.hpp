@@ -40,13 +40,31 @@ DesktopServices makeDesktopServices();
 Composition composeNativePlatform(std::shared_ptr<platform::Scheduler> scheduler,
                                   std::shared_ptr<platform::Preferences> preferences);
 
+/// How the simulated world types the built-in outputs (Open Search, Copy,
+/// Paste): as macOS does, which `chordwellctl simulate` and scripts expect,
+/// or as this desktop does, which the demo shows its user.
+enum class BuiltInOutputs { macOS, thisDesktop };
+
 /// The simulated world driven by `scheduler` (real time), with `preferences`
 /// and the native folders or `paths`. `verbose`: every log line on standard
 /// error.
 Composition composeSimulatedPlatform(std::shared_ptr<platform::Scheduler> scheduler,
                                      std::shared_ptr<platform::Preferences> preferences,
-                                     bool verbose,
-                                     std::shared_ptr<platform::Paths> paths = nullptr);
+                                     bool verbose, std::shared_ptr<platform::Paths> paths = nullptr,
+                                     BuiltInOutputs outputs = BuiltInOutputs::macOS);
+
+/// The simulated world as a platform of its own (its preferences, folders
+/// and log) with the given built-in outputs: the demo's world, for tests.
+std::shared_ptr<platform::Platform> simulatedDesktop(std::shared_ptr<platform::sim::SimWorld> world,
+                                                     BuiltInOutputs outputs);
+
+/// The key a built-in output posts on this desktop (Control+C for Copy on
+/// Linux, Command+C on macOS).
+std::optional<platform::KeyStroke> thisDesktopsBuiltInShortcut(OutputBehavior::Kind kind);
+
+/// The demo's folders: its scratch folder stands in for the user's data;
+/// the installed resources (the shortcut catalog) are this program's own.
+std::shared_ptr<platform::Paths> demoPaths(const std::filesystem::path& scratchFolder);
 
 /// The folders of this system (XDG on Linux, Application Support on macOS).
 std::shared_ptr<platform::Paths> nativePaths();

@@ -25,6 +25,18 @@ StatusMenuState statusMenuState(bool isIntercepting, bool hasSelectedDevice,
     return state;
 }
 
+std::string statusItemToolTip(const StatusItemState& state, const std::string& displayName) {
+    const std::string lead = displayName + " \u2014 ";
+    if (state.waitingForKeyboard && !state.keyboard.empty()) {
+        return lead + "Waiting for " + state.keyboard + " to come back\u2026";
+    }
+    if (state.intercepting) {
+        return state.keyboard.empty() ? lead + "mappings on"
+                                      : lead + "mappings on for " + state.keyboard;
+    }
+    return lead + "mappings off";
+}
+
 std::optional<std::size_t> mainWindowToShow(const std::vector<WindowInfo>& windows,
                                             const std::optional<std::string>& bundleName) {
     if (!bundleName) {

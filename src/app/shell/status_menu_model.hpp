@@ -39,6 +39,22 @@ StatusMenuState statusMenuState(bool isIntercepting, bool hasSelectedDevice,
                                 const std::optional<std::string>& bundleName,
                                 const std::string& displayName);
 
+/// What the status item says about interception.
+struct StatusItemState {
+    /// Mappings are active on `keyboard`.
+    bool intercepting = false;
+    /// The keyboard interception is (or would be) for; empty when none.
+    std::string keyboard;
+    /// Interception waits for `keyboard` to come back (unplugged, asleep):
+    /// the mappings are on but nothing is being read.
+    bool waitingForKeyboard = false;
+};
+
+/// The status item's tooltip: "Chordwell — mappings on for Magic Keyboard",
+/// "Chordwell — mappings off", "Chordwell — Waiting for Magic Keyboard to
+/// come back…" (as the main window says it).
+std::string statusItemToolTip(const StatusItemState& state, const std::string& displayName);
+
 /// The window "Show App" brings forward: the first with a title bar whose
 /// title equals the bundle name, visible or not.
 std::optional<std::size_t> mainWindowToShow(const std::vector<WindowInfo>& windows,
