@@ -199,8 +199,8 @@ public:
     const std::shared_ptr<const KeyLayout>& keyboardLayout() const { return layout_; }
     /// Keys stored as US positions (a catalog shortcut) as the keys that type
     /// the same characters on the user's layout.
-    std::vector<MacKeySignature> resolvedForKeyboardLayout(
-        const std::vector<MacKeySignature>& keys) const;
+    std::vector<MacKeySignature>
+    resolvedForKeyboardLayout(const std::vector<MacKeySignature>& keys) const;
     /// The key a built-in output posts on the user's layout: worked out when
     /// the layout changes, so that posting only reads it.
     std::optional<platform::KeyStroke> builtInStroke(OutputBehavior::Kind kind) const;

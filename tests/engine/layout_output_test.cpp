@@ -74,9 +74,8 @@ bool layoutTypes(const KeyLayout& layout, char32_t c) {
                        ((meant.modifiers & kMaskShift) &&
                         layout.typedCharacter(got.keyCode, got.modifiers & others) == *c);
     if (!typed) {
-        return ::testing::AssertionFailure()
-               << "key " << got.keyCode << " does not type U+" << std::hex
-               << static_cast<std::uint32_t>(*c);
+        return ::testing::AssertionFailure() << "key " << got.keyCode << " does not type U+"
+                                             << std::hex << static_cast<std::uint32_t>(*c);
     }
     return ::testing::AssertionSuccess();
 }
@@ -123,7 +122,8 @@ TEST_P(LayoutOutputTest, BuiltInsAndEveryCatalogEntryMeanTheirCharacterOnEveryLa
     }
     const std::filesystem::path resources(CHORDWELL_TEST_RESOURCES_DIR);
     std::size_t catalogItems = 0;
-    for (const auto& path : {resources / "shortcuts.json", resources / "linux" / "shortcuts.json"}) {
+    for (const auto& path :
+         {resources / "shortcuts.json", resources / "linux" / "shortcuts.json"}) {
         for (const ShortcutGroup& group : catalog(path)) {
             for (const ShortcutItem& item : group.items) {
                 ++catalogItems;

@@ -27,8 +27,8 @@ struct Named {
 };
 
 const Named kLayouts[] = {
-    {"us", {"", "", "us", "", ""}},     {"fr", {"", "", "fr", "", ""}},
-    {"de", {"", "", "de", "", ""}},     {"dvorak", {"", "", "us", "dvorak", ""}},
+    {"us", {"", "", "us", "", ""}}, {"fr", {"", "", "fr", "", ""}},
+    {"de", {"", "", "de", "", ""}}, {"dvorak", {"", "", "us", "dvorak", ""}},
     {"ru", {"", "", "ru", "", ""}},
 };
 
@@ -65,11 +65,16 @@ TEST(XkbLayout, TablesAgreeWithTheSimulatedWorld) {
 
 TEST(XkbLayout, BuiltInsAndTheCatalogResolveAsInTheSimulatedWorld) {
     std::vector<MacKeySignature> keys = {
-        {49, kMaskCommand}, {8, kMaskCommand}, {9, kMaskCommand}, // the macOS built-ins
-        {55, 0},            {8, kMaskControl}, {9, kMaskControl}, // the Linux ones
+        {49, kMaskCommand},
+        {8, kMaskCommand},
+        {9, kMaskCommand}, // the macOS built-ins
+        {55, 0},
+        {8, kMaskControl},
+        {9, kMaskControl}, // the Linux ones
     };
     const std::filesystem::path resources(CHORDWELL_TEST_RESOURCES_DIR);
-    for (const auto& path : {resources / "shortcuts.json", resources / "linux" / "shortcuts.json"}) {
+    for (const auto& path :
+         {resources / "shortcuts.json", resources / "linux" / "shortcuts.json"}) {
         for (const ShortcutGroup& group : ShortcutsLoader(path).load()) {
             for (const ShortcutItem& item : group.items) {
                 const auto signatures = item.signatures();
@@ -98,13 +103,13 @@ TEST(XkbLayout, ShortcutsBecomeTheEvdevKeysOfTheLayout) {
         std::uint16_t evdev;
     };
     const Case cases[] = {
-        {{"", "", "fr", "", ""}, 0, KEY_Q},           // a, Select All
-        {{"", "", "us", "dvorak", ""}, 8, KEY_I},     // c, Copy
-        {{"", "", "us", "dvorak", ""}, 9, KEY_DOT},   // v, Paste
-        {{"", "", "de", "", ""}, 6, KEY_Y},           // z, Undo
-        {{"", "", "ru", "", ""}, 8, KEY_C},           // no c: the US key
-        {{"", "", "ru,fr", "", ""}, 0, KEY_Q},        // a in the second group
-        {{"", "", "fr,us", "", ""}, 0, KEY_Q},        // the active group first
+        {{"", "", "fr", "", ""}, 0, KEY_Q},         // a, Select All
+        {{"", "", "us", "dvorak", ""}, 8, KEY_I},   // c, Copy
+        {{"", "", "us", "dvorak", ""}, 9, KEY_DOT}, // v, Paste
+        {{"", "", "de", "", ""}, 6, KEY_Y},         // z, Undo
+        {{"", "", "ru", "", ""}, 8, KEY_C},         // no c: the US key
+        {{"", "", "ru,fr", "", ""}, 0, KEY_Q},      // a in the second group
+        {{"", "", "fr,us", "", ""}, 0, KEY_Q},      // the active group first
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.names.layout);

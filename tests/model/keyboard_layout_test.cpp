@@ -30,7 +30,7 @@ KeyLayout twoGroups() {
     KeyLayout layout("ru,xx");
     const std::size_t ru = *layout.addGroup();
     const std::size_t latin = *layout.addGroup();
-    layout.setKey(ru, 8, U'с', U'С');   // the US C key types es
+    layout.setKey(ru, 8, U'с', U'С'); // the US C key types es
     layout.setKey(ru, 18, U'1', U'!');
     layout.setKey(latin, 9, U'c', U'C'); // c one key to the right
     layout.setKey(latin, 8, U'x', U'X');
@@ -81,9 +81,9 @@ TEST(KeyboardLayout, KeysAreFoundInTheActiveGroupFirstThenTheOthers) {
 
 TEST(KeyboardLayout, KeycapsReadTheFirstLatinGroupInCapitals) {
     const KeyLayout layout = twoGroups();
-    EXPECT_EQ(keyLabel(8, layout), "X");   // the Latin group, not the active one
-    EXPECT_EQ(keyLabel(33, layout), "^");  // a dead key shows its accent
-    EXPECT_EQ(keyLabel(5, layout), "G");   // typing nothing there: the US label
+    EXPECT_EQ(keyLabel(8, layout), "X");           // the Latin group, not the active one
+    EXPECT_EQ(keyLabel(33, layout), "^");          // a dead key shows its accent
+    EXPECT_EQ(keyLabel(5, layout), "G");           // typing nothing there: the US label
     EXPECT_EQ(keyLabel(36, layout), keyLabel(36)); // not a character key
     EXPECT_EQ(keyLabel(49, layout), keyLabel(49)); // space keeps its symbol
 
@@ -96,9 +96,9 @@ TEST(KeyboardLayout, KeycapsReadTheFirstLatinGroupInCapitals) {
 
 TEST(KeyboardLayout, CapitalsAndUtf8) {
     const std::pair<char32_t, char32_t> capitals[] = {
-        {U'a', U'A'}, {U'é', U'É'}, {U'ß', U'ß'},  {U'ÿ', U'Ÿ'}, {U'ł', U'Ł'}, {U'ž', U'Ž'},
-        {U'я', U'Я'}, {U'ё', U'Ё'}, {U'ω', U'Ω'},  {U'ς', U'Σ'}, {U'÷', U'÷'}, {U'1', U'1'},
-        {U'ā', U'Ā'}, {U'ŋ', U'Ŋ'}, {U'Ł', U'Ł'},  {U'中', U'中'},
+        {U'a', U'A'}, {U'é', U'É'}, {U'ß', U'ß'}, {U'ÿ', U'Ÿ'},   {U'ł', U'Ł'}, {U'ž', U'Ž'},
+        {U'я', U'Я'}, {U'ё', U'Ё'}, {U'ω', U'Ω'}, {U'ς', U'Σ'},   {U'÷', U'÷'}, {U'1', U'1'},
+        {U'ā', U'Ā'}, {U'ŋ', U'Ŋ'}, {U'Ł', U'Ł'}, {U'中', U'中'},
     };
     for (const auto& [small, capital] : capitals) {
         EXPECT_EQ(upperCaseCharacter(small), capital) << static_cast<std::uint32_t>(small);

@@ -50,11 +50,11 @@ TEST(SimLayouts, KeysAreLabelledAsTheirKeycaps) {
         const char* label;
     };
     const Case cases[] = {
-        {"fr", 12, "A"},      {"fr", 0, "Q"},     {"fr", 6, "W"},  {"fr", 46, ","},
-        {"fr", 18, "&"},      {"fr", 33, "^"},    {"fr", 36, "⏎"}, {"de", 16, "Z"},
-        {"de", 6, "Y"},       {"de", 41, "Ö"},    {"de", 50, "^"}, {"de", 27, "ß"},
-        {"dvorak", 34, "C"},  {"dvorak", 47, "V"}, {"dvorak", 12, "'"},
-        {"ru", 12, "Q"},      {"ru", 8, "C"},     {"us", 12, "Q"}, {"us", 49, "␣"},
+        {"fr", 12, "A"},     {"fr", 0, "Q"},      {"fr", 6, "W"},      {"fr", 46, ","},
+        {"fr", 18, "&"},     {"fr", 33, "^"},     {"fr", 36, "⏎"},     {"de", 16, "Z"},
+        {"de", 6, "Y"},      {"de", 41, "Ö"},     {"de", 50, "^"},     {"de", 27, "ß"},
+        {"dvorak", 34, "C"}, {"dvorak", 47, "V"}, {"dvorak", 12, "'"}, {"ru", 12, "Q"},
+        {"ru", 8, "C"},      {"us", 12, "Q"},     {"us", 49, "␣"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(keyLabel(c.code, *simLayout(c.layout)), c.label) << c.layout << " " << c.code;

@@ -186,6 +186,19 @@ HelpPage linuxPage(const QString& displayName, const InstallFacts& install) {
           QStringLiteral("Note: Some keys on your keyboard may not be blocked, such as Caps "
                          "Lock. Their original behavior is still triggered.")}});
     page.sections.push_back(
+        {QStringLiteral("Keyboard Layouts"),
+         {QStringLiteral("Copy, Paste, Open Search and the shortcuts of the ‘To’ menu mean "
+                         "letters, not key positions: on a French, German or Dvorak layout, "
+                         "Copy presses the key that types c there. A layout without Latin "
+                         "letters (Russian, Greek) uses the US keys, as applications do for "
+                         "their shortcuts. Keys you record stay the keys you pressed."),
+          QStringLiteral("Under X11, Chordwell reads the X server's keymap and follows its "
+                         "changes. On Wayland, and in the background mode, it reads the "
+                         "configured layout: XKB_DEFAULT_LAYOUT, then /etc/default/keyboard, "
+                         "then the X11 layout localectl shows. That can be wrong when the "
+                         "desktop chooses another layout of its own, or a layout per "
+                         "window: the first layout of the list is used.")}});
+    page.sections.push_back(
         {QStringLiteral("Settings & Preferences"),
          {QStringLiteral("Choose Open Settings in the Manage menu to configure global options "
                          "such as startup launch and confirmation dialogs.")}});

@@ -6,7 +6,11 @@
 
 #include <systemd/sd-bus.h>
 #include <xcb/xcb.h>
+// xcb's XKB header names a field `explicit`, a C++ keyword: renamed while it
+// is read (no code here touches that field).
+#define explicit explicit_
 #include <xcb/xkb.h>
+#undef explicit
 #include <xkbcommon/xkbcommon-x11.h>
 #include <xkbcommon/xkbcommon.h>
 
@@ -140,8 +144,7 @@ KeyLayout tableOf(xkb_keymap* keymap, std::string name, xkb_layout_index_t activ
             xkb_state_update_mask(state.get(), 0, 0, 0, 0, 0, g);
             const char32_t plain = characterOfKeysym(xkb_state_key_get_one_sym(state.get(), key));
             xkb_state_update_mask(state.get(), shift, 0, 0, 0, 0, g);
-            const char32_t shifted =
-                characterOfKeysym(xkb_state_key_get_one_sym(state.get(), key));
+            const char32_t shifted = characterOfKeysym(xkb_state_key_get_one_sym(state.get(), key));
             layout.setKey(*group, code, plain, shifted);
         }
     }
@@ -175,9 +178,9 @@ std::optional<XkbNames> localedNames() {
     auto property = [bus](const char* name, bool& ok) {
         sd_bus_error error = SD_BUS_ERROR_NULL;
         char* value = nullptr;
-        const int rc = sd_bus_get_property_string(bus, "org.freedesktop.locale1",
-                                                  "/org/freedesktop/locale1",
-                                                  "org.freedesktop.locale1", name, &error, &value);
+        const int rc =
+            sd_bus_get_property_string(bus, "org.freedesktop.locale1", "/org/freedesktop/locale1",
+                                       "org.freedesktop.locale1", name, &error, &value);
         sd_bus_error_free(&error);
         ok = rc >= 0;
         std::string text = value != nullptr ? std::string(value) : std::string();
@@ -221,9 +224,8 @@ XkbNames parseDefaultKeyboardFile(std::string_view text) {
         if (!rest.empty() && (rest[0] == '"' || rest[0] == '\'')) {
             const char quote = rest[0];
             const auto close = rest.find(quote, 1);
-            value = std::string(rest.substr(1, close == std::string_view::npos
-                                                   ? std::string_view::npos
-                                                   : close - 1));
+            value = std::string(rest.substr(
+                1, close == std::string_view::npos ? std::string_view::npos : close - 1));
         } else {
             value = std::string(rest.substr(0, rest.find_first_of(" \t#")));
         }
@@ -275,7 +277,9 @@ std::shared_ptr<const KeyLayout> keyLayoutFromNames(const XkbNames& names, std::
         error = "cannot create an XKB context";
         return nullptr;
     }
-    auto field = [](const std::string& text) { return text.empty() ? nullptr : text.c_str(); };
+    auto field = [](const std::string& text) {
+        return text.empty() ? nullptr : text.c_str();
+    };
     const xkb_rule_names rule{field(names.rules), field(names.model), field(names.layout),
                               field(names.variant), field(names.options)};
     Keymap keymap(xkb_keymap_new_from_names(context.get(), &rule, XKB_KEYMAP_COMPILE_NO_FLAGS));
@@ -337,8 +341,8 @@ public:
     void watch(std::shared_ptr<FdWatcher> watcher, std::function<void()> onEvents) {
         watcher_ = std::move(watcher);
         if (watcher_) {
-            watch_ = watcher_->watchReadable(xcb_get_file_descriptor(connection_),
-                                             std::move(onEvents));
+            watch_ =
+                watcher_->watchReadable(xcb_get_file_descriptor(connection_), std::move(onEvents));
         }
     }
 
@@ -402,10 +406,9 @@ private:
                                           XCB_XKB_EVENT_TYPE_MAP_NOTIFY |
                                           XCB_XKB_EVENT_TYPE_STATE_NOTIFY;
         constexpr std::uint16_t kMapParts =
-            XCB_XKB_MAP_PART_KEY_TYPES | XCB_XKB_MAP_PART_KEY_SYMS |
-            XCB_XKB_MAP_PART_MODIFIER_MAP | XCB_XKB_MAP_PART_EXPLICIT_COMPONENTS |
-            XCB_XKB_MAP_PART_KEY_ACTIONS | XCB_XKB_MAP_PART_VIRTUAL_MODS |
-            XCB_XKB_MAP_PART_VIRTUAL_MOD_MAP;
+            XCB_XKB_MAP_PART_KEY_TYPES | XCB_XKB_MAP_PART_KEY_SYMS | XCB_XKB_MAP_PART_MODIFIER_MAP |
+            XCB_XKB_MAP_PART_EXPLICIT_COMPONENTS | XCB_XKB_MAP_PART_KEY_ACTIONS |
+            XCB_XKB_MAP_PART_VIRTUAL_MODS | XCB_XKB_MAP_PART_VIRTUAL_MOD_MAP;
         constexpr std::uint16_t kGroupParts =
             XCB_XKB_STATE_PART_GROUP_STATE | XCB_XKB_STATE_PART_GROUP_BASE |
             XCB_XKB_STATE_PART_GROUP_LATCH | XCB_XKB_STATE_PART_GROUP_LOCK;

@@ -48,9 +48,8 @@ char32_t translate(const UCKeyboardLayout* layout, UInt16 keyCode, UInt32 modifi
     UniCharCount length = 0;
     UInt32 deadKeyState = 0;
     // Pressed for real first: a dead key types nothing and leaves a state.
-    const OSStatus down =
-        UCKeyTranslate(layout, keyCode, kUCKeyActionDown, modifiers, keyboardType, 0,
-                       &deadKeyState, units.size(), &length, units.data());
+    const OSStatus down = UCKeyTranslate(layout, keyCode, kUCKeyActionDown, modifiers, keyboardType,
+                                         0, &deadKeyState, units.size(), &length, units.data());
     const bool dead = down == noErr && length == 0 && deadKeyState != 0;
     deadKeyState = 0;
     length = 0;
@@ -81,8 +80,8 @@ std::string sourceID(const InputSource& source) {
     if (!source) {
         return {};
     }
-    const auto id =
-        static_cast<CFStringRef>(TISGetInputSourceProperty(source.get(), kTISPropertyInputSourceID));
+    const auto id = static_cast<CFStringRef>(
+        TISGetInputSourceProperty(source.get(), kTISPropertyInputSourceID));
     if (id == nullptr) {
         return {};
     }
