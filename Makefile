@@ -1,5 +1,5 @@
 # The commands users type. Everything else is CMake presets (CMakePresets.json).
-.PHONY: all deps build run demo test test-dev test-asan test-fuzz test-vm bench bench-vm fuzz format install package clean
+.PHONY: all deps build run demo test test-dev test-asan test-fuzz test-vm bench bench-vm fuzz format install package clean check-deps check-function-length
 
 # The processor count: getconf answers on Linux and macOS alike (macOS has no nproc).
 JOBS ?= $(shell getconf _NPROCESSORS_ONLN 2>/dev/null || sysctl -n hw.ncpu 2>/dev/null || echo 2)
@@ -24,6 +24,7 @@ demo: build
 
 test: deps
 	@scripts/check-deps
+	@scripts/check-function-length
 	$(MAKE) --no-print-directory test-dev
 	$(MAKE) --no-print-directory test-asan
 	$(MAKE) --no-print-directory test-fuzz
@@ -32,6 +33,11 @@ test: deps
 # Libraries depend only on the layers below them (docs/architecture.md).
 check-deps:
 	@scripts/check-deps
+
+# No function of src/ is longer than 80 lines; longer ones are split into
+# named steps.
+check-function-length:
+	@scripts/check-function-length
 
 test-dev:
 	cmake --preset dev

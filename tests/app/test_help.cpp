@@ -115,7 +115,7 @@ INSTANTIATE_TEST_SUITE_P(
                       "are matched; however,", "Caps Lock", "keys on your keyboard",
                       "Note: Some keys", "Ctrl+C (Copy)", "• If key mappings are not working",
                       // What the keyboard layout is read from, and when it is wrong.
-                      "X server's keymap", "XKB_DEFAULT_LAYOUT", "/etc/default/keyboard",
+                      "X server’s keymap", "XKB_DEFAULT_LAYOUT", "/etc/default/keyboard",
                       "localectl", "a layout per window"},
                      // No Mac places, no Fn (PC keyboards send no Fn key), and
                      // none of the slips the macOS page keeps.
@@ -136,7 +136,7 @@ TEST(HelpText, TheUdevRuleIsDescribedAsThisCopyWasInstalled) {
          "The Chordwell package has put its udev rule in place",
          "sudo make install"},
         {{Kind::package, false}, "sudo apt install --reinstall chordwell", "sudo make install"},
-        {{Kind::makeInstall, true}, "Chordwell's udev rule is in place", "sudo make install"},
+        {{Kind::makeInstall, true}, "Chordwell’s udev rule is in place", "sudo make install"},
         {{Kind::makeInstall, false}, "sudo make install", "package"},
         {{Kind::buildFolder, false}, "sudo make install", "package"},
     };

@@ -287,10 +287,19 @@ TEST(MainWindow, WhileInterceptingOnlyTheInterceptionControlsAndTheEmptyImportRe
     }
     EXPECT_TRUE(v.runStopButton()->isEnabled());
     EXPECT_TRUE(v.emptyImportButton()->isEnabled());
+    // The greyed panes say why, above them and on hover.
+    const auto* lockNote = v.findChild<QLabel*>(QStringLiteral("lockNote"));
+    ASSERT_NE(lockNote, nullptr);
+    EXPECT_TRUE(lockNote->isVisible());
+    EXPECT_EQ(lockNote->text(), "Turn mappings off to edit.");
+    EXPECT_EQ(v.editor()->toolTip(), lockNote->text());
+    EXPECT_EQ(v.keyboardPane()->toolTip(), lockNote->text());
 
     v.runStopButton()->click(); // running: stops
     t.pump();
     EXPECT_FALSE(t.w.engine->isIntercepting());
+    EXPECT_FALSE(lockNote->isVisible());
+    EXPECT_TRUE(v.editor()->toolTip().isEmpty());
     EXPECT_TRUE(v.keyboardPane()->isEnabled());
     EXPECT_TRUE(v.headerImportButton()->isEnabled());
     for (const RowButton& b : t.rowButtons("deleteButton")) {
@@ -531,6 +540,13 @@ TEST(MainWindow, ClearAllAsksFirst) {
     ASSERT_NE(confirm, nullptr);
     EXPECT_EQ(confirm->text(),
               "Are you sure you want to clear all mappings? This cannot be undone.");
+    // Return does not clear; a dialog with a title and no minimise or
+    // maximise button.
+    EXPECT_EQ(static_cast<QAbstractButton*>(confirm->defaultButton()),
+              buttonNamed(confirm, "Cancel"));
+    EXPECT_EQ(confirm->windowTitle(), "Clear All Mappings");
+    EXPECT_FALSE(confirm->windowFlags() &
+                 (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
     buttonNamed(confirm, "Cancel")->click();
     t.pump();
     EXPECT_EQ(v.mappingsTitle()->text(), "Mappings (2)");

@@ -13,11 +13,13 @@
 
 #include <QAbstractItemModelTester>
 #include <QApplication>
+#include <QHelpEvent>
 #include <QLineEdit>
 #include <QListView>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QToolTip>
 
 #include <gtest/gtest.h>
 
@@ -171,6 +173,70 @@ TEST(MappingTableModel, RowTextsAsTheTableShowsThem) {
     model.setEditing(custom);
     EXPECT_FALSE(model.isBeingEdited(0));
     EXPECT_TRUE(model.isBeingEdited(1));
+}
+
+TEST(MappingTableView, ACellTooNarrowForItsTextSaysTheWholeOfItOnHover) {
+    using chordwell::app::Conventions;
+    using chordwell::app::MappingTableView;
+    using chordwell::app::UiPlatform;
+    MappingTableModel model;
+    model.setConventions(Conventions::of(UiPlatform::linuxDesktop));
+    model.setMappings(
+        {makeMapping("Undo twice", {0xE3, 0x1D},
+                     OutputBehavior::customKeySequence(
+                         "Undo", {{6, chordwell::kMaskControl}, {6, chordwell::kMaskControl}})),
+         makeMapping("Copy", {0xE0, 0x04})});
+    MappingTableView view;
+    view.setMappingModel(&model);
+    view.show();
+    const auto tipOver = [&](int row, int column) {
+        QToolTip::hideText();
+        const QModelIndex index = model.index(row, column);
+        const QPoint at = view.visualRect(index).center();
+        QHelpEvent help(QEvent::ToolTip, at, view.viewport()->mapToGlobal(at));
+        QApplication::sendEvent(view.viewport(), &help);
+        return QToolTip::isVisible() ? QToolTip::text() : QString();
+    };
+    view.resize(900, 300);
+    QApplication::processEvents();
+    EXPECT_EQ(tipOver(0, MappingTableModel::outputColumn), QString()) << "room enough";
+    EXPECT_EQ(tipOver(0, MappingTableModel::inputColumn), "HID usages: 227, 29");
+    view.resize(300, 300);
+    QApplication::processEvents();
+    EXPECT_EQ(tipOver(0, MappingTableModel::outputColumn), "Undo  Ctrl+Z, Ctrl+Z");
+    EXPECT_EQ(tipOver(0, MappingTableModel::nameColumn), "Undo twice");
+    // The cell's own tooltip stays, under the whole text.
+    EXPECT_TRUE(tipOver(0, MappingTableModel::inputColumn).endsWith("HID usages: 227, 29"));
+    QToolTip::hideText();
+
+    // Whatever the width, a cell whose text the painter would cut short
+    // offers the whole of it, and one that shows everything offers nothing.
+    auto* delegate = static_cast<chordwell::app::MappingTableDelegate*>(view.itemDelegate());
+    for (const bool twoLines : {false, true}) {
+        delegate->setTwoLines(twoLines);
+        for (int row = 0; row < model.rowCount(); ++row) {
+            for (const int column : {MappingTableModel::nameColumn, MappingTableModel::inputColumn,
+                                     MappingTableModel::outputColumn}) {
+                const QModelIndex index = model.index(row, column);
+                bool cutAtWider = false;
+                for (int width = 400; width >= 10; width -= 3) {
+                    QStyleOptionViewItem option;
+                    option.font = view.font();
+                    option.rect = QRect(0, 0, width, 40);
+                    const QString whole = delegate->cutShortText(option, index);
+                    const QString main = index.data(Qt::DisplayRole).toString();
+                    const QFontMetrics metrics(option.font);
+                    if (metrics.elidedText(main, Qt::ElideRight, width - 12) != main) {
+                        EXPECT_TRUE(whole.startsWith(main)) << width << " " << main.toStdString();
+                    }
+                    if (cutAtWider) {
+                        EXPECT_FALSE(whole.isEmpty()) << "narrower cells cut at least as much";
+                    }
+                    cutAtWider = !whole.isEmpty();
+                }
+            }
+        }
+    }
 }
 
 TEST(KeyboardListModel, FollowsAttachAndDetachInTheSortedOrder) {

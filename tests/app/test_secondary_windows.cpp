@@ -219,6 +219,11 @@ TEST(ImportOptions, ButtonsStandInTheOfferedOrderAndMeanTheirChoice) {
     EXPECT_EQ(importChoiceFor(box, buttons[2]), ImportChoice::cancel);
     EXPECT_EQ(box->escapeButton(), buttons[2]);
     box->close();
+
+    // It says how many mappings the file holds.
+    QMessageBox* named = makeImportOptionsDialog(&parent, QStringLiteral("big.json"), 12345);
+    EXPECT_EQ(named->informativeText(), "“big.json” holds 12,345 mappings.");
+    named->close();
 }
 
 // ------------------------------------------------------------ status item

@@ -14,6 +14,7 @@
 #include "app/help/help_window.hpp"
 #include "app/mappings/keyboard_mapping_view.hpp"
 #include "app/mappings/mapping_editor_view.hpp"
+#include "app/mappings/recording_field.hpp"
 #include "app/settings/observable_preferences.hpp"
 #include "app/settings/settings_view.hpp"
 #include "app/settings/settings_window.hpp"
@@ -31,6 +32,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
+#include <QScrollArea>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
@@ -139,6 +141,32 @@ TEST(WindowFit, EveryWindowFitsALaptopScreenAtEachScaleAndTheListKeepsFiveRows) 
             const MappingTableView* table = m.window->mappingView()->table();
             ASSERT_TRUE(table->isVisible()) << what;
             EXPECT_GE(wholeRowsShown(table), 5) << what;
+            // The editor's fields keep room for their own words ("Click to
+            // capture" whole, not elided).
+            const RecordingField* from = m.window->mappingView()->editor()->fromField();
+            EXPECT_GE(from->width(), from->sizeHint().width()) << what;
+            if (m.window->mappingView()->isCompact()) {
+                // A recording started in the scrolling column brings its way
+                // out and its field into view.
+                m.w.model->toggleCaptureFrom();
+                pump(m.w);
+                const auto* column =
+                    m.window->findChild<QScrollArea*>(QStringLiteral("upperScroll"));
+                ASSERT_NE(column, nullptr);
+                for (const QWidget* shown :
+                     {static_cast<const QWidget*>(
+                          m.window->mappingView()->editor()->recordingHint()),
+                      static_cast<const QWidget*>(from)}) {
+                    ASSERT_TRUE(shown->isVisible()) << what;
+                    const QRect inColumn(shown->mapTo(column->viewport(), QPoint(0, 0)),
+                                         shown->size());
+                    EXPECT_TRUE(column->viewport()->rect().contains(inColumn))
+                        << what << ": " << inColumn.y() << "+" << inColumn.height() << " in "
+                        << column->viewport()->height();
+                }
+                m.w.model->toggleCaptureFrom();
+                pump(m.w);
+            }
             const QRect inWindow(table->mapTo(m.window.get(), QPoint(0, 0)), table->size());
             EXPECT_TRUE(m.window->rect().contains(inWindow))
                 << what << ": the list at " << inWindow.y() << "+" << inWindow.height()
@@ -208,6 +236,20 @@ TEST(WindowPlacement, SecondaryWindowsCentreOnTheMainWindowInsideTheScreen) {
             EXPECT_LE(std::abs(frame.center().y() - c.main.center().y()), 1);
         }
     }
+}
+
+TEST(WindowPlacement, TheMainWindowComesBackWhereTheUserLeftIt) {
+    Main m;
+    m.window->show();
+    pump(m.w);
+    m.window->move(120, 90);
+    const QPoint left = m.window->pos();
+    m.window->hide();
+    // A window manager places a window shown again as if it were new.
+    m.window->move(0, 0);
+    m.window->show();
+    pump(m.w);
+    EXPECT_EQ(m.window->pos(), left);
 }
 
 TEST(WindowPlacement, TheDemoWindowStandsBesideTheMappingListNeverOverIt) {

@@ -242,6 +242,40 @@ void BigPowerToggle::paintEvent(QPaintEvent* /*event*/) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     const Metrics m = layoutMetrics();
+    paintHoverAndFocus(painter);
+
+    const qreal t = std::clamp(progress_, 0.0, 1.0);
+    const QPalette::ColorGroup group = isEnabled() ? QPalette::Active : QPalette::Disabled;
+    const QColor text = palette().color(group, QPalette::WindowText);
+
+    // Row 1: label, state word, state symbol on its capsule.
+    const int rowWidth = kHorizontalPadding * 2 + m.labelWidth + kRowSpacing + m.wordWidth +
+                         kRowSpacing + m.capsule.width();
+    const int contentWidth = std::max(rowWidth, compact_ ? 0 : m.captionWidth);
+    const int left = (width() - contentWidth) / 2 + (contentWidth - rowWidth) / 2;
+    const int top = (height() - (m.rowHeight + (compact_ ? 0 : kLineGap + m.captionHeight))) / 2;
+    int x = left + kHorizontalPadding;
+
+    painter.setPen(text);
+    painter.setFont(m.labelFont);
+    painter.drawText(QRect(x, top, m.labelWidth, m.rowHeight), Qt::AlignLeft | Qt::AlignVCenter,
+                     label_);
+    x += m.labelWidth + kRowSpacing;
+    paintStateWord(painter, m, QRect(x, top, m.wordWidth, m.rowHeight), t);
+    x += m.wordWidth + kRowSpacing;
+    paintStateSymbol(painter, m, x, top, t);
+
+    // Row 2: what a click does (the tooltip says it in a compact window).
+    if (compact_) {
+        return;
+    }
+    painter.setPen(captionColour(palette(), isEnabled()));
+    painter.setFont(m.captionFont);
+    painter.drawText(QRect(0, top + m.rowHeight + kLineGap, width(), m.captionHeight),
+                     Qt::AlignHCenter | Qt::AlignVCenter, captionText());
+}
+
+void BigPowerToggle::paintHoverAndFocus(QPainter& painter) const {
     const QRectF bounds = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
     const qreal radius = std::min(bounds.height(), bounds.width()) / 2.0;
 
@@ -261,28 +295,12 @@ void BigPowerToggle::paintEvent(QPaintEvent* /*event*/) {
         painter.setBrush(Qt::NoBrush);
         painter.drawRoundedRect(bounds.adjusted(1, 1, -1, -1), radius - 1, radius - 1);
     }
+}
 
-    const qreal t = std::clamp(progress_, 0.0, 1.0);
-    const QPalette::ColorGroup group = isEnabled() ? QPalette::Active : QPalette::Disabled;
-    const QColor text = palette().color(group, QPalette::WindowText);
-
-    // Row 1: label, state word, state symbol on its capsule.
-    const int rowWidth = kHorizontalPadding * 2 + m.labelWidth + kRowSpacing + m.wordWidth +
-                         kRowSpacing + m.capsule.width();
-    const int contentWidth = std::max(rowWidth, compact_ ? 0 : m.captionWidth);
-    const int left = (width() - contentWidth) / 2 + (contentWidth - rowWidth) / 2;
-    const int top = (height() - (m.rowHeight + (compact_ ? 0 : kLineGap + m.captionHeight))) / 2;
-    int x = left + kHorizontalPadding;
-
-    painter.setPen(text);
-    painter.setFont(m.labelFont);
-    painter.drawText(QRect(x, top, m.labelWidth, m.rowHeight), Qt::AlignLeft | Qt::AlignVCenter,
-                     label_);
-    x += m.labelWidth + kRowSpacing;
-
-    // The words cross-fade with the spring.
+// The words cross-fade with the spring.
+void BigPowerToggle::paintStateWord(QPainter& painter, const Metrics& m, const QRect& wordRect,
+                                    qreal t) const {
     painter.setFont(m.wordFont);
-    const QRect wordRect(x, top, m.wordWidth, m.rowHeight);
     painter.save();
     painter.setOpacity(1.0 - t);
     painter.setPen(stateWordColour(palette(), false, isEnabled()));
@@ -291,8 +309,10 @@ void BigPowerToggle::paintEvent(QPaintEvent* /*event*/) {
     painter.setPen(stateWordColour(palette(), true, isEnabled()));
     painter.drawText(wordRect, Qt::AlignLeft | Qt::AlignVCenter, tr("ON"));
     painter.restore();
-    x += m.wordWidth + kRowSpacing;
+}
 
+void BigPowerToggle::paintStateSymbol(QPainter& painter, const Metrics& m, int x, int top,
+                                      qreal t) const {
     // The white symbol stands out from either capsule (3:1, as a control must).
     const QColor offFill =
         theme::readableOn(QColor(0x8E, 0x8E, 0x93), {Qt::white}, theme::kLargeTextContrast);
@@ -317,15 +337,6 @@ void BigPowerToggle::paintEvent(QPaintEvent* /*event*/) {
     painter.setOpacity(t);
     onSymbol_.paint(&painter, symbolRect);
     painter.restore();
-
-    // Row 2: what a click does (the tooltip says it in a compact window).
-    if (compact_) {
-        return;
-    }
-    painter.setPen(captionColour(palette(), isEnabled()));
-    painter.setFont(m.captionFont);
-    painter.drawText(QRect(0, top + m.rowHeight + kLineGap, width(), m.captionHeight),
-                     Qt::AlignHCenter | Qt::AlignVCenter, captionText());
 }
 
 } // namespace chordwell::app

@@ -8,6 +8,7 @@
 #include <QIcon>
 #include <QString>
 
+class QPainter;
 class QVariantAnimation;
 
 namespace chordwell::app {
@@ -67,6 +68,9 @@ private:
 
     struct Metrics;
     Metrics layoutMetrics() const;
+    void paintHoverAndFocus(QPainter& painter) const;
+    void paintStateWord(QPainter& painter, const Metrics& m, const QRect& wordRect, qreal t) const;
+    void paintStateSymbol(QPainter& painter, const Metrics& m, int x, int top, qreal t) const;
 
     QString label_;
     bool on_ = false;

@@ -68,6 +68,23 @@ constexpr LayoutChoice kLayoutChoices[] = {
     {"dvorak", "English (Dvorak)"}, {"ru", "Russian"},
 };
 
+// One event as --simulate prints it, but with the key in this desktop's
+// words: that output keeps one spelling for scripts to compare, while a
+// Linux user reading the pane should see "Ctrl", not the Mac's glyph.
+QString paneLine(const platform::sim::AppEvent& event, platform::Scheduler::Duration origin,
+                 const KeyLayout& layout) {
+    std::string line = script::formatAppEvent(event, origin, layout);
+    const std::string printed = keyLabel(event.keyCode, layout);
+    const std::string shown = keyLabel(event.keyCode, shownKeyNames(), &layout);
+    // "<ms> <type> <key> keyCode=..."
+    const std::size_t type = line.find(' ');
+    const std::size_t key = type == std::string::npos ? type : line.find(' ', type + 1);
+    if (key != std::string::npos && line.compare(key + 1, printed.size(), printed) == 0) {
+        line.replace(key + 1, printed.size(), shown);
+    }
+    return QString::fromStdString(line);
+}
+
 } // namespace
 
 DemoWindow::DemoWindow(platform::sim::SimWorld& world, RawKeyboardListener& engine, QWidget* parent)
@@ -299,7 +316,7 @@ void DemoWindow::clearPane() {
 
 void DemoWindow::onAppEvent(const platform::sim::AppEvent& event) {
     const KeyLayout& layout = *world_.layout().activeLayout();
-    QString line = QString::fromStdString(script::formatAppEvent(event, origin_, layout));
+    QString line = paneLine(event, origin_, layout);
     if (event.type == platform::EventType::keyDown) {
         line += QStringLiteral("   %1").arg(readable(event, layout));
         if (collecting_ && event.synthetic) {

@@ -118,21 +118,39 @@ QString udevRuleText(const InstallFacts& install) {
         return install.kind == InstallFacts::Kind::package
                    ? QStringLiteral("The Chordwell package has put its udev rule in place, which "
                                     "opens the keyboards and /dev/uinput to the ‘input’ group.")
-                   : QStringLiteral("Chordwell's udev rule is in place: it opens the keyboards "
+                   : QStringLiteral("Chordwell’s udev rule is in place: it opens the keyboards "
                                     "and /dev/uinput to the ‘input’ group.");
     }
     switch (install.kind) {
     case InstallFacts::Kind::package:
-        return QStringLiteral("Chordwell's udev rule, which opens the keyboards and /dev/uinput "
+        return QStringLiteral("Chordwell’s udev rule, which opens the keyboards and /dev/uinput "
                               "to the ‘input’ group, is missing: reinstall the Chordwell package "
                               "(sudo apt install --reinstall chordwell).");
     case InstallFacts::Kind::makeInstall:
     case InstallFacts::Kind::buildFolder:
         break;
     }
-    return QStringLiteral("Chordwell's udev rule opens the keyboards and /dev/uinput to the "
-                          "‘input’ group: install it from Chordwell's source folder with "
+    return QStringLiteral("Chordwell’s udev rule opens the keyboards and /dev/uinput to the "
+                          "‘input’ group: install it from Chordwell’s source folder with "
                           "sudo make install.");
+}
+
+// What the layout that outputs follow is read from on Linux, and where that
+// can be wrong.
+HelpSection keyboardLayoutsSection() {
+    return {QStringLiteral("Keyboard Layouts"),
+            {QStringLiteral("Copy, Paste, Open Search and the shortcuts of the ‘To’ menu mean "
+                            "letters, not key positions: on a French, German or Dvorak layout, "
+                            "Copy presses the key that types c there. A layout without Latin "
+                            "letters (Russian, Greek) uses the US keys, as applications do for "
+                            "their shortcuts. Keys you record stay the keys you pressed."),
+             QStringLiteral("When an X server answers (X11, or XWayland on Wayland), Chordwell "
+                            "reads the X server’s keymap and follows its changes. Otherwise "
+                            "(Wayland alone, the background mode) it reads the configured "
+                            "layout: XKB_DEFAULT_LAYOUT, then /etc/default/keyboard, then the "
+                            "X11 layout localectl shows. That can be wrong when the desktop "
+                            "chooses another layout of its own, or a layout per window; of a "
+                            "list such as us,ru the first layout counts.")}};
 }
 
 HelpPage linuxPage(const QString& displayName, const InstallFacts& install) {
@@ -159,7 +177,7 @@ HelpPage linuxPage(const QString& displayName, const InstallFacts& install) {
           QStringLiteral("• Reading keyboards (the ‘input’ group, /dev/input/event*): to capture "
                          "global key events."),
           QStringLiteral("• Creating a virtual keyboard (/dev/uinput, opened to the ‘input’ group "
-                         "by Chordwell's udev rule): to override original key behavior and "
+                         "by Chordwell’s udev rule): to override original key behavior and "
                          "trigger mapped actions."),
           udevRuleText(install) +
               QStringLiteral(" Add your user to the group (sudo usermod -aG input $USER) to "
@@ -185,19 +203,7 @@ HelpPage linuxPage(const QString& displayName, const InstallFacts& install) {
                              "the Copy action and opens the search instead."),
           QStringLiteral("Note: Some keys on your keyboard may not be blocked, such as Caps "
                          "Lock. Their original behavior is still triggered.")}});
-    page.sections.push_back(
-        {QStringLiteral("Keyboard Layouts"),
-         {QStringLiteral("Copy, Paste, Open Search and the shortcuts of the ‘To’ menu mean "
-                         "letters, not key positions: on a French, German or Dvorak layout, "
-                         "Copy presses the key that types c there. A layout without Latin "
-                         "letters (Russian, Greek) uses the US keys, as applications do for "
-                         "their shortcuts. Keys you record stay the keys you pressed."),
-          QStringLiteral("Under X11, Chordwell reads the X server's keymap and follows its "
-                         "changes. On Wayland, and in the background mode, it reads the "
-                         "configured layout: XKB_DEFAULT_LAYOUT, then /etc/default/keyboard, "
-                         "then the X11 layout localectl shows. That can be wrong when the "
-                         "desktop chooses another layout of its own, or a layout per "
-                         "window: the first layout of the list is used.")}});
+    page.sections.push_back(keyboardLayoutsSection());
     page.sections.push_back(
         {QStringLiteral("Settings & Preferences"),
          {QStringLiteral("Choose Open Settings in the Manage menu to configure global options "

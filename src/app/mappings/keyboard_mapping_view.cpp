@@ -11,6 +11,7 @@
 #include "app/controls/text_styles.hpp"
 #include "app/mappings/keyboard_list.hpp"
 #include "app/mappings/mapping_editor_view.hpp"
+#include "app/mappings/recording_field.hpp"
 #include "app/shell/engine_bridge.hpp"
 #include "logging/log.hpp"
 
@@ -159,6 +160,21 @@ void KeyboardMappingView::fitKeyboardListToRows() {
     keyboardList_->setMinimumHeight(rows * rowHeight + 2 * keyboardList_->frameWidth() + 2);
 }
 
+void KeyboardMappingView::revealRecording() {
+    QLabel* hint = editor_->recordingHint();
+    if (!compact_ || !hint->isVisibleTo(editor_)) {
+        return;
+    }
+    if (QWidget* panes = upperScroll_->widget(); panes != nullptr && panes->layout() != nullptr) {
+        panes->layout()->activate();
+    }
+    // A recording can swallow every key of the only keyboard: the way out
+    // must be on screen, not below the fold of a short screen. The field
+    // comes second, so it wins where the two do not fit together.
+    upperScroll_->ensureWidgetVisible(hint, 0, 8);
+    upperScroll_->ensureWidgetVisible(editor_->fromField(), 0, 8);
+}
+
 void KeyboardMappingView::setCompact(bool compact) {
     if (compact == compact_) {
         return;
@@ -254,7 +270,13 @@ void KeyboardMappingView::buildKeyboardPane() {
 void KeyboardMappingView::buildMappingPane() {
     mappingPane_ = new QStackedWidget(this);
     mappingPane_->setObjectName(QStringLiteral("mappingPane"));
+    mappingPane_->addWidget(buildNoKeyboardPage());
+    mappingPane_->addWidget(buildNoMappingsPage());
+    mappingPane_->addWidget(buildListPage());
+    connectListActions();
+}
 
+QWidget* KeyboardMappingView::buildNoKeyboardPage() {
     // No keyboard.
     auto* noDevice = new QWidget(mappingPane_);
     auto* noDeviceLayout = new QVBoxLayout(noDevice);
@@ -262,8 +284,10 @@ void KeyboardMappingView::buildMappingPane() {
     noDeviceLabel_->setWordWrap(true);
     noDeviceLayout->addWidget(noDeviceLabel_);
     noDeviceLayout->addStretch(1);
-    mappingPane_->addWidget(noDevice);
+    return noDevice;
+}
 
+QWidget* KeyboardMappingView::buildNoMappingsPage() {
     // A keyboard without mappings.
     auto* empty = new QWidget(mappingPane_);
     auto* emptyLayout = new QVBoxLayout(empty);
@@ -275,16 +299,24 @@ void KeyboardMappingView::buildMappingPane() {
     emptyImport_->setShowLabelOnlyOnHover(false);
     emptyLayout->addWidget(emptyImport_, 0, Qt::AlignLeft);
     emptyLayout->addStretch(1);
-    mappingPane_->addWidget(empty);
     connect(emptyImport_, &QAbstractButton::clicked, this, [this] { importClicked(true); });
+    return empty;
+}
 
-    // The list.
+QWidget* KeyboardMappingView::buildListPage() {
     listPage_ = new RuledPanel(mappingPane_);
-    auto* list = listPage_;
-    listLayout_ = new QVBoxLayout(list);
-    auto* listLayout = listLayout_;
-    listLayout->setContentsMargins(0, 5, 0, 0);
-    listLayout->setSpacing(5);
+    listLayout_ = new QVBoxLayout(listPage_);
+    listLayout_->setContentsMargins(0, 5, 0, 0);
+    listLayout_->setSpacing(5);
+    buildListHeader(listPage_);
+    powerToggle_ = new BigPowerToggle(listPage_);
+    listLayout_->addWidget(powerToggle_, 0, Qt::AlignLeft);
+    buildSearchRow(listPage_);
+    buildMappingTable(listPage_);
+    return listPage_;
+}
+
+void KeyboardMappingView::buildListHeader(QWidget* list) {
     headerRow_ = new QWidget(list);
     header_ = new QHBoxLayout(headerRow_);
     header_->setContentsMargins(0, 0, 0, 0);
@@ -313,10 +345,10 @@ void KeyboardMappingView::buildMappingPane() {
     runStop_ = new RunStopButton(list);
     runStop_->setShowLabelOnlyOnHover(true);
     header->addWidget(runStop_);
-    listLayout->addWidget(headerRow_);
-    powerToggle_ = new BigPowerToggle(list);
-    listLayout->addWidget(powerToggle_, 0, Qt::AlignLeft);
+    listLayout_->addWidget(headerRow_);
+}
 
+void KeyboardMappingView::buildSearchRow(QWidget* list) {
     // A long list is searched by name and by keys.
     searchRow_ = new QWidget(list);
     auto* searchRow = new QHBoxLayout(searchRow_);
@@ -331,7 +363,7 @@ void KeyboardMappingView::buildMappingPane() {
     searchCount_->setObjectName(QStringLiteral("searchCount"));
     searchCount_->hide();
     searchRow->addWidget(searchCount_);
-    listLayout->addWidget(searchRow_);
+    listLayout_->addWidget(searchRow_);
     // Each key typed would search ten thousand rows again: the search runs
     // once the typing pauses.
     searchDelay_ = new QTimer(this);
@@ -347,7 +379,9 @@ void KeyboardMappingView::buildMappingPane() {
             search_->selectAll();
         }
     });
+}
 
+void KeyboardMappingView::buildMappingTable(QWidget* list) {
     tableModel_ = new MappingTableModel(this);
     tableModel_->setConventions(model_.conventions());
     table_ = new MappingTableView(list);
@@ -356,6 +390,13 @@ void KeyboardMappingView::buildMappingPane() {
     table_->setMappingModel(tableModel_);
     connect(table_, &MappingTableView::actionRequested, this,
             [this](int row, RowAction action) { tableActionRequested(row, action); });
+    keepScrollPlaceAcrossRefills();
+    listLayout_->addWidget(table_, 1);
+    // However short the window, the list shows five mappings.
+    table_->setMinimumHeight(tableHeightFor(5));
+}
+
+void KeyboardMappingView::keepScrollPlaceAcrossRefills() {
     // An edit empties the list for a moment and brings it back: the user
     // stays where they were. A single new row (a saved mapping) is scrolled
     // into view.
@@ -389,11 +430,9 @@ void KeyboardMappingView::buildMappingPane() {
                         Qt::QueuedConnection);
                 }
             });
-    listLayout->addWidget(table_, 1);
-    // However short the window, the list shows five mappings.
-    table_->setMinimumHeight(tableHeightFor(5));
-    mappingPane_->addWidget(list);
+}
 
+void KeyboardMappingView::connectListActions() {
     connect(headerImport_, &QAbstractButton::clicked, this, [this] { importClicked(false); });
     connect(export_, &QAbstractButton::clicked, this, [this] { exportClicked(); });
     connect(clearAll_, &QAbstractButton::clicked, this, [this] { clearAllClicked(); });
@@ -507,6 +546,12 @@ void KeyboardMappingView::refresh() {
     editor_->setVisible(hasKeyboard);
     editor_->setEnabled(enabled);
     editor_->refresh();
+    const bool hinting = editor_->recordingHint()->isVisibleTo(editor_);
+    if (compact_ && hinting && !recordingHintShown_) {
+        // After the layout has made room for the hint.
+        QTimer::singleShot(0, this, [this] { revealRecording(); });
+    }
+    recordingHintShown_ = hinting;
     const QString reason = QString::fromStdString(model_.disabledReason());
     lockNote_->setText(reason);
     lockNote_->setVisible(!reason.isEmpty());

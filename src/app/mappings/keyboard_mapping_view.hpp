@@ -143,8 +143,20 @@ private:
     void engineChanged();
     void arrangeRules();
     void fitKeyboardListToRows();
+    /// In the scrolling column: scrolls the recording's way out (the hint
+    /// under the fields) and the From field into view.
+    void revealRecording();
     void buildKeyboardPane();
     void buildMappingPane();
+    // The mapping pane's three pages, and the parts of the list page.
+    QWidget* buildNoKeyboardPage();
+    QWidget* buildNoMappingsPage();
+    QWidget* buildListPage();
+    void buildListHeader(QWidget* list);
+    void buildSearchRow(QWidget* list);
+    void buildMappingTable(QWidget* list);
+    void keepScrollPlaceAcrossRefills();
+    void connectListActions();
     void refreshKeyboardList();
     void refreshTable();
     void tableActionRequested(int row, RowAction action);
@@ -166,6 +178,7 @@ private:
     int refreshCount_ = 0;
 
     bool compact_ = false;
+    bool recordingHintShown_ = false;
     QBoxLayout* body_ = nullptr;
     QBoxLayout* upperLayout_ = nullptr;
     QScrollArea* upperScroll_ = nullptr;

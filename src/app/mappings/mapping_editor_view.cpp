@@ -57,11 +57,14 @@ MappingEditorView::MappingEditorView(KeyboardMappingModel& model, QWidget* paren
     grid->setHorizontalSpacing(12);
     grid->setVerticalSpacing(4);
     grid->addWidget(new QLabel(QStringLiteral("From"), inner), 0, 0);
-    grid->addWidget(new QLabel(QStringLiteral("To"), inner), 0, 1);
+    fields_ = grid;
+    toLabel_ = new QLabel(QStringLiteral("To"), inner);
+    grid->addWidget(toLabel_, 0, 1);
     fromField_ = new RecordingField(true, inner);
     grid->addWidget(fromField_, 1, 0, Qt::AlignTop);
 
     auto* toColumn = new QVBoxLayout();
+    toColumn_ = toColumn;
     toColumn->setSpacing(4);
     toMenuButton_ = new QToolButton(inner);
     toMenuButton_->setPopupMode(QToolButton::InstantPopup);
@@ -120,6 +123,20 @@ MappingEditorView::MappingEditorView(KeyboardMappingModel& model, QWidget* paren
 
 void MappingEditorView::setCompact(bool compact) {
     compact_ = compact;
+    // In the narrow column "To" goes under "From": side by side, neither
+    // field would have room for its own placeholder.
+    fields_->removeWidget(toLabel_);
+    fields_->removeItem(toColumn_);
+    toColumn_->setParent(nullptr); // a layout with a parent cannot be added again
+    if (compact) {
+        fields_->addWidget(toLabel_, 2, 0);
+        fields_->addLayout(toColumn_, 3, 0);
+        fields_->setColumnStretch(1, 0);
+    } else {
+        fields_->addWidget(toLabel_, 0, 1);
+        fields_->addLayout(toColumn_, 1, 1);
+        fields_->setColumnStretch(1, 1);
+    }
     form_->setVerticalScrollBarPolicy(compact ? Qt::ScrollBarAlwaysOff : Qt::ScrollBarAsNeeded);
     form_->setMinimumHeight(
         compact && form_->widget() != nullptr ? form_->widget()->sizeHint().height() : 0);

@@ -6,7 +6,9 @@
 
 #include <QWidget>
 
+class QGridLayout;
 class QLabel;
+class QLayout;
 class QLineEdit;
 class QMenu;
 class QPushButton;
@@ -70,6 +72,9 @@ private:
     QPushButton* saveButton_ = nullptr;
     QLabel* hint_ = nullptr;
     QScrollArea* form_ = nullptr;
+    QGridLayout* fields_ = nullptr;
+    QLabel* toLabel_ = nullptr;
+    QLayout* toColumn_ = nullptr;
     bool compact_ = false;
 };
 

@@ -171,9 +171,20 @@ bool MappingTableView::viewportEvent(QEvent* event) {
                                actionRect(hit.row, *hit.action));
             return true;
         }
-        // A cell's own tooltip (the raw usage numbers of the input keys).
+        // A cell's own tooltip (the raw usage numbers of the input keys),
+        // under its whole text where the cell is too narrow to show it (a
+        // narrow window, a large scale).
         const QModelIndex index = indexAt(help->pos());
-        const QString tip = index.isValid() ? index.data(Qt::ToolTipRole).toString() : QString();
+        QString tip = index.isValid() ? index.data(Qt::ToolTipRole).toString() : QString();
+        if (index.isValid()) {
+            QStyleOptionViewItem option;
+            initViewItemOption(&option);
+            option.rect = visualRect(index);
+            const QString whole = delegate_->cutShortText(option, index);
+            if (!whole.isEmpty()) {
+                tip = tip.isEmpty() ? whole : whole + QLatin1Char('\n') + tip;
+            }
+        }
         if (!tip.isEmpty()) {
             QToolTip::showText(help->globalPos(), tip, viewport(), visualRect(index));
         } else {

@@ -121,6 +121,9 @@ public:
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override;
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    /// A cell's whole text ("Paste  Ctrl+V") when the cell in `option.rect`
+    /// cuts it short, else ""; shown as the cell's tooltip.
+    QString cutShortText(const QStyleOptionViewItem& option, const QModelIndex& index) const;
 
 private:
     void paintButtons(QPainter* painter, const QStyleOptionViewItem& option,

@@ -136,6 +136,32 @@ void MappingTableDelegate::paint(QPainter* painter, const QStyleOptionViewItem& 
     painter->restore();
 }
 
+QString MappingTableDelegate::cutShortText(const QStyleOptionViewItem& option,
+                                           const QModelIndex& index) const {
+    if (index.column() == MappingTableModel::actionsColumn) {
+        return {};
+    }
+    const QString main = index.data(Qt::DisplayRole).toString();
+    const QString detail = index.data(MappingTableModel::DetailRole).toString();
+    const int width = option.rect.width() - 2 * kCellPaddingX;
+    const QFontMetrics mainMetrics(option.font);
+    bool cut = false;
+    if (twoLines_) {
+        cut = mainMetrics.horizontalAdvance(main) > width ||
+              QFontMetrics(smallCaptionFont(option.font)).horizontalAdvance(detail) > width;
+    } else {
+        // As painted: the main text, a gap, then the detail.
+        cut =
+            mainMetrics.horizontalAdvance(main) +
+                (detail.isEmpty() ? 0 : 2 * kCellPaddingX + mainMetrics.horizontalAdvance(detail)) >
+            width;
+    }
+    if (!cut) {
+        return {};
+    }
+    return detail.isEmpty() ? main : main + QStringLiteral("  ") + detail;
+}
+
 void MappingTableDelegate::paintButtons(QPainter* painter, const QStyleOptionViewItem& option,
                                         const QModelIndex& index) const {
     const auto* model = qobject_cast<const MappingTableModel*>(index.model());

@@ -257,8 +257,21 @@ void SettingsView::build(const QString& displayName, platform::Desktop& desktop,
     auto* stack = new QVBoxLayout(this);
     stack->setContentsMargins(20, 20, 20, 20);
     stack->setSpacing(24);
+    buildGeneralSection(stack, displayName);
+    buildSafetySection(stack);
+    buildKeyRepeatSection(stack);
+    QVBoxLayout* diagnostics =
+        addSection(stack, tr("Diagnostics"), QStringLiteral("ladybug"), this);
+    diagnostics_ =
+        new DiagnosticsView(desktop, std::move(diagnosticsSources), std::move(identity), this);
+    diagnostics->addWidget(diagnostics_);
+    buildAboutSection(stack);
+    stack->addStretch(1);
+    connectControls();
+    syncFromModel();
+}
 
-    // General
+void SettingsView::buildGeneralSection(QVBoxLayout* stack, const QString& displayName) {
     QVBoxLayout* general = addSection(stack, tr("General"), QStringLiteral("gearshape"), this);
     launchAtLogin_ = new QCheckBox(tr("Launch at Login"), this);
     general->addWidget(launchAtLogin_);
@@ -272,16 +285,18 @@ void SettingsView::build(const QString& displayName, platform::Desktop& desktop,
             QStringLiteral(" starts, with its mappings on if they were on, as soon as it is "
                            "attached."),
         this));
+}
 
-    // Safety
+void SettingsView::buildSafetySection(QVBoxLayout* stack) {
     QVBoxLayout* safety =
         addSection(stack, tr("Safety"), QStringLiteral("shield.lefthalf.filled"), this);
     confirmDelete_ = new QCheckBox(tr("Confirm before deleting mappings"), this);
     safety->addWidget(confirmDelete_);
     safety->addWidget(
         secondaryText(tr("Show a confirmation dialog before you delete a mapping."), this));
+}
 
-    // Key Repeat
+void SettingsView::buildKeyRepeatSection(QVBoxLayout* stack) {
     QVBoxLayout* repeat = addSection(stack, tr("Key Repeat"), QStringLiteral("repeat"), this);
     keyRepeat_ = new QCheckBox(tr("Repeat mapped keys when held"), this);
     repeat->addWidget(keyRepeat_);
@@ -313,15 +328,9 @@ void SettingsView::build(const QString& displayName, platform::Desktop& desktop,
     addRow(tr("Delay until repeat"), SettingsModel::kInitialDelayScale, delaySlider_, delayValue_);
     addRow(tr("Repeat interval"), SettingsModel::kIntervalScale, intervalSlider_, intervalValue_);
     repeat->addWidget(timings_);
+}
 
-    // Diagnostics
-    QVBoxLayout* diagnostics =
-        addSection(stack, tr("Diagnostics"), QStringLiteral("ladybug"), this);
-    diagnostics_ =
-        new DiagnosticsView(desktop, std::move(diagnosticsSources), std::move(identity), this);
-    diagnostics->addWidget(diagnostics_);
-
-    // About
+void SettingsView::buildAboutSection(QVBoxLayout* stack) {
     QVBoxLayout* about = addSection(stack, tr("About"), QStringLiteral("info.circle"), this);
     auto* website = link(websiteDomain(), websiteURL(), this);
     website->setObjectName(QStringLiteral("websiteLink"));
@@ -346,8 +355,9 @@ void SettingsView::build(const QString& displayName, platform::Desktop& desktop,
     for (LinkButton* label : {website, terms, privacy}) {
         connect(label, &LinkButton::linkActivated, this, &SettingsView::openLink);
     }
-    stack->addStretch(1);
+}
 
+void SettingsView::connectControls() {
     // A dragged slider writes continuously; the report records only where
     // the timings came to rest.
     timingCrumb_ = new QTimer(this);
@@ -384,8 +394,6 @@ void SettingsView::build(const QString& displayName, platform::Desktop& desktop,
     if (auto* observable = dynamic_cast<ObservablePreferences*>(&preferences_)) {
         connect(observable, &ObservablePreferences::changed, this, [this] { syncFromModel(); });
     }
-
-    syncFromModel();
 }
 
 void SettingsView::syncFromModel() {

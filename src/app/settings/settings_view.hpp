@@ -21,6 +21,7 @@ class QCheckBox;
 class QLabel;
 class QSlider;
 class QTimer;
+class QVBoxLayout;
 
 namespace chordwell::app {
 
@@ -156,6 +157,12 @@ protected:
 private:
     void build(const QString& displayName, platform::Desktop& desktop,
                DiagnosticsSources diagnosticsSources, DiagnosticsIdentity identity);
+    // The window's sections, top to bottom, then what their controls do.
+    void buildGeneralSection(QVBoxLayout* stack, const QString& displayName);
+    void buildSafetySection(QVBoxLayout* stack);
+    void buildKeyRepeatSection(QVBoxLayout* stack);
+    void buildAboutSection(QVBoxLayout* stack);
+    void connectControls();
     void syncFromModel();
     int contentHeight() const;
 
