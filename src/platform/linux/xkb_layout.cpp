@@ -8,9 +8,16 @@
 #include <xcb/xcb.h>
 // xcb's XKB header names a field `explicit`, a C++ keyword: renamed while it
 // is read (no code here touches that field).
+#if defined(__clang__)
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wkeyword-macro"
+#endif
 #define explicit explicit_
 #include <xcb/xkb.h>
 #undef explicit
+#if defined(__clang__)
+#pragma clang diagnostic pop
+#endif
 #include <xkbcommon/xkbcommon-x11.h>
 #include <xkbcommon/xkbcommon.h>
 
@@ -176,7 +183,7 @@ std::optional<XkbNames> localedNames() {
     constexpr std::uint64_t kTimeoutMicroseconds = 1'000'000;
     sd_bus_set_method_call_timeout(bus, kTimeoutMicroseconds);
     auto property = [bus](const char* name, bool& ok) {
-        sd_bus_error error = SD_BUS_ERROR_NULL;
+        sd_bus_error error{}; // SD_BUS_ERROR_NULL, without its C compound literal
         char* value = nullptr;
         const int rc =
             sd_bus_get_property_string(bus, "org.freedesktop.locale1", "/org/freedesktop/locale1",
