@@ -3,16 +3,25 @@
 // scheduler and QSettings preferences as the real application is.
 //
 // Without arguments it runs one child process per scenario (so that each
-// peak memory figure is its own) and prints a table:
+// peak memory figure is its own) and prints two tables:
 //   bench_app_scale                   every scenario
 //   bench_app_scale --mappings N      one keyboard with N stored mappings
 //   bench_app_scale --keyboards K     K keyboards attached one after another
+//   bench_app_scale --key-delay N     how long keys wait while the window
+//                                     works, with N mappings per keyboard
+//   bench_app_scale --key-delay-main N  the same with the keys served on the
+//                                     main thread (the simulate mode's way)
 //
 // Times are wall-clock unless called CPU (the main thread's CPU time).
+#include "app/help/help_view.hpp"
+#include "app/help/help_window.hpp"
 #include "app/mappings/keyboard_list.hpp"
 #include "app/mappings/keyboard_mapping_model.hpp"
 #include "app/mappings/keyboard_mapping_view.hpp"
+#include "app/mappings/mapping_files.hpp"
 #include "app/mappings/mapping_table.hpp"
+#include "app/settings/settings_view.hpp"
+#include "app/settings/settings_window.hpp"
 #include "app/shell/engine_bridge.hpp"
 #include "app/shell/main_window.hpp"
 #include "app/shell/platform_composition.hpp"
@@ -21,6 +30,7 @@
 #include "model/json_codec.hpp"
 #include "platform/memory/memory_ports.hpp"
 #include "platform/qt/qt_desktop.hpp"
+#include "platform/qt/qt_fd_watcher.hpp"
 #include "platform/qt/qt_preferences.hpp"
 #include "platform/qt/qt_scheduler.hpp"
 #include "platform/sim/sim_world.hpp"
@@ -28,13 +38,20 @@
 #include "storage/storage_manager.hpp"
 
 #include "support/allocation_counter.hpp"
+#include "support/key_path_sim_platform.hpp"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QItemSelectionModel>
 #include <QListView>
+#include <QMessageBox>
+#include <QScrollBar>
 #include <QSettings>
 #include <QTimer>
 
+#include <algorithm>
+#include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -44,10 +61,13 @@
 #include <functional>
 #include <iostream>
 #include <map>
+#include <random>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 namespace chordwell {
@@ -120,13 +140,25 @@ std::vector<KeyMapping> makeMappings(int count, int salt) {
 }
 
 // The application's parts, as ChordwellApp builds them in simulate mode.
+// With `keyPathThread` the simulated keyboards and taps live on a key-path
+// thread of their own, as the Linux platform's input does in the
+// application (the simulate mode itself keeps everything on the main
+// thread).
 struct App {
-    explicit App(const std::filesystem::path& root) {
+    explicit App(const std::filesystem::path& root, bool keyPathThread = false) {
         logging::configure(std::make_shared<platform::NullSystemLog>(), std::nullopt);
         scheduler = std::make_shared<platform::qt::QtScheduler>();
         preferences = std::make_shared<platform::qt::QtPreferences>(std::make_unique<QSettings>(
             QString::fromStdString((root / "preferences.ini").string()), QSettings::IniFormat));
-        composition = app::composeSimulatedPlatform(scheduler, preferences, false);
+        if (keyPathThread) {
+            mainLoop = std::make_shared<platform::qt::QtFdWatcher>();
+            threaded = std::make_shared<testsupport::KeyPathSimPlatform>(
+                scheduler, mainLoop, std::optional(root), preferences);
+            composition.simWorld = threaded->sharedWorld();
+            composition.platform = threaded;
+        } else {
+            composition = app::composeSimulatedPlatform(scheduler, preferences, false);
+        }
         engine = std::make_unique<RawKeyboardListener>(composition.platform, root / "Mappings");
         model = std::make_unique<app::KeyboardMappingModel>(*engine, *preferences);
         bridge = std::make_unique<app::EngineBridge>(*engine);
@@ -170,6 +202,7 @@ struct App {
     std::shared_ptr<platform::sim::SimKeyboard> attach(const std::string& name, std::int64_t vendor,
                                                        std::int64_t product,
                                                        std::int64_t location) {
+        const auto keyPath = engine->lock(); // the world may be the key path's
         platform::sim::SimKeyboardProperties p;
         p.product = name;
         p.vendorID = vendor;
@@ -180,6 +213,8 @@ struct App {
 
     std::shared_ptr<platform::qt::QtScheduler> scheduler;
     std::shared_ptr<platform::qt::QtPreferences> preferences;
+    std::shared_ptr<platform::qt::QtFdWatcher> mainLoop; // rings the main thread's bells
+    std::shared_ptr<testsupport::KeyPathSimPlatform> threaded;
     app::Composition composition;
     std::unique_ptr<RawKeyboardListener> engine;
     std::unique_ptr<app::KeyboardMappingModel> model;
@@ -381,6 +416,401 @@ int runKeyboards(int count) {
     return 0;
 }
 
+// ------------------------------------------------------------- key delay
+
+// Keys typed on the intercepted keyboard at random moments, independent of
+// what the window does, as a typist's keys are: a feeder thread makes each
+// key available (its time stamp into a queue, then a byte on an eventfd, as
+// the kernel makes an evdev node readable), and the thread that serves the
+// keyboard's input picks it up, has the engine decide it (match, output,
+// tap decision) and notes how long the key waited. The delay is what the
+// key suffers from whatever else that thread was doing.
+class KeyFeed {
+public:
+    static constexpr int kActions = 16; // the last one counts for nothing
+
+    /// `type`: one key change on the intercepted keyboard, run on the
+    /// serving thread.
+    KeyFeed(platform::FdWatcher& watcher, std::function<void(HidUsage, bool)> type)
+        : watcher_(watcher), type_(std::move(type)), fd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
+        for (auto& list : samples_) {
+            list.reserve(200000);
+        }
+        watch_ = watcher_.watchReadable(fd_, [this] { serve(); });
+    }
+    ~KeyFeed() {
+        stop();
+        watcher_.unwatch(watch_);
+        ::close(fd_);
+    }
+    KeyFeed(const KeyFeed&) = delete;
+    KeyFeed& operator=(const KeyFeed&) = delete;
+
+    void start() {
+        running_ = true;
+        feeder_ = std::thread([this] { feed(); });
+    }
+    /// Stops the feeder and waits (turning `turn`) until every key it made
+    /// available has been served.
+    void stop(const std::function<void()>& turn = {}) {
+        if (!running_.exchange(false)) {
+            return;
+        }
+        feeder_.join();
+        while (served_.load() != made_.load()) {
+            if (turn) {
+                turn();
+            } else {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        }
+    }
+    /// Keys made available from now on count for `action`.
+    void setAction(int action) { action_ = action; }
+    /// Delays of `action` in microseconds (read after stop()).
+    const std::vector<double>& samples(int action) const {
+        return samples_[static_cast<std::size_t>(action)];
+    }
+
+private:
+    struct Entry {
+        std::int64_t madeNs = 0;
+        int action = 0;
+    };
+    static constexpr std::size_t kRing = 1 << 16;
+
+    static std::int64_t nowNs() {
+        return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
+            .count();
+    }
+
+    void feed() {
+        std::mt19937_64 random(12345);
+        // About 2,000 keys a second, at random moments (exponential gaps).
+        std::exponential_distribution<double> gapUs(1.0 / 500.0);
+        while (running_.load()) {
+            const auto gap = std::chrono::microseconds(static_cast<long>(gapUs(random)) + 20);
+            std::this_thread::sleep_for(gap);
+            const std::uint64_t n = made_.load();
+            if (n - served_.load() >= kRing) {
+                continue; // the server is far behind: this key is not typed
+            }
+            ring_[n % kRing] = Entry{nowNs(), action_.load()};
+            made_.store(n + 1);
+            const std::uint64_t one = 1;
+            (void)!::write(fd_, &one, sizeof one);
+        }
+    }
+
+    void serve() {
+        std::uint64_t count = 0;
+        (void)!::read(fd_, &count, sizeof count);
+        // Control stays held; A (mapped to Copy) and B (not mapped) go down
+        // and up in turn.
+        static constexpr std::array<std::pair<HidUsage, bool>, 4> kKeys = {
+            {{0x04, true}, {0x04, false}, {0x05, true}, {0x05, false}}};
+        for (std::uint64_t n = served_.load(); n != made_.load(); ++n) {
+            const Entry entry = ring_[n % kRing];
+            const auto& [usage, down] = kKeys[n % kKeys.size()];
+            type_(usage, down);
+            samples_[static_cast<std::size_t>(entry.action)].push_back(
+                static_cast<double>(nowNs() - entry.madeNs) / 1000.0);
+            served_.store(n + 1);
+        }
+    }
+
+    platform::FdWatcher& watcher_;
+    std::function<void(HidUsage, bool)> type_;
+    int fd_ = -1;
+    platform::FdWatcher::WatchId watch_ = 0;
+    std::thread feeder_;
+    std::atomic<bool> running_{false};
+    std::atomic<int> action_{0};
+    std::atomic<std::uint64_t> made_{0};
+    std::atomic<std::uint64_t> served_{0};
+    std::array<Entry, kRing> ring_{};
+    std::array<std::vector<double>, kActions> samples_;
+};
+
+// The actions of the window during which keys are typed, in the order run.
+const std::vector<std::pair<std::string, std::string>>& keyDelayActions() {
+    static const std::vector<std::pair<std::string, std::string>> actions = {
+        {"idle", "nothing (the window idle)"},
+        {"select", "select a keyboard (its file loaded, table drawn)"},
+        {"add", "add a mapping"},
+        {"edit", "edit a mapping (both halves)"},
+        {"delete", "delete a mapping"},
+        {"import", "import a file, replacing"},
+        {"export", "export"},
+        {"settings", "open Settings"},
+        {"help", "open Help"},
+        {"scroll", "scroll the mapping list"},
+        {"resize", "resize the window"},
+    };
+    return actions;
+}
+
+int runKeyDelay(int count, bool keyPathThread) {
+    const std::filesystem::path root = makeRoot();
+    const auto storeRecord = [&](const std::filesystem::path& file, const std::string& name,
+                                 std::int64_t product, std::vector<KeyMapping> mappings) {
+        DeviceMapping record;
+        record.productName = name;
+        record.vendorID = kVendor;
+        record.productID = product;
+        record.mappings = std::move(mappings);
+        std::filesystem::create_directories(file.parent_path());
+        std::ofstream(file) << encodeDeviceMapping(record);
+    };
+    // Two keyboard models with `count` mappings each; the import file holds
+    // the first one's mappings again (so that Control+A stays mapped).
+    storeRecord(root / "Mappings" / StorageManager::fileName(kVendor, kProduct), "Magic Keyboard",
+                kProduct, makeMappings(count, 0));
+    storeRecord(root / "Mappings" / StorageManager::fileName(kVendor, kProduct + 1),
+                "Travel Keyboard", kProduct + 1, makeMappings(count, 2));
+    storeRecord(root / "import.json", "Magic Keyboard", kProduct, makeMappings(count, 0));
+
+    App a(root, keyPathThread);
+    settings::setSuppressDeleteConfirmation(*a.preferences, true);
+    auto magic = a.attach("Magic Keyboard", kVendor, kProduct, 1);
+    auto travel = a.attach("Travel Keyboard", kVendor, kProduct + 1, 2);
+    a.turnUntil([&] { return a.view().keyboardListModel()->rowCount() == 2; });
+    const auto deviceOf = [&](std::int64_t product) {
+        for (const KeyboardDevice& d : a.engine->discoveredKeyboards()) {
+            if (d.productID == product) {
+                return d;
+            }
+        }
+        std::fprintf(stderr, "keyboard %lld not found\n", static_cast<long long>(product));
+        std::exit(1);
+    };
+    const KeyboardDevice deviceA = deviceOf(kProduct);
+    const KeyboardDevice deviceB = deviceOf(kProduct + 1);
+    // The table shows the record of `product` with its `rows` rows.
+    const auto shows = [&](std::int64_t product, int rows) {
+        const DeviceMapping* record = a.model->selectedRecord();
+        return record != nullptr && record->productID == product && a.table().rowCount() == rows &&
+               (rows == 0 || a.table().mappingAt(0)->id == record->mappings.front().id);
+    };
+    const auto select = [&](const KeyboardDevice& device) {
+        a.model->selectKeyboard(device);
+        a.turnUntil([&] {
+            const DeviceMapping* record = a.model->selectedRecord();
+            return record != nullptr &&
+                   shows(device.productID, static_cast<int>(record->mappings.size()));
+        });
+        a.window->repaint();
+    };
+    select(deviceA);
+    a.model->toggleInterception(true);
+    a.settle();
+    platform::sim::SimWorld& world = *a.composition.simWorld;
+    {
+        const auto keyPath = a.engine->lock();
+        world.keyDown(*magic, 0xE0); // Control, held throughout
+    }
+
+    // The keyboard's input is served where the platform serves it: on the
+    // key path's loop when it has one, else on the main thread's.
+    platform::qt::QtFdWatcher mainLoop;
+    platform::FdWatcher& inputLoop =
+        a.threaded ? static_cast<platform::FdWatcher&>(*a.threaded->keyLoop().loop())
+                   : static_cast<platform::FdWatcher&>(mainLoop);
+    std::optional<KeyFeed> feedStorage;
+    {
+        const auto guard = a.engine->lock();
+        feedStorage.emplace(inputLoop, [&](HidUsage usage, bool down) {
+            if (down) {
+                world.keyDown(*magic, usage);
+            } else {
+                world.keyUp(*magic, usage);
+            }
+        });
+    }
+    KeyFeed& feed = *feedStorage;
+
+    const auto& actions = keyDelayActions();
+    const auto indexOf = [&](const std::string& key) {
+        for (std::size_t i = 0; i < actions.size(); ++i) {
+            if (actions[i].first == key) {
+                return static_cast<int>(i);
+            }
+        }
+        return 0;
+    };
+    // Runs `step` (with its repetition number) at least 6 times and for at
+    // least a second, while keys are typed. `restore` puts back what a step
+    // took away; keys that arrive meanwhile count for no action.
+    const int unattributed = static_cast<int>(actions.size());
+    const auto during = [&](const std::string& key, const std::function<void(int)>& step,
+                            const std::function<void(int)>& restore = {}) {
+        const auto start = Clock::now();
+        for (int rep = 0; rep < 400 && (rep < 6 || msSince(start) < 1000); ++rep) {
+            feed.setAction(indexOf(key));
+            step(rep);
+            if (restore) {
+                feed.setAction(unattributed);
+                restore(rep);
+            }
+        }
+        feed.setAction(unattributed);
+    };
+    const auto currentRows = [&] {
+        const DeviceMapping* record = a.model->selectedRecord();
+        return record != nullptr ? static_cast<int>(record->mappings.size()) : 0;
+    };
+
+    feed.start();
+    during("idle", [&](int) { a.turnUntil([&] { return false; }, 200); });
+    during("select", [&](int) {
+        select(deviceB);
+        select(deviceA);
+    });
+    int added = 0;
+    const auto add = [&](int) {
+        const int before = currentRows();
+        a.model->setMappingName("Added " + std::to_string(added));
+        a.model->capturedInputCodesFrom = {0xE2, static_cast<HidUsage>(0x200 + added % 0x1000)};
+        a.model->capturedCustomCodesFrom = {MacKeySignature{58, 0}, MacKeySignature{48, 0}};
+        ++added;
+        a.model->saveMapping();
+        a.turnUntil([&] { return a.table().rowCount() == before + 1; });
+        a.window->repaint();
+    };
+    during("add", add);
+    during("edit", [&](int rep) {
+        const int before = currentRows();
+        a.model->startEditing(*a.table().mappingAt(before / 2));
+        a.model->setMappingName("Edited " + std::to_string(rep));
+        a.model->saveMapping();
+        a.turnUntil([&] { return a.table().rowCount() == 0; });
+        a.window->repaint();
+        a.turnUntil([&] { return a.table().rowCount() == before; });
+        a.window->repaint();
+    });
+    during(
+        "delete",
+        [&](int) {
+            const int before = currentRows();
+            const KeyMapping doomed = *a.table().mappingAt(before / 2);
+            a.model->requestDelete(doomed, deviceA, a.model->selectedRecord()->id);
+            a.turnUntil([&] { return a.table().rowCount() == before - 1; });
+            a.window->repaint();
+        },
+        add);
+    during("import", [&](int) {
+        app::ImportResult imported = app::readImportFile(root / "import.json");
+        if (!imported.mappings) {
+            std::fprintf(stderr, "import failed: %s\n", imported.error.c_str());
+            std::exit(1);
+        }
+        const int rows = static_cast<int>(imported.mappings->size());
+        a.model->importMappings(*imported.mappings, false);
+        // The "Import Options" dialog comes up; the user replaces.
+        QMessageBox* options = nullptr;
+        a.turnUntil([&] {
+            options = a.view().findChild<QMessageBox*>(QStringLiteral("importOptions"));
+            return options != nullptr && options->isVisible();
+        });
+        bool finished = false;
+        QObject::connect(options, &QDialog::finished, [&finished] { finished = true; });
+        for (QAbstractButton* button : options->buttons()) {
+            if (button->text().startsWith(QStringLiteral("Replace"))) {
+                button->click();
+            }
+        }
+        a.turnUntil([&] { return finished; });
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        a.turnUntil([&] { return shows(kProduct, rows); });
+        a.window->repaint();
+    });
+    during("export", [&](int) {
+        const DeviceMapping snapshot = *a.model->selectedRecord();
+        std::string error;
+        if (!app::writeExportFile(root / "export.json", snapshot, error)) {
+            std::fprintf(stderr, "export failed: %s\n", error.c_str());
+            std::exit(1);
+        }
+        a.model->exportFinished((root / "export.json").string());
+        a.settle();
+    });
+    platform::qt::XdgAutostartLoginItem loginItem(root / "autostart", "/bin/true");
+    std::unique_ptr<app::SettingsWindow> settingsWindow;
+    during("settings", [&](int) {
+        // Built the first time, refreshed later, as the application does.
+        if (!settingsWindow) {
+            settingsWindow = std::make_unique<app::SettingsWindow>(new app::SettingsView(
+                *a.preferences, loginItem, a.desktop, app::DiagnosticsSources::shared()));
+        } else if (auto* view = settingsWindow->findChild<app::SettingsView*>()) {
+            view->refresh();
+        }
+        settingsWindow->show();
+        settingsWindow->repaint();
+        a.settle();
+        settingsWindow->hide();
+        a.settle();
+    });
+    std::unique_ptr<app::HelpWindow> helpWindow;
+    during("help", [&](int) {
+        if (!helpWindow) {
+            helpWindow = std::make_unique<app::HelpWindow>(new app::HelpView(a.desktop));
+        }
+        helpWindow->show();
+        helpWindow->repaint();
+        a.settle();
+        helpWindow->hide();
+        a.settle();
+    });
+    during("scroll", [&](int rep) {
+        QScrollBar* bar = a.view().table()->verticalScrollBar();
+        const int pages = std::max(1, bar->maximum() / std::max(1, bar->pageStep()));
+        bar->setValue((rep * 7919 % (pages + 1)) * bar->pageStep());
+        a.view().table()->viewport()->repaint();
+        a.settle();
+    });
+    const QSize size = a.window->size();
+    during("resize", [&](int rep) {
+        a.window->resize(size + (rep % 2 == 0 ? QSize(160, 120) : QSize(0, 0)));
+        a.window->repaint();
+        a.settle();
+    });
+    feed.stop([&] { a.settle(); });
+    std::vector<std::vector<double>> delays;
+    for (std::size_t i = 0; i < actions.size(); ++i) {
+        delays.push_back(feed.samples(static_cast<int>(i)));
+    }
+    {
+        const auto keyPath = a.engine->lock();
+        world.keyUp(*magic, 0xE0);
+        feedStorage.reset(); // unwatched on its loop
+    }
+
+    Results r;
+    r.emplace_back("mappings", count);
+    for (std::size_t i = 0; i < actions.size(); ++i) {
+        std::vector<double>& samples = delays[i];
+        std::sort(samples.begin(), samples.end());
+        const auto at = [&](double q) {
+            return samples.empty()
+                       ? -1.0
+                       : samples[std::min(
+                             samples.size() - 1,
+                             static_cast<std::size_t>(q * static_cast<double>(samples.size())))];
+        };
+        const std::string& key = actions[i].first;
+        r.emplace_back("delay_" + key + "_keys", static_cast<double>(samples.size()));
+        r.emplace_back("delay_" + key + "_p50_us", at(0.5));
+        r.emplace_back("delay_" + key + "_p99_us", at(0.99));
+        r.emplace_back("delay_" + key + "_max_us", samples.empty() ? -1.0 : samples.back());
+    }
+    settingsWindow.reset();
+    helpWindow.reset();
+    print(r);
+    std::error_code ec;
+    std::filesystem::remove_all(root, ec);
+    return 0;
+}
+
 std::map<std::string, double> runChild(const std::string& self, const std::string& args) {
     std::map<std::string, double> out;
     FILE* pipe = ::popen((self + " " + args).c_str(), "r");
@@ -397,6 +827,40 @@ std::map<std::string, double> runChild(const std::string& self, const std::strin
     }
     ::pclose(pipe);
     return out;
+}
+
+// The delay keys suffer while the window works, at 10 and 10,000 mappings:
+// with the key path on a thread of its own (the application), and with the
+// keys served on the main thread (the simulate mode) for comparison.
+void printKeyDelayTable(const std::string& self, const std::string& mode,
+                        const std::string& where) {
+    const std::vector<int> counts = {10, 10000};
+    std::vector<std::map<std::string, double>> rows;
+    for (int n : counts) {
+        rows.push_back(runChild(self, mode + " " + std::to_string(n)));
+    }
+    std::printf("\nKey delay while the window works, %s (µs from the key's input being "
+                "available to its decision):\n\n",
+                where.c_str());
+    std::printf("| window action | N = 10: p50 | p99 | max | N = 10,000: p50 | p99 | max | keys "
+                "|\n|---|---|---|---|---|---|---|---|\n");
+    for (const auto& [key, title] : keyDelayActions()) {
+        std::printf("| %s |", title.c_str());
+        double keys = 0;
+        for (const auto& row : rows) {
+            for (const char* q : {"p50", "p99", "max"}) {
+                const auto it = row.find("delay_" + key + "_" + q + "_us");
+                if (it == row.end()) {
+                    std::printf(" – |");
+                } else {
+                    std::printf(" %.0f |", it->second);
+                }
+            }
+            const auto n = row.find("delay_" + key + "_keys");
+            keys += n == row.end() ? 0 : n->second;
+        }
+        std::printf(" %.0f |\n", keys);
+    }
 }
 
 int runAll(const std::string& self) {
@@ -437,6 +901,8 @@ int runAll(const std::string& self) {
         }
         std::printf("\n");
     }
+    printKeyDelayTable(self, "--key-delay", "key path on a thread of its own");
+    printKeyDelayTable(self, "--key-delay-main", "keys served on the main thread");
     const auto k = runChild(self, "--keyboards 1000");
     std::printf("\n1,000 keyboards attached one after another: %.0f ms main-thread CPU "
                 "(%.0f ms wall), list sorted and complete: %s\n",
@@ -464,6 +930,13 @@ int main(int argc, char** argv) {
     if (mode == "--keyboards" && count > 0) {
         return chordwell::runKeyboards(count);
     }
-    std::cerr << "usage: bench_app_scale [--mappings N | --keyboards K]\n";
+    if (mode == "--key-delay" && count > 0) {
+        return chordwell::runKeyDelay(count, true);
+    }
+    if (mode == "--key-delay-main" && count > 0) {
+        return chordwell::runKeyDelay(count, false);
+    }
+    std::cerr << "usage: bench_app_scale [--mappings N | --keyboards K | --key-delay N | "
+                 "--key-delay-main N]\n";
     return 2;
 }

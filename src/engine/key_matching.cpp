@@ -20,6 +20,7 @@ template <typename List> bool containsCode(const List& list, HidUsage code) {
 } // namespace
 
 RawKeyboardListener::HeldKeys RawKeyboardListener::currentPressedCodesSnapshot() const {
+    const auto guard = lock();
     if (tapBlockerListener_) {
         return tapBlockerListener_->lockMutateValues([this] { return currentPressedCodes_; });
     }
@@ -31,18 +32,6 @@ void RawKeyboardListener::clearPressedCodes() {
     currentPressedCodes_.clear();
 }
 
-void RawKeyboardListener::recordsChanged() {
-    rebuildIndex();
-}
-
-void RawKeyboardListener::rebuildIndex() {
-    if (selectedDeviceMapping_) {
-        index_.rebuild(allDeviceMappings_, modelOf(*selectedDeviceMapping_));
-    } else {
-        index_.clear();
-    }
-}
-
 const KeyMapping* RawKeyboardListener::findMapping(std::span<const HidUsage> codes) const {
     // No keys held is no combination: a mapping without input keys never
     // matches (it would otherwise swallow every key of every keyboard).
@@ -50,14 +39,19 @@ const KeyMapping* RawKeyboardListener::findMapping(std::span<const HidUsage> cod
         return nullptr;
     }
     if (codes.size() > MappingIndex::kMaxIndexedKeys) {
-        return findMappingLinear(allDeviceMappings_, modelOf(*selectedDeviceMapping_), codes);
+        return findMappingLinear(keyPath_ != nullptr ? matching_->records : allDeviceMappings_,
+                                 modelOf(*selectedDeviceMapping_), codes);
+    }
+    // The key path hands in held sets it has sorted already.
+    if (std::is_sorted(codes.begin(), codes.end())) {
+        return matching_->index.find(codes);
     }
     InlineList<HidUsage, MappingIndex::kMaxIndexedKeys> sorted;
     for (HidUsage code : codes) {
         sorted.push_back(code);
     }
-    std::sort(sorted.begin(), sorted.end());
-    return index_.find(sorted.span());
+    sortKeys(sorted);
+    return matching_->index.find(sorted.span());
 }
 
 void RawKeyboardListener::handleInputValue(void* context, const platform::HidDevice& sender,
@@ -119,7 +113,7 @@ void RawKeyboardListener::onInputValue(const platform::HidDevice& sender,
             }
         }
         HeldKeys held = currentPressedCodes_;
-        std::sort(held.begin(), held.end());
+        sortKeys(held);
         const KeyMapping* mapping = isIntercepting_ ? findMapping(held.span()) : nullptr;
         if (mapping != nullptr) {
             // Work on a copy: observers told of the output's changes must not

@@ -32,6 +32,7 @@ platform::Scheduler::Duration seconds(double s) {
 } // namespace
 
 std::optional<std::vector<HidUsage>> RawKeyboardListener::repeatingCombo() const {
+    const auto guard = lock();
     if (repeatTimer_ == 0) {
         return std::nullopt;
     }
@@ -136,7 +137,7 @@ void RawKeyboardListener::startRepeat(std::span<const HidUsage> combination,
     const auto initialDelay = seconds(settings::keyRepeatInitialDelay(prefs));
     const auto interval = seconds(settings::keyRepeatInterval(prefs));
     // The closure holds two words, within std::function's inline storage.
-    repeatTimer_ = platform_->scheduler().scheduleRepeating(
+    repeatTimer_ = keyPathScheduler().scheduleRepeating(
         initialDelay, interval, [this, generation] { fireRepeat(generation); });
 }
 
@@ -151,7 +152,7 @@ void RawKeyboardListener::fireRepeat(std::uint64_t generation) {
 
 void RawKeyboardListener::stopRepeat() {
     if (repeatTimer_ != 0) {
-        platform_->scheduler().cancel(repeatTimer_);
+        keyPathScheduler().cancel(repeatTimer_);
     }
     repeatTimer_ = 0;
     repeatingCombo_.clear();

@@ -19,6 +19,7 @@ constexpr std::uint32_t kKeyboardUsage = 6;
 } // namespace
 
 void RawKeyboardListener::setupHIDManager() {
+    const auto guard = lock();
     platform_->setEmergencyExitHandler([this] {
         if (isIntercepting_) {
             stopIntercepting();
@@ -77,6 +78,7 @@ void RawKeyboardListener::onDeviceMatched(const HidDeviceRef& device) {
         if (alive.expired()) {
             return;
         }
+        const auto guard = lock();
         announce(EngineChange::discoveredKeyboards);
         discoveredKeyboards_.push_back(keyboard);
         log(LogLevel::info,
@@ -103,6 +105,7 @@ void RawKeyboardListener::onDeviceRemoved(const HidDeviceRef& device) {
         if (alive.expired()) {
             return;
         }
+        const auto guard = lock();
         announce(EngineChange::discoveredKeyboards);
         std::erase_if(discoveredKeyboards_, [&](const KeyboardDevice& k) {
             return platform::sameDevice(k.deviceRef, device);

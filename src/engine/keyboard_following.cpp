@@ -134,6 +134,7 @@ void RawKeyboardListener::handlePowerEvent(void* context, platform::Power::Event
         return;
     }
     auto* engine = static_cast<RawKeyboardListener*>(context);
+    const auto guard = engine->lock(); // held keys, repeat and grabs are the key path's
     if (event == platform::Power::Event::willSleep) {
         engine->systemWillSleep();
     } else {

@@ -60,6 +60,8 @@ void RawKeyboardListener::keyboardLayoutChanged() {
                 ": built-in outputs and catalog shortcuts follow it.",
             kCategory);
     }
+    // A key-path thread reads the strokes when it posts a built-in.
+    const auto guard = lock();
     announce(EngineChange::keyboardLayout);
     layout_ = std::move(next);
     builtInStrokes_ = strokes;
@@ -72,6 +74,7 @@ RawKeyboardListener::resolvedForKeyboardLayout(const std::vector<MacKeySignature
 
 std::optional<platform::KeyStroke>
 RawKeyboardListener::builtInStroke(OutputBehavior::Kind kind) const {
+    const auto guard = lock();
     if (const auto index = builtInIndex(kind)) {
         return builtInStrokes_[*index];
     }

@@ -15,6 +15,14 @@ constexpr std::string_view kCategory = "keyboard";
 // ---------------------------------------------------------------- listening
 
 void RawKeyboardListener::startListening(const KeyboardDevice& device) {
+    DeviceMapping listened;
+    listened.productName = device.productName;
+    listened.productID = device.productID;
+    listened.vendorID = device.vendorID;
+    // Made before the lock is taken: copying many mappings must not hold up
+    // the keys of another keyboard being read.
+    std::unique_ptr<Matching> matching = makeMatching(listened);
+    const auto guard = lock();
     (void)stopListening();
 
     if (isIntercepting_ || isForceBlockTap_) {
@@ -31,12 +39,8 @@ void RawKeyboardListener::startListening(const KeyboardDevice& device) {
 
     selectedDeviceIOHIDDevice_ = device.deviceRef;
     listenedIdentity_ = identityOf(device);
-    DeviceMapping listened;
-    listened.productName = device.productName;
-    listened.productID = device.productID;
-    listened.vendorID = device.vendorID;
     selectedDeviceMapping_ = std::move(listened);
-    rebuildIndex();
+    installMatching(std::move(matching));
 
     std::vector<HidUsage> empty;
     // Room for every key a capture can see, so that key-downs do not allocate.
@@ -46,6 +50,7 @@ void RawKeyboardListener::startListening(const KeyboardDevice& device) {
 }
 
 ListeningResult RawKeyboardListener::stopListening() {
+    const auto guard = lock();
     ListeningResult result;
     result.codes = capturedInputCodes_;
 
@@ -62,13 +67,14 @@ ListeningResult RawKeyboardListener::stopListening() {
     selectedDeviceIOHIDDevice_.reset();
     listenedIdentity_.reset();
     selectedDeviceMapping_.reset();
-    index_.clear();
+    rebuildIndex();
     setIsCapturingInput(false);
     setCapturedInputCodes({});
     return result;
 }
 
 void RawKeyboardListener::stopIntercepting() {
+    const auto guard = lock();
     log(LogLevel::info, "In stopIntercepting()...", kCategory);
     setIsIntercepting(false);
     (void)stopListening();

@@ -91,6 +91,7 @@ public:
         *current = outer;
     }
     std::size_t subscriberCount() const { return inner_.subscriberCount(); }
+    bool hasSlots() const { return inner_.hasSlots(); }
 
 private:
     WillChangeSignal inner_;

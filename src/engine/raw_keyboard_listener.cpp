@@ -23,6 +23,7 @@ constexpr std::string_view kCategory = "keyboard";
 RawKeyboardListener::RawKeyboardListener(std::shared_ptr<platform::Platform> platform,
                                          std::optional<std::filesystem::path> storageFolder)
     : platform_(std::move(platform)) {
+    attachKeyPath();
     std::error_code error;
     storage_ = storageFolder ? StorageManager::createAt(*storageFolder, error)
                              : StorageManager::create(platform_->paths(), error);
@@ -39,6 +40,7 @@ RawKeyboardListener::RawKeyboardListener(std::shared_ptr<platform::Platform> pla
 RawKeyboardListener::RawKeyboardListener(std::shared_ptr<platform::Platform> platform,
                                          std::optional<StorageManager> storage)
     : platform_(std::move(platform)), storage_(std::move(storage)) {
+    attachKeyPath();
     if (!storage_) {
         storageError_ = "no storage";
     }
@@ -47,6 +49,7 @@ RawKeyboardListener::RawKeyboardListener(std::shared_ptr<platform::Platform> pla
 }
 
 RawKeyboardListener::~RawKeyboardListener() {
+    const auto guard = lock();
     platform_->setEmergencyExitHandler(nullptr);
     if (auto* layout = platform_->keyboardLayout()) {
         layout->setChangeObserver(nullptr);
@@ -56,7 +59,7 @@ RawKeyboardListener::~RawKeyboardListener() {
     }
     auto& scheduler = platform_->scheduler();
     if (repeatTimer_ != 0) {
-        scheduler.cancel(repeatTimer_);
+        keyPathScheduler().cancel(repeatTimer_);
         repeatTimer_ = 0;
     }
     // An edit whose second half has not run yet is finished now, so that
@@ -82,6 +85,14 @@ RawKeyboardListener::~RawKeyboardListener() {
         manager_->unscheduleFromRunLoop();
         manager_->close();
     }
+    keyPathBell_.reset();
+}
+
+void RawKeyboardListener::attachKeyPath() {
+    keyPath_ = platform_->keyPath();
+    if (keyPath_ != nullptr) {
+        keyPathBell_ = keyPath_->makeMainThreadBell([this] { deliverKeyPathChanges(); });
+    }
 }
 
 // ---------------------------------------------------------------- published
@@ -93,21 +104,25 @@ void RawKeyboardListener::setAllDeviceMappings(std::vector<DeviceMapping> record
 }
 
 void RawKeyboardListener::setIsCapturingInput(bool value) {
+    const auto guard = lock();
     announce(EngineChange::capture);
     isCapturingInput_ = value;
 }
 
 void RawKeyboardListener::setIsIntercepting(bool value) {
+    const auto guard = lock();
     announce(EngineChange::interception);
     isIntercepting_ = value;
 }
 
 void RawKeyboardListener::setIsForceBlockTap(bool value) {
+    const auto guard = lock();
     announce(EngineChange::interception);
     isForceBlockTap_ = value;
 }
 
 void RawKeyboardListener::setCapturedInputCodes(std::vector<HidUsage> codes) {
+    const auto guard = lock();
     announce(EngineChange::capture);
     capturedInputCodes_ = std::move(codes);
 }

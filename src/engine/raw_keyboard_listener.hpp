@@ -3,8 +3,12 @@
 // posts the mapped output with key repeat, swallows the system's own handling
 // through the tap blocker, and manages the loaded mapping records.
 //
-// Everything runs on the main thread. The engine talks to the operating
-// system only through the platform ports it was built with.
+// The user interface calls it on the main thread. The key path (HID values,
+// tap events, key repeat) runs on the main thread too, unless the platform
+// gives it threads of its own (platform/key_path.hpp); then every operation
+// below takes the key path's lock, and observers still hear of every change
+// on the main thread. The engine talks to the operating system only through
+// the platform ports it was built with.
 //
 // One class, its members implemented by job: raw_keyboard_listener.cpp
 // (construction, published fields), keyboard_discovery.cpp, listening.cpp
@@ -12,7 +16,9 @@
 // keyboard_following.cpp (the keyboard that went away and comes back, sleep
 // and wake), key_matching.cpp (held keys and matching), key_output.cpp
 // (output and key repeat), mapping_records.cpp (load / save / edit /
-// delete of the records) and layout_following.cpp (the user's layout).
+// delete of the records), key_path_threads.cpp (the lock, changes made
+// on key-path threads, the matching snapshot those threads read) and
+// layout_following.cpp (the user's layout).
 #pragma once
 
 #include "engine/engine_changes.hpp"
@@ -23,6 +29,7 @@
 #include "model/inline_list.hpp"
 #include "model/keys.hpp"
 #include "model/records.hpp"
+#include "platform/key_path.hpp"
 #include "platform/ports.hpp"
 #include "storage/storage_manager.hpp"
 
@@ -33,6 +40,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <span>
@@ -48,6 +56,19 @@ struct ListeningResult {
     std::vector<HidUsage> codes;
     std::vector<MacKeySignature> taps;
 };
+
+/// Sorts a handful of keys in place (held sets are small: an insertion sort
+/// does it in fewer steps than a general sort, on every key).
+template <typename List> void sortKeys(List& keys) {
+    for (auto it = keys.begin(); it != keys.end(); ++it) {
+        const HidUsage key = *it;
+        auto at = it;
+        for (; at != keys.begin() && *(at - 1) > key; --at) {
+            *at = *(at - 1);
+        }
+        *at = key;
+    }
+}
 
 class RawKeyboardListener {
 public:
@@ -79,10 +100,24 @@ public:
     // Every change is announced before it takes effect, twice: first to the
     // subscribeWillChange observers (something changes), then to the
     // subscribeChanges observers with what changes (see EngineChanges). Both
-    // run synchronously, on the main thread, and from the key path too
-    // (held keys, capture, pass-throughs, recorded signatures), so observers
-    // should note the change and re-read the engine later (once per turn of
-    // the event loop) rather than work at once.
+    // run on the main thread and from the key path too (held keys, capture,
+    // pass-throughs, recorded signatures), so observers should note the
+    // change and re-read the engine later (once per turn of the event loop)
+    // rather than work at once. When the key path has threads of its own,
+    // its changes reach the observers a moment later, on the main thread, in
+    // the order they were made (before any later change of the main
+    // thread's), with the key path's lock held.
+    //
+    // The records (allDeviceMappings and what changes them) belong to the
+    // main thread; the key path matches against a copy made whenever they
+    // change. The key path's own state (capture, held keys, the blocker)
+    // is read under lock() by any other thread.
+
+    /// Holds the key path's lock while it lives; holds nothing when the key
+    /// path runs on the main thread. Another thread holds it to read the key
+    /// path's state (capturedInputCodes(), currentPressedCodes(), the
+    /// blocker's lists); the operations below take it themselves.
+    [[nodiscard]] std::unique_lock<std::recursive_mutex> lock() const;
 
     const std::vector<DeviceMapping>& allDeviceMappings() const { return allDeviceMappings_; }
     /// Every change of the records below first finishes the edits still
@@ -186,9 +221,12 @@ public:
     }
     /// The sorted combination of the running repeat, if any.
     std::optional<std::vector<HidUsage>> repeatingCombo() const;
-    bool isRepeating() const { return repeatTimer_ != 0; }
+    bool isRepeating() const;
 
     platform::Platform& platform() const { return *platform_; }
+    /// Where the key path's timers and deferred work run: the key path's
+    /// scheduler, or the main one when the key path has no threads.
+    platform::Scheduler& keyPathScheduler() const;
 
     // ----------------------------------------------------- keyboard layout
     // Built-in outputs and catalog shortcuts mean characters; they are
@@ -264,10 +302,19 @@ private:
     friend class TapBlockerListener;
 
     void announce(const EngineChanges& what) {
+        if (keyPath_ != nullptr) {
+            announceWithKeyPath(what);
+            return;
+        }
         willChange_.emit();
         changes_.emit(what);
     }
+    void announceWithKeyPath(const EngineChanges& what);
+    /// Tells the observers, on the main thread, of the changes the key path
+    /// made since the last time, in order.
+    void deliverKeyPathChanges();
     void setupHIDManager();
+    void attachKeyPath();
     void followKeyboardLayout();
     void keyboardLayoutChanged();
     void setTapBlockerListener(std::shared_ptr<TapBlockerListener> blocker);
@@ -337,7 +384,27 @@ private:
     std::shared_ptr<const KeyLayout> layout_;
     std::array<std::optional<platform::KeyStroke>, 3> builtInStrokes_{};
 
-    MappingIndex index_;
+    // What matching reads. Without key-path threads the index points into
+    // allDeviceMappings_; with them into a copy of the listened model's
+    // records, made on the main thread and swapped in under the lock, so
+    // that the main thread changes its records without holding up keys.
+    struct Matching {
+        std::vector<DeviceMapping> records; // with key-path threads only
+        MappingIndex index;
+    };
+    std::unique_ptr<Matching> matching_ = std::make_unique<Matching>();
+    /// What matching needs for the `listened` model (none: nothing matches).
+    std::unique_ptr<Matching> makeMatching(const std::optional<DeviceMapping>& listened) const;
+    void installMatching(std::unique_ptr<Matching> next);
+
+    // Key-path threads (null: none). Their changes wait here, in order,
+    // for the main thread; a full queue merges into its last entry.
+    platform::KeyPath* keyPath_ = nullptr;
+    std::unique_ptr<platform::MainThreadBell> keyPathBell_;
+    static constexpr std::size_t kQueuedChanges = 256;
+    std::array<EngineChanges, kQueuedChanges> queuedChanges_{};
+    std::size_t queuedCount_ = 0;
+    std::size_t queuedFirst_ = 0;
     // Edits whose second half has not run yet: the record's mappings as they
     // were (set aside while the record shows none), the changed mapping, and
     // the keyboard to save for.

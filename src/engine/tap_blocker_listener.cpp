@@ -179,7 +179,7 @@ void TapBlockerListener::queueSettling() {
     }
     settlingQueued_ = true;
     std::weak_ptr<TapBlockerListener> weak = weak_from_this();
-    owner_.platform().scheduler().postToMain([weak] {
+    owner_.keyPathScheduler().postToMain([weak] {
         if (auto self = weak.lock()) {
             self->settlePendingKeyDowns();
         }
@@ -311,7 +311,7 @@ platform::TapDecision TapBlockerListener::handle(const platform::KeyEvent& event
 
     // Only whether the held keys of the listened keyboard match a mapping
     // matters, not the event's own key...
-    std::sort(held.begin(), held.end());
+    sortKeys(held);
     const bool heldMatches = owner_.findMapping(held.span()) != nullptr;
     if (!usage || held.contains(*usage)) {
         return heldMatches ? TapDecision::swallow : TapDecision::pass;
@@ -338,7 +338,7 @@ platform::TapDecision TapBlockerListener::handle(const platform::KeyEvent& event
         }
     }
     expected.push_back(*usage);
-    std::sort(expected.begin(), expected.end());
+    sortKeys(expected);
     const bool completes = owner_.findMapping(expected.span()) != nullptr;
     if (!heldMatches && !completes) {
         return TapDecision::pass;
@@ -393,7 +393,7 @@ void TapBlockerListener::settlePendingKeyDowns() {
     // keyboard's held keys match a mapping.
     if (!pendingKeyDowns_.empty()) {
         RawKeyboardListener::HeldKeys held = owner_.currentPressedCodesSnapshot();
-        std::sort(held.begin(), held.end());
+        sortKeys(held);
         const bool heldMatches = owner_.findMapping(held.span()) != nullptr;
         while (!pendingKeyDowns_.empty()) {
             const PendingKeyDown key = pendingKeyDowns_[0];

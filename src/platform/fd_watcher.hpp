@@ -1,9 +1,10 @@
-// Watching file descriptors for readability on the main thread. Adapters that
-// read descriptors (on Linux: the udev monitor, evdev nodes, the virtual
-// keyboard) never poll in a loop of their own: they hand their descriptors to
-// the main loop, which calls back when data is there. The application
-// supplies a watcher on its Qt event loop; tools and tests use the Linux
-// adapter's poll(2) loop.
+// Watching file descriptors for readability on one thread's loop: the main
+// thread's, or the key path's (key_path.hpp). Adapters that read descriptors
+// (on Linux: the udev monitor, the virtual keyboard's LEDs, sd-bus) never
+// poll in a loop of their own: they hand their descriptors to a loop, which
+// calls back when data is there. The application supplies a watcher on its
+// Qt event loop, and the Linux adapter's epoll loop runs its key path; tools
+// and tests use that epoll loop as their main loop.
 #pragma once
 
 #include <cstdint>
@@ -16,7 +17,7 @@ public:
     using WatchId = std::uint64_t; // 0 is never a valid id
 
     virtual ~FdWatcher() = default;
-    /// Calls `onReadable` on the main thread whenever `fd` is readable (or
+    /// Calls `onReadable` on the loop's thread whenever `fd` is readable (or
     /// in error: the callback then sees the error when it reads, and
     /// unwatches). The descriptor stays owned by the caller.
     virtual WatchId watchReadable(int fd, std::function<void()> onReadable) = 0;

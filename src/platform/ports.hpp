@@ -47,10 +47,12 @@ constexpr std::string_view logLevelLabel(LogLevel level) {
 
 namespace platform {
 
+class KeyPath; // key_path.hpp
+
 // ---------------------------------------------------------------- Scheduler
 
-/// Main-thread work and timers. Everything that touches the engine runs on
-/// the main thread; timers and posted work are delivered there.
+/// Work and timers of one thread: the main thread's (Platform::scheduler()),
+/// or the key path's (KeyPath::scheduler(), key_path.hpp).
 class Scheduler {
 public:
     using Task = std::function<void()>;
@@ -99,7 +101,8 @@ public:
 
     /// Registers the input-value callback; a null callback unregisters.
     virtual void registerInputValueCallback(InputValueCallback callback, void* context) = 0;
-    /// Schedules / unschedules the device's input on the main run loop.
+    /// Schedules / unschedules the device's input on the key path's run loop
+    /// (the main one when the key path has no threads of its own).
     virtual void scheduleWithRunLoop() = 0;
     virtual void unscheduleFromRunLoop() = 0;
 };
@@ -128,7 +131,8 @@ public:
     /// Opens the manager; returns 0 on success or a platform error code.
     virtual int open() = 0;
     /// From scheduling on, every attached device and every later arrival and
-    /// removal is reported through the callbacks, on the main thread.
+    /// removal is reported through the callbacks, on the main thread or on
+    /// the key path's thread (the engine hands it to the main thread).
     virtual void scheduleWithRunLoop() = 0;
     virtual void unscheduleFromRunLoop() = 0;
     virtual void close() = 0;
@@ -171,7 +175,8 @@ public:
 
     virtual ~EventTap() = default;
 
-    /// Adds the tap's run-loop source to the main run loop; false when the
+    /// Adds the tap's run-loop source to the key path's run loop (the main
+    /// one when the key path has no threads of its own); false when the
     /// source could not be made (the tap then never runs).
     virtual bool addToRunLoop() = 0;
     virtual void removeFromRunLoop() = 0;
@@ -386,6 +391,9 @@ public:
     /// the emergency exit (e.g. a key chord on a grabbed keyboard). The engine
     /// installs it at construction.
     virtual void setEmergencyExitHandler(std::function<void()> handler) { (void)handler; }
+    /// The threads the key path runs on, when not on the main thread
+    /// (key_path.hpp); nullptr: everything runs on the main thread.
+    virtual KeyPath* keyPath() { return nullptr; }
     /// The user's keyboard layout; nullptr where it cannot be read (key
     /// codes then mean their US characters).
     virtual KeyboardLayout* keyboardLayout() { return nullptr; }

@@ -7,9 +7,11 @@
 
 #include <gtest/gtest.h>
 #include <linux/input-event-codes.h>
+#include <unistd.h>
 
 #include "support/allocation_counter.hpp"
 
+#include <chrono>
 #include <memory>
 
 namespace chordwell::platform::lnx {
@@ -101,6 +103,42 @@ TEST(KeyPath, SteadyStateAllocatesNothing) {
     EXPECT_EQ(counter.stop(), 0u);
     EXPECT_GT(sink.writes, 0);
     EXPECT_FALSE(pipeline->anyVirtualKeyDown());
+}
+
+// The loop that serves the key path: a descriptor becoming readable, its
+// callback run, and a key repeat armed and cancelled (what a mapped key press
+// does), turn after turn.
+TEST(KeyPath, LoopTurnsWithKeyRepeatAllocateNothing) {
+    PollLoop loop;
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    int fired = 0;
+    int served = 0;
+    const FdWatcher::WatchId watch = loop.watchReadable(fds[0], [&] {
+        char c = 0;
+        if (::read(fds[0], &c, 1) == 1) {
+            ++served;
+        }
+        // Two words of closure, as the engine's repeat has.
+        const auto id = loop.scheduleRepeating(std::chrono::hours(1), std::chrono::hours(1),
+                                               [&fired, c] { fired += c; });
+        loop.cancel(id);
+    });
+    const auto turn = [&] {
+        ASSERT_EQ(::write(fds[1], "k", 1), 1);
+        loop.runOnce(std::chrono::milliseconds(1000));
+    };
+    turn(); // warm-up: the timer's slot is made once
+    testsupport::AllocationCounter counter;
+    for (int i = 0; i < 100; ++i) {
+        turn();
+    }
+    EXPECT_EQ(counter.stop(), 0u);
+    EXPECT_EQ(served, 101);
+    EXPECT_EQ(fired, 0);
+    loop.unwatch(watch);
+    ::close(fds[0]);
+    ::close(fds[1]);
 }
 
 } // namespace

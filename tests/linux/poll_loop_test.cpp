@@ -104,6 +104,48 @@ TEST(PollLoop, WatchedDescriptorCallsBackWhileReadableAndStopsWhenUnwatched) {
     ::close(fds[1]);
 }
 
+TEST(PollLoop, OneDescriptorWatchedTwiceCallsBothAndEachUnwatchesAlone) {
+    PollLoop loop;
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    int first = 0;
+    int second = 0;
+    const auto a = loop.watchReadable(fds[0], [&] { ++first; });
+    const auto b = loop.watchReadable(fds[0], [&] { ++second; });
+    ASSERT_NE(a, 0u);
+    ASSERT_NE(b, 0u);
+    ASSERT_EQ(::write(fds[1], "x", 1), 1);
+    loop.runOnce(milliseconds(1000));
+    EXPECT_EQ(first, 1);
+    EXPECT_EQ(second, 1);
+    loop.unwatch(a);
+    loop.runOnce(milliseconds(1000)); // still readable: nobody read it
+    EXPECT_EQ(first, 1);
+    EXPECT_EQ(second, 2);
+    loop.unwatch(b);
+    loop.runOnce(milliseconds(0));
+    EXPECT_EQ(second, 2);
+    ::close(fds[0]);
+    ::close(fds[1]);
+}
+
+TEST(PollLoop, TimersDueTogetherFireInTheOrderArmedAndCancelledSlotsAreReused) {
+    PollLoop loop;
+    std::vector<int> order;
+    std::vector<Scheduler::TimerId> ids;
+    for (int i = 0; i < 5; ++i) {
+        ids.push_back(
+            loop.scheduleOnce(Scheduler::Duration::zero(), [&order, i] { order.push_back(i); }));
+    }
+    loop.cancel(ids[2]);
+    const auto reused =
+        loop.scheduleOnce(Scheduler::Duration::zero(), [&order] { order.push_back(5); });
+    EXPECT_NE(reused, ids[2]) << "a cancelled id never comes back";
+    loop.cancel(ids[2]); // stale: harmless, the slot's new timer stays
+    loop.runOnce(milliseconds(0));
+    EXPECT_EQ(order, (std::vector<int>{0, 1, 3, 4, 5}));
+}
+
 TEST(PollLoop, ClosedDescriptorIsDroppedInsteadOfSpinning) {
     PollLoop loop;
     int fds[2];

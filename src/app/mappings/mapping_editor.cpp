@@ -132,7 +132,11 @@ const std::vector<HidUsage>& KeyboardMappingModel::recordingExitChord() {
 }
 
 bool KeyboardMappingModel::capturedExitChord() const {
-    const std::vector<HidUsage> codes = keptUsages(engine_.capturedInputCodes());
+    std::vector<HidUsage> codes;
+    {
+        const auto keyPath = engine_.lock(); // the recording is the key path's
+        codes = keptUsages(engine_.capturedInputCodes());
+    }
     return std::all_of(recordingExitChord().begin(), recordingExitChord().end(), [&](HidUsage u) {
         return std::find(codes.begin(), codes.end(), u) != codes.end();
     });
@@ -233,6 +237,7 @@ OutputBehavior KeyboardMappingModel::currentOutputBehavior() const {
 
 RecordingFieldState KeyboardMappingModel::fromField() {
     static const std::vector<MacKeySignature> kNoTaps;
+    const auto keyPath = engine_.lock(); // the recording is the key path's
     TapBlockerListener* blocker = engine_.tapBlockerListener();
     const std::vector<HidUsage>& liveUsages = engine_.capturedInputCodes();
     const std::vector<MacKeySignature>& liveTaps =
@@ -265,6 +270,7 @@ RecordingFieldState KeyboardMappingModel::fromField() {
 }
 
 RecordingFieldState KeyboardMappingModel::toField() const {
+    const auto keyPath = engine_.lock();
     const TapBlockerListener* blocker = engine_.tapBlockerListener();
     RecordingFieldState state;
     state.isRecording = engine_.isCapturingInput() && !engine_.isIntercepting() && isCapturingTo;

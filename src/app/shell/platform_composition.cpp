@@ -166,6 +166,8 @@ Composition composeNativePlatform(std::shared_ptr<platform::Scheduler> scheduler
     options.scheduler = std::move(scheduler);
     options.fdWatcher = std::make_shared<platform::qt::QtFdWatcher>();
     options.preferences = std::move(preferences);
+    // Keys never wait for the window: the key path has threads of its own.
+    options.keyPathThreads = true;
     c.platform = platform::lnx::makeLinuxPlatform(std::move(options));
 #else
     (void)scheduler;

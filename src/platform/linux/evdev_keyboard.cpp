@@ -2,6 +2,7 @@
 
 #include "logging/log.hpp"
 #include "platform/linux/device_identity.hpp"
+#include "platform/linux/key_loop.hpp"
 #include "platform/linux/key_tables.hpp"
 
 #include <fcntl.h>
@@ -12,9 +13,11 @@
 
 #include <algorithm>
 #include <array>
+#include <bitset>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <thread>
 
 namespace chordwell::platform::lnx {
 
@@ -28,6 +31,13 @@ struct EvdevKeyboard::Reader {
     libevdev* dev = nullptr;
     FdWatcher::WatchId watch = 0;
     UsageDecoder decoder;
+    // Read on a thread of its own: the keys down as this reader saw them
+    // (libevdev's own record is then not kept up), and whether the thread
+    // is to stop. Both under the key path's lock.
+    bool threaded = false;
+    bool stopped = false;
+    bool dropping = false; // after SYN_DROPPED, until the next report
+    std::bitset<KEY_MAX + 1> keys;
 
     ~Reader() {
         if (dev != nullptr) {
@@ -111,10 +121,13 @@ void EvdevKeyboard::openReader() {
         return;
     }
     auto reader = std::make_shared<Reader>();
+    reader->threaded = context_->readingLock() != nullptr;
+    // A thread of its own waits in read(); the loop must never wait.
+    const int blocking = reader->threaded ? 0 : O_NONBLOCK;
     // Writable when allowed, to light the keyboard's LEDs while it is grabbed.
-    reader->fd = ::open(info_.devnode.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    reader->fd = ::open(info_.devnode.c_str(), O_RDWR | blocking | O_CLOEXEC);
     if (reader->fd < 0 && (errno == EACCES || errno == EPERM || errno == EROFS)) {
-        reader->fd = ::open(info_.devnode.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        reader->fd = ::open(info_.devnode.c_str(), O_RDONLY | blocking | O_CLOEXEC);
     }
     if (reader->fd < 0) {
         const int error = errno;
@@ -136,11 +149,20 @@ void EvdevKeyboard::openReader() {
         return;
     }
     std::weak_ptr<EvdevKeyboard> weak = weak_from_this();
-    reader->watch = watcher_->watchReadable(reader->fd, [weak] {
-        if (auto self = weak.lock()) {
-            self->onReadable();
+    if (reader->threaded) {
+        for (unsigned code = 0; code <= KEY_MAX; ++code) {
+            reader->keys.set(code, libevdev_get_event_value(reader->dev, EV_KEY, code) != 0);
         }
-    });
+        // The thread holds the reader, and the lock, until it notices that
+        // it is to stop.
+        std::thread(&EvdevKeyboard::readOnThread, reader, weak, context_->readingLock()).detach();
+    } else {
+        reader->watch = watcher_->watchReadable(reader->fd, [weak] {
+            if (auto self = weak.lock()) {
+                self->onReadable();
+            }
+        });
+    }
     reader_ = std::move(reader);
     context_->attach(*this);
 }
@@ -160,8 +182,111 @@ void EvdevKeyboard::closeReader() {
     if (reader_->watch != 0) {
         watcher_->unwatch(reader_->watch);
     }
+    if (reader_->threaded) {
+        // Wakes the thread from its read (it then fails with ENODEV); the
+        // thread sees that it is to stop and lets the node go.
+        reader_->stopped = true;
+        ::ioctl(reader_->fd, EVIOCREVOKE, nullptr);
+    }
     // A read in progress holds its own reference; the node closes after it.
     reader_.reset();
+}
+
+void EvdevKeyboard::readOnThread(std::shared_ptr<Reader> reader, std::weak_ptr<EvdevKeyboard> weak,
+                                 std::shared_ptr<std::recursive_mutex> lock) {
+    KeyLoop::markKeyPathThread();
+    std::array<input_event, 64> events{};
+    for (bool reading = true; reading;) {
+        const ssize_t n = ::read(reader->fd, events.data(), sizeof events);
+        const int error = errno;
+        {
+            const std::lock_guard<std::recursive_mutex> guard(*lock);
+            const std::shared_ptr<EvdevKeyboard> self = weak.lock();
+            if (reader->stopped || !self || self->reader_ != reader) {
+                break;
+            }
+            if (n < 0 && error == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                self->readFailed(reader, n == 0 ? ENODEV : error);
+                break;
+            }
+            reading = self->handleRead(reader, events.data(),
+                                       static_cast<std::size_t>(n) / sizeof(input_event));
+        }
+        // After the lock: the main thread hears of the changes now.
+        KeyLoop::ringBells();
+    }
+    KeyLoop::ringBells();
+}
+
+bool EvdevKeyboard::handleRead(const std::shared_ptr<Reader>& reader, const ::input_event* events,
+                               std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        const input_event& ev = events[i];
+        if (ev.type == EV_SYN && ev.code == SYN_DROPPED) {
+            // The kernel's buffer overflowed: what follows until the next
+            // report is incomplete. The state is read afresh then.
+            log(LogLevel::warning, "Keyboard events were dropped; resynchronising.", kCategory);
+            reader->dropping = true;
+            reader->decoder.reset();
+            continue;
+        }
+        if (reader->dropping) {
+            if (ev.type == EV_SYN && ev.code == SYN_REPORT) {
+                reader->dropping = false;
+                resynchronise(*reader);
+            }
+        } else {
+            if (ev.type == EV_KEY && ev.code <= KEY_MAX) {
+                reader->keys.set(ev.code, ev.value != 0);
+            }
+            handleEvent(ev.type, ev.code, ev.value);
+        }
+        if (reader_ != reader) {
+            return false; // unscheduled by a callback
+        }
+    }
+    context_->afterEvents(*this);
+    return reader_ == reader;
+}
+
+void EvdevKeyboard::resynchronise(Reader& reader) {
+    // What the kernel holds down now against what was seen: the differences
+    // go out as key changes, each in a report of its own.
+    std::array<unsigned long,
+               (KEY_MAX + 1 + 8 * sizeof(unsigned long) - 1) / (8 * sizeof(unsigned long))>
+        bits{};
+    if (::ioctl(reader.fd, EVIOCGKEY(sizeof bits), bits.data()) < 0) {
+        return;
+    }
+    constexpr unsigned kBitsPerWord = 8 * sizeof(unsigned long);
+    for (unsigned code = 0; code <= KEY_MAX; ++code) {
+        const bool down = (bits[code / kBitsPerWord] >> (code % kBitsPerWord)) & 1u;
+        if (down == reader.keys.test(code)) {
+            continue;
+        }
+        reader.keys.set(code, down);
+        handleEvent(EV_KEY, static_cast<std::uint16_t>(code), down ? 1 : 0);
+        handleEvent(EV_SYN, SYN_REPORT, 0);
+        if (reader_.get() != &reader) {
+            return;
+        }
+    }
+}
+
+void EvdevKeyboard::readFailed(const std::shared_ptr<Reader>& reader, int error) {
+    if (error == ENODEV) {
+        log(LogLevel::info, "Keyboard device " + info_.devnode + " went away.", kCategory);
+    } else {
+        log(LogLevel::error,
+            "Reading keyboard device " + info_.devnode + " failed: " + std::strerror(error) + ".",
+            kCategory);
+    }
+    if (reader_ == reader) {
+        closeReader();
+    }
 }
 
 void EvdevKeyboard::deviceRemoved() {
@@ -249,6 +374,9 @@ bool EvdevKeyboard::anyKeyDown() const {
     if (::ioctl(reader_->fd, EVIOCGKEY(sizeof bits), bits.data()) >= 0) {
         return std::any_of(bits.begin(), bits.end(), [](unsigned char b) { return b != 0; });
     }
+    if (reader_->threaded) {
+        return reader_->keys.any(); // what its thread has read
+    }
     for (unsigned code = 0; code <= kMaxEvdevKeyCode; ++code) {
         if (libevdev_get_event_value(reader_->dev, EV_KEY, code) != 0) {
             return true;
@@ -258,6 +386,9 @@ bool EvdevKeyboard::anyKeyDown() const {
 }
 
 bool EvdevKeyboard::isKeyDown(std::uint16_t code) const {
+    if (reader_ && reader_->threaded) {
+        return code <= KEY_MAX && reader_->keys.test(code);
+    }
     return reader_ && libevdev_get_event_value(reader_->dev, EV_KEY, code) != 0;
 }
 

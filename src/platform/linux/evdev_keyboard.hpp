@@ -2,7 +2,10 @@
 //
 // Nothing is opened until the engine schedules the device: listing keyboards
 // needs no permission. Scheduled, the node is read with libevdev on the main
-// loop; every key change is first handed to the engine as a HID value
+// loop, or, when the input context says so, on a thread of its own that
+// waits in read(2) and handles what it read under the key path's lock (a
+// wait in poll and then a read would be one more system call on every key's
+// way). Every key change is first handed to the engine as a HID value
 // (usage page 7) and then, when the keyboard is grabbed, pushed through the
 // event stream. That order matters: the engine must know the held keys
 // before the taps judge the key's event, as on macOS where the HID callback
@@ -14,12 +17,15 @@
 #include "platform/linux/usage_decoder.hpp"
 #include "platform/ports.hpp"
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
 struct libevdev;
+struct input_event;
 
 namespace chordwell::platform::lnx {
 
@@ -85,6 +91,14 @@ private:
     void onReadable();
     void handleEvent(std::uint16_t type, std::uint16_t code, std::int32_t value);
     void closeReader();
+    // Reading on a thread of its own.
+    static void readOnThread(std::shared_ptr<Reader> reader, std::weak_ptr<EvdevKeyboard> weak,
+                             std::shared_ptr<std::recursive_mutex> lock);
+    /// What one read(2) returned; false when the reader is done.
+    bool handleRead(const std::shared_ptr<Reader>& reader, const ::input_event* events,
+                    std::size_t count);
+    void resynchronise(Reader& reader);
+    void readFailed(const std::shared_ptr<Reader>& reader, int error);
 
     KeyboardNodeInfo info_;
     std::shared_ptr<InputContext> context_;

@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -115,6 +116,14 @@ public:
     /// Re-evaluates every grab (the taps changed).
     void updateGrabs();
 
+    /// Keyboards are read on threads of their own, each holding `lock`
+    /// while it handles what it read (see key_loop.hpp); null: on the loop
+    /// of their file-descriptor watcher. Set before any keyboard is read.
+    void setReadingLock(std::shared_ptr<std::recursive_mutex> lock) {
+        readingLock_ = std::move(lock);
+    }
+    const std::shared_ptr<std::recursive_mutex>& readingLock() const { return readingLock_; }
+
 private:
     struct Attached {
         GrabbableKeyboard* keyboard = nullptr;
@@ -134,6 +143,7 @@ private:
 
     std::shared_ptr<Scheduler> scheduler_;
     std::shared_ptr<EventPipeline> pipeline_;
+    std::shared_ptr<std::recursive_mutex> readingLock_;
     void updateCovering();
 
     std::vector<Attached> attached_;

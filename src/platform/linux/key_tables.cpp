@@ -165,7 +165,20 @@ std::optional<std::uint16_t> evdevCodeForTapKeyCode(std::int64_t keyCode) {
     return std::nullopt;
 }
 
+// Every modifier's code lies below 128: one bit test answers most keys.
+constexpr std::array<std::uint64_t, 2> kModifierCodeBits = [] {
+    std::array<std::uint64_t, 2> bits{};
+    for (const ModifierKey& m : kModifiers) {
+        bits[m.evdevCode / 64] |= std::uint64_t{1} << (m.evdevCode % 64);
+    }
+    return bits;
+}();
+
 std::optional<ModifierKey> modifierForEvdevCode(std::uint16_t code) {
+    // Asked several times for every key on its way through the pipeline.
+    if (code >= 128 || ((kModifierCodeBits[code / 64] >> (code % 64)) & 1u) == 0) {
+        return std::nullopt;
+    }
     for (const ModifierKey& m : kModifiers) {
         if (m.evdevCode == code) {
             return m;

@@ -44,7 +44,23 @@ LinuxPlatform::LinuxPlatform(LinuxPlatformOptions options)
             preferences_ = std::make_shared<MemoryPreferences>();
         }
     }
+    inputWatcher_ = fdWatcher_;
+    inputScheduler_ = scheduler_;
+    if (options.keyPathThreads) {
+        if (pollLoop_ && scheduler_ == pollLoop_ && fdWatcher_ == pollLoop_) {
+            keyLoop_ = std::make_shared<KeyLoop>(pollLoop_);
+        } else {
+            keyLoop_ = std::make_shared<KeyLoop>(fdWatcher_);
+            inputWatcher_ = keyLoop_->loop();
+            inputScheduler_ = keyLoop_->loop();
+        }
+    }
+    // Its deferred work (ending interception after the emergency chord) is
+    // the main thread's.
     context_ = std::make_shared<InputContext>(scheduler_, pipeline_);
+    if (keyLoop_) {
+        context_->setReadingLock(keyLoop_->sharedMutex());
+    }
 
     if (options.createVirtualKeyboard) {
         int error = 0;
@@ -67,7 +83,7 @@ LinuxPlatform::LinuxPlatform(LinuxPlatformOptions options)
                 "keyboard");
             std::weak_ptr<InputContext> context = context_;
             UinputKeyboard* keyboard = virtualKeyboard_.get();
-            ledWatch_ = fdWatcher_->watchReadable(keyboard->fd(), [keyboard, context] {
+            ledWatch_ = inputWatcher_->watchReadable(keyboard->fd(), [keyboard, context] {
                 keyboard->drainLedEvents([&](std::uint16_t code, std::int32_t value) {
                     if (auto c = context.lock()) {
                         c->mirrorLed(code, value);
@@ -76,11 +92,23 @@ LinuxPlatform::LinuxPlatform(LinuxPlatformOptions options)
             });
         }
     }
+    if (keyLoop_ && keyLoop_->loop() != pollLoop_) {
+        keyLoop_->start();
+    }
 }
 
 LinuxPlatform::~LinuxPlatform() {
+    if (keyLoop_) {
+        keyLoop_->stop();
+    }
+    // Threads still reading keyboards wait for this, then find nothing to
+    // write to.
+    std::unique_lock<std::recursive_mutex> guard;
+    if (keyLoop_) {
+        guard = std::unique_lock<std::recursive_mutex>(keyLoop_->mutex());
+    }
     if (ledWatch_ != 0) {
-        fdWatcher_->unwatch(ledWatch_);
+        inputWatcher_->unwatch(ledWatch_);
     }
     // Keyboards may outlive the platform (they share the pipeline): they
     // must not write to a virtual keyboard that is gone.
@@ -89,7 +117,7 @@ LinuxPlatform::~LinuxPlatform() {
 }
 
 std::unique_ptr<HidManager> LinuxPlatform::createHidManager() {
-    return std::make_unique<UdevHidManager>(context_, fdWatcher_, *scheduler_,
+    return std::make_unique<UdevHidManager>(context_, inputWatcher_, *inputScheduler_,
                                             virtualKeyboard_ ? virtualKeyboard_->syspath()
                                                              : std::string());
 }
@@ -122,15 +150,34 @@ KeyboardLayout* LinuxPlatform::keyboardLayout() {
 }
 
 std::vector<PlatformNotice> LinuxPlatform::notices() const {
+    std::unique_lock<std::recursive_mutex> guard;
+    if (keyLoop_) {
+        guard = std::unique_lock<std::recursive_mutex>(keyLoop_->mutex());
+    }
     return context_->notices();
 }
 
 bool LinuxPlatform::setNoticeObserver(std::function<void()> observer) {
+    std::unique_lock<std::recursive_mutex> guard;
+    if (keyLoop_) {
+        guard = std::unique_lock<std::recursive_mutex>(keyLoop_->mutex());
+        if (observer) {
+            // Notices change on the key path's threads; the observer is the
+            // main thread's.
+            observer = [main = scheduler_, observer = std::move(observer)] {
+                main->postToMain(observer);
+            };
+        }
+    }
     context_->setNoticesObserver(std::move(observer));
     return true;
 }
 
 void LinuxPlatform::setEmergencyExitHandler(std::function<void()> handler) {
+    std::unique_lock<std::recursive_mutex> guard;
+    if (keyLoop_) {
+        guard = std::unique_lock<std::recursive_mutex>(keyLoop_->mutex());
+    }
     context_->setEmergencyExitHandler(std::move(handler));
 }
 

@@ -9,6 +9,7 @@
 #include "platform/fd_watcher.hpp"
 #include "platform/linux/event_pipeline.hpp"
 #include "platform/linux/input_context.hpp"
+#include "platform/linux/key_loop.hpp"
 #include "platform/linux/poll_loop.hpp"
 #include "platform/ports.hpp"
 
@@ -31,6 +32,14 @@ struct LinuxPlatformOptions {
     std::string uinputPath = "/dev/uinput";
     /// False: no virtual keyboard (listing and reading keyboards only).
     bool createVirtualKeyboard = true;
+    /// The key path on threads of its own (platform/key_path.hpp, key_loop.hpp):
+    /// each keyboard read on a thread of its own, and the platform's other
+    /// descriptors and the key path's timers on a loop that holds the key
+    /// path's lock. That loop is the platform's own (pollLoop(), which the
+    /// caller runs) when neither scheduler nor fdWatcher is given; otherwise
+    /// it runs on a thread of its own, and `fdWatcher` (the main thread's)
+    /// only rings the main thread's bells.
+    bool keyPathThreads = false;
 };
 
 class LinuxPlatform final : public Platform {
@@ -57,6 +66,7 @@ public:
     /// Every notice comes from the input context, which reports each change.
     bool setNoticeObserver(std::function<void()> observer) override;
     void setEmergencyExitHandler(std::function<void()> handler) override;
+    KeyPath* keyPath() override { return keyLoop_.get(); }
     /// The layout through libxkbcommon (xkb_layout.hpp), read on first use.
     KeyboardLayout* keyboardLayout() override;
 
@@ -70,6 +80,11 @@ private:
     std::shared_ptr<PollLoop> pollLoop_;
     std::shared_ptr<Scheduler> scheduler_;
     std::shared_ptr<FdWatcher> fdWatcher_;
+    // The key path's loop, with keyPathThreads; the adapters' descriptors
+    // and deferred work are then on it.
+    std::shared_ptr<KeyLoop> keyLoop_;
+    std::shared_ptr<FdWatcher> inputWatcher_;
+    std::shared_ptr<Scheduler> inputScheduler_;
     std::shared_ptr<Preferences> preferences_;
     std::shared_ptr<Paths> paths_;
     std::shared_ptr<SystemLog> systemLog_;

@@ -2,13 +2,16 @@
 
 #include "logging/log.hpp"
 
-#include <poll.h>
+#include <fcntl.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <exception>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -26,16 +29,34 @@ template <typename F> void runGuarded(F&& f) {
     }
 }
 
+// The epoll data of the wake-up descriptor; watches use their ids (never 0).
+constexpr std::uint64_t kWakeData = 0;
+
 } // namespace
 
 PollLoop::PollLoop()
-    : start_(std::chrono::steady_clock::now()), wakeFd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
-    if (wakeFd_ < 0) {
+    : start_(std::chrono::steady_clock::now()), wakeFd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)),
+      epollFd_(::epoll_create1(EPOLL_CLOEXEC)) {
+    if (wakeFd_ < 0 || epollFd_ < 0) {
         log(LogLevel::error, "Could not create the main loop's wake-up descriptor.", "keyboard");
+    }
+    if (wakeFd_ >= 0 && epollFd_ >= 0) {
+        epoll_event event{};
+        event.events = EPOLLIN;
+        event.data.u64 = kWakeData;
+        ::epoll_ctl(epollFd_, EPOLL_CTL_ADD, wakeFd_, &event);
     }
 }
 
 PollLoop::~PollLoop() {
+    for (const auto& [id, watch] : watches_) {
+        if (watch.registered != watch.fd && watch.registered >= 0) {
+            ::close(watch.registered);
+        }
+    }
+    if (epollFd_ >= 0) {
+        ::close(epollFd_);
+    }
     if (wakeFd_ >= 0) {
         ::close(wakeFd_);
     }
@@ -59,24 +80,87 @@ void PollLoop::postToMain(Task task) {
     wake();
 }
 
+void PollLoop::timersChanged() {
+    // Only a loop that waits, while another thread holds its lock, can have
+    // an older deadline in hand; its own callbacks run before it computes
+    // the next one.
+    if (waiting_.load()) {
+        wake();
+    }
+}
+
+namespace {
+
+constexpr std::uint32_t indexOfTimer(Scheduler::TimerId id) {
+    return static_cast<std::uint32_t>(id & 0xFFFFFFFFu) - 1;
+}
+
+constexpr Scheduler::TimerId timerId(std::uint32_t index, std::uint32_t generation) {
+    return (static_cast<Scheduler::TimerId>(generation) << 32) | (index + 1);
+}
+
+} // namespace
+
+Scheduler::TimerId PollLoop::arm(Duration firstDelay, Duration interval, Task task) {
+    std::uint32_t index = 0;
+    if (!freeTimers_.empty()) {
+        index = freeTimers_.back();
+        freeTimers_.pop_back();
+    } else {
+        index = static_cast<std::uint32_t>(timers_.size());
+        timers_.push_back(std::make_unique<Timer>());
+        freeTimers_.reserve(timers_.size());
+    }
+    Timer& timer = *timers_[index];
+    timer.due = now() + std::max(firstDelay, Duration::zero());
+    timer.interval = interval;
+    timer.task = std::move(task);
+    timer.sequence = nextSequence_++;
+    timer.armed = true;
+    ++armedTimers_;
+    timersChanged();
+    return timerId(index, timer.generation);
+}
+
+PollLoop::Timer* PollLoop::findTimer(TimerId id) {
+    const std::uint32_t index = indexOfTimer(id);
+    if (id == 0 || index >= timers_.size()) {
+        return nullptr;
+    }
+    Timer& timer = *timers_[index];
+    if (!timer.armed || timer.generation != static_cast<std::uint32_t>(id >> 32)) {
+        return nullptr;
+    }
+    return &timer;
+}
+
+void PollLoop::releaseTimer(std::uint32_t index) {
+    Timer& timer = *timers_[index];
+    timer.task = nullptr;
+    ++timer.generation; // its id no longer finds it
+    freeTimers_.push_back(index);
+}
+
 Scheduler::TimerId PollLoop::scheduleOnce(Duration delay, Task task) {
-    const TimerId id = nextTimerId_++;
-    timers_[id] = Timer{now() + std::max(delay, Duration::zero()), Duration::zero(),
-                        std::make_shared<Task>(std::move(task))};
-    return id;
+    return arm(delay, Duration::zero(), std::move(task));
 }
 
 Scheduler::TimerId PollLoop::scheduleRepeating(Duration firstDelay, Duration interval, Task task) {
-    const TimerId id = nextTimerId_++;
     // A repeating timer never fires more often than once a millisecond.
-    const Duration safeInterval = std::max<Duration>(interval, std::chrono::milliseconds(1));
-    timers_[id] = Timer{now() + std::max(firstDelay, Duration::zero()), safeInterval,
-                        std::make_shared<Task>(std::move(task))};
-    return id;
+    return arm(firstDelay, std::max<Duration>(interval, std::chrono::milliseconds(1)),
+               std::move(task));
 }
 
 void PollLoop::cancel(TimerId id) {
-    timers_.erase(id);
+    Timer* timer = findTimer(id);
+    if (timer == nullptr) {
+        return;
+    }
+    timer->armed = false;
+    --armedTimers_;
+    if (!timer->running) {
+        releaseTimer(indexOfTimer(id)); // else once its task has returned
+    }
 }
 
 Scheduler::Duration PollLoop::now() const {
@@ -84,16 +168,49 @@ Scheduler::Duration PollLoop::now() const {
 }
 
 FdWatcher::WatchId PollLoop::watchReadable(int fd, std::function<void()> onReadable) {
-    if (fd < 0 || !onReadable) {
+    if (fd < 0 || !onReadable || epollFd_ < 0) {
         return 0;
     }
     const WatchId id = nextWatchId_++;
-    watches_[id] = Watch{fd, std::move(onReadable)};
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.u64 = id;
+    int registered = fd;
+    if (::epoll_ctl(epollFd_, EPOLL_CTL_ADD, fd, &event) != 0) {
+        if (errno != EEXIST) {
+            return 0;
+        }
+        // Watched twice: epoll holds a descriptor once, so the second watch
+        // gets a copy of its own.
+        registered = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+        if (registered < 0 || ::epoll_ctl(epollFd_, EPOLL_CTL_ADD, registered, &event) != 0) {
+            if (registered >= 0) {
+                ::close(registered);
+            }
+            return 0;
+        }
+    }
+    watches_[id] =
+        Watch{fd, registered, std::make_shared<std::function<void()>>(std::move(onReadable))};
     return id;
 }
 
 void PollLoop::unwatch(WatchId id) {
-    watches_.erase(id);
+    auto it = watches_.find(id);
+    if (it == watches_.end()) {
+        return;
+    }
+    const Watch& watch = it->second;
+    if (watch.registered != watch.fd) {
+        ::close(watch.registered); // leaves the epoll set with it
+    } else {
+        // Fails harmlessly when the descriptor was closed already (it left
+        // the set then) or now stands for another file, which is not ours
+        // to remove: epoll knows it by its file, not its number.
+        epoll_event unused{};
+        (void)::epoll_ctl(epollFd_, EPOLL_CTL_DEL, watch.fd, &unused);
+    }
+    watches_.erase(it);
 }
 
 bool PollLoop::hasPendingWork() const {
@@ -105,18 +222,21 @@ bool PollLoop::hasPendingWork() const {
     }
     const Duration t = now();
     return std::any_of(timers_.begin(), timers_.end(),
-                       [&](const auto& entry) { return entry.second.due <= t; });
+                       [&](const auto& timer) { return timer->armed && timer->due <= t; });
 }
 
 std::chrono::milliseconds PollLoop::timeUntilNextTimer(std::chrono::milliseconds cap) const {
     std::chrono::milliseconds result = cap;
     const Duration t = now();
-    for (const auto& [id, timer] : timers_) {
-        if (timer.due <= t) {
+    for (const auto& timer : timers_) {
+        if (!timer->armed) {
+            continue;
+        }
+        if (timer->due <= t) {
             return std::chrono::milliseconds(0);
         }
         // Round up so that the wait never ends just before the timer is due.
-        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(timer.due - t);
+        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(timer->due - t);
         result = std::min(result, wait);
     }
     return result;
@@ -126,100 +246,113 @@ std::size_t PollLoop::runDueTimers() {
     std::size_t ran = 0;
     const Duration t = now();
     dueTimers_.clear();
-    for (const auto& [id, timer] : timers_) {
-        if (timer.due <= t) {
-            dueTimers_.push_back(id);
+    for (std::uint32_t i = 0; i < timers_.size(); ++i) {
+        const Timer& timer = *timers_[i];
+        if (timer.armed && timer.due <= t) {
+            dueTimers_.push_back(timerId(i, timer.generation));
         }
     }
-    std::sort(dueTimers_.begin(), dueTimers_.end(),
-              [this](TimerId a, TimerId b) { return timers_.at(a).due < timers_.at(b).due; });
+    std::sort(dueTimers_.begin(), dueTimers_.end(), [this](TimerId a, TimerId b) {
+        const Timer& x = *timers_[indexOfTimer(a)];
+        const Timer& y = *timers_[indexOfTimer(b)];
+        return x.due != y.due ? x.due < y.due : x.sequence < y.sequence;
+    });
     for (TimerId id : dueTimers_) {
-        auto it = timers_.find(id);
-        if (it == timers_.end()) {
+        Timer* timer = findTimer(id);
+        if (timer == nullptr) {
             continue; // cancelled by an earlier callback
         }
-        const std::shared_ptr<Task> task = it->second.task; // may cancel its own timer
-        if (it->second.interval == Duration::zero()) {
-            timers_.erase(it);
+        if (timer->interval == Duration::zero()) {
+            timer->armed = false;
+            --armedTimers_;
         } else {
-            it->second.due += it->second.interval;
-            if (it->second.due <= t) {
-                it->second.due = t + it->second.interval; // do not catch up
+            timer->due += timer->interval;
+            if (timer->due <= t) {
+                timer->due = t + timer->interval; // do not catch up
             }
         }
-        runGuarded(*task);
+        timer->running = true;
+        runGuarded(timer->task); // in place: it may cancel its own timer
+        timer->running = false;
+        if (!timer->armed) {
+            releaseTimer(indexOfTimer(id));
+        }
         ++ran;
     }
     return ran;
 }
 
 std::size_t PollLoop::runPosted() {
-    std::deque<Task> batch;
     {
         std::lock_guard<std::mutex> lock(postedMutex_);
-        batch.swap(posted_);
+        if (posted_.empty()) {
+            return 0;
+        }
+        running_.swap(posted_); // both keep their storage
     }
-    for (Task& task : batch) {
+    const std::size_t count = running_.size();
+    for (Task& task : running_) {
         runGuarded(task);
     }
-    return batch.size();
+    running_.clear();
+    return count;
 }
 
 std::size_t PollLoop::runOnce(std::chrono::milliseconds timeout) {
+    std::unique_lock<std::recursive_mutex> lock;
+    if (lock_ != nullptr) {
+        lock = std::unique_lock<std::recursive_mutex>(*lock_);
+    }
     std::chrono::milliseconds wait = std::max(timeout, std::chrono::milliseconds(0));
     {
-        std::lock_guard<std::mutex> lock(postedMutex_);
+        std::lock_guard<std::mutex> posted(postedMutex_);
         if (!posted_.empty()) {
             wait = std::chrono::milliseconds(0);
         }
     }
-    wait = timeUntilNextTimer(wait);
+    if (armedTimers_ != 0) {
+        wait = timeUntilNextTimer(wait);
+    }
 
-    std::vector<pollfd>& fds = pollFds_;
-    std::vector<WatchId>& ids = pollIds_;
-    fds.clear();
-    ids.clear();
-    if (wakeFd_ >= 0) {
-        fds.push_back(pollfd{wakeFd_, POLLIN, 0});
+    std::array<epoll_event, 16> events{};
+    int ready = 0;
+    if (epollFd_ >= 0) {
+        if (lock.owns_lock()) {
+            waiting_.store(true); // before the lock goes: a change from now on wakes us
+            lock.unlock();
+        }
+        ready = ::epoll_wait(epollFd_, events.data(), static_cast<int>(events.size()),
+                             static_cast<int>(wait.count()));
+        const int error = errno;
+        if (lock_ != nullptr) {
+            lock.lock();
+            waiting_.store(false);
+        }
+        errno = error;
     }
-    for (const auto& [id, watch] : watches_) {
-        fds.push_back(pollfd{watch.fd, POLLIN, 0});
-        ids.push_back(id);
-    }
-    const int ready = ::poll(fds.data(), fds.size(), static_cast<int>(wait.count()));
     std::size_t ran = 0;
-    if (ready > 0) {
-        std::size_t first = 0;
-        if (wakeFd_ >= 0) {
-            first = 1;
-            if (fds[0].revents & POLLIN) {
-                std::uint64_t count = 0;
-                [[maybe_unused]] const ssize_t n = ::read(wakeFd_, &count, sizeof count);
-            }
-        }
-        for (std::size_t i = first; i < fds.size(); ++i) {
-            if (fds[i].revents == 0) {
-                continue;
-            }
-            const WatchId id = ids[i - first];
-            auto it = watches_.find(id);
-            if (it == watches_.end()) {
-                continue; // unwatched by an earlier callback
-            }
-            if (fds[i].revents & POLLNVAL) {
-                // Closed without being unwatched: it can never become
-                // readable again.
-                watches_.erase(it);
-                continue;
-            }
-            auto callback = it->second.callback; // may unwatch itself
-            runGuarded(callback);
-            ++ran;
-        }
-    } else if (ready < 0 && errno != EINTR) {
-        log(LogLevel::error, "poll() failed in the main loop.", "keyboard");
+    if (ready < 0 && errno != EINTR) {
+        log(LogLevel::error, "epoll_wait() failed in the main loop.", "keyboard");
     }
-    ran += runDueTimers();
+    for (int i = 0; i < ready; ++i) {
+        const std::uint64_t data = events[static_cast<std::size_t>(i)].data.u64;
+        if (data == kWakeData) {
+            std::uint64_t count = 0;
+            [[maybe_unused]] const ssize_t n = ::read(wakeFd_, &count, sizeof count);
+            continue;
+        }
+        auto it = watches_.find(data);
+        if (it == watches_.end()) {
+            continue; // unwatched meanwhile, by a callback or another thread
+        }
+        // Held here: the callback may unwatch itself.
+        const std::shared_ptr<std::function<void()>> callback = it->second.callback;
+        runGuarded(*callback);
+        ++ran;
+    }
+    if (armedTimers_ != 0) {
+        ran += runDueTimers();
+    }
     ran += runPosted();
     return ran;
 }

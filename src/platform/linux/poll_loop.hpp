@@ -1,13 +1,21 @@
-// A small main loop on poll(2): posted work, one-shot and repeating timers,
+// A small event loop on epoll(7): posted work, one-shot and repeating timers,
 // and file-descriptor watches. It is the scheduler and fd watcher of the
 // native platform when no application event loop is present
-// (chordwellctl, the VM test, tests of the adapters).
+// (chordwellctl, the VM test, tests of the adapters), and the loop of the
+// key thread in the application.
+//
+// A key wakes this loop, so the wake-up is on every key's way: epoll hands
+// back only the descriptors that are ready (poll(2) would set up and tear
+// down a wait on every watched descriptor at each turn), and a turn that
+// runs a callback allocates nothing.
+//
+// Another thread may use the loop while it runs on its own thread if both
+// hold the loop's lock (setLock): the loop holds it for everything but its
+// wait, and whatever changes its timers from another thread wakes it.
 #pragma once
 
 #include "platform/fd_watcher.hpp"
 #include "platform/ports.hpp"
-
-#include <poll.h>
 
 #include <atomic>
 #include <chrono>
@@ -29,7 +37,7 @@ public:
     PollLoop& operator=(const PollLoop&) = delete;
 
     // Scheduler. postToMain may be called from any thread; the rest from the
-    // loop's thread.
+    // loop's thread, or from another while holding the loop's lock.
     void postToMain(Task task) override;
     TimerId scheduleOnce(Duration delay, Task task) override;
     TimerId scheduleRepeating(Duration firstDelay, Duration interval, Task task) override;
@@ -44,6 +52,9 @@ public:
     /// that is due. Returns the number of callbacks run. Not reentrant:
     /// callbacks must not run the loop themselves.
     std::size_t runOnce(std::chrono::milliseconds timeout);
+    /// From now on runOnce() holds `lock` while it does anything but wait
+    /// (null: no lock). Set before the loop runs on a thread of its own.
+    void setLock(std::recursive_mutex* lock) { lock_ = lock; }
     /// Runs until quit() or until `limit` has passed.
     void runFor(Duration limit);
     /// Runs until quit().
@@ -58,37 +69,57 @@ public:
     bool hasPendingWork() const;
 
 private:
+    // Key repeat arms and cancels a timer at every mapped key press, on the
+    // key path, which must not allocate: timers live in slots that are made
+    // once and reused (a closure of two words fits the function's inline
+    // storage). A timer's task runs in place; cancelling it while it runs
+    // frees the slot afterwards.
     struct Timer {
         Duration due{};
         Duration interval{}; // zero for one-shot
-        // Shared so that firing a timer (which may cancel it) needs no copy
-        // of the closure: repeating timers fire on the key path.
-        std::shared_ptr<Task> task;
+        Task task;
+        std::uint64_t sequence = 0; // arming order, for timers due at once
+        std::uint32_t generation = 0;
+        bool armed = false;
+        bool running = false;
     };
     struct Watch {
         int fd = -1;
-        std::function<void()> callback;
+        int registered = -1; // the descriptor in the epoll set (a copy when fd was in it already)
+        // Shared so that calling it needs no copy of the closure (a copy of
+        // most closures allocates); the callback may unwatch itself.
+        std::shared_ptr<std::function<void()>> callback;
     };
 
+    TimerId arm(Duration firstDelay, Duration interval, Task task);
+    Timer* findTimer(TimerId id);
+    void releaseTimer(std::uint32_t index);
     std::chrono::milliseconds timeUntilNextTimer(std::chrono::milliseconds cap) const;
     std::size_t runDueTimers();
     std::size_t runPosted();
     void wake();
+    /// Timers changed: the loop may be waiting, on another thread, with an
+    /// older deadline.
+    void timersChanged();
 
     const std::chrono::steady_clock::time_point start_;
-    int wakeFd_ = -1; // eventfd
+    int wakeFd_ = -1;  // eventfd
+    int epollFd_ = -1; // the watched descriptors and wakeFd_
+    std::recursive_mutex* lock_ = nullptr;
+    std::atomic<bool> waiting_{false}; // runOnce waits for input now
 
     mutable std::mutex postedMutex_;
     std::deque<Task> posted_;
+    std::deque<Task> running_; // the batch being run; keeps its storage
 
-    TimerId nextTimerId_ = 1;
-    std::map<TimerId, Timer> timers_;
+    std::vector<std::unique_ptr<Timer>> timers_; // slots; a slot never moves
+    std::vector<std::uint32_t> freeTimers_;      // capacity kept at the slot count
+    std::size_t armedTimers_ = 0;
+    std::uint64_t nextSequence_ = 0;
     WatchId nextWatchId_ = 1;
     std::map<WatchId, Watch> watches_;
     // Reused from turn to turn, so that a turn allocates nothing once they
     // have grown.
-    std::vector<pollfd> pollFds_;
-    std::vector<WatchId> pollIds_;
     std::vector<TimerId> dueTimers_;
     std::atomic<bool> quit_{false};
 };

@@ -11,6 +11,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 
 namespace chordwell::platform::lnx {
@@ -79,10 +80,27 @@ int UinputKeyboard::fd() const {
 }
 
 bool UinputKeyboard::writeKey(std::uint16_t code, std::int32_t value) {
-    if (libevdev_uinput_write_event(device_, EV_KEY, code, value) != 0) {
+    // The key and its SYN_REPORT in one write: the kernel stamps the event
+    // when the report arrives, so a second system call would be part of
+    // every key's latency. uinput takes whole events only, so a write is
+    // either complete or failed.
+    std::array<input_event, 2> events{};
+    events[0].type = EV_KEY;
+    events[0].code = code;
+    events[0].value = value;
+    events[1].type = EV_SYN;
+    events[1].code = SYN_REPORT;
+    const int fd = libevdev_uinput_get_fd(device_);
+    for (;;) {
+        const ssize_t written = ::write(fd, events.data(), sizeof events);
+        if (written == static_cast<ssize_t>(sizeof events)) {
+            return true;
+        }
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
         return false;
     }
-    return libevdev_uinput_write_event(device_, EV_SYN, SYN_REPORT, 0) == 0;
 }
 
 void UinputKeyboard::drainLedEvents(const std::function<void(std::uint16_t, std::int32_t)>& onLed) {

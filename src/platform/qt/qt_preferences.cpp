@@ -193,11 +193,12 @@ void QtPreferences::watchFile() {
 }
 
 void QtPreferences::reload() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    const std::lock_guard<std::mutex> store(storeMutex_);
     if (!fileSafe()) {
         return; // keep what was read; the file is not opened
     }
     settings_->sync();
+    const std::lock_guard<std::mutex> lock(mutex_);
     cache_.clear();
 }
 
@@ -241,18 +242,22 @@ std::optional<PreferenceValue> QtPreferences::fromStored(const QVariant& stored,
 }
 
 std::optional<PreferenceValue> QtPreferences::value(std::string_view key) const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (auto it = cache_.find(key); it != cache_.end()) {
-        return it->second;
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (auto it = cache_.find(key); it != cache_.end()) {
+            return it->second;
+        }
     }
     if (!settings_) {
         return std::nullopt;
     }
+    const std::lock_guard<std::mutex> store(storeMutex_);
     // QSettings read the file when it was made or last synchronised: this
     // reads memory only.
     std::optional<PreferenceValue> read = fromStored(settings_->value(keyString(key)), textFormat_);
-    cache_.emplace(std::string(key), read);
-    return read;
+    const std::lock_guard<std::mutex> lock(mutex_);
+    // A value written meanwhile is in the cache already and wins.
+    return cache_.emplace(std::string(key), read).first->second;
 }
 
 void QtPreferences::setValue(std::string_view key, const PreferenceValue& value) {
@@ -264,9 +269,10 @@ void QtPreferences::setValue(std::string_view key, const PreferenceValue& value)
     } else {
         stored = QString::fromStdString(std::get<std::string>(value));
     }
-    std::lock_guard<std::mutex> lock(mutex_);
+    const std::lock_guard<std::mutex> store(storeMutex_);
     if (!fileSafe()) {
         // The file cannot be used: the value lives for this session only.
+        const std::lock_guard<std::mutex> lock(mutex_);
         cache_.insert_or_assign(std::string(key), fromStored(stored, textFormat_));
         return;
     }
@@ -276,8 +282,9 @@ void QtPreferences::setValue(std::string_view key, const PreferenceValue& value)
     settings_->sync();
     // What a reader gets back is what the store gives for the written value
     // (an INI file keeps text), so read it back rather than copy `value`.
-    cache_.insert_or_assign(std::string(key),
-                            fromStored(settings_->value(keyString(key)), textFormat_));
+    std::optional<PreferenceValue> back = fromStored(settings_->value(keyString(key)), textFormat_);
+    const std::lock_guard<std::mutex> lock(mutex_);
+    cache_.insert_or_assign(std::string(key), std::move(back));
 }
 
 } // namespace chordwell::platform::qt

@@ -95,6 +95,11 @@ private:
     std::unique_ptr<QSettings> settings_; // nullptr: in memory only
     std::filesystem::path iniFile_;       // checked before each access; empty: not ours
     bool textFormat_ = false;
+    // Two locks, always taken in this order: storeMutex_ serialises every
+    // use of settings_ (whose sync() writes or reads the file), mutex_
+    // guards the cache only. A read the cache answers (the key path reads
+    // its repeat settings on a thread of its own) never waits for a file.
+    mutable std::mutex storeMutex_;
     mutable std::mutex mutex_;
     mutable std::map<std::string, std::optional<PreferenceValue>, std::less<>> cache_;
     std::unique_ptr<QFileSystemWatcher> watcher_;
