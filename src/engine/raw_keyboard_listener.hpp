@@ -34,6 +34,7 @@
 #include "storage/storage_manager.hpp"
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -195,14 +196,29 @@ public:
 
     /// Told before any published change; says nothing about what changes.
     [[nodiscard]] Subscription subscribeWillChange(std::function<void()> observer) {
+        keyPathInterest_.fetch_or(~std::uint32_t{0}, std::memory_order_relaxed);
         return willChange_.subscribe(std::move(observer));
     }
     /// Told before each published change, with what changes; right after the
     /// subscribeWillChange observers of the same change. One announcement
-    /// holds one kind; a view that coalesces unites them with `|=`.
+    /// holds one kind; a view that coalesces unites them with `|=`. With
+    /// `interest`, only changes of those kinds are told: a program that
+    /// cares for none of the key path's kinds (held keys, pass-throughs) is
+    /// then not woken on its main thread for every key.
     [[nodiscard]] Subscription
-    subscribeChanges(std::function<void(const EngineChanges&)> observer) {
-        return changes_.subscribe(std::move(observer));
+    subscribeChanges(std::function<void(const EngineChanges&)> observer,
+                     std::optional<EngineChanges> interest = std::nullopt) {
+        if (!interest) {
+            keyPathInterest_.fetch_or(~std::uint32_t{0}, std::memory_order_relaxed);
+            return changes_.subscribe(std::move(observer));
+        }
+        const std::uint32_t bits = interest->bits();
+        keyPathInterest_.fetch_or(bits, std::memory_order_relaxed);
+        return changes_.subscribe([bits, f = std::move(observer)](const EngineChanges& what) {
+            if ((what.bits() & bits) != 0) {
+                f(what);
+            }
+        });
     }
 
     // -------------------------------------------------------- other state
@@ -403,6 +419,11 @@ private:
     std::unique_ptr<platform::MainThreadBell> keyPathBell_;
     static constexpr std::size_t kQueuedChanges = 256;
     std::array<EngineChanges, kQueuedChanges> queuedChanges_{};
+    // The kinds some observer was ever told of (it only grows): the key
+    // path queues nothing else. Atomic, since observers subscribe on the
+    // main thread without the lock; the signals' own lists are the main
+    // thread's.
+    std::atomic<std::uint32_t> keyPathInterest_{0};
     std::size_t queuedCount_ = 0;
     std::size_t queuedFirst_ = 0;
     // Edits whose second half has not run yet: the record's mappings as they
