@@ -315,26 +315,30 @@ int runBackground(int argc, char** argv, std::istream&, std::ostream& out, std::
     // it once the change took effect.
     bool saidWaiting = false;
     bool checkQueued = false;
-    const Subscription following = engine.subscribeChanges([&](const EngineChanges& what) {
-        if (!what.contains(EngineChange::interception) || checkQueued) {
-            return;
-        }
-        checkQueued = true;
-        loop.postToMain([&] {
-            checkQueued = false;
-            const bool waiting = engine.awaitedKeyboard().has_value();
-            if (waiting == saidWaiting || !engine.isIntercepting()) {
+    // Only interception changes: the keys' own changes then never wake
+    // the main loop.
+    const Subscription following = engine.subscribeChanges(
+        [&](const EngineChanges&) {
+            if (checkQueued) {
                 return;
             }
-            saidWaiting = waiting;
-            out << (waiting ? "Background mode: the keyboard " + keyboardName +
-                                  " went away; waiting for it to come back."
-                            : "Background mode: the keyboard " + keyboardName +
-                                  " is back; intercepting again.")
-                << "\n"
-                << std::flush;
-        });
-    });
+            checkQueued = true;
+            loop.postToMain([&] {
+                checkQueued = false;
+                const bool waiting = engine.awaitedKeyboard().has_value();
+                if (waiting == saidWaiting || !engine.isIntercepting()) {
+                    return;
+                }
+                saidWaiting = waiting;
+                out << (waiting ? "Background mode: the keyboard " + keyboardName +
+                                      " went away; waiting for it to come back."
+                                : "Background mode: the keyboard " + keyboardName +
+                                      " is back; intercepting again.")
+                    << "\n"
+                    << std::flush;
+            });
+        },
+        EngineChange::interception);
 
     // Nothing here wakes the process on a timer: the loop sleeps until a key,
     // a udev event, a file change or a signal arrives. It ends on a signal;

@@ -29,7 +29,7 @@ bool RawKeyboardListener::isRepeating() const {
 void RawKeyboardListener::announceWithKeyPath(const EngineChanges& what) {
     if (keyPath_->isKeyPathThread()) {
         // A key-path thread holds the lock already.
-        if (!willChange_.hasSlots() && !changes_.hasSlots()) {
+        if ((what.bits() & keyPathInterest_.load(std::memory_order_relaxed)) == 0) {
             return; // nobody to tell (a program without a window)
         }
         // Observers live on the main thread: the change waits for it. The

@@ -16,8 +16,9 @@
 // keyboard_following.cpp (the keyboard that went away and comes back, sleep
 // and wake), key_matching.cpp (held keys and matching), key_output.cpp
 // (output and key repeat), mapping_records.cpp (load / save / edit /
-// delete of the records) and key_path_threads.cpp (the lock, changes made
-// on key-path threads, the matching snapshot those threads read).
+// delete of the records), key_path_threads.cpp (the lock, changes made
+// on key-path threads, the matching snapshot those threads read) and
+// layout_following.cpp (the user's layout).
 #pragma once
 
 #include "engine/engine_changes.hpp"
@@ -33,6 +34,7 @@
 #include "storage/storage_manager.hpp"
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -194,14 +196,29 @@ public:
 
     /// Told before any published change; says nothing about what changes.
     [[nodiscard]] Subscription subscribeWillChange(std::function<void()> observer) {
+        keyPathInterest_.fetch_or(~std::uint32_t{0}, std::memory_order_relaxed);
         return willChange_.subscribe(std::move(observer));
     }
     /// Told before each published change, with what changes; right after the
     /// subscribeWillChange observers of the same change. One announcement
-    /// holds one kind; a view that coalesces unites them with `|=`.
+    /// holds one kind; a view that coalesces unites them with `|=`. With
+    /// `interest`, only changes of those kinds are told: a program that
+    /// cares for none of the key path's kinds (held keys, pass-throughs) is
+    /// then not woken on its main thread for every key.
     [[nodiscard]] Subscription
-    subscribeChanges(std::function<void(const EngineChanges&)> observer) {
-        return changes_.subscribe(std::move(observer));
+    subscribeChanges(std::function<void(const EngineChanges&)> observer,
+                     std::optional<EngineChanges> interest = std::nullopt) {
+        if (!interest) {
+            keyPathInterest_.fetch_or(~std::uint32_t{0}, std::memory_order_relaxed);
+            return changes_.subscribe(std::move(observer));
+        }
+        const std::uint32_t bits = interest->bits();
+        keyPathInterest_.fetch_or(bits, std::memory_order_relaxed);
+        return changes_.subscribe([bits, f = std::move(observer)](const EngineChanges& what) {
+            if ((what.bits() & bits) != 0) {
+                f(what);
+            }
+        });
     }
 
     // -------------------------------------------------------- other state
@@ -226,6 +243,21 @@ public:
     /// Where the key path's timers and deferred work run: the key path's
     /// scheduler, or the main one when the key path has no threads.
     platform::Scheduler& keyPathScheduler() const;
+
+    // ----------------------------------------------------- keyboard layout
+    // Built-in outputs and catalog shortcuts mean characters; they are
+    // resolved through the user's layout (model/keyboard_layout.hpp), which
+    // the engine follows through the platform's KeyboardLayout port.
+
+    /// The user's layout; the US one where the platform cannot tell.
+    const std::shared_ptr<const KeyLayout>& keyboardLayout() const { return layout_; }
+    /// Keys stored as US positions (a catalog shortcut) as the keys that type
+    /// the same characters on the user's layout.
+    std::vector<MacKeySignature>
+    resolvedForKeyboardLayout(const std::vector<MacKeySignature>& keys) const;
+    /// The key a built-in output posts on the user's layout: worked out when
+    /// the layout changes, so that posting only reads it.
+    std::optional<platform::KeyStroke> builtInStroke(OutputBehavior::Kind kind) const;
 
     // ----------------------------------------------------------- listening
 
@@ -299,6 +331,8 @@ private:
     void deliverKeyPathChanges();
     void setupHIDManager();
     void attachKeyPath();
+    void followKeyboardLayout();
+    void keyboardLayoutChanged();
     void setTapBlockerListener(std::shared_ptr<TapBlockerListener> blocker);
     void recordsChanged();
     void rebuildIndex();
@@ -360,6 +394,12 @@ private:
     OutputBehavior matchedBehavior_; // the behaviour of the last match
     bool isRepeatFiring_ = false;    // repeats do not log again what the key-down logged
 
+    // The user's layout and what the built-in outputs post on it (Open
+    // Search, Copy, Paste), replaced together on the main thread when the
+    // layout changes.
+    std::shared_ptr<const KeyLayout> layout_;
+    std::array<std::optional<platform::KeyStroke>, 3> builtInStrokes_{};
+
     // What matching reads. Without key-path threads the index points into
     // allDeviceMappings_; with them into a copy of the listened model's
     // records, made on the main thread and swapped in under the lock, so
@@ -379,6 +419,11 @@ private:
     std::unique_ptr<platform::MainThreadBell> keyPathBell_;
     static constexpr std::size_t kQueuedChanges = 256;
     std::array<EngineChanges, kQueuedChanges> queuedChanges_{};
+    // The kinds some observer was ever told of (it only grows): the key
+    // path queues nothing else. Atomic, since observers subscribe on the
+    // main thread without the lock; the signals' own lists are the main
+    // thread's.
+    std::atomic<std::uint32_t> keyPathInterest_{0};
     std::size_t queuedCount_ = 0;
     std::size_t queuedFirst_ = 0;
     // Edits whose second half has not run yet: the record's mappings as they

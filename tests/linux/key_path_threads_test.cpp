@@ -19,6 +19,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <iterator>
 #include <random>
 #include <thread>
 #include <vector>
@@ -241,6 +242,7 @@ struct Mode {
 
 struct Outcome {
     std::vector<std::uint32_t> announced; // kinds, in the order observers heard them
+    std::vector<std::uint32_t> heldOnly;  // what an observer of held keys only heard
     std::vector<AppKey> application;      // what reached the focused application
     bool allOnMainThread = true;
 };
@@ -327,6 +329,9 @@ protected:
                 outcome.allOnMainThread =
                     outcome.allOnMainThread && std::this_thread::get_id() == mainThread;
             });
+            const auto heldOnly = engine.subscribeChanges(
+                [&](const EngineChanges& what) { outcome.heldOnly.push_back(what.bits()); },
+                EngineChange::heldKeys);
             for (std::size_t first = 0; first < script.size(); first += batch) {
                 std::atomic<bool> typed{false};
                 platform->run([&, first] {
@@ -392,6 +397,15 @@ TEST_F(KeyPathEngine, ObserversHearTheSameChangesInTheSameOrder) {
             EXPECT_EQ(threads.announced, one.announced) << "seed " << seed;
             EXPECT_EQ(threads.application, one.application) << "seed " << seed;
             EXPECT_FALSE(one.application.empty());
+            // An observer with an interest hears exactly those of the others'.
+            std::vector<std::uint32_t> held;
+            std::copy_if(threads.announced.begin(), threads.announced.end(),
+                         std::back_inserter(held), [](std::uint32_t bits) {
+                             return (bits & static_cast<std::uint32_t>(EngineChange::heldKeys)) !=
+                                    0;
+                         });
+            EXPECT_EQ(threads.heldOnly, held) << "seed " << seed;
+            EXPECT_FALSE(held.empty());
         }
     }
 }

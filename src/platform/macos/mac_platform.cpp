@@ -2,6 +2,7 @@
 
 #include "platform/macos/event_tap.hpp"
 #include "platform/macos/hid_manager.hpp"
+#include "platform/macos/mac_keyboard_layout.hpp"
 #include "platform/macos/power.hpp"
 
 #include <ApplicationServices/ApplicationServices.h>
@@ -62,8 +63,18 @@ public:
         return power_.get();
     }
 
+    // Read on first use (the engine's construction), then followed on the
+    // main run loop.
+    KeyboardLayout* keyboardLayout() override {
+        if (!layout_) {
+            layout_ = MacKeyboardLayout::create();
+        }
+        return layout_.get();
+    }
+
 private:
     MacPlatformOptions options_;
+    std::unique_ptr<MacKeyboardLayout> layout_;
     std::unique_ptr<MacPower> power_;
     bool powerTried_ = false;
     MacEventPoster poster_;
