@@ -228,6 +228,8 @@ private:
         case K::list:
         case K::status:
             return true;
+        case K::layout:
+            return false; // no input sources on the model: the layout stays US
         }
         return false;
     }
