@@ -45,7 +45,20 @@ EngineBridge::EngineBridge(RawKeyboardListener& engine, QObject* parent)
         });
     }
 #endif
-    subscription_ = engine.subscribeChanges([this](const EngineChanges& what) { announce(what); });
+    // Held keys and pass-throughs change at every key press while
+    // intercepting and no view shows them: leaving them out keeps the key
+    // path from waking the main thread for every key it handles on a
+    // thread of its own.
+    EngineChanges shown;
+    for (std::uint32_t bit = 1; bit <= static_cast<std::uint32_t>(EngineChange::tapSignatures);
+         bit <<= 1) {
+        const auto kind = static_cast<EngineChange>(bit);
+        if (kind != EngineChange::heldKeys && kind != EngineChange::passThroughs) {
+            shown |= EngineChanges(kind);
+        }
+    }
+    subscription_ =
+        engine.subscribeChanges([this](const EngineChanges& what) { announce(what); }, shown);
 }
 
 EngineBridge::~EngineBridge() {
