@@ -70,7 +70,12 @@ constexpr const char* kSimulateHelp =
     "                        model: USAGES comma-separated (e.g. 0xE0,0x04) or -, OUTPUT\n"
     "                        none, copy, paste, search or key codes CODE[/FLAGS],...\n"
     "  unmap NAME            delete that mapping\n"
-    "  clear                 delete every mapping of the selected keyboard's model\n";
+    "  clear                 delete every mapping of the selected keyboard's model\n"
+    "  layout NAME           the keyboard layout the user types with: us (default),\n"
+    "                        fr (AZERTY), de (QWERTZ), dvorak or ru. Copy, Paste and\n"
+    "                        Search post the key that types their character on it\n"
+    "                        (c, v, space; US keys where it has none, as on ru), and\n"
+    "                        each <key> printed is what its keycap says there\n";
 
 struct SimulateOptions {
     std::vector<std::string> mappingFiles;

@@ -31,6 +31,9 @@ enum class EngineChange : std::uint32_t {
     /// The blocker's recorded signatures (persistentCapturedTapSignatures)
     /// grew (key path, while recording).
     tapSignatures = 1u << 8,
+    /// The user's keyboard layout (keyboardLayout()): key labels and the
+    /// keys outputs resolve to.
+    keyboardLayout = 1u << 9,
 };
 
 /// A keyboard model: the pair of identifiers its mapping file is named by,

@@ -85,7 +85,9 @@ void RawKeyboardListener::triggerOutput(const OutputBehavior& behavior) {
     case OutputBehavior::Kind::openSearchBar:
     case OutputBehavior::Kind::copyOperation:
     case OutputBehavior::Kind::pasteOperation:
-        if (auto stroke = platform_->eventPoster().builtInShortcut(behavior.kind())) {
+        // The key that types the built-in's character on the user's layout,
+        // worked out when the layout changed.
+        if (const auto stroke = builtInStroke(behavior.kind())) {
             emitKey(stroke->keyCode, stroke->flags);
         }
         return;

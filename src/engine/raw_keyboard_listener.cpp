@@ -2,7 +2,8 @@
 // the published fields. The jobs live beside it: discovery
 // (keyboard_discovery.cpp), the listening lifecycle (listening.cpp), held
 // keys and matching (key_matching.cpp), output and key repeat
-// (key_output.cpp), and the mapping records (mapping_records.cpp).
+// (key_output.cpp), the mapping records (mapping_records.cpp) and the
+// keyboard layout that outputs resolve through (layout_following.cpp).
 #include "engine/raw_keyboard_listener.hpp"
 
 #include "logging/log.hpp"
@@ -33,6 +34,7 @@ RawKeyboardListener::RawKeyboardListener(std::shared_ptr<platform::Platform> pla
             kCategory);
     }
     setupHIDManager();
+    followKeyboardLayout();
 }
 
 RawKeyboardListener::RawKeyboardListener(std::shared_ptr<platform::Platform> platform,
@@ -43,11 +45,15 @@ RawKeyboardListener::RawKeyboardListener(std::shared_ptr<platform::Platform> pla
         storageError_ = "no storage";
     }
     setupHIDManager();
+    followKeyboardLayout();
 }
 
 RawKeyboardListener::~RawKeyboardListener() {
     const auto guard = lock();
     platform_->setEmergencyExitHandler(nullptr);
+    if (auto* layout = platform_->keyboardLayout()) {
+        layout->setChangeObserver(nullptr);
+    }
     if (auto* power = platform_->power()) {
         power->registerCallback(nullptr, nullptr);
     }

@@ -16,8 +16,9 @@
 // keyboard_following.cpp (the keyboard that went away and comes back, sleep
 // and wake), key_matching.cpp (held keys and matching), key_output.cpp
 // (output and key repeat), mapping_records.cpp (load / save / edit /
-// delete of the records) and key_path_threads.cpp (the lock, changes made
-// on key-path threads, the matching snapshot those threads read).
+// delete of the records), key_path_threads.cpp (the lock, changes made
+// on key-path threads, the matching snapshot those threads read) and
+// layout_following.cpp (the user's layout).
 #pragma once
 
 #include "engine/engine_changes.hpp"
@@ -243,6 +244,21 @@ public:
     /// scheduler, or the main one when the key path has no threads.
     platform::Scheduler& keyPathScheduler() const;
 
+    // ----------------------------------------------------- keyboard layout
+    // Built-in outputs and catalog shortcuts mean characters; they are
+    // resolved through the user's layout (model/keyboard_layout.hpp), which
+    // the engine follows through the platform's KeyboardLayout port.
+
+    /// The user's layout; the US one where the platform cannot tell.
+    const std::shared_ptr<const KeyLayout>& keyboardLayout() const { return layout_; }
+    /// Keys stored as US positions (a catalog shortcut) as the keys that type
+    /// the same characters on the user's layout.
+    std::vector<MacKeySignature>
+    resolvedForKeyboardLayout(const std::vector<MacKeySignature>& keys) const;
+    /// The key a built-in output posts on the user's layout: worked out when
+    /// the layout changes, so that posting only reads it.
+    std::optional<platform::KeyStroke> builtInStroke(OutputBehavior::Kind kind) const;
+
     // ----------------------------------------------------------- listening
 
     /// Begins reading `device` (and a capture); makes a fresh blocker when
@@ -315,6 +331,8 @@ private:
     void deliverKeyPathChanges();
     void setupHIDManager();
     void attachKeyPath();
+    void followKeyboardLayout();
+    void keyboardLayoutChanged();
     void setTapBlockerListener(std::shared_ptr<TapBlockerListener> blocker);
     void recordsChanged();
     void rebuildIndex();
@@ -375,6 +393,12 @@ private:
     std::uint64_t repeatGeneration_ = 0;
     OutputBehavior matchedBehavior_; // the behaviour of the last match
     bool isRepeatFiring_ = false;    // repeats do not log again what the key-down logged
+
+    // The user's layout and what the built-in outputs post on it (Open
+    // Search, Copy, Paste), replaced together on the main thread when the
+    // layout changes.
+    std::shared_ptr<const KeyLayout> layout_;
+    std::array<std::optional<platform::KeyStroke>, 3> builtInStrokes_{};
 
     // What matching reads. Without key-path threads the index points into
     // allDeviceMappings_; with them into a copy of the listened model's

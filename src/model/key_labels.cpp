@@ -359,6 +359,24 @@ int chordRank(std::int64_t keyCode) {
     }
 }
 
+// ⌃ ⌥ ⇧ ⌘, in that order, for the modifiers set in `flags`.
+std::string modifierGlyphs(EventFlags flags) {
+    std::string text;
+    if (flags & kMaskControl) {
+        text += "\u2303";
+    }
+    if (flags & kMaskAlternate) {
+        text += "\u2325";
+    }
+    if (flags & kMaskShift) {
+        text += "\u21E7";
+    }
+    if (flags & kMaskCommand) {
+        text += "\u2318";
+    }
+    return text;
+}
+
 std::string hexLabel(std::int64_t keyCode) {
     // Like C's "0x%02lX" of the code as unsigned long: -1 shows as
     // 0xFFFFFFFFFFFFFFFF.
@@ -370,45 +388,52 @@ std::string hexLabel(std::int64_t keyCode) {
 
 } // namespace
 
-std::string keyLabel(std::int64_t keyCode, KeyNames names) {
+std::string keyLabel(std::int64_t keyCode, KeyNames names, const KeyLayout* layout) {
+    if (layout != nullptr) {
+        if (std::string keycap = layout->keyCapLabel(keyCode); !keycap.empty()) {
+            return keycap;
+        }
+    }
     if (std::string_view label = labelFor(keyCode, names); !label.empty()) {
         return std::string(label);
     }
     return hexLabel(keyCode);
 }
 
-std::string signatureText(const MacKeySignature& signature, KeyNames names) {
-    if (names == KeyNames::macSymbols) {
-        return signatureText(signature);
-    }
+std::string signatureText(const MacKeySignature& signature, KeyNames names,
+                          const KeyLayout* layout) {
     std::string text;
-    for (const ModifierName& m : kModifierNames) {
-        if ((signature.modifiers & m.mask) != 0) {
-            text += names == KeyNames::pcWords ? m.pcWord : m.macWord;
-            text += '+';
+    if (names == KeyNames::macSymbols) {
+        text = modifierGlyphs(signature.modifiers);
+    } else {
+        for (const ModifierName& m : kModifierNames) {
+            if ((signature.modifiers & m.mask) != 0) {
+                text += names == KeyNames::pcWords ? m.pcWord : m.macWord;
+                text += '+';
+            }
         }
     }
-    text += keyLabel(signature.keyCode, names);
+    text += keyLabel(signature.keyCode, names, layout);
     return text;
 }
 
-std::string signatureText(const std::vector<MacKeySignature>& signatures, KeyNames names) {
-    if (names == KeyNames::macSymbols) {
-        return signatureText(signatures);
-    }
+std::string signatureText(const std::vector<MacKeySignature>& signatures, KeyNames names,
+                          const KeyLayout* layout) {
+    const std::string_view separator = names == KeyNames::macSymbols ? " " : ", ";
     std::string text;
     for (std::size_t i = 0; i < signatures.size(); ++i) {
         if (i > 0) {
-            text += ", ";
+            text += separator;
         }
-        text += signatureText(signatures[i], names);
+        text += signatureText(signatures[i], names, layout);
     }
     return text;
 }
 
-std::string combinationText(const std::vector<MacKeySignature>& keys, KeyNames names) {
+std::string combinationText(const std::vector<MacKeySignature>& keys, KeyNames names,
+                            const KeyLayout* layout) {
     if (names == KeyNames::macSymbols) {
-        return signatureText(keys);
+        return signatureText(keys, names, layout);
     }
     std::vector<MacKeySignature> ordered = keys;
     std::stable_sort(ordered.begin(), ordered.end(),
@@ -420,7 +445,7 @@ std::string combinationText(const std::vector<MacKeySignature>& keys, KeyNames n
         if (i > 0) {
             text += '+';
         }
-        text += signatureText(ordered[i], names);
+        text += signatureText(ordered[i], names, layout);
     }
     return text;
 }
@@ -432,22 +457,15 @@ std::string keyLabel(std::int64_t keyCode) {
     return hexLabel(keyCode);
 }
 
+std::string keyLabel(std::int64_t keyCode, const KeyLayout& layout) {
+    if (std::string keycap = layout.keyCapLabel(keyCode); !keycap.empty()) {
+        return keycap;
+    }
+    return keyLabel(keyCode);
+}
+
 std::string signatureText(const MacKeySignature& signature) {
-    std::string text;
-    if (signature.modifiers & kMaskControl) {
-        text += "\u2303";
-    }
-    if (signature.modifiers & kMaskAlternate) {
-        text += "\u2325";
-    }
-    if (signature.modifiers & kMaskShift) {
-        text += "\u21E7";
-    }
-    if (signature.modifiers & kMaskCommand) {
-        text += "\u2318";
-    }
-    text += keyLabel(signature.keyCode);
-    return text;
+    return modifierGlyphs(signature.modifiers) + keyLabel(signature.keyCode);
 }
 
 std::string signatureText(const std::vector<MacKeySignature>& signatures) {

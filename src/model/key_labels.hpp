@@ -1,6 +1,7 @@
 // Display text of keys and key signatures.
 #pragma once
 
+#include "model/keyboard_layout.hpp"
 #include "model/keys.hpp"
 
 #include <cstdint>
@@ -44,8 +45,13 @@ constexpr KeyNames spokenKeyNames() {
 /// without a label), in macOS symbols.
 std::string keyLabel(std::int64_t keyCode);
 /// The label of a key code in the given style ("Enter", "Right Ctrl"); codes
-/// without a label show as hexadecimal in every style.
-std::string keyLabel(std::int64_t keyCode, KeyNames names);
+/// without a label show as hexadecimal in every style. With a `layout`, the
+/// keys that type a character read as their keycap there (below).
+std::string keyLabel(std::int64_t keyCode, KeyNames names, const KeyLayout* layout = nullptr);
+/// The label of a key code on the user's layout: what its keycap says for
+/// the keys that type a character ("A" for code 12 on AZERTY), the label
+/// above for every other key, and where the layout has no Latin letters.
+std::string keyLabel(std::int64_t keyCode, const KeyLayout& layout);
 
 /// Modifier glyphs (⌃ ⌥ ⇧ ⌘ in that order) and the key label of one signature.
 std::string signatureText(const MacKeySignature& signature);
@@ -56,17 +62,20 @@ std::string signatureText(const std::vector<MacKeySignature>& signatures);
 /// One key press in the given style: "⇧⌘C" (symbols), "Shift+Command+C",
 /// "Ctrl+Shift+C" (words: the modifiers in the order Control, Option / Alt,
 /// Shift, Command / Super, each followed by "+").
-std::string signatureText(const MacKeySignature& signature, KeyNames names);
+std::string signatureText(const MacKeySignature& signature, KeyNames names,
+                          const KeyLayout* layout = nullptr);
 
 /// Key presses that follow one another (a custom output): in symbols as
 /// above; in words separated by ", " ("Ctrl+C, Ctrl+V").
-std::string signatureText(const std::vector<MacKeySignature>& signatures, KeyNames names);
+std::string signatureText(const std::vector<MacKeySignature>& signatures, KeyNames names,
+                          const KeyLayout* layout = nullptr);
 
 /// Keys held together (a recorded combination, where each modifier key is a
 /// key of its own): in symbols as signatureText ("⌃ A"); in words one chord
 /// joined with "+", modifier keys first in the order Control, Option / Alt,
 /// Shift, Command / Super and the other keys in the order they came
 /// ("Ctrl+Shift+K").
-std::string combinationText(const std::vector<MacKeySignature>& keys, KeyNames names);
+std::string combinationText(const std::vector<MacKeySignature>& keys, KeyNames names,
+                            const KeyLayout* layout = nullptr);
 
 } // namespace chordwell

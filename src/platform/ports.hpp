@@ -8,6 +8,7 @@
 // before it goes away.
 #pragma once
 
+#include "model/keyboard_layout.hpp"
 #include "model/keys.hpp"
 #include "model/records.hpp"
 
@@ -215,6 +216,37 @@ public:
     virtual void releaseHeldKeys() {}
 };
 
+// -------------------------------------------------------- Keyboard layout
+
+/// The keyboard layout the user types with (the input source on macOS, XKB
+/// on Linux). Built-in outputs and catalog shortcuts mean characters and
+/// are resolved through it (model/keyboard_layout.hpp); recorded sequences
+/// stay key positions.
+class KeyboardLayout {
+public:
+    virtual ~KeyboardLayout() = default;
+    /// The active layout as a table of what each key types; never null
+    /// (the US layout when nothing can be read). Cheap: the table is made
+    /// when the layout changes, not here.
+    virtual std::shared_ptr<const KeyLayout> activeLayout() const = 0;
+    /// Installs the routine called on the main thread after the active
+    /// layout changed (null uninstalls).
+    virtual void setChangeObserver(std::function<void()> observer) = 0;
+    /// Where the layout was read from, for the log ("the X server",
+    /// "/etc/default/keyboard" ...).
+    virtual std::string source() const { return {}; }
+
+    /// The key, with Shift when it needs it, that types `character`
+    /// (`command`: with Command held); nothing when no group types it.
+    std::optional<MacKeySignature> keyTyping(char32_t character, bool command) const {
+        return activeLayout()->keyTyping(character, command);
+    }
+    /// What the keycap of `keyCode` says; "" where the US label stands.
+    std::string keyCapLabel(std::int64_t keyCode) const {
+        return activeLayout()->keyCapLabel(keyCode);
+    }
+};
+
 // ------------------------------------------------------------------ Power
 
 /// Sleep and wake of the machine (IOKit's system power notifications on
@@ -362,6 +394,9 @@ public:
     /// The threads the key path runs on, when not on the main thread
     /// (key_path.hpp); nullptr: everything runs on the main thread.
     virtual KeyPath* keyPath() { return nullptr; }
+    /// The user's keyboard layout; nullptr where it cannot be read (key
+    /// codes then mean their US characters).
+    virtual KeyboardLayout* keyboardLayout() { return nullptr; }
 };
 
 /// The platform of the machine this runs on (macOS or Linux adapters).

@@ -154,7 +154,7 @@ std::optional<ScriptCommand::Kind> commandKind(std::string_view word) {
         {"status", K::status},     {"posting", K::posting},
         {"order", K::order},       {"set", K::set},
         {"map", K::map},           {"unmap", K::unmap},
-        {"clear", K::clear},
+        {"clear", K::clear},       {"layout", K::layout},
     };
     for (const auto& [name, kind] : kWords) {
         if (word == name) {
@@ -250,6 +250,21 @@ std::string parseCommand(const std::vector<std::string>& tokens, ScriptCommand& 
             }
             command.output = OutputBehavior::customKeySequence("", std::move(keys));
         }
+        return "";
+    }
+    case K::layout: {
+        const auto names = platform::sim::simLayoutNames();
+        std::string known;
+        for (std::string_view name : names) {
+            known += (known.empty() ? "" : ", ") + std::string(name);
+        }
+        if (auto e = expectArgs(1, ("missing layout (" + known + ")").c_str()); !e.empty()) {
+            return e;
+        }
+        if (std::find(names.begin(), names.end(), tokens[1]) == names.end()) {
+            return "unknown layout " + quote(tokens[1]) + " (" + known + ")";
+        }
+        command.name = tokens[1];
         return "";
     }
     case K::remove:

@@ -21,6 +21,10 @@
 //                                      copy, paste, search, or key codes
 //                                      CODE[/FLAGS],...
 //   unmap NAME | clear                 delete one / every mapping of the model
+//   layout NAME                        the keyboard layout the user types with
+//                                      (us, fr, de, dvorak, ru): what built-in
+//                                      outputs resolve to, and how the
+//                                      application reads and labels keys
 //
 // One command a line; "#" starts a comment; numbers are decimal or 0x hex.
 #pragma once
@@ -62,12 +66,13 @@ struct ScriptCommand {
         set,
         map,
         unmap,
-        clear
+        clear,
+        layout
     };
 
     Kind kind = Kind::list;
     int line = 0;
-    std::string name; // the keyboard's script name
+    std::string name; // the keyboard's script name (layout: the layout's)
     // keyboard
     std::optional<std::int64_t> vendor;
     std::optional<std::int64_t> product;
@@ -143,8 +148,10 @@ private:
 ParsedScript parseScript(std::string_view text);
 
 /// "<T> keyDown C keyCode=8 flags=0x100000": one event that reached the
-/// application, `<T>` in whole milliseconds since `origin`.
-std::string formatAppEvent(const AppEvent& event, Scheduler::Duration origin);
+/// application, `<T>` in whole milliseconds since `origin`; the key is named
+/// as its keycap on `layout` reads.
+std::string formatAppEvent(const AppEvent& event, Scheduler::Duration origin,
+                           const KeyLayout& layout = usLayout());
 
 class ScriptRunner {
 public:

@@ -148,13 +148,16 @@ std::string formatCommand(const ScriptCommand& command) {
         return "unmap " + command.name;
     case K::clear:
         return "clear";
+    case K::layout:
+        return "layout " + command.name;
     }
     return "";
 }
 
-std::string formatAppEvent(const AppEvent& event, Scheduler::Duration origin) {
+std::string formatAppEvent(const AppEvent& event, Scheduler::Duration origin,
+                           const KeyLayout& layout) {
     return std::to_string(wholeMilliseconds(event.time - origin)) + " " +
-           eventTypeName(event.type) + " " + keyLabel(event.keyCode) +
+           eventTypeName(event.type) + " " + keyLabel(event.keyCode, layout) +
            " keyCode=" + std::to_string(event.keyCode) + " flags=" + hexUpper(event.flags);
 }
 

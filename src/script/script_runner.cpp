@@ -26,7 +26,7 @@ ScriptRunner::ScriptRunner(SimWorld& world, RawKeyboardListener& engine, OutputL
       origin_(world.scheduler().now()) {
     world_.setAppEventSink([this](const AppEvent& event) {
         if (output_) {
-            output_(formatAppEvent(event, origin_));
+            output_(formatAppEvent(event, origin_, *world_.layout().activeLayout()));
         }
     });
     // Any change of the records but our own adds may rename, add or remove
@@ -146,6 +146,9 @@ std::optional<ScriptError> ScriptRunner::execute(const ScriptCommand& command) {
         break;
     case K::order:
         world_.setDeliveryOrder(command.order, command.seed);
+        break;
+    case K::layout:
+        world_.layout().select(command.name);
         break;
     case K::down:
         world_.keyDown(*keyboard, command.usage);

@@ -10,6 +10,7 @@
 #include "platform/memory/memory_ports.hpp"
 #include "platform/sim/sim_world.hpp"
 
+#include <QComboBox>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -101,6 +102,39 @@ TEST(Demo, ControlATypedIntoTheWindowBecomesCopyOnlyWhileIntercepting) {
     QTest::keyPress(d.window.get(), Qt::Key_S);
     d.window->hide();
     EXPECT_TRUE(d.engine->currentPressedCodes().empty());
+}
+
+// The layout menu switches the simulated user's layout: Copy then presses
+// the key that types c on it, and the pane names keys by their keycaps.
+TEST(Demo, TheLayoutMenuChangesWhatCopyPresses) {
+    DemoWorld d;
+    auto* menu = d.window->findChild<QComboBox*>(QStringLiteral("demoLayout"));
+    ASSERT_NE(menu, nullptr);
+    EXPECT_EQ(menu->currentData().toString(), QStringLiteral("us"));
+    QStringList names;
+    for (int i = 0; i < menu->count(); ++i) {
+        names << menu->itemData(i).toString();
+    }
+    EXPECT_EQ(names, (QStringList{"us", "fr", "de", "dvorak", "ru"}));
+
+    chordwell::toggleInterception(*d.engine);
+    struct Case {
+        const char* layout;
+        const char* copy;
+        const char* typedQ; // what the key at the US Q reads
+    };
+    for (const Case& c : {Case{"dvorak", "keyDown C keyCode=34", "keyDown ' keyCode=12"},
+                          Case{"fr", "keyDown C keyCode=8", "keyDown A keyCode=12"},
+                          Case{"ru", "keyDown C keyCode=8", "keyDown Q keyCode=12"}}) {
+        SCOPED_TRACE(c.layout);
+        menu->setCurrentIndex(menu->findData(QString::fromUtf8(c.layout)));
+        d.window->clearPane();
+        QTest::keyClick(d.window.get(), Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(d.window.get(), Qt::Key_Q);
+        const QString pane = d.window->paneText();
+        EXPECT_TRUE(pane.contains(QString::fromUtf8(c.copy))) << pane.toStdString();
+        EXPECT_TRUE(pane.contains(QString::fromUtf8(c.typedQ))) << pane.toStdString();
+    }
 }
 
 TEST(Demo, TypedKeysBecomeTheUsagesOfARealKeyboard) {

@@ -626,6 +626,49 @@ TEST(MainWindow, ToMenuOffersTheCatalogThenCustomAndNoAction) {
     EXPECT_FALSE(editor->toField()->isVisibleTo(t.window.get()));
 }
 
+// On a Dvorak layout the catalog's Undo (the US Z key) is stored as the key
+// that types z there, the one at the US slash, and every label reads Z: the
+// stored mapping means the same as on a US keyboard.
+TEST(MainWindow, ACatalogPickStoresTheKeysOfTheUsersLayout) {
+    chordwell::ShortcutItem undo{"undo", {{6, 0x100000}}};
+    Window t({chordwell::ShortcutGroup{"Editing", {undo}}});
+    ASSERT_TRUE(t.w.world->layout().select("dvorak"));
+    t.select(t.magic);
+    auto* editor = t.view().editor();
+    const bool mac = onMac(t.w);
+    editor->toMenu()->actions().at(0)->menu()->actions().at(0)->trigger();
+    t.pump();
+    EXPECT_EQ(editor->toField()->mainText(), mac ? "⌘Z" : "Super+Z");
+
+    QTest::keyClicks(editor->nameField(), "Undo");
+    QTest::mouseClick(editor->fromField(), Qt::LeftButton);
+    t.pump();
+    t.w.world->keyDown(*t.magic, 0xE0);
+    t.w.world->keyDown(*t.magic, 0x1D); // the key at US Z
+    t.pump();
+    // Recorded keys stay positions, labelled as this layout's keycaps.
+    EXPECT_EQ(editor->fromField()->mainText(), mac ? "⌃ ;" : "Ctrl+;");
+    t.w.world->keyUp(*t.magic, 0x1D);
+    t.w.world->keyUp(*t.magic, 0xE0);
+    editor->saveButton()->click();
+    t.pump();
+    const chordwell::DeviceMapping* record = t.w.model->selectedRecord();
+    ASSERT_NE(record, nullptr);
+    ASSERT_EQ(record->mappings.size(), 3u);
+    const chordwell::KeyMapping& saved = record->mappings.back();
+    EXPECT_EQ(saved.inputKeyCodes, (std::vector<chordwell::HidUsage>{0xE0, 0x1D}));
+    EXPECT_EQ(saved.outputBehavior, chordwell::OutputBehavior::customKeySequence(
+                                        "Undo", {{44, chordwell::kMaskCommand}}));
+    const auto file = t.w.readMappingFile(0x05AC, 0x024F);
+    ASSERT_TRUE(file.has_value());
+    EXPECT_EQ(file->mappings.back().outputBehavior, saved.outputBehavior);
+
+    // Back on US the stored keys keep their meaning: they are the slash key.
+    ASSERT_TRUE(t.w.world->layout().select("us"));
+    t.pump();
+    EXPECT_EQ(t.w.model->outputKeysText(saved), mac ? "⌘/" : "Super+/");
+}
+
 TEST(MainWindow, ClosingTheWindowEndsARecordingButNotInterception) {
     Window t;
     t.select(t.magic);

@@ -59,7 +59,11 @@ INSTANTIATE_TEST_SUITE_P(
         ParseErrorCase{"order random", "line 1: missing seed"},
         ParseErrorCase{"order random -1", "line 1: bad seed \"-1\""},
         ParseErrorCase{"order tap-first 3", "line 1: too many arguments for order"},
-        ParseErrorCase{"order hid-last", "line 1: unknown order \"hid-last\""}));
+        ParseErrorCase{"order hid-last", "line 1: unknown order \"hid-last\""},
+        ParseErrorCase{"layout", "line 1: missing layout (us, fr, de, dvorak, ru)"},
+        ParseErrorCase{"layout azerty",
+                       "line 1: unknown layout \"azerty\" (us, fr, de, dvorak, ru)"},
+        ParseErrorCase{"layout fr de", "line 1: too many arguments for layout"}));
 
 TEST(ScriptParse, ReadsTheModesOfTheWorld) {
     const ParsedScript parsed =
@@ -170,6 +174,30 @@ TEST_F(ScriptRunTest, ControlAWithACopyMapping) {
                           "20 flagsChanged ⌃ keyCode=59 flags=0x0",
                           "20 status intercepting=true selected=\"Magic Keyboard\"",
                       }));
+}
+
+// The layout decides which key Copy posts and how the application names
+// the keys it gets; back on us everything is as before.
+TEST_F(ScriptRunTest, TheLayoutResolvesCopyAndNamesTheKeys) {
+    addCopyMapping();
+    EXPECT_FALSE(run("keyboard kb vendor=0x05AC product=0x024F name=\"Magic Keyboard\"\n"
+                     "select kb\nintercept\nlayout dvorak\ndown kb 0xE0\ndown kb 0x04\n"
+                     "up kb 0x04\nup kb 0xE0\nlayout fr\ndown kb 0x14\nup kb 0x14\n"
+                     "layout ru\ndown kb 0xE0\ndown kb 0x04\nlayout us\ndown kb 0x14\n"));
+    EXPECT_EQ(output, (std::vector<std::string>{
+                          "0 flagsChanged ⌃ keyCode=59 flags=0x40000",
+                          "0 keyDown C keyCode=34 flags=0x100000",
+                          "0 keyUp C keyCode=34 flags=0x100000",
+                          "0 keyUp A keyCode=0 flags=0x40000",
+                          "0 flagsChanged ⌃ keyCode=59 flags=0x0",
+                          "0 keyDown A keyCode=12 flags=0x0",
+                          "0 keyUp A keyCode=12 flags=0x0",
+                          "0 flagsChanged ⌃ keyCode=59 flags=0x40000",
+                          "0 keyDown C keyCode=8 flags=0x100000",
+                          "0 keyUp C keyCode=8 flags=0x100000",
+                          "0 keyDown Q keyCode=12 flags=0x40000",
+                      }));
+    EXPECT_EQ(formatCommand(parseScript("layout dvorak").commands.at(0)), "layout dvorak");
 }
 
 TEST_F(ScriptRunTest, ListAndStatusFollowTheKeyboards) {

@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <set>
@@ -66,6 +67,10 @@ std::string describeSignatures(const std::vector<MacKeySignature>& signatures) {
 int main() {
     auto log = std::make_shared<platform::StderrSystemLog>(LogLevel::info);
     logging::configure(log, std::nullopt);
+    // The user types on a French AZERTY layout, configured as a desktop
+    // without an X server would have it: outputs that mean a character
+    // press the key that types it there.
+    setenv("XKB_DEFAULT_LAYOUT", "fr", 1);
     const std::filesystem::path home = "/tmp/chordwell-vm";
     std::filesystem::create_directories(home);
 
@@ -189,7 +194,14 @@ int main() {
     custom.inputKeyCodes = {0x1D};
     custom.outputBehavior =
         OutputBehavior::customKeySequence("shift b", {MacKeySignature{0x0B, kMaskShift}});
-    record.mappings = {copy, custom};
+    // Select All from the catalog (Control with the US A key), stored as the
+    // editor stores a pick: resolved through the user's layout.
+    KeyMapping selectAll;
+    selectAll.name = "select all";
+    selectAll.inputKeyCodes = {0xE0, 0x16};
+    selectAll.outputBehavior = OutputBehavior::customKeySequence(
+        "Select All", engine.resolvedForKeyboardLayout({MacKeySignature{0x00, kMaskControl}}));
+    record.mappings = {copy, custom, selectAll};
     for (const GuardedModifier& m : guardedModifiers) {
         KeyMapping withX;
         withX.name = std::string(m.name) + " x";
@@ -322,6 +334,15 @@ int main() {
     keyboard.key(KEY_LEFTCTRL, 0, 0xE0);
     expectOutput("Control+A becomes Control+C, A never appears",
                  {{KEY_LEFTCTRL, 1}, {KEY_C, 1}, {KEY_C, 0}, {KEY_LEFTCTRL, 0}});
+
+    check(engine.keyboardLayout()->name() == "fr",
+          "the layout is read from XKB_DEFAULT_LAYOUT: got " + engine.keyboardLayout()->name());
+    keyboard.key(KEY_LEFTCTRL, 1, 0xE0);
+    keyboard.key(KEY_S, 1, 0x16);
+    keyboard.key(KEY_S, 0, 0x16);
+    keyboard.key(KEY_LEFTCTRL, 0, 0xE0);
+    expectOutput("Select All on AZERTY presses the key that types a: Q",
+                 {{KEY_LEFTCTRL, 1}, {KEY_Q, 1}, {KEY_Q, 0}, {KEY_LEFTCTRL, 0}});
 
     keyboard.key(KEY_B, 1, 0x05);
     keyboard.key(KEY_B, 0, 0x05);

@@ -7,6 +7,7 @@
 #include "model/key_labels.hpp"
 #include "script/script.hpp"
 
+#include <QComboBox>
 #include <QFontDatabase>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -38,9 +39,9 @@ KeyNames shownKeyNames() {
     return thisDesktop().keyNames;
 }
 
-QString keyText(std::int64_t keyCode, EventFlags flags) {
+QString keyText(std::int64_t keyCode, EventFlags flags, const KeyLayout* layout = nullptr) {
     return QString::fromStdString(
-        signatureText(MacKeySignature::masked(keyCode, flags), shownKeyNames()));
+        signatureText(MacKeySignature::masked(keyCode, flags), shownKeyNames(), layout));
 }
 
 // A key button's label: the desktop's name of the key ("Ctrl"; on macOS
@@ -53,17 +54,28 @@ QString buttonLabel(HidUsage usage) {
     return QString::fromStdString(keyLabel(code, shownKeyNames()));
 }
 
-QString readable(const platform::sim::AppEvent& event) {
-    return keyText(event.keyCode, event.flags);
+QString readable(const platform::sim::AppEvent& event, const KeyLayout& layout) {
+    return keyText(event.keyCode, event.flags, &layout);
 }
+
+// The layouts of the layout menu, by the names the simulated world knows.
+struct LayoutChoice {
+    std::string_view name;
+    const char* title;
+};
+constexpr LayoutChoice kLayoutChoices[] = {
+    {"us", "English (US)"},         {"fr", "French (AZERTY)"}, {"de", "German (QWERTZ)"},
+    {"dvorak", "English (Dvorak)"}, {"ru", "Russian"},
+};
 
 // One event as --simulate prints it, but with the key in this desktop's
 // words: that output keeps one spelling for scripts to compare, while a
 // Linux user reading the pane should see "Ctrl", not the Mac's glyph.
-QString paneLine(const platform::sim::AppEvent& event, platform::Scheduler::Duration origin) {
-    std::string line = script::formatAppEvent(event, origin);
-    const std::string printed = keyLabel(event.keyCode);
-    const std::string shown = keyLabel(event.keyCode, shownKeyNames());
+QString paneLine(const platform::sim::AppEvent& event, platform::Scheduler::Duration origin,
+                 const KeyLayout& layout) {
+    std::string line = script::formatAppEvent(event, origin, layout);
+    const std::string printed = keyLabel(event.keyCode, layout);
+    const std::string shown = keyLabel(event.keyCode, shownKeyNames(), &layout);
     // "<ms> <type> <key> keyCode=..."
     const std::size_t type = line.find(' ');
     const std::size_t key = type == std::string::npos ? type : line.find(' ', type + 1);
@@ -117,6 +129,33 @@ DemoWindow::DemoWindow(platform::sim::SimWorld& world, RawKeyboardListener& engi
     stateRow->addWidget(status_, 1);
     stateRow->addWidget(intercept_);
     layout->addLayout(stateRow);
+
+    // The layout the simulated user types with: Copy, Paste, Search and the
+    // catalog's shortcuts follow it, recorded keys do not.
+    auto* layoutRow = new QHBoxLayout;
+    auto* layoutLabel = new QLabel(QStringLiteral("Keyboard layout:"), this);
+    layoutMenu_ = new QComboBox(this);
+    layoutMenu_->setObjectName(QStringLiteral("demoLayout"));
+    layoutMenu_->setFocusPolicy(Qt::TabFocus);
+    layoutMenu_->setAccessibleName(QStringLiteral("Keyboard layout"));
+    layoutLabel->setBuddy(layoutMenu_);
+    for (const LayoutChoice& choice : kLayoutChoices) {
+        layoutMenu_->addItem(
+            QString::fromUtf8(choice.title),
+            QString::fromUtf8(choice.name.data(), static_cast<qsizetype>(choice.name.size())));
+    }
+    const std::string current = world_.layout().activeLayout()->name();
+    layoutMenu_->setCurrentIndex(
+        std::max(0, layoutMenu_->findData(QString::fromStdString(current))));
+    connect(layoutMenu_, &QComboBox::currentIndexChanged, this, [this](int index) {
+        releaseAll();
+        world_.layout().select(layoutMenu_->itemData(index).toString().toStdString());
+        appendLine(QStringLiteral("Keyboard layout: %1").arg(layoutMenu_->itemText(index)));
+        setFocus();
+    });
+    layoutRow->addWidget(layoutLabel);
+    layoutRow->addWidget(layoutMenu_, 1);
+    layout->addLayout(layoutRow);
 
     // Two rows, so that the window stays narrow enough to stand beside the
     // main window.
@@ -210,12 +249,14 @@ void DemoWindow::pressKey(HidUsage usage) {
                 flags |= platform::sim::modifierFlagOfUsage(h);
             }
             const auto code = platform::sim::simOsKeyCode(usage);
-            const QString from = code ? keyText(*code, flags) : QStringLiteral("?");
+            const QString from =
+                code ? keyText(*code, flags, engine_.keyboardLayout().get()) : QStringLiteral("?");
             QString line = from + QStringLiteral(" → ") +
                            QString::fromStdString(mapping->outputBehavior.displayLabel());
             if (!postedDuringKey_.empty()) {
                 line += QStringLiteral(" (") +
-                        QString::fromStdString(signatureText(postedDuringKey_, shownKeyNames())) +
+                        QString::fromStdString(signatureText(postedDuringKey_, shownKeyNames(),
+                                                             engine_.keyboardLayout().get())) +
                         QStringLiteral(")");
             }
             appendLine(line);
@@ -274,9 +315,10 @@ void DemoWindow::clearPane() {
 }
 
 void DemoWindow::onAppEvent(const platform::sim::AppEvent& event) {
-    QString line = paneLine(event, origin_);
+    const KeyLayout& layout = *world_.layout().activeLayout();
+    QString line = paneLine(event, origin_, layout);
     if (event.type == platform::EventType::keyDown) {
-        line += QStringLiteral("   %1").arg(readable(event));
+        line += QStringLiteral("   %1").arg(readable(event, layout));
         if (collecting_ && event.synthetic) {
             postedDuringKey_.push_back(MacKeySignature::masked(event.keyCode, event.flags));
         }

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+class QComboBox;
 class QLabel;
 class QPlainTextEdit;
 class QPushButton;
@@ -88,6 +89,7 @@ private:
     QLabel* intro_ = nullptr;
     QLabel* status_ = nullptr;
     QPushButton* intercept_ = nullptr;
+    QComboBox* layoutMenu_ = nullptr;
     QPlainTextEdit* pane_ = nullptr;
     std::vector<std::pair<QAbstractButton*, HidUsage>> modifierButtons_;
     Subscription engineChanges_;

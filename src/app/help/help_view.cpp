@@ -135,6 +135,24 @@ QString udevRuleText(const InstallFacts& install) {
                           "sudo make install.");
 }
 
+// What the layout that outputs follow is read from on Linux, and where that
+// can be wrong.
+HelpSection keyboardLayoutsSection() {
+    return {QStringLiteral("Keyboard Layouts"),
+            {QStringLiteral("Copy, Paste, Open Search and the shortcuts of the ‘To’ menu mean "
+                            "letters, not key positions: on a French, German or Dvorak layout, "
+                            "Copy presses the key that types c there. A layout without Latin "
+                            "letters (Russian, Greek) uses the US keys, as applications do for "
+                            "their shortcuts. Keys you record stay the keys you pressed."),
+             QStringLiteral("When an X server answers (X11, or XWayland on Wayland), Chordwell "
+                            "reads the X server’s keymap and follows its changes. Otherwise "
+                            "(Wayland alone, the background mode) it reads the configured "
+                            "layout: XKB_DEFAULT_LAYOUT, then /etc/default/keyboard, then the "
+                            "X11 layout localectl shows. That can be wrong when the desktop "
+                            "chooses another layout of its own, or a layout per window; of a "
+                            "list such as us,ru the first layout counts.")}};
+}
+
 HelpPage linuxPage(const QString& displayName, const InstallFacts& install) {
     const auto combo = [](std::initializer_list<MacKeySignature> keys) {
         return QString::fromStdString(combinationText(keys, KeyNames::pcWords));
@@ -185,6 +203,7 @@ HelpPage linuxPage(const QString& displayName, const InstallFacts& install) {
                              "the Copy action and opens the search instead."),
           QStringLiteral("Note: Some keys on your keyboard may not be blocked, such as Caps "
                          "Lock. Their original behavior is still triggered.")}});
+    page.sections.push_back(keyboardLayoutsSection());
     page.sections.push_back(
         {QStringLiteral("Settings & Preferences"),
          {QStringLiteral("Choose Open Settings in the Manage menu to configure global options "

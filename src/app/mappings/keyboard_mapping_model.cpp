@@ -110,17 +110,18 @@ const DeviceMapping* findRecord(const std::vector<DeviceMapping>& records,
     return it == records.end() ? nullptr : &*it;
 }
 
-std::string mappingInputText(const KeyMapping& mapping, KeyNames names) {
-    return combinationText(inputSignatures(mapping), names);
+std::string mappingInputText(const KeyMapping& mapping, KeyNames names, const KeyLayout* layout) {
+    return combinationText(inputSignatures(mapping), names, layout);
 }
 
-std::string mappingOutputKeysText(const KeyMapping& mapping, KeyNames names, bool builtInKeys) {
+std::string mappingOutputKeysText(const KeyMapping& mapping, KeyNames names, bool builtInKeys,
+                                  const KeyLayout* layout) {
     if (!mapping.outputBehavior.isCustomKeySequence()) {
         return builtInKeys ? builtInKeysText(mapping.outputBehavior.kind(), names) : std::string();
     }
     std::vector<std::string> keys;
     for (const MacKeySignature& s : mapping.outputBehavior.signatures()) {
-        keys.push_back(signatureText(s, names));
+        keys.push_back(signatureText(s, names, layout));
     }
     return joined(keys, ", ");
 }
@@ -327,15 +328,16 @@ std::string KeyboardMappingModel::mappingsTitle() const {
 }
 
 std::string KeyboardMappingModel::inputText(const KeyMapping& mapping) const {
-    return mappingInputText(mapping, conventions_.keyNames);
+    return mappingInputText(mapping, conventions_.keyNames, engine_.keyboardLayout().get());
 }
 
 std::string KeyboardMappingModel::spokenInputText(const KeyMapping& mapping) const {
-    return mappingInputText(mapping, conventions_.spokenKeyNames);
+    return mappingInputText(mapping, conventions_.spokenKeyNames, engine_.keyboardLayout().get());
 }
 
 std::string KeyboardMappingModel::outputKeysText(const KeyMapping& mapping) const {
-    return mappingOutputKeysText(mapping, conventions_.keyNames, conventions_.showBuiltInKeys);
+    return mappingOutputKeysText(mapping, conventions_.keyNames, conventions_.showBuiltInKeys,
+                                 engine_.keyboardLayout().get());
 }
 
 std::size_t KeyboardMappingModel::repeatedCombinations(const std::vector<KeyMapping>& mappings) {

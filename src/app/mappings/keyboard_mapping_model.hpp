@@ -47,10 +47,12 @@ const DeviceMapping* findRecord(const std::vector<DeviceMapping>& records,
                                 const KeyboardDevice& keyboard);
 
 /// The input keys of a mapping, held together ("⌃ A", "Ctrl+A").
-std::string mappingInputText(const KeyMapping& mapping, KeyNames names);
+std::string mappingInputText(const KeyMapping& mapping, KeyNames names,
+                             const KeyLayout* layout = nullptr);
 /// The keys of a custom output ("Ctrl+C, Ctrl+V"); for a built-in output the
 /// keys it types on this desktop when `builtInKeys`; "" otherwise.
-std::string mappingOutputKeysText(const KeyMapping& mapping, KeyNames names, bool builtInKeys);
+std::string mappingOutputKeysText(const KeyMapping& mapping, KeyNames names, bool builtInKeys,
+                                  const KeyLayout* layout = nullptr);
 
 /// One row of the keyboard list.
 struct KeyboardRow {

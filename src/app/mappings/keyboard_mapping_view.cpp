@@ -472,7 +472,8 @@ void KeyboardMappingView::engineChanged() {
                                     static_cast<std::uint32_t>(EngineChange::capture) |
                                     static_cast<std::uint32_t>(EngineChange::interception) |
                                     static_cast<std::uint32_t>(EngineChange::tapBlocker) |
-                                    static_cast<std::uint32_t>(EngineChange::tapSignatures);
+                                    static_cast<std::uint32_t>(EngineChange::tapSignatures) |
+                                    static_cast<std::uint32_t>(EngineChange::keyboardLayout);
     if ((what.bits() & shown) == 0) {
         return;
     }
@@ -639,6 +640,7 @@ void KeyboardMappingView::refreshTable() {
         tableModel_->setMappings(record != nullptr ? record->mappings : kNone);
         updateSearchCount();
     }
+    tableModel_->setKeyLayout(model_.engine().keyboardLayout());
     tableModel_->setEditing(model_.isEditingMode ? model_.editingItemMapping : std::nullopt);
     tableModel_->setActionsEnabled(model_.controlsEnabled());
 }

@@ -243,6 +243,7 @@ RecordingFieldState KeyboardMappingModel::fromField() {
     const std::vector<MacKeySignature>& liveTaps =
         blocker != nullptr ? blocker->persistentCapturedTapSignatures() : kNoTaps;
 
+    const KeyLayout* layout = engine_.keyboardLayout().get();
     RecordingFieldState state;
     state.isRecording = engine_.isCapturingInput() && !engine_.isIntercepting() && isCapturingFrom;
     state.isEnabled = !isCapturingTo;
@@ -258,11 +259,12 @@ RecordingFieldState KeyboardMappingModel::fromField() {
             // which signatures belong to the combination being recorded.
             blocker->registerTapSignatures(merged);
         }
-        state.keysText = combinationText(merged, conventions_.keyNames);
-        state.spokenText = combinationText(merged, conventions_.spokenKeyNames);
+        state.keysText = combinationText(merged, conventions_.keyNames, layout);
+        state.spokenText = combinationText(merged, conventions_.spokenKeyNames, layout);
     } else {
-        state.keysText = combinationText(capturedCustomCodesFrom, conventions_.keyNames);
-        state.spokenText = combinationText(capturedCustomCodesFrom, conventions_.spokenKeyNames);
+        state.keysText = combinationText(capturedCustomCodesFrom, conventions_.keyNames, layout);
+        state.spokenText =
+            combinationText(capturedCustomCodesFrom, conventions_.spokenKeyNames, layout);
     }
     return state;
 }
@@ -277,8 +279,9 @@ RecordingFieldState KeyboardMappingModel::toField() const {
         blocker != nullptr && isCapturingTo ? keptTaps(blocker->persistentCapturedTapSignatures())
                                             : std::vector<MacKeySignature>{};
     const std::vector<MacKeySignature>& shown = live.empty() ? capturedCustomCodesTo : live;
-    state.keysText = signatureText(shown, conventions_.keyNames);
-    state.spokenText = signatureText(shown, conventions_.spokenKeyNames);
+    state.keysText = signatureText(shown, conventions_.keyNames, engine_.keyboardLayout().get());
+    state.spokenText =
+        signatureText(shown, conventions_.spokenKeyNames, engine_.keyboardLayout().get());
     return state;
 }
 
@@ -463,7 +466,10 @@ void KeyboardMappingModel::chooseCatalogItem(std::size_t groupIndex, std::size_t
         return;
     }
     const ShortcutItem& item = allShortcutsFromJson[groupIndex].items[itemIndex];
-    std::vector<MacKeySignature> signatures = item.signatures();
+    // The catalog writes US key positions; what it means is the characters
+    // on them, so the keys stored are those that type them on the user's
+    // layout, as a recording on it would give.
+    std::vector<MacKeySignature> signatures = engine_.resolvedForKeyboardLayout(item.signatures());
     const std::string name = catalogTitle(item.name, conventions_);
     selectedBehavior = OutputBehavior::customKeySequence(name, signatures);
     selectedBehaviorLabel = name;

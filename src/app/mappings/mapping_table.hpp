@@ -42,6 +42,9 @@ public:
     /// unless a test asks for another).
     void setConventions(const Conventions& conventions);
     const Conventions& conventions() const { return conventions_; }
+    /// The user's keyboard layout, which key labels follow (the US labels
+    /// without one).
+    void setKeyLayout(std::shared_ptr<const KeyLayout> layout);
 
     /// Shows `mappings`. Appends, one removed row and changed rows in place
     /// are told to the view as such (the view keeps its scroll position
@@ -82,6 +85,7 @@ private:
     std::size_t rowIndex(int row) const;
 
     Conventions conventions_ = thisDesktop();
+    std::shared_ptr<const KeyLayout> layout_;
     std::vector<KeyMapping> rows_;
     QString filter_;
     // While filtering: the indexes of the shown rows in `rows_`, and each

@@ -45,6 +45,17 @@ void MappingTableModel::setConventions(const Conventions& conventions) {
     endResetModel();
 }
 
+void MappingTableModel::setKeyLayout(std::shared_ptr<const KeyLayout> layout) {
+    if (layout == layout_) {
+        return;
+    }
+    beginResetModel();
+    layout_ = std::move(layout);
+    searchText_.clear();
+    applyFilter();
+    endResetModel();
+}
+
 void MappingTableModel::setFilter(const QString& text) {
     const QString trimmed = text.trimmed();
     if (trimmed == filter_) {
@@ -71,9 +82,11 @@ void MappingTableModel::applyFilter() {
                                            ? m.outputBehavior.name()
                                            : m.outputBehavior.displayLabel();
             searchText_.push_back(folded(
-                qs(m.name + "\x1f" + mappingInputText(m, conventions_.keyNames) + "\x1f" +
-                   mappingInputText(m, conventions_.spokenKeyNames) + "\x1f" + output + "\x1f" +
-                   mappingOutputKeysText(m, conventions_.keyNames, conventions_.showBuiltInKeys))));
+                qs(m.name + "\x1f" + mappingInputText(m, conventions_.keyNames, layout_.get()) +
+                   "\x1f" + mappingInputText(m, conventions_.spokenKeyNames, layout_.get()) +
+                   "\x1f" + output + "\x1f" +
+                   mappingOutputKeysText(m, conventions_.keyNames, conventions_.showBuiltInKeys,
+                                         layout_.get()))));
         }
     }
     const QString needle = folded(filter_);
@@ -209,7 +222,7 @@ QVariant MappingTableModel::data(const QModelIndex& index, int role) const {
         case nameColumn:
             return qs(m->name);
         case inputColumn:
-            return qs(mappingInputText(*m, conventions_.keyNames));
+            return qs(mappingInputText(*m, conventions_.keyNames, layout_.get()));
         case outputColumn:
             return qs(m->outputBehavior.isCustomKeySequence() ? m->outputBehavior.name()
                                                               : m->outputBehavior.displayLabel());
@@ -222,8 +235,8 @@ QVariant MappingTableModel::data(const QModelIndex& index, int role) const {
         case inputColumn:
             return conventions_.usagesAsCaption ? qs(usagesText(m->inputKeyCodes)) : QString();
         case outputColumn:
-            return qs(
-                mappingOutputKeysText(*m, conventions_.keyNames, conventions_.showBuiltInKeys));
+            return qs(mappingOutputKeysText(*m, conventions_.keyNames, conventions_.showBuiltInKeys,
+                                            layout_.get()));
         default:
             return {};
         }
@@ -246,10 +259,10 @@ QVariant MappingTableModel::data(const QModelIndex& index, int role) const {
             return isBeingEdited(index.row()) ? QStringLiteral("Cancel editing, Delete")
                                               : QStringLiteral("Edit, Delete");
         case inputColumn:
-            return qs(mappingInputText(*m, conventions_.spokenKeyNames));
+            return qs(mappingInputText(*m, conventions_.spokenKeyNames, layout_.get()));
         case outputColumn: {
-            const QString keys = qs(mappingOutputKeysText(*m, conventions_.spokenKeyNames,
-                                                          conventions_.showBuiltInKeys));
+            const QString keys = qs(mappingOutputKeysText(
+                *m, conventions_.spokenKeyNames, conventions_.showBuiltInKeys, layout_.get()));
             return keys.isEmpty() ? mainText() : mainText() + QStringLiteral(", ") + keys;
         }
         default:

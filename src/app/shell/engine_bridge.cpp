@@ -75,7 +75,7 @@ EngineBridge::~EngineBridge() {
 EngineChanges EngineBridge::everyChange() {
     EngineChanges all;
     for (std::uint32_t bit = 1;
-         bit != 0 && bit <= static_cast<std::uint32_t>(EngineChange::tapSignatures); bit <<= 1) {
+         bit != 0 && bit <= static_cast<std::uint32_t>(EngineChange::keyboardLayout); bit <<= 1) {
         all |= EngineChanges(static_cast<EngineChange>(bit));
     }
     return all;

@@ -74,6 +74,8 @@ public:
     void setEmergencyExitHandler(std::function<void()> handler) override {
         world_->setEmergencyExitHandler(std::move(handler));
     }
+    // The simulated user's layout (the demo's layout menu switches it).
+    platform::KeyboardLayout* keyboardLayout() override { return world_->keyboardLayout(); }
 
 private:
     std::shared_ptr<platform::sim::SimWorld> world_;

@@ -7,6 +7,7 @@
 #include "platform/linux/udev_hid_manager.hpp"
 #include "platform/linux/uinput_keyboard.hpp"
 #include "platform/linux/xdg_paths.hpp"
+#include "platform/linux/xkb_layout.hpp"
 #include "platform/memory/memory_ports.hpp"
 
 #include <cerrno>
@@ -139,6 +140,13 @@ Power* LinuxPlatform::power() {
         }
     }
     return power_.get();
+}
+
+KeyboardLayout* LinuxPlatform::keyboardLayout() {
+    if (!layout_) {
+        layout_ = XkbKeyboardLayout::create(fdWatcher_);
+    }
+    return layout_.get();
 }
 
 std::vector<PlatformNotice> LinuxPlatform::notices() const {

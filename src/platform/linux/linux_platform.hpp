@@ -20,6 +20,7 @@ namespace chordwell::platform::lnx {
 
 class LogindPower;
 class UinputKeyboard;
+class XkbKeyboardLayout;
 
 struct LinuxPlatformOptions {
     std::shared_ptr<Scheduler> scheduler;
@@ -66,6 +67,8 @@ public:
     bool setNoticeObserver(std::function<void()> observer) override;
     void setEmergencyExitHandler(std::function<void()> handler) override;
     KeyPath* keyPath() override { return keyLoop_.get(); }
+    /// The layout through libxkbcommon (xkb_layout.hpp), read on first use.
+    KeyboardLayout* keyboardLayout() override;
 
     /// The loop to run when this platform made its own (else nullptr).
     const std::shared_ptr<PollLoop>& pollLoop() const { return pollLoop_; }
@@ -92,6 +95,7 @@ private:
     LinuxEventPoster poster_;
     std::unique_ptr<LogindPower> power_;
     bool powerTried_ = false;
+    std::unique_ptr<XkbKeyboardLayout> layout_;
 };
 
 std::shared_ptr<LinuxPlatform> makeLinuxPlatform(LinuxPlatformOptions options = {});

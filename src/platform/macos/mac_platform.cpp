@@ -2,6 +2,7 @@
 
 #include "platform/macos/event_tap.hpp"
 #include "platform/macos/hid_manager.hpp"
+#include "platform/macos/mac_keyboard_layout.hpp"
 #include "platform/macos/power.hpp"
 #include "platform/macos/run_loop_scheduler.hpp"
 #include "platform/macos/system_services.hpp"
@@ -51,7 +52,17 @@ public:
         return power_.get();
     }
 
+    // Read on first use (the engine's construction), then followed on the
+    // main run loop.
+    KeyboardLayout* keyboardLayout() override {
+        if (!layout_) {
+            layout_ = MacKeyboardLayout::create();
+        }
+        return layout_.get();
+    }
+
 private:
+    std::unique_ptr<MacKeyboardLayout> layout_;
     std::unique_ptr<MacPower> power_;
     bool powerTried_ = false;
     std::shared_ptr<Scheduler> scheduler_;

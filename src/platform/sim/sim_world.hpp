@@ -15,6 +15,7 @@
 
 #include "platform/memory/memory_ports.hpp"
 #include "platform/ports.hpp"
+#include "platform/sim/sim_layouts.hpp"
 #include "platform/sim/virtual_scheduler.hpp"
 
 #include <cstddef>
@@ -153,6 +154,9 @@ public:
     void setEmergencyExitHandler(std::function<void()> handler) override {
         emergencyExit_ = std::move(handler);
     }
+    KeyboardLayout* keyboardLayout() override { return &layout_; }
+    /// The layout the application reads keys with (us until changed).
+    SimKeyboardLayout& layout() { return layout_; }
 
     // ------------------------------------------------------------- keyboards
 
@@ -287,6 +291,7 @@ private:
     std::unique_ptr<Poster> poster_;
     std::function<void()> emergencyExit_;
     SimPower power_;
+    SimKeyboardLayout layout_;
 
     std::vector<std::shared_ptr<SimKeyboard>> keyboards_;
     std::vector<Manager*> managers_;
