@@ -50,10 +50,11 @@ EngineBridge::EngineBridge(RawKeyboardListener& engine, QObject* parent)
     // path from waking the main thread for every key it handles on a
     // thread of its own.
     EngineChanges shown;
-    for (std::uint32_t bit = 1; bit <= static_cast<std::uint32_t>(EngineChange::tapSignatures);
-         bit <<= 1) {
+    const std::uint32_t every = everyChange().bits();
+    for (std::uint32_t bit = 1; bit != 0 && bit <= every; bit <<= 1) {
         const auto kind = static_cast<EngineChange>(bit);
-        if (kind != EngineChange::heldKeys && kind != EngineChange::passThroughs) {
+        if ((every & bit) != 0 && kind != EngineChange::heldKeys &&
+            kind != EngineChange::passThroughs) {
             shown |= EngineChanges(kind);
         }
     }
