@@ -201,6 +201,90 @@ bool installMappingFile(const std::string& file, std::istream& in, const fs::pat
     return true;
 }
 
+// Log lines never reach standard output; with --verbose they go to
+// standard error.
+void routeLogs(bool verbose) {
+    logging::configure(verbose ? std::shared_ptr<platform::SystemLog>(
+                                     std::make_shared<platform::StderrSystemLog>(LogLevel::debug))
+                               : std::make_shared<platform::NullSystemLog>(),
+                       std::nullopt);
+}
+
+// Copies the user's mapping files into the data folder; false, with the
+// message written, when one cannot be copied.
+bool installMappingFiles(const SimulateOptions& options, std::istream& in,
+                         const fs::path& mappingsFolder, std::ostream& err, InputFailure& failure) {
+    for (const std::string& file : options.mappingFiles) {
+        if (!installMappingFile(file, in, mappingsFolder, failure)) {
+            err << "chordwellctl simulate: " << terminalSafe(failure.message) << "\n";
+            return false;
+        }
+    }
+    return true;
+}
+
+std::shared_ptr<platform::sim::SimWorld> makeWorld(const SimulateOptions& options,
+                                                   const fs::path& dataFolder) {
+    auto world = std::make_shared<platform::sim::SimWorld>(dataFolder);
+    for (const auto& [key, value] : options.preferences) {
+        world->preferences().setValue(key, value);
+    }
+    world->setTapCreationFails(options.noAccessibility);
+    return world;
+}
+
+// Reads the script piece by piece and runs its commands; the exit status.
+int feedScript(const SimulateOptions& options, InputPieces& scriptInput,
+               script::ScriptRunner& runner, std::ostream& out, std::ostream& err) {
+    script::ScriptReader reader;
+    const auto execute = [&](const script::ScriptCommand& command) {
+        return runner.execute(command);
+    };
+    const bool interactive = options.script == "-";
+    for (;;) {
+        if (interactive) {
+            // Whoever types into the pipe sees what each line did before
+            // the next one is read.
+            out.flush();
+        }
+        std::string_view piece;
+        InputFailure failure;
+        if (!scriptInput.next(piece, failure)) {
+            out.flush();
+            err << "chordwellctl simulate: " << terminalSafe(options.script) << ": "
+                << terminalSafe(failure.message) << "\n";
+            return failure.status;
+        }
+        const auto scriptError =
+            piece.empty() ? reader.finish(execute) : reader.feed(piece, execute);
+        if (scriptError) {
+            out.flush();
+            err << terminalSafe(scriptError->text()) << "\n";
+            return kExitUsage;
+        }
+        if (piece.empty()) {
+            return kExitOk;
+        }
+    }
+}
+
+int runScript(const SimulateOptions& options, InputPieces& scriptInput, const fs::path& dataFolder,
+              std::ostream& out, std::ostream& err) {
+    auto world = makeWorld(options, dataFolder);
+    int status = kExitOk;
+    {
+        RawKeyboardListener engine(world);
+        world->runMainQueue();
+        script::ScriptRunner runner(
+            *world, engine, [&out](const std::string& line) { out << terminalSafe(line) << "\n"; });
+        // The data folder holds scratch copies: a run of adds is saved once.
+        runner.setBatchedSaves(true);
+        status = feedScript(options, scriptInput, runner, out, err);
+    }
+    out.flush();
+    return status;
+}
+
 int runSimulate(int argc, char** argv, std::istream& in, std::ostream& out, std::ostream& err) {
     SimulateOptions options;
     std::string error;
@@ -214,14 +298,7 @@ int runSimulate(int argc, char** argv, std::istream& in, std::ostream& out, std:
         out << kSimulateHelp;
         return kExitOk;
     }
-
-    // Log lines never reach standard output; with --verbose they go to
-    // standard error.
-    logging::configure(options.verbose
-                           ? std::shared_ptr<platform::SystemLog>(
-                                 std::make_shared<platform::StderrSystemLog>(LogLevel::debug))
-                           : std::make_shared<platform::NullSystemLog>(),
-                       std::nullopt);
+    routeLogs(options.verbose);
 
     // The script is read and run line by line: its length costs time, not
     // memory.
@@ -232,7 +309,6 @@ int runSimulate(int argc, char** argv, std::istream& in, std::ostream& out, std:
             << terminalSafe(failure.message) << "\n";
         return failure.status;
     }
-
     TemporaryFolder data;
     if (!data.ok()) {
         err << "chordwellctl simulate: cannot create a temporary data folder\n";
@@ -241,60 +317,10 @@ int runSimulate(int argc, char** argv, std::istream& in, std::ostream& out, std:
     // The folder holds copies of the user's mapping files: it goes away
     // also when the run is interrupted or its reader goes away.
     const RemoveFolderOnSignal removeOnSignal(data.path());
-    for (const std::string& file : options.mappingFiles) {
-        if (!installMappingFile(file, in, data.path() / "Mappings", failure)) {
-            err << "chordwellctl simulate: " << terminalSafe(failure.message) << "\n";
-            return failure.status;
-        }
+    if (!installMappingFiles(options, in, data.path() / "Mappings", err, failure)) {
+        return failure.status;
     }
-
-    auto world = std::make_shared<platform::sim::SimWorld>(data.path());
-    for (const auto& [key, value] : options.preferences) {
-        world->preferences().setValue(key, value);
-    }
-    world->setTapCreationFails(options.noAccessibility);
-
-    int status = kExitOk;
-    {
-        RawKeyboardListener engine(world);
-        world->runMainQueue();
-        script::ScriptRunner runner(
-            *world, engine, [&out](const std::string& line) { out << terminalSafe(line) << "\n"; });
-        // The data folder holds scratch copies: a run of adds is saved once.
-        runner.setBatchedSaves(true);
-        script::ScriptReader reader;
-        const auto execute = [&](const script::ScriptCommand& command) {
-            return runner.execute(command);
-        };
-        std::optional<script::ScriptError> scriptError;
-        const bool interactive = options.script == "-";
-        for (;;) {
-            if (interactive) {
-                // Whoever types into the pipe sees what each line did before
-                // the next one is read.
-                out.flush();
-            }
-            std::string_view piece;
-            if (!scriptInput.next(piece, failure)) {
-                out.flush();
-                err << "chordwellctl simulate: " << terminalSafe(options.script) << ": "
-                    << terminalSafe(failure.message) << "\n";
-                status = failure.status;
-                break;
-            }
-            scriptError = piece.empty() ? reader.finish(execute) : reader.feed(piece, execute);
-            if (scriptError || piece.empty()) {
-                break;
-            }
-        }
-        if (scriptError) {
-            out.flush();
-            err << terminalSafe(scriptError->text()) << "\n";
-            status = kExitUsage;
-        }
-    }
-    out.flush();
-    return status;
+    return runScript(options, scriptInput, data.path(), out, err);
 }
 
 } // namespace

@@ -164,6 +164,224 @@ std::optional<ScriptCommand::Kind> commandKind(std::string_view word) {
     return std::nullopt;
 }
 
+// "" when the command has exactly n arguments; otherwise the message for
+// too few (missing) or too many.
+std::string expectArgs(const std::vector<std::string>& tokens, std::size_t n,
+                       const std::string& missing) {
+    const std::size_t argc = tokens.size() - 1;
+    if (argc < n) {
+        return missing;
+    }
+    if (argc > n) {
+        return "too many arguments for " + tokens[0];
+    }
+    return "";
+}
+
+std::string parseSet(const std::vector<std::string>& tokens, ScriptCommand& command) {
+    if (auto e = expectArgs(tokens, 1, "missing KEY=VALUE"); !e.empty()) {
+        return e;
+    }
+    const auto eq = tokens[1].find('=');
+    if (eq == std::string::npos || eq == 0) {
+        return "expected KEY=VALUE, got " + quote(tokens[1]);
+    }
+    command.key = tokens[1].substr(0, eq);
+    command.value = parsePreferenceValue(std::string_view(tokens[1]).substr(eq + 1));
+    return "";
+}
+
+// The one argument of a command that names a mapping or a keyboard.
+std::string parseName(const std::vector<std::string>& tokens, ScriptCommand& command,
+                      const char* missing) {
+    if (auto e = expectArgs(tokens, 1, missing); !e.empty()) {
+        return e;
+    }
+    command.name = tokens[1];
+    return "";
+}
+
+// A list of key codes with optional flags ("12/256,13"), or one of the
+// named operations.
+std::string parseMapOutput(const std::string& output, ScriptCommand& command) {
+    if (output == "none") {
+        command.output = OutputBehavior::none();
+    } else if (output == "copy") {
+        command.output = OutputBehavior::copyOperation();
+    } else if (output == "paste") {
+        command.output = OutputBehavior::pasteOperation();
+    } else if (output == "search") {
+        command.output = OutputBehavior::openSearchBar();
+    } else {
+        std::vector<MacKeySignature> keys;
+        for (const std::string& item : splitList(output == "-" ? "" : output)) {
+            const auto slash = item.find('/');
+            const auto code = parseNumber(std::string_view(item).substr(0, slash));
+            std::optional<std::int64_t> flags = 0;
+            if (slash != std::string::npos) {
+                flags = parseNumber(std::string_view(item).substr(slash + 1));
+            }
+            if (!code || !flags || *flags < 0) {
+                return "bad output key " + quote(item);
+            }
+            keys.push_back(MacKeySignature{*code, static_cast<EventFlags>(*flags)});
+        }
+        command.output = OutputBehavior::customKeySequence("", std::move(keys));
+    }
+    return "";
+}
+
+std::string parseMap(const std::vector<std::string>& tokens, ScriptCommand& command) {
+    const std::size_t argc = tokens.size() - 1;
+    if (argc < 1) {
+        return "missing mapping name";
+    }
+    if (auto e = expectArgs(tokens, 3, argc < 2 ? "missing usages" : "missing output");
+        !e.empty()) {
+        return e;
+    }
+    command.name = tokens[1];
+    if (tokens[2] != "-") {
+        for (const std::string& item : splitList(tokens[2])) {
+            const auto usage = parseNumber(item);
+            if (!usage || *usage < 0 || *usage > 0xFFFF) {
+                return "bad usage " + quote(item);
+            }
+            command.usages.push_back(static_cast<HidUsage>(*usage));
+        }
+    }
+    return parseMapOutput(tokens[3], command);
+}
+
+std::string parseLayout(const std::vector<std::string>& tokens, ScriptCommand& command) {
+    const auto names = platform::sim::simLayoutNames();
+    std::string known;
+    for (std::string_view name : names) {
+        known += (known.empty() ? "" : ", ") + std::string(name);
+    }
+    if (auto e = expectArgs(tokens, 1, "missing layout (" + known + ")"); !e.empty()) {
+        return e;
+    }
+    if (std::find(names.begin(), names.end(), tokens[1]) == names.end()) {
+        return "unknown layout " + quote(tokens[1]) + " (" + known + ")";
+    }
+    command.name = tokens[1];
+    return "";
+}
+
+// down/up KEYBOARD USAGE
+std::string parseKeyChange(const std::vector<std::string>& tokens, ScriptCommand& command) {
+    if (tokens.size() - 1 < 1) {
+        return "missing keyboard name";
+    }
+    if (auto e = expectArgs(tokens, 2, "missing usage"); !e.empty()) {
+        return e;
+    }
+    command.name = tokens[1];
+    const auto usage = parseNumber(tokens[2]);
+    if (!usage) {
+        return "bad number " + quote(tokens[2]);
+    }
+    if (*usage < 0 || *usage > 0xFFFF) {
+        return "usage out of range " + quote(tokens[2]);
+    }
+    command.usage = static_cast<HidUsage>(*usage);
+    return "";
+}
+
+std::string parseWait(const std::vector<std::string>& tokens, ScriptCommand& command) {
+    if (auto e = expectArgs(tokens, 1, "missing milliseconds"); !e.empty()) {
+        return e;
+    }
+    const auto ms = parseNumber(tokens[1]);
+    if (!ms) {
+        return "bad number " + quote(tokens[1]);
+    }
+    if (*ms < 0) {
+        return "negative wait " + quote(tokens[1]);
+    }
+    command.milliseconds = *ms;
+    return "";
+}
+
+std::string parsePosting(const std::vector<std::string>& tokens, ScriptCommand& command) {
+    if (auto e = expectArgs(tokens, 1, "missing mode (sync or async)"); !e.empty()) {
+        return e;
+    }
+    if (tokens[1] == "sync") {
+        command.posting = platform::sim::PostingMode::sync;
+    } else if (tokens[1] == "async") {
+        command.posting = platform::sim::PostingMode::async;
+    } else {
+        return "unknown posting mode " + quote(tokens[1]);
+    }
+    return "";
+}
+
+std::string parseOrder(const std::vector<std::string>& tokens, ScriptCommand& command) {
+    using platform::sim::DeliveryOrder;
+    if (tokens.size() - 1 < 1) {
+        return "missing order (hid-first, tap-first or random SEED)";
+    }
+    if (tokens[1] == "random") {
+        if (auto e = expectArgs(tokens, 2, "missing seed"); !e.empty()) {
+            return e;
+        }
+        const auto seed = parseNumber(tokens[2]);
+        if (!seed || *seed < 0) {
+            return "bad seed " + quote(tokens[2]);
+        }
+        command.order = DeliveryOrder::random;
+        command.seed = static_cast<std::uint64_t>(*seed);
+        return "";
+    }
+    if (auto e = expectArgs(tokens, 1, ""); !e.empty()) {
+        return e;
+    }
+    if (tokens[1] == "hid-first") {
+        command.order = DeliveryOrder::hidFirst;
+    } else if (tokens[1] == "tap-first") {
+        command.order = DeliveryOrder::tapFirst;
+    } else {
+        return "unknown order " + quote(tokens[1]);
+    }
+    return "";
+}
+
+// keyboard NAME [name=TEXT] [vendor=N] [product=N] [location=N]
+std::string parseKeyboard(const std::vector<std::string>& tokens, ScriptCommand& command) {
+    if (tokens.size() - 1 < 1) {
+        return "missing keyboard name";
+    }
+    command.name = tokens[1];
+    for (std::size_t i = 2; i < tokens.size(); ++i) {
+        const std::string& token = tokens[i];
+        const auto eq = token.find('=');
+        if (eq == std::string::npos) {
+            return "expected KEY=VALUE, got " + quote(token);
+        }
+        const std::string key = token.substr(0, eq);
+        const std::string value = token.substr(eq + 1);
+        if (key == "name") {
+            command.productName = value;
+            continue;
+        }
+        std::optional<std::int64_t>* target = key == "vendor"     ? &command.vendor
+                                              : key == "product"  ? &command.product
+                                              : key == "location" ? &command.location
+                                                                  : nullptr;
+        if (target == nullptr) {
+            return "unknown property " + quote(key);
+        }
+        const auto number = parseNumber(value);
+        if (!number) {
+            return "bad number " + quote(value);
+        }
+        *target = *number;
+    }
+    return "";
+}
+
 // Parses one non-empty line's tokens; returns an error message or "".
 std::string parseCommand(const std::vector<std::string>& tokens, ScriptCommand& command) {
     using K = ScriptCommand::Kind;
@@ -172,214 +390,34 @@ std::string parseCommand(const std::vector<std::string>& tokens, ScriptCommand& 
         return "unknown command " + quote(tokens[0]);
     }
     command.kind = *kind;
-    const std::size_t argc = tokens.size() - 1;
-
-    auto expectArgs = [&](std::size_t n, const char* missing) -> std::string {
-        if (argc < n) {
-            return missing;
-        }
-        if (argc > n) {
-            return "too many arguments for " + tokens[0];
-        }
-        return "";
-    };
-
     switch (command.kind) {
     case K::intercept:
     case K::list:
     case K::status:
     case K::clear:
-        return expectArgs(0, "");
-    case K::set: {
-        if (auto e = expectArgs(1, "missing KEY=VALUE"); !e.empty()) {
-            return e;
-        }
-        const auto eq = tokens[1].find('=');
-        if (eq == std::string::npos || eq == 0) {
-            return "expected KEY=VALUE, got " + quote(tokens[1]);
-        }
-        command.key = tokens[1].substr(0, eq);
-        command.value = parsePreferenceValue(std::string_view(tokens[1]).substr(eq + 1));
-        return "";
-    }
+        return expectArgs(tokens, 0, "");
+    case K::set:
+        return parseSet(tokens, command);
     case K::unmap:
-        if (auto e = expectArgs(1, "missing mapping name"); !e.empty()) {
-            return e;
-        }
-        command.name = tokens[1];
-        return "";
-    case K::map: {
-        if (argc < 1) {
-            return "missing mapping name";
-        }
-        if (auto e = expectArgs(3, argc < 2 ? "missing usages" : "missing output"); !e.empty()) {
-            return e;
-        }
-        command.name = tokens[1];
-        if (tokens[2] != "-") {
-            for (const std::string& item : splitList(tokens[2])) {
-                const auto usage = parseNumber(item);
-                if (!usage || *usage < 0 || *usage > 0xFFFF) {
-                    return "bad usage " + quote(item);
-                }
-                command.usages.push_back(static_cast<HidUsage>(*usage));
-            }
-        }
-        const std::string& output = tokens[3];
-        if (output == "none") {
-            command.output = OutputBehavior::none();
-        } else if (output == "copy") {
-            command.output = OutputBehavior::copyOperation();
-        } else if (output == "paste") {
-            command.output = OutputBehavior::pasteOperation();
-        } else if (output == "search") {
-            command.output = OutputBehavior::openSearchBar();
-        } else {
-            std::vector<MacKeySignature> keys;
-            for (const std::string& item : splitList(output == "-" ? "" : output)) {
-                const auto slash = item.find('/');
-                const auto code = parseNumber(std::string_view(item).substr(0, slash));
-                std::optional<std::int64_t> flags = 0;
-                if (slash != std::string::npos) {
-                    flags = parseNumber(std::string_view(item).substr(slash + 1));
-                }
-                if (!code || !flags || *flags < 0) {
-                    return "bad output key " + quote(item);
-                }
-                keys.push_back(MacKeySignature{*code, static_cast<EventFlags>(*flags)});
-            }
-            command.output = OutputBehavior::customKeySequence("", std::move(keys));
-        }
-        return "";
-    }
-    case K::layout: {
-        const auto names = platform::sim::simLayoutNames();
-        std::string known;
-        for (std::string_view name : names) {
-            known += (known.empty() ? "" : ", ") + std::string(name);
-        }
-        if (auto e = expectArgs(1, ("missing layout (" + known + ")").c_str()); !e.empty()) {
-            return e;
-        }
-        if (std::find(names.begin(), names.end(), tokens[1]) == names.end()) {
-            return "unknown layout " + quote(tokens[1]) + " (" + known + ")";
-        }
-        command.name = tokens[1];
-        return "";
-    }
+        return parseName(tokens, command, "missing mapping name");
+    case K::map:
+        return parseMap(tokens, command);
+    case K::layout:
+        return parseLayout(tokens, command);
     case K::remove:
     case K::select:
-        if (auto e = expectArgs(1, "missing keyboard name"); !e.empty()) {
-            return e;
-        }
-        command.name = tokens[1];
-        return "";
+        return parseName(tokens, command, "missing keyboard name");
     case K::down:
-    case K::up: {
-        if (argc < 1) {
-            return "missing keyboard name";
-        }
-        if (auto e = expectArgs(2, "missing usage"); !e.empty()) {
-            return e;
-        }
-        command.name = tokens[1];
-        const auto usage = parseNumber(tokens[2]);
-        if (!usage) {
-            return "bad number " + quote(tokens[2]);
-        }
-        if (*usage < 0 || *usage > 0xFFFF) {
-            return "usage out of range " + quote(tokens[2]);
-        }
-        command.usage = static_cast<HidUsage>(*usage);
-        return "";
-    }
-    case K::wait: {
-        if (auto e = expectArgs(1, "missing milliseconds"); !e.empty()) {
-            return e;
-        }
-        const auto ms = parseNumber(tokens[1]);
-        if (!ms) {
-            return "bad number " + quote(tokens[1]);
-        }
-        if (*ms < 0) {
-            return "negative wait " + quote(tokens[1]);
-        }
-        command.milliseconds = *ms;
-        return "";
-    }
+    case K::up:
+        return parseKeyChange(tokens, command);
+    case K::wait:
+        return parseWait(tokens, command);
     case K::posting:
-        if (auto e = expectArgs(1, "missing mode (sync or async)"); !e.empty()) {
-            return e;
-        }
-        if (tokens[1] == "sync") {
-            command.posting = platform::sim::PostingMode::sync;
-        } else if (tokens[1] == "async") {
-            command.posting = platform::sim::PostingMode::async;
-        } else {
-            return "unknown posting mode " + quote(tokens[1]);
-        }
-        return "";
-    case K::order: {
-        using platform::sim::DeliveryOrder;
-        if (argc < 1) {
-            return "missing order (hid-first, tap-first or random SEED)";
-        }
-        if (tokens[1] == "random") {
-            if (auto e = expectArgs(2, "missing seed"); !e.empty()) {
-                return e;
-            }
-            const auto seed = parseNumber(tokens[2]);
-            if (!seed || *seed < 0) {
-                return "bad seed " + quote(tokens[2]);
-            }
-            command.order = DeliveryOrder::random;
-            command.seed = static_cast<std::uint64_t>(*seed);
-            return "";
-        }
-        if (auto e = expectArgs(1, ""); !e.empty()) {
-            return e;
-        }
-        if (tokens[1] == "hid-first") {
-            command.order = DeliveryOrder::hidFirst;
-        } else if (tokens[1] == "tap-first") {
-            command.order = DeliveryOrder::tapFirst;
-        } else {
-            return "unknown order " + quote(tokens[1]);
-        }
-        return "";
-    }
-    case K::keyboard: {
-        if (argc < 1) {
-            return "missing keyboard name";
-        }
-        command.name = tokens[1];
-        for (std::size_t i = 2; i < tokens.size(); ++i) {
-            const std::string& token = tokens[i];
-            const auto eq = token.find('=');
-            if (eq == std::string::npos) {
-                return "expected KEY=VALUE, got " + quote(token);
-            }
-            const std::string key = token.substr(0, eq);
-            const std::string value = token.substr(eq + 1);
-            if (key == "name") {
-                command.productName = value;
-                continue;
-            }
-            std::optional<std::int64_t>* target = key == "vendor"     ? &command.vendor
-                                                  : key == "product"  ? &command.product
-                                                  : key == "location" ? &command.location
-                                                                      : nullptr;
-            if (target == nullptr) {
-                return "unknown property " + quote(key);
-            }
-            const auto number = parseNumber(value);
-            if (!number) {
-                return "bad number " + quote(value);
-            }
-            *target = *number;
-        }
-        return "";
-    }
+        return parsePosting(tokens, command);
+    case K::order:
+        return parseOrder(tokens, command);
+    case K::keyboard:
+        return parseKeyboard(tokens, command);
     }
     return "unknown command " + quote(tokens[0]);
 }

@@ -193,7 +193,24 @@ public:
 
 private:
     std::shared_ptr<SimKeyboard> keyboardNamed(const std::string& name) const;
+    // The steps of execute().
+    std::optional<ScriptError> dispatch(const ScriptCommand& command,
+                                        const std::shared_ptr<SimKeyboard>& keyboard);
+    std::optional<ScriptError> attachKeyboard(const ScriptCommand& command);
+    std::optional<ScriptError> selectKeyboard(const ScriptCommand& command,
+                                              const std::shared_ptr<SimKeyboard>& keyboard);
+    void changeWorld(const ScriptCommand& command);
+    void report(const ScriptCommand& command);
+    // map, unmap and clear, and their steps.
     std::optional<ScriptError> changeMappings(const ScriptCommand& command);
+    const DeviceMapping* settledRecordOf(const KeyboardDevice& keyboard,
+                                         const KeyboardModelId& model);
+    void learnNames(const KeyboardModelId& model, const DeviceMapping* record);
+    const KeyMapping* mappingNamed(const std::string& name, const DeviceMapping* record) const;
+    void editMapping(const ScriptCommand& command, const KeyboardDevice& keyboard,
+                     const DeviceMapping& record, const KeyMapping& existing);
+    void addMapping(const ScriptCommand& command, const KeyboardDevice& keyboard,
+                    const KeyboardModelId& model);
     std::optional<ScriptError> waitOnVirtualClock(const ScriptCommand& command);
     void followMainWindow();
 

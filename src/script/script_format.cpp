@@ -39,34 +39,104 @@ const char* eventTypeName(EventType type) {
     return "other";
 }
 
+std::string formatKeyboard(const ScriptCommand& command) {
+    std::string line = "keyboard " + command.name;
+    auto number = [&](const char* key, const std::optional<std::int64_t>& v) {
+        if (v) {
+            line += std::string(" ") + key + "=" + std::to_string(*v);
+        }
+    };
+    number("vendor", command.vendor);
+    number("product", command.product);
+    number("location", command.location);
+    if (command.productName) {
+        std::string escaped;
+        for (char c : *command.productName) {
+            if (c == '"' || c == '\\') {
+                escaped.push_back('\\');
+            }
+            escaped.push_back(c);
+        }
+        line += " name=\"" + escaped + "\"";
+    }
+    return line;
+}
+
+std::string formatOrder(const ScriptCommand& command) {
+    using platform::sim::DeliveryOrder;
+    switch (command.order) {
+    case DeliveryOrder::hidFirst:
+        return "order hid-first";
+    case DeliveryOrder::tapFirst:
+        return "order tap-first";
+    case DeliveryOrder::random:
+        break;
+    }
+    return "order random " + std::to_string(command.seed);
+}
+
+std::string formatSet(const ScriptCommand& command) {
+    std::string value;
+    if (const bool* b = std::get_if<bool>(&command.value)) {
+        value = *b ? "true" : "false";
+    } else if (const double* d = std::get_if<double>(&command.value)) {
+        std::ostringstream out;
+        out.imbue(std::locale::classic());
+        out.precision(17);
+        out << *d;
+        value = out.str();
+    } else {
+        value = std::get<std::string>(command.value);
+    }
+    return "set " + command.key + "=" + value;
+}
+
+std::string formatMapOutput(const OutputBehavior& behavior) {
+    std::string output;
+    switch (behavior.kind()) {
+    case OutputBehavior::Kind::none:
+        output = "none";
+        break;
+    case OutputBehavior::Kind::copyOperation:
+        output = "copy";
+        break;
+    case OutputBehavior::Kind::pasteOperation:
+        output = "paste";
+        break;
+    case OutputBehavior::Kind::openSearchBar:
+        output = "search";
+        break;
+    case OutputBehavior::Kind::customKeySequence:
+        for (const MacKeySignature& k : behavior.signatures()) {
+            output += (output.empty() ? "" : ",") + std::to_string(k.keyCode);
+            if (k.modifiers != 0) {
+                output += "/" + hexUpper(k.modifiers);
+            }
+        }
+        if (output.empty()) {
+            output = "-"; // parses back as an empty sequence
+        }
+        break;
+    }
+    return output;
+}
+
+std::string formatMap(const ScriptCommand& command) {
+    std::string usages;
+    for (HidUsage u : command.usages) {
+        usages += (usages.empty() ? "" : ",") + hexUpper(u);
+    }
+    return "map " + command.name + " " + (usages.empty() ? "-" : usages) + " " +
+           formatMapOutput(command.output);
+}
+
 } // namespace
 
 std::string formatCommand(const ScriptCommand& command) {
     using K = ScriptCommand::Kind;
-    using platform::sim::DeliveryOrder;
     switch (command.kind) {
-    case K::keyboard: {
-        std::string line = "keyboard " + command.name;
-        auto number = [&](const char* key, const std::optional<std::int64_t>& v) {
-            if (v) {
-                line += std::string(" ") + key + "=" + std::to_string(*v);
-            }
-        };
-        number("vendor", command.vendor);
-        number("product", command.product);
-        number("location", command.location);
-        if (command.productName) {
-            std::string escaped;
-            for (char c : *command.productName) {
-                if (c == '"' || c == '\\') {
-                    escaped.push_back('\\');
-                }
-                escaped.push_back(c);
-            }
-            line += " name=\"" + escaped + "\"";
-        }
-        return line;
-    }
+    case K::keyboard:
+        return formatKeyboard(command);
     case K::remove:
         return "remove " + command.name;
     case K::select:
@@ -87,63 +157,11 @@ std::string formatCommand(const ScriptCommand& command) {
         return command.posting == platform::sim::PostingMode::async ? "posting async"
                                                                     : "posting sync";
     case K::order:
-        switch (command.order) {
-        case DeliveryOrder::hidFirst:
-            return "order hid-first";
-        case DeliveryOrder::tapFirst:
-            return "order tap-first";
-        case DeliveryOrder::random:
-            break;
-        }
-        return "order random " + std::to_string(command.seed);
-    case K::set: {
-        std::string value;
-        if (const bool* b = std::get_if<bool>(&command.value)) {
-            value = *b ? "true" : "false";
-        } else if (const double* d = std::get_if<double>(&command.value)) {
-            std::ostringstream out;
-            out.imbue(std::locale::classic());
-            out.precision(17);
-            out << *d;
-            value = out.str();
-        } else {
-            value = std::get<std::string>(command.value);
-        }
-        return "set " + command.key + "=" + value;
-    }
-    case K::map: {
-        std::string usages;
-        for (HidUsage u : command.usages) {
-            usages += (usages.empty() ? "" : ",") + hexUpper(u);
-        }
-        std::string output;
-        switch (command.output.kind()) {
-        case OutputBehavior::Kind::none:
-            output = "none";
-            break;
-        case OutputBehavior::Kind::copyOperation:
-            output = "copy";
-            break;
-        case OutputBehavior::Kind::pasteOperation:
-            output = "paste";
-            break;
-        case OutputBehavior::Kind::openSearchBar:
-            output = "search";
-            break;
-        case OutputBehavior::Kind::customKeySequence:
-            for (const MacKeySignature& k : command.output.signatures()) {
-                output += (output.empty() ? "" : ",") + std::to_string(k.keyCode);
-                if (k.modifiers != 0) {
-                    output += "/" + hexUpper(k.modifiers);
-                }
-            }
-            if (output.empty()) {
-                output = "-"; // parses back as an empty sequence
-            }
-            break;
-        }
-        return "map " + command.name + " " + (usages.empty() ? "-" : usages) + " " + output;
-    }
+        return formatOrder(command);
+    case K::set:
+        return formatSet(command);
+    case K::map:
+        return formatMap(command);
     case K::unmap:
         return "unmap " + command.name;
     case K::clear:

@@ -20,6 +20,19 @@ using platform::sim::SimKeyboard;
 using platform::sim::SimKeyboardProperties;
 using platform::sim::SimWorld;
 
+namespace {
+
+std::optional<ScriptError> errorAt(const ScriptCommand& command, std::string message) {
+    return ScriptError{command.line, std::move(message)};
+}
+
+bool namesKeyboard(ScriptCommand::Kind kind) {
+    using K = ScriptCommand::Kind;
+    return kind == K::remove || kind == K::select || kind == K::down || kind == K::up;
+}
+
+} // namespace
+
 ScriptRunner::ScriptRunner(SimWorld& world, RawKeyboardListener& engine, OutputLine output,
                            Wait wait)
     : world_(world), engine_(engine), output_(std::move(output)), wait_(std::move(wait)),
@@ -79,105 +92,20 @@ void ScriptRunner::followMainWindow() {
 }
 
 std::optional<ScriptError> ScriptRunner::execute(const ScriptCommand& command) {
-    using K = ScriptCommand::Kind;
-    auto fail = [&](std::string message) {
-        return std::optional<ScriptError>(ScriptError{command.line, std::move(message)});
-    };
-
-    if (command.kind != K::map) {
+    if (command.kind != ScriptCommand::Kind::map) {
         // Only a run of adds waits for its save; anything else may read the
         // file (select) or end the run.
         saveChanges();
     }
     std::shared_ptr<SimKeyboard> keyboard;
-    if (command.kind == K::remove || command.kind == K::select || command.kind == K::down ||
-        command.kind == K::up) {
+    if (namesKeyboard(command.kind)) {
         keyboard = keyboardNamed(command.name);
         if (!keyboard) {
-            return fail("unknown keyboard " + quote(command.name));
+            return errorAt(command, "unknown keyboard " + quote(command.name));
         }
     }
-
-    switch (command.kind) {
-    case K::keyboard: {
-        if (keyboardNamed(command.name)) {
-            return fail("keyboard " + quote(command.name) + " already exists");
-        }
-        SimKeyboardProperties properties;
-        properties.product = command.productName;
-        properties.vendorID = command.vendor;
-        properties.productID = command.product;
-        properties.locationID = command.location;
-        keyboards_[command.name] = world_.attachKeyboard(std::move(properties));
-        break;
-    }
-    case K::remove:
-        keyboards_.erase(command.name);
-        world_.detachKeyboard(keyboard);
-        break;
-    case K::select: {
-        const auto& listed = engine_.discoveredKeyboards();
-        auto it = std::find_if(listed.begin(), listed.end(), [&](const KeyboardDevice& k) {
-            return platform::sameDevice(k.deviceRef, keyboard);
-        });
-        if (it == listed.end()) {
-            return fail("keyboard " + quote(command.name) + " is not listed");
-        }
-        const KeyboardDevice device = *it;
-        engine_.setSelectedDevice(device);
-        engine_.loadMappings(device);
-        break;
-    }
-    case K::intercept:
-        toggleInterception(engine_);
-        break;
-    case K::posting:
-        world_.setPostingMode(command.posting);
-        break;
-    case K::set:
-        world_.preferences().setValue(command.key, command.value);
-        break;
-    case K::map:
-    case K::unmap:
-    case K::clear:
-        if (auto error = changeMappings(command)) {
-            return error;
-        }
-        break;
-    case K::order:
-        world_.setDeliveryOrder(command.order, command.seed);
-        break;
-    case K::layout:
-        world_.layout().select(command.name);
-        break;
-    case K::down:
-        world_.keyDown(*keyboard, command.usage);
-        break;
-    case K::up:
-        world_.keyUp(*keyboard, command.usage);
-        break;
-    case K::wait:
-        if (wait_) {
-            wait_(std::chrono::milliseconds(command.milliseconds));
-        } else if (auto error = waitOnVirtualClock(command)) {
-            return error;
-        }
-        break;
-    case K::list: {
-        const std::string time = std::to_string(elapsedMilliseconds());
-        for (const KeyboardDevice& k : engine_.discoveredKeyboards()) {
-            output_(time + " keyboard " + quotedForTerminal(k.productName) + " vendor=" +
-                    std::to_string(k.vendorID) + " product=" + std::to_string(k.productID));
-        }
-        break;
-    }
-    case K::status: {
-        const auto& selected = engine_.selectedDevice();
-        output_(std::to_string(elapsedMilliseconds()) + " status intercepting=" +
-                (engine_.isIntercepting() ? "true" : "false") + " selected=" +
-                (selected ? quotedForTerminal(selected->productName) : std::string("none")));
-        break;
-    }
+    if (auto error = dispatch(command, keyboard)) {
+        return error;
     }
     world_.runMainQueue();
     followMainWindow();
@@ -185,100 +113,132 @@ std::optional<ScriptError> ScriptRunner::execute(const ScriptCommand& command) {
     return std::nullopt;
 }
 
+std::optional<ScriptError> ScriptRunner::dispatch(const ScriptCommand& command,
+                                                  const std::shared_ptr<SimKeyboard>& keyboard) {
+    using K = ScriptCommand::Kind;
+    switch (command.kind) {
+    case K::keyboard:
+        return attachKeyboard(command);
+    case K::remove:
+        keyboards_.erase(command.name);
+        world_.detachKeyboard(keyboard);
+        break;
+    case K::select:
+        return selectKeyboard(command, keyboard);
+    case K::intercept:
+        toggleInterception(engine_);
+        break;
+    case K::posting:
+    case K::set:
+    case K::order:
+    case K::layout:
+        changeWorld(command);
+        break;
+    case K::map:
+    case K::unmap:
+    case K::clear:
+        return changeMappings(command);
+    case K::down:
+        world_.keyDown(*keyboard, command.usage);
+        break;
+    case K::up:
+        world_.keyUp(*keyboard, command.usage);
+        break;
+    case K::wait:
+        if (!wait_) {
+            return waitOnVirtualClock(command);
+        }
+        wait_(std::chrono::milliseconds(command.milliseconds));
+        break;
+    case K::list:
+    case K::status:
+        report(command);
+        break;
+    }
+    return std::nullopt;
+}
+
+std::optional<ScriptError> ScriptRunner::attachKeyboard(const ScriptCommand& command) {
+    if (keyboardNamed(command.name)) {
+        return errorAt(command, "keyboard " + quote(command.name) + " already exists");
+    }
+    SimKeyboardProperties properties;
+    properties.product = command.productName;
+    properties.vendorID = command.vendor;
+    properties.productID = command.product;
+    properties.locationID = command.location;
+    keyboards_[command.name] = world_.attachKeyboard(std::move(properties));
+    return std::nullopt;
+}
+
+std::optional<ScriptError>
+ScriptRunner::selectKeyboard(const ScriptCommand& command,
+                             const std::shared_ptr<SimKeyboard>& keyboard) {
+    const auto& listed = engine_.discoveredKeyboards();
+    auto it = std::find_if(listed.begin(), listed.end(), [&](const KeyboardDevice& k) {
+        return platform::sameDevice(k.deviceRef, keyboard);
+    });
+    if (it == listed.end()) {
+        return errorAt(command, "keyboard " + quote(command.name) + " is not listed");
+    }
+    const KeyboardDevice device = *it;
+    engine_.setSelectedDevice(device);
+    engine_.loadMappings(device);
+    return std::nullopt;
+}
+
+// posting, set, order and layout: the world's settings.
+void ScriptRunner::changeWorld(const ScriptCommand& command) {
+    using K = ScriptCommand::Kind;
+    if (command.kind == K::posting) {
+        world_.setPostingMode(command.posting);
+    } else if (command.kind == K::set) {
+        world_.preferences().setValue(command.key, command.value);
+    } else if (command.kind == K::order) {
+        world_.setDeliveryOrder(command.order, command.seed);
+    } else if (command.kind == K::layout) {
+        world_.layout().select(command.name);
+    }
+}
+
+// list and status: what the main window would show.
+void ScriptRunner::report(const ScriptCommand& command) {
+    const std::string time = std::to_string(elapsedMilliseconds());
+    if (command.kind == ScriptCommand::Kind::list) {
+        for (const KeyboardDevice& k : engine_.discoveredKeyboards()) {
+            output_(time + " keyboard " + quotedForTerminal(k.productName) + " vendor=" +
+                    std::to_string(k.vendorID) + " product=" + std::to_string(k.productID));
+        }
+        return;
+    }
+    const auto& selected = engine_.selectedDevice();
+    output_(
+        time + " status intercepting=" + (engine_.isIntercepting() ? "true" : "false") +
+        " selected=" + (selected ? quotedForTerminal(selected->productName) : std::string("none")));
+}
+
 std::optional<ScriptError> ScriptRunner::changeMappings(const ScriptCommand& command) {
     using K = ScriptCommand::Kind;
-    auto fail = [&](std::string message) {
-        return std::optional<ScriptError>(ScriptError{command.line, std::move(message)});
-    };
     if (!engine_.selectedDevice()) {
-        return fail("no keyboard selected");
+        return errorAt(command, "no keyboard selected");
     }
     const KeyboardDevice keyboard = *engine_.selectedDevice();
     const KeyboardModelId model{keyboard.productID, keyboard.vendorID};
-    if (unsaved_ && !(KeyboardModelId{unsaved_->productID, unsaved_->vendorID} == model)) {
-        saveChanges();
-    }
-    // The record is read to decide between adding and editing: it must not
-    // be read between the two halves of an earlier edit, when it shows no
-    // mappings.
-    engine_.finishPendingEdits();
-    auto findRecord = [&]() -> const DeviceMapping* {
-        for (const DeviceMapping& r : engine_.allDeviceMappings()) {
-            if (r.productID == keyboard.productID && r.vendorID == keyboard.vendorID) {
-                return &r;
-            }
-        }
-        return nullptr;
-    };
-    const DeviceMapping* record = findRecord();
-    if (!(namedModel_ && *namedModel_ == model)) {
-        namedIds_.clear();
-        if (record != nullptr) {
-            for (const KeyMapping& m : record->mappings) {
-                namedIds_.emplace(m.name, m.id); // the first of a name wins
-            }
-        }
-        namedModel_ = model;
-    }
-    // The mapping of that name, looked up by its id.
-    const KeyMapping* existing = nullptr;
-    if (const auto named = namedIds_.find(command.name);
-        named != namedIds_.end() && record != nullptr) {
-        for (const KeyMapping& m : record->mappings) {
-            if (m.id == named->second) {
-                existing = &m;
-                break;
-            }
-        }
-    }
+    const DeviceMapping* record = settledRecordOf(keyboard, model);
+    const KeyMapping* existing = mappingNamed(command.name, record);
     switch (command.kind) {
-    case K::map: {
-        KeyMapping mapping;
-        mapping.name = command.name;
-        mapping.inputKeyCodes = command.usages;
-        mapping.outputBehavior = command.output;
+    case K::map:
         if (existing != nullptr) {
-            // What the editor does when the user changes a mapping.
-            saveChanges();
-            mapping.id = existing->id;
-            DeviceMapping templ; // the model's identifiers, not its mappings
-            templ.productName = record->productName;
-            templ.productID = record->productID;
-            templ.vendorID = record->vendorID;
-            engine_.editMapping(keyboard, templ, mapping);
-            break;
-        }
-        // What the editor does for a new mapping: append (to a new record
-        // when the model has none), then save; the save waits while more
-        // adds follow.
-        const Uuid id = mapping.id;
-        addingMapping_ = true;
-        engine_.mutateRecordsOfModel(model, [&](std::vector<DeviceMapping>& records) {
-            for (DeviceMapping& r : records) {
-                if (r.productID == keyboard.productID && r.vendorID == keyboard.vendorID) {
-                    r.mappings.push_back(std::move(mapping));
-                    return;
-                }
-            }
-            DeviceMapping created;
-            created.productName = keyboard.productName;
-            created.productID = keyboard.productID;
-            created.vendorID = keyboard.vendorID;
-            created.mappings.push_back(std::move(mapping));
-            records.push_back(std::move(created));
-        });
-        addingMapping_ = false;
-        namedIds_.emplace(command.name, id);
-        unsaved_ = keyboard;
-        if (!batchedSaves_) {
-            saveChanges();
+            editMapping(command, keyboard, *record, *existing);
+        } else {
+            addMapping(command, keyboard, model);
         }
         break;
-    }
     case K::unmap: {
         if (existing == nullptr) {
-            return fail("unknown mapping " + quote(command.name));
+            return errorAt(command, "unknown mapping " + quote(command.name));
         }
+        // Copies: the engine changes the record they come from.
         const Uuid recordId = record->id;
         const KeyMapping gone = *existing;
         engine_.deleteMapping(keyboard, recordId, gone);
@@ -294,6 +254,105 @@ std::optional<ScriptError> ScriptRunner::changeMappings(const ScriptCommand& com
         break;
     }
     return std::nullopt;
+}
+
+// The keyboard's record once earlier changes have settled, with the index
+// of its names up to date.
+const DeviceMapping* ScriptRunner::settledRecordOf(const KeyboardDevice& keyboard,
+                                                   const KeyboardModelId& model) {
+    if (unsaved_ && !(KeyboardModelId{unsaved_->productID, unsaved_->vendorID} == model)) {
+        saveChanges();
+    }
+    // The record is read to decide between adding and editing: it must not
+    // be read between the two halves of an earlier edit, when it shows no
+    // mappings.
+    engine_.finishPendingEdits();
+    const DeviceMapping* record = nullptr;
+    for (const DeviceMapping& r : engine_.allDeviceMappings()) {
+        if (r.productID == keyboard.productID && r.vendorID == keyboard.vendorID) {
+            record = &r;
+            break;
+        }
+    }
+    learnNames(model, record);
+    return record;
+}
+
+// Indexes the names of the model's record, unless the index is still true.
+void ScriptRunner::learnNames(const KeyboardModelId& model, const DeviceMapping* record) {
+    if (namedModel_ && *namedModel_ == model) {
+        return;
+    }
+    namedIds_.clear();
+    if (record != nullptr) {
+        for (const KeyMapping& m : record->mappings) {
+            namedIds_.emplace(m.name, m.id); // the first of a name wins
+        }
+    }
+    namedModel_ = model;
+}
+
+// The mapping of that name, looked up by its id.
+const KeyMapping* ScriptRunner::mappingNamed(const std::string& name,
+                                             const DeviceMapping* record) const {
+    const auto named = namedIds_.find(name);
+    if (named == namedIds_.end() || record == nullptr) {
+        return nullptr;
+    }
+    for (const KeyMapping& m : record->mappings) {
+        if (m.id == named->second) {
+            return &m;
+        }
+    }
+    return nullptr;
+}
+
+// What the editor does when the user changes a mapping.
+void ScriptRunner::editMapping(const ScriptCommand& command, const KeyboardDevice& keyboard,
+                               const DeviceMapping& record, const KeyMapping& existing) {
+    KeyMapping mapping;
+    mapping.name = command.name;
+    mapping.inputKeyCodes = command.usages;
+    mapping.outputBehavior = command.output;
+    saveChanges();
+    mapping.id = existing.id;
+    DeviceMapping templ; // the model's identifiers, not its mappings
+    templ.productName = record.productName;
+    templ.productID = record.productID;
+    templ.vendorID = record.vendorID;
+    engine_.editMapping(keyboard, templ, mapping);
+}
+
+// What the editor does for a new mapping: append (to a new record when the
+// model has none), then save; the save waits while more adds follow.
+void ScriptRunner::addMapping(const ScriptCommand& command, const KeyboardDevice& keyboard,
+                              const KeyboardModelId& model) {
+    KeyMapping mapping;
+    mapping.name = command.name;
+    mapping.inputKeyCodes = command.usages;
+    mapping.outputBehavior = command.output;
+    const Uuid id = mapping.id;
+    addingMapping_ = true;
+    engine_.mutateRecordsOfModel(model, [&](std::vector<DeviceMapping>& records) {
+        for (DeviceMapping& r : records) {
+            if (r.productID == keyboard.productID && r.vendorID == keyboard.vendorID) {
+                r.mappings.push_back(std::move(mapping));
+                return;
+            }
+        }
+        DeviceMapping created;
+        created.productName = keyboard.productName;
+        created.productID = keyboard.productID;
+        created.vendorID = keyboard.vendorID;
+        created.mappings.push_back(std::move(mapping));
+        records.push_back(std::move(created));
+    });
+    addingMapping_ = false;
+    namedIds_.emplace(command.name, id);
+    unsaved_ = keyboard;
+    if (!batchedSaves_) {
+        saveChanges();
+    }
 }
 
 std::optional<ScriptError> ScriptRunner::waitOnVirtualClock(const ScriptCommand& command) {

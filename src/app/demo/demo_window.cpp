@@ -98,6 +98,25 @@ DemoWindow::DemoWindow(platform::sim::SimWorld& world, RawKeyboardListener& engi
     setAccessibleName(QString::fromUtf8(kWindowTitle));
 
     auto* layout = new QVBoxLayout(this);
+    addIntro(layout);
+    addStateRow(layout);
+    addLayoutRow(layout);
+    addKeyButtons(layout);
+    addPane(layout);
+    // Narrow enough to stand beside the main window; the texts are as tall
+    // as that width makes them, so the smallest window still shows them.
+    setMinimumWidth(kMinimumWidth);
+    const QMargins margins = layout->contentsMargins();
+    intro_->setMinimumHeight(
+        intro_->heightForWidth(kMinimumWidth - margins.left() - margins.right()));
+    resize(560, 420);
+
+    world_.setAppEventSink([this](const platform::sim::AppEvent& event) { onAppEvent(event); });
+    engineChanges_ = engine_.subscribeWillChange([this] { scheduleRefresh(); });
+    refreshState();
+}
+
+void DemoWindow::addIntro(QVBoxLayout* layout) {
     const auto control = [](std::int64_t code) {
         return keyText(code, kMaskControl);
     };
@@ -112,7 +131,9 @@ DemoWindow::DemoWindow(platform::sim::SimWorld& world, RawKeyboardListener& engi
     intro->setWordWrap(true);
     intro_ = intro;
     layout->addWidget(intro);
+}
 
+void DemoWindow::addStateRow(QVBoxLayout* layout) {
     auto* stateRow = new QHBoxLayout;
     status_ = new QLabel(this);
     status_->setObjectName(QStringLiteral("demoStatus"));
@@ -129,7 +150,9 @@ DemoWindow::DemoWindow(platform::sim::SimWorld& world, RawKeyboardListener& engi
     stateRow->addWidget(status_, 1);
     stateRow->addWidget(intercept_);
     layout->addLayout(stateRow);
+}
 
+void DemoWindow::addLayoutRow(QVBoxLayout* layout) {
     // The layout the simulated user types with: Copy, Paste, Search and the
     // catalog's shortcuts follow it, recorded keys do not.
     auto* layoutRow = new QHBoxLayout;
@@ -156,7 +179,9 @@ DemoWindow::DemoWindow(platform::sim::SimWorld& world, RawKeyboardListener& engi
     layoutRow->addWidget(layoutLabel);
     layoutRow->addWidget(layoutMenu_, 1);
     layout->addLayout(layoutRow);
+}
 
+void DemoWindow::addKeyButtons(QVBoxLayout* layout) {
     // Two rows, so that the window stays narrow enough to stand beside the
     // main window.
     auto* keys = new QGridLayout;
@@ -184,7 +209,9 @@ DemoWindow::DemoWindow(platform::sim::SimWorld& world, RawKeyboardListener& engi
         ++index;
     }
     layout->addLayout(keys);
+}
 
+void DemoWindow::addPane(QVBoxLayout* layout) {
     auto* paneTitle = new QLabel(QStringLiteral("What the focused application receives:"), this);
     layout->addWidget(paneTitle);
     pane_ = new QPlainTextEdit(this);
@@ -204,17 +231,6 @@ DemoWindow::DemoWindow(platform::sim::SimWorld& world, RawKeyboardListener& engi
         setFocus();
     });
     layout->addWidget(clear, 0, Qt::AlignRight);
-    // Narrow enough to stand beside the main window; the texts are as tall
-    // as that width makes them, so the smallest window still shows them.
-    setMinimumWidth(kMinimumWidth);
-    const QMargins margins = layout->contentsMargins();
-    intro->setMinimumHeight(
-        intro->heightForWidth(kMinimumWidth - margins.left() - margins.right()));
-    resize(560, 420);
-
-    world_.setAppEventSink([this](const platform::sim::AppEvent& event) { onAppEvent(event); });
-    engineChanges_ = engine_.subscribeWillChange([this] { scheduleRefresh(); });
-    refreshState();
 }
 
 DemoWindow::~DemoWindow() {

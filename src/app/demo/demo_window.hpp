@@ -22,6 +22,7 @@ class QComboBox;
 class QLabel;
 class QPlainTextEdit;
 class QPushButton;
+class QVBoxLayout;
 class QAbstractButton;
 
 namespace chordwell {
@@ -71,6 +72,12 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
+    // The window's rows, top to bottom.
+    void addIntro(QVBoxLayout* layout);
+    void addStateRow(QVBoxLayout* layout);
+    void addLayoutRow(QVBoxLayout* layout);
+    void addKeyButtons(QVBoxLayout* layout);
+    void addPane(QVBoxLayout* layout);
     void onAppEvent(const platform::sim::AppEvent& event);
     void refreshState();
     void scheduleRefresh();

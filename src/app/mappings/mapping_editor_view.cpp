@@ -34,7 +34,16 @@ MappingEditorView::MappingEditorView(KeyboardMappingModel& model, QWidget* paren
     outer->setContentsMargins(8, 8, 8, 8);
     title_ = headlineLabel(QStringLiteral("New Mapping"), this);
     outer->addWidget(title_);
+    outer->addWidget(buildForm(), 1);
+    addHint(outer);
+    addButtons(outer);
+    connectControls();
+    rebuildToMenu();
+    refresh();
+}
 
+// The name and the From and To fields, in an area that scrolls.
+QScrollArea* MappingEditorView::buildForm() {
     auto* scroll = new QScrollArea(this);
     form_ = scroll;
     // Only its content takes the focus: the area itself would be a Tab stop
@@ -62,7 +71,17 @@ MappingEditorView::MappingEditorView(KeyboardMappingModel& model, QWidget* paren
     grid->addWidget(toLabel_, 0, 1);
     fromField_ = new RecordingField(true, inner);
     grid->addWidget(fromField_, 1, 0, Qt::AlignTop);
+    grid->addLayout(buildToColumn(inner), 1, 1);
+    grid->setColumnStretch(0, 1);
+    grid->setColumnStretch(1, 1);
+    form->addLayout(grid);
+    form->addStretch(1);
+    scroll->setWidget(inner);
+    return scroll;
+}
 
+// The menu of what a mapping may do, above the field that records keys.
+QVBoxLayout* MappingEditorView::buildToColumn(QWidget* inner) {
     auto* toColumn = new QVBoxLayout();
     toColumn_ = toColumn;
     toColumn->setSpacing(4);
@@ -81,13 +100,10 @@ MappingEditorView::MappingEditorView(KeyboardMappingModel& model, QWidget* paren
     toField_ = new RecordingField(false, inner);
     toColumn->addWidget(toField_);
     toColumn->addStretch(1);
-    grid->addLayout(toColumn, 1, 1);
-    grid->setColumnStretch(0, 1);
-    grid->setColumnStretch(1, 1);
-    form->addLayout(grid);
-    form->addStretch(1);
-    scroll->setWidget(inner);
-    outer->addWidget(scroll, 1);
+    return toColumn;
+}
+
+void MappingEditorView::addHint(QVBoxLayout* outer) {
     // Outside the scrolling form, so that it is never scrolled out of sight.
     hint_ = new QLabel(this);
     hint_->setObjectName(QStringLiteral("recordingHint"));
@@ -96,7 +112,9 @@ MappingEditorView::MappingEditorView(KeyboardMappingModel& model, QWidget* paren
     setSecondaryColour(hint_);
     hint_->hide();
     outer->addWidget(hint_);
+}
 
+void MappingEditorView::addButtons(QVBoxLayout* outer) {
     auto* buttons = new QHBoxLayout();
     buttons->addStretch(1);
     clearButton_ = new QPushButton(QStringLiteral("Clear"), this);
@@ -110,15 +128,15 @@ MappingEditorView::MappingEditorView(KeyboardMappingModel& model, QWidget* paren
     buttons->addWidget(clearButton_);
     buttons->addWidget(saveButton_);
     outer->addLayout(buttons);
+}
 
+void MappingEditorView::connectControls() {
     connect(nameField_, &QLineEdit::textEdited, this,
             [this](const QString& text) { model_.setMappingName(text.toStdString()); });
     connect(fromField_, &QAbstractButton::clicked, this, [this] { model_.toggleCaptureFrom(); });
     connect(toField_, &QAbstractButton::clicked, this, [this] { model_.toggleCaptureTo(); });
     connect(clearButton_, &QPushButton::clicked, this, [this] { model_.clearOrCancel(); });
     connect(saveButton_, &QPushButton::clicked, this, [this] { save(); });
-    rebuildToMenu();
-    refresh();
 }
 
 void MappingEditorView::setCompact(bool compact) {

@@ -14,6 +14,7 @@ class QMenu;
 class QPushButton;
 class QScrollArea;
 class QToolButton;
+class QVBoxLayout;
 
 namespace chordwell::app {
 
@@ -59,6 +60,12 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    // The editor's parts, top to bottom, then their signals.
+    QScrollArea* buildForm();
+    QVBoxLayout* buildToColumn(QWidget* inner);
+    void addHint(QVBoxLayout* outer);
+    void addButtons(QVBoxLayout* outer);
+    void connectControls();
     void rebuildToMenu();
 
     KeyboardMappingModel& model_;
