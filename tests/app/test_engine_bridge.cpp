@@ -33,6 +33,31 @@ TEST(EngineBridge, ManyAnnouncementsInOneTurnGiveOneSignalAfterwards) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return spy.count() == 2; }, 5000));
 }
 
+// Typing while intercepting changes only held keys and pass-throughs once
+// each key has been seen (its first press is noted by the capture), and no
+// view shows those: the window is not woken for them.
+TEST(EngineBridge, TypingWhileInterceptingDoesNotWakeTheWindow) {
+    ModelWorld w;
+    auto keyboard = w.attach("Magic Keyboard", 0x05AC, 0x024F, 1);
+    w.engine->setSelectedDevice(w.device(keyboard));
+    chordwell::toggleInterception(*w.engine);
+    EngineBridge bridge(*w.engine);
+    const auto type = [&] {
+        for (const chordwell::HidUsage usage : {0xE0, 0x04, 0x05}) {
+            w.world->keyDown(*keyboard, usage);
+        }
+        for (const chordwell::HidUsage usage : {0x05, 0x04, 0xE0}) {
+            w.world->keyUp(*keyboard, usage);
+        }
+    };
+    type();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !bridge.isRefreshPending(); }, 5000));
+    type();
+    EXPECT_FALSE(bridge.isRefreshPending());
+    chordwell::toggleInterception(*w.engine); // a change the window shows
+    EXPECT_TRUE(bridge.isRefreshPending());
+}
+
 TEST(EngineBridge, AnnouncingDoesNotAllocate) {
     ModelWorld w;
     EngineBridge bridge(*w.engine);

@@ -45,7 +45,21 @@ EngineBridge::EngineBridge(RawKeyboardListener& engine, QObject* parent)
         });
     }
 #endif
-    subscription_ = engine.subscribeChanges([this](const EngineChanges& what) { announce(what); });
+    // Held keys and pass-throughs change at every key press while
+    // intercepting and no view shows them: leaving them out keeps the key
+    // path from waking the main thread for every key it handles on a
+    // thread of its own.
+    EngineChanges shown;
+    const std::uint32_t every = everyChange().bits();
+    for (std::uint32_t bit = 1; bit != 0 && bit <= every; bit <<= 1) {
+        const auto kind = static_cast<EngineChange>(bit);
+        if ((every & bit) != 0 && kind != EngineChange::heldKeys &&
+            kind != EngineChange::passThroughs) {
+            shown |= EngineChanges(kind);
+        }
+    }
+    subscription_ =
+        engine.subscribeChanges([this](const EngineChanges& what) { announce(what); }, shown);
 }
 
 EngineBridge::~EngineBridge() {

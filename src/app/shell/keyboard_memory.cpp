@@ -68,20 +68,21 @@ KeyboardMemory::KeyboardMemory(RawKeyboardListener& engine, platform::Preference
     : engine_(engine), preferences_(preferences) {
     // Announced before the change takes effect: written once it has, and
     // once for all the changes of a turn.
-    subscription_ = engine_.subscribeChanges([this](const EngineChanges& what) {
-        if (rememberQueued_ || (!what.contains(EngineChange::selection) &&
-                                !what.contains(EngineChange::interception))) {
-            return;
-        }
-        rememberQueued_ = true;
-        std::weak_ptr<bool> alive = alive_;
-        engine_.platform().scheduler().postToMain([this, alive] {
-            if (!alive.expired()) {
-                rememberQueued_ = false;
-                remember();
+    subscription_ = engine_.subscribeChanges(
+        [this](const EngineChanges&) {
+            if (rememberQueued_) {
+                return;
             }
-        });
-    });
+            rememberQueued_ = true;
+            std::weak_ptr<bool> alive = alive_;
+            engine_.platform().scheduler().postToMain([this, alive] {
+                if (!alive.expired()) {
+                    rememberQueued_ = false;
+                    remember();
+                }
+            });
+        },
+        EngineChange::selection | EngineChange::interception);
 }
 
 std::optional<RememberedKeyboard> KeyboardMemory::remembered() const {
