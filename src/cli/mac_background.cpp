@@ -6,6 +6,7 @@
 #include "cli/mac_background.hpp"
 
 #include "cli/commands.hpp"
+#include "cli/terminal_text.hpp"
 #include "engine/raw_keyboard_listener.hpp"
 #include "logging/log.hpp"
 #include "platform/macos/mac_platform.hpp"
@@ -32,8 +33,11 @@ namespace {
 constexpr std::string_view kCategory = "keyboard";
 constexpr std::chrono::seconds kDiscoveryLimit{10};
 
-std::string quoted(const std::string& text) {
-    return "\u201C" + text + "\u201D";
+// Keyboards name themselves and selectors may hold anything: escaped before
+// they reach the terminal or the log. (A plain `quoted` would lose to
+// std::quoted by argument-dependent lookup for a non-const string.)
+std::string curlyQuoted(const std::string& text) {
+    return "\u201C" + terminalSafe(text) + "\u201D";
 }
 
 std::string identifiers(const KeyboardDevice& device) {
@@ -173,12 +177,12 @@ int runMacBackground(int argc, char** argv, std::istream&, std::ostream& out, st
         if (stopSignals.received != 0) {
             return kExitOk;
         }
-        err << "chordwellctl: no keyboard " << quoted(selector)
+        err << "chordwellctl: no keyboard " << curlyQuoted(selector)
             << " (see chordwellctl keyboards)\n";
         logging::flush();
         return kExitFailure;
     }
-    const std::string keyboardName = quoted(device->productName);
+    const std::string keyboardName = curlyQuoted(device->productName);
 
     engine.setSelectedDevice(device);
     engine.loadMappings(*device);
