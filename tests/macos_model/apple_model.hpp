@@ -30,7 +30,7 @@ using KeyboardId = std::uint32_t;
 
 /// The properties of a keyboard; an absent property is absent from the
 /// device, as on a real one that does not report it.
-struct KeyboardSpec {
+struct KeyboardTraits {
     std::optional<std::string> product;
     std::optional<std::int64_t> vendorID;
     std::optional<std::int64_t> productID;
@@ -99,7 +99,7 @@ public:
 
     // ------------------------------------------------------------ keyboards
 
-    KeyboardId attach(KeyboardSpec spec);
+    KeyboardId attach(KeyboardTraits traits);
     /// The keyboard goes away: its removal reaches every HID manager as a
     /// port message; values still queued stay queued.
     void detach(KeyboardId keyboard);

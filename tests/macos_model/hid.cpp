@@ -31,8 +31,8 @@ bool matches(const AppleModelHIDManager& manager, const Keyboard& keyboard) {
     if (!manager.matchingSet) {
         return false;
     }
-    return (!manager.usagePage || *manager.usagePage == keyboard.spec.usagePage) &&
-           (!manager.usage || *manager.usage == keyboard.spec.usage);
+    return (!manager.usagePage || *manager.usagePage == keyboard.traits.usagePage) &&
+           (!manager.usage || *manager.usage == keyboard.traits.usage);
 }
 
 IOReturn openDevice(AppleModelHIDDevice& device) {
@@ -152,26 +152,26 @@ AppleModelHIDDevice* createDevice(Keyboard& keyboard) {
     device->registryID = keyboard.registryID;
     device->queuePort.name = "IOHIDQueue";
     device->properties = make<AppleModelDictionary>();
-    const KeyboardSpec& spec = keyboard.spec;
-    if (spec.product) {
+    const KeyboardTraits& traits = keyboard.traits;
+    if (traits.product) {
         CFStringRef product =
-            CFStringCreateWithCString(nullptr, spec.product->c_str(), kCFStringEncodingUTF8);
+            CFStringCreateWithCString(nullptr, traits.product->c_str(), kCFStringEncodingUTF8);
         if (product != nullptr) {
             CFDictionarySetValue(device->properties, propertyKey(kIOHIDProductKey), product);
             CFRelease(product);
         }
     }
-    if (spec.vendorID) {
-        setNumber(device->properties, kIOHIDVendorIDKey, *spec.vendorID);
+    if (traits.vendorID) {
+        setNumber(device->properties, kIOHIDVendorIDKey, *traits.vendorID);
     }
-    if (spec.productID) {
-        setNumber(device->properties, kIOHIDProductIDKey, *spec.productID);
+    if (traits.productID) {
+        setNumber(device->properties, kIOHIDProductIDKey, *traits.productID);
     }
-    if (spec.locationID) {
-        setNumber(device->properties, kIOHIDLocationIDKey, *spec.locationID);
+    if (traits.locationID) {
+        setNumber(device->properties, kIOHIDLocationIDKey, *traits.locationID);
     }
-    setNumber(device->properties, kIOHIDPrimaryUsagePageKey, spec.usagePage);
-    setNumber(device->properties, kIOHIDPrimaryUsageKey, spec.usage);
+    setNumber(device->properties, kIOHIDPrimaryUsagePageKey, traits.usagePage);
+    setNumber(device->properties, kIOHIDPrimaryUsageKey, traits.usage);
     return device;
 }
 

@@ -42,8 +42,8 @@ std::vector<std::string> MacWorld::finish() {
     return system_.finish();
 }
 
-applemodel::KeyboardId MacWorld::attach(applemodel::KeyboardSpec spec) {
-    const auto id = system_.attach(std::move(spec));
+applemodel::KeyboardId MacWorld::attach(applemodel::KeyboardTraits traits) {
+    const auto id = system_.attach(std::move(traits));
     system_.runUntilIdle();
     return id;
 }

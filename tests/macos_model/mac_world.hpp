@@ -42,7 +42,7 @@ public:
     platform::Platform& platform() { return *platform_; }
 
     /// Plugs a keyboard in and lets the engine hear of it.
-    applemodel::KeyboardId attach(applemodel::KeyboardSpec spec);
+    applemodel::KeyboardId attach(applemodel::KeyboardTraits traits);
     void detach(applemodel::KeyboardId keyboard);
     /// A key goes down or up, and both of its deliveries arrive (time passes
     /// by the plan's gap) before this returns.

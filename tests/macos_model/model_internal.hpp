@@ -114,7 +114,7 @@ struct ForeignTap {
 /// IOKit hands out for it.
 struct Keyboard {
     KeyboardId id = 0;
-    KeyboardSpec spec;
+    KeyboardTraits traits;
     std::uint64_t registryID = 0;
     bool attached = false;
     struct ::AppleModelHIDDevice* device = nullptr; // the system's reference

@@ -87,11 +87,11 @@ System::~System() {
     delete s;
 }
 
-KeyboardId System::attach(KeyboardSpec spec) {
+KeyboardId System::attach(KeyboardTraits traits) {
     State& s = state();
     auto keyboard = std::make_unique<Keyboard>();
     keyboard->id = s.nextKeyboard++;
-    keyboard->spec = std::move(spec);
+    keyboard->traits = std::move(traits);
     keyboard->registryID = s.nextRegistryID++;
     keyboard->attached = true;
     Keyboard& k = *keyboard;

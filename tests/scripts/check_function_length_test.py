@@ -13,8 +13,8 @@ from pathlib import Path
 
 SCRIPT = Path(__file__).resolve().parents[2] / "scripts" / "check-function-length"
 loader = importlib.machinery.SourceFileLoader("check_function_length", str(SCRIPT))
-spec = importlib.util.spec_from_loader(loader.name, loader)
-cfl = importlib.util.module_from_spec(spec)
+module_spec = importlib.util.spec_from_loader(loader.name, loader)
+cfl = importlib.util.module_from_spec(module_spec)
 sys.modules[loader.name] = cfl
 loader.exec_module(cfl)
 
