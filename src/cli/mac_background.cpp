@@ -114,8 +114,9 @@ struct StopSignals {
 
 } // namespace
 
-int runMacBackground(int argc, char** argv, std::istream&, std::ostream& out, std::ostream& err) {
-    std::string selector;
+// Reads --keyboard SELECTOR (or --keyboard=SELECTOR); false on anything else
+// or without it.
+bool readSelector(int argc, char** argv, std::string& selector) {
     bool haveSelector = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view argument = argv[i];
@@ -126,17 +127,16 @@ int runMacBackground(int argc, char** argv, std::istream&, std::ostream& out, st
             selector = std::string(argument.substr(std::strlen("--keyboard=")));
             haveSelector = true;
         } else {
-            printCommandUsage(*findCliCommand("run"), err);
-            return kExitUsage;
+            return false;
         }
     }
-    if (!haveSelector) {
-        printCommandUsage(*findCliCommand("run"), err);
-        return kExitUsage;
-    }
-    StopSignals stopSignals;
+    return haveSelector;
+}
 
-    auto paths = std::make_shared<platform::mac::MacPaths>();
+// Logs go to the unified log and to the log folder beside the application's
+// data.
+std::shared_ptr<platform::mac::UnifiedLog>
+routeLogs(const std::shared_ptr<platform::mac::MacPaths>& paths) {
     std::optional<std::filesystem::path> logsFolder;
     std::error_code error;
     if (const auto support = paths->applicationSupportDirectory(error)) {
@@ -144,35 +144,172 @@ int runMacBackground(int argc, char** argv, std::istream&, std::ostream& out, st
     }
     auto systemLog = std::make_shared<platform::mac::UnifiedLog>();
     logging::configure(systemLog, logsFolder);
+    return systemLog;
+}
 
+std::shared_ptr<platform::Platform>
+startPlatform(const std::shared_ptr<platform::mac::MacPaths>& paths,
+              const std::shared_ptr<platform::mac::UnifiedLog>& systemLog,
+              const std::shared_ptr<platform::Scheduler>& scheduler) {
     platform::mac::MacPlatformOptions options;
-    options.scheduler = std::make_shared<platform::mac::RunLoopScheduler>();
+    options.scheduler = scheduler;
     // The application's own repeat settings.
     options.preferences = std::make_shared<platform::mac::MacPreferences>(
         std::string(platform::mac::kApplicationDefaultsDomain));
     options.paths = paths;
     options.systemLog = systemLog;
-    auto scheduler = options.scheduler;
-    const auto macPlatform = platform::mac::makeMacPlatform(std::move(options));
+    return platform::mac::makeMacPlatform(std::move(options));
+}
 
-    // Nothing can be read, swallowed or typed without the permissions.
-    const auto notices = macPlatform->notices();
+// Nothing can be read, swallowed or typed without the permissions. False,
+// with the platform's notices written, when one is missing.
+bool hasPermissions(platform::Platform& macPlatform, std::ostream& err) {
+    const auto notices = macPlatform.notices();
     const auto state = platform::mac::currentSystemState();
-    if (!state.inputMonitoringGranted || !state.accessibilityTrusted || !state.postEventAccess) {
-        for (const auto& notice : notices) {
-            err << "chordwellctl: " << notice.message << "\n";
-        }
-        logging::flush();
-        return kExitFailure;
+    if (state.inputMonitoringGranted && state.accessibilityTrusted && state.postEventAccess) {
+        return true;
     }
+    for (const auto& notice : notices) {
+        err << "chordwellctl: " << notice.message << "\n";
+    }
+    logging::flush();
+    return false;
+}
 
-    RawKeyboardListener engine(macPlatform);
+// The keyboard the selector names, once discovery reports it; nothing after
+// a stop signal or kDiscoveryLimit.
+std::optional<KeyboardDevice> waitForKeyboard(RawKeyboardListener& engine,
+                                              const std::string& selector,
+                                              const StopSignals& stopSignals) {
     const auto giveUpAt = std::chrono::steady_clock::now() + kDiscoveryLimit;
     std::optional<KeyboardDevice> device;
     while (!(device = select(engine.discoveredKeyboards(), selector)) &&
            stopSignals.received == 0 && std::chrono::steady_clock::now() < giveUpAt) {
         (void)CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0.1, false);
     }
+    return device;
+}
+
+std::size_t mappingCount(RawKeyboardListener& engine, const KeyboardDevice& device) {
+    for (const DeviceMapping& record : engine.allDeviceMappings()) {
+        if (record.vendorID == device.vendorID && record.productID == device.productID) {
+            return record.mappings.size();
+        }
+    }
+    return 0;
+}
+
+// The mapping file and the time it was last seen written.
+struct MappingFile {
+    std::filesystem::path file;
+    std::optional<std::filesystem::file_time_type> seen;
+};
+
+// The mapping file is read again when it changed on disk (looked at once a
+// second; an edit in the application is seen within that). Everything the
+// timer refers to lives as long as the run.
+platform::Scheduler::TimerId watchMappingFile(RawKeyboardListener& engine,
+                                              platform::Scheduler& scheduler,
+                                              const KeyboardDevice& device,
+                                              const std::string& keyboardName, MappingFile& watched,
+                                              std::ostream& out) {
+    if (const auto& storage = engine.storage()) {
+        watched.file = storage->fileURL(device);
+        std::error_code ignored;
+        if (const auto time = std::filesystem::last_write_time(watched.file, ignored); !ignored) {
+            watched.seen = time;
+        }
+    }
+    return scheduler.scheduleRepeating(
+        std::chrono::seconds(1), std::chrono::seconds(1),
+        [&engine, &device, &keyboardName, &watched, &out] {
+            if (watched.file.empty()) {
+                return;
+            }
+            std::error_code failed;
+            const auto time = std::filesystem::last_write_time(watched.file, failed);
+            const std::optional<std::filesystem::file_time_type> now =
+                failed ? std::nullopt : std::optional(time);
+            if (now == watched.seen) {
+                return;
+            }
+            watched.seen = now;
+            engine.loadMappings(device);
+            const std::string text = "Background mode: reloaded the mappings of " + keyboardName +
+                                     ": " + std::to_string(mappingCount(engine, device)) +
+                                     " mappings.";
+            log(LogLevel::info, text, kCategory);
+            out << text << "\n" << std::flush;
+        });
+}
+
+// Interception ending (the emergency chord) ends the run. The keyboard going
+// away pauses it and its return resumes it (the engine follows it); the
+// terminal hears of both once the change took effect.
+Subscription followKeyboard(RawKeyboardListener& engine, platform::Scheduler& scheduler,
+                            const std::string& keyboardName, bool& saidWaiting, std::ostream& out) {
+    return engine.subscribeChanges(
+        [&engine, &scheduler, &keyboardName, &saidWaiting, &out](const EngineChanges& changes) {
+            if (!changes.contains(EngineChange::interception)) {
+                return;
+            }
+            scheduler.postToMain([&engine, &keyboardName, &saidWaiting, &out] {
+                if (!engine.isIntercepting()) {
+                    CFRunLoopStop(CFRunLoopGetMain());
+                    return;
+                }
+                const bool waiting = engine.awaitedKeyboard().has_value();
+                if (waiting != saidWaiting) {
+                    saidWaiting = waiting;
+                    out << (waiting ? "Background mode: the keyboard " + keyboardName +
+                                          " went away; waiting for it to come back."
+                                    : "Background mode: the keyboard " + keyboardName +
+                                          " is back; intercepting again.")
+                        << "\n"
+                        << std::flush;
+                }
+            });
+        });
+}
+
+// Runs the main run loop until a stop signal, or until interception ends
+// by itself (the emergency chord).
+void runUntilStopped(RawKeyboardListener& engine, const StopSignals& stopSignals,
+                     std::ostream& err) {
+    while (stopSignals.received == 0) {
+        CFRunLoopRun();
+        if (stopSignals.received == 0 && !engine.isIntercepting()) {
+            const std::string text = "Background mode: interception ended by the "
+                                     "emergency chord; stopping.";
+            log(LogLevel::warning, text, kCategory);
+            err << text << "\n";
+            break;
+        }
+    }
+}
+
+void say(std::ostream& out, const std::string& text) {
+    log(LogLevel::info, text, kCategory);
+    out << text << "\n" << std::flush;
+}
+
+int runMacBackground(int argc, char** argv, std::istream&, std::ostream& out, std::ostream& err) {
+    std::string selector;
+    if (!readSelector(argc, argv, selector)) {
+        printCommandUsage(*findCliCommand("run"), err);
+        return kExitUsage;
+    }
+    StopSignals stopSignals;
+    auto paths = std::make_shared<platform::mac::MacPaths>();
+    auto systemLog = routeLogs(paths);
+    std::shared_ptr<platform::Scheduler> scheduler =
+        std::make_shared<platform::mac::RunLoopScheduler>();
+    const auto macPlatform = startPlatform(paths, systemLog, scheduler);
+    if (!hasPermissions(*macPlatform, err)) {
+        return kExitFailure;
+    }
+    RawKeyboardListener engine(macPlatform);
+    std::optional<KeyboardDevice> device = waitForKeyboard(engine, selector, stopSignals);
     if (!device) {
         if (stopSignals.received != 0) {
             return kExitOk;
@@ -183,102 +320,25 @@ int runMacBackground(int argc, char** argv, std::istream&, std::ostream& out, st
         return kExitFailure;
     }
     const std::string keyboardName = curlyQuoted(device->productName);
-
     engine.setSelectedDevice(device);
     engine.loadMappings(*device);
-    const auto mappingCount = [&]() -> std::size_t {
-        for (const DeviceMapping& record : engine.allDeviceMappings()) {
-            if (record.vendorID == device->vendorID && record.productID == device->productID) {
-                return record.mappings.size();
-            }
-        }
-        return 0;
-    };
-
-    // The mapping file is read again when it changed on disk (looked at once
-    // a second; an edit in the application is seen within that).
-    std::optional<std::filesystem::file_time_type> seen;
-    std::filesystem::path file;
-    if (const auto& storage = engine.storage()) {
-        file = storage->fileURL(*device);
-        std::error_code ignored;
-        if (const auto time = std::filesystem::last_write_time(file, ignored); !ignored) {
-            seen = time;
-        }
-    }
+    MappingFile watched;
     const auto reloadTimer =
-        scheduler->scheduleRepeating(std::chrono::seconds(1), std::chrono::seconds(1), [&] {
-            if (file.empty()) {
-                return;
-            }
-            std::error_code failed;
-            const auto time = std::filesystem::last_write_time(file, failed);
-            const std::optional<std::filesystem::file_time_type> now =
-                failed ? std::nullopt : std::optional(time);
-            if (now == seen) {
-                return;
-            }
-            seen = now;
-            engine.loadMappings(*device);
-            const std::string text = "Background mode: reloaded the mappings of " + keyboardName +
-                                     ": " + std::to_string(mappingCount()) + " mappings.";
-            log(LogLevel::info, text, kCategory);
-            out << text << "\n" << std::flush;
-        });
-
-    // Interception ending (the emergency chord) ends the run. The keyboard
-    // going away pauses it and its return resumes it (the engine follows
-    // it); the terminal hears of both once the change took effect.
+        watchMappingFile(engine, *scheduler, *device, keyboardName, watched, out);
     bool saidWaiting = false;
-    auto watch = engine.subscribeChanges([&](const EngineChanges& changes) {
-        if (!changes.contains(EngineChange::interception)) {
-            return;
-        }
-        scheduler->postToMain([&] {
-            if (!engine.isIntercepting()) {
-                CFRunLoopStop(CFRunLoopGetMain());
-                return;
-            }
-            const bool waiting = engine.awaitedKeyboard().has_value();
-            if (waiting != saidWaiting) {
-                saidWaiting = waiting;
-                out << (waiting ? "Background mode: the keyboard " + keyboardName +
-                                      " went away; waiting for it to come back."
-                                : "Background mode: the keyboard " + keyboardName +
-                                      " is back; intercepting again.")
-                    << "\n"
-                    << std::flush;
-            }
-        });
-    });
+    auto watch = followKeyboard(engine, *scheduler, keyboardName, saidWaiting, out);
     toggleInterception(engine);
-    const std::string started = "Background mode: intercepting " + keyboardName + " (" +
-                                identifiers(*device) + ") with " + std::to_string(mappingCount()) +
-                                " mappings.";
-    log(LogLevel::info, started, kCategory);
-    out << started << "\n" << std::flush;
-
-    const int status = kExitOk;
-    while (stopSignals.received == 0) {
-        CFRunLoopRun();
-        if (stopSignals.received == 0 && !engine.isIntercepting()) {
-            const std::string text =
-                "Background mode: interception ended by the emergency chord; stopping.";
-            log(LogLevel::warning, text, kCategory);
-            err << text << "\n";
-            break;
-        }
-    }
+    say(out, "Background mode: intercepting " + keyboardName + " (" + identifiers(*device) +
+                 ") with " + std::to_string(mappingCount(engine, *device)) + " mappings.");
+    runUntilStopped(engine, stopSignals, err);
     watch.cancel();
     scheduler->cancel(reloadTimer);
     if (engine.isIntercepting()) {
         engine.stopIntercepting();
     }
-    const std::string stopped = "Background mode: stopped intercepting " + keyboardName + ".";
-    log(LogLevel::info, stopped, kCategory);
-    out << stopped << "\n" << std::flush;
+    say(out, "Background mode: stopped intercepting " + keyboardName + ".");
     logging::flush();
-    return status;
+    return kExitOk;
 }
 
 } // namespace chordwell::cli

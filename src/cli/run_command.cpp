@@ -103,8 +103,9 @@ public:
 };
 #endif
 
-int runBackground(int argc, char** argv, std::istream&, std::ostream& out, std::ostream& err) {
-    std::string selector;
+// Reads --keyboard SELECTOR (or --keyboard=SELECTOR); false on anything else
+// or without it.
+bool readSelector(int argc, char** argv, std::string& selector) {
     bool haveSelector = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view argument = argv[i];
@@ -115,20 +116,15 @@ int runBackground(int argc, char** argv, std::istream&, std::ostream& out, std::
             selector = std::string(argument.substr(std::strlen("--keyboard=")));
             haveSelector = true;
         } else {
-            printCommandUsage(*findCliCommand("run"), err);
-            return kExitUsage;
+            return false;
         }
     }
-    if (!haveSelector) {
-        printCommandUsage(*findCliCommand("run"), err);
-        return kExitUsage;
-    }
+    return haveSelector;
+}
 
-    // Signals first: one that arrives while starting must not kill the
-    // process with the keyboard grabbed.
-    StopSignals stopSignals;
-
-    auto paths = std::make_shared<platform::XdgPaths>();
+// Logs go to the journal and to the log folder beside the application's data.
+std::shared_ptr<platform::JournalSystemLog>
+routeLogs(const std::shared_ptr<platform::XdgPaths>& paths) {
     std::optional<std::filesystem::path> logsFolder;
     std::error_code error;
     if (const auto support = paths->applicationSupportDirectory(error)) {
@@ -136,200 +132,235 @@ int runBackground(int argc, char** argv, std::istream&, std::ostream& out, std::
     }
     auto journal = std::make_shared<platform::JournalSystemLog>();
     logging::configure(journal, logsFolder);
+    return journal;
+}
 
-    // Which keyboard: resolved against the list `chordwellctl keyboards` shows
-    // when it is attached now. One that is not is waited for, when the
-    // selector can name it later (a number only counts in today's list).
+// A number names a keyboard in today's list only.
+bool isNumber(const std::string& selector) {
+    return std::all_of(selector.begin(), selector.end(),
+                       [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// Which keyboard: resolved against the list `chordwellctl keyboards` shows
+// when it is attached now. One that is not is waited for, when the selector
+// can name it later. False, with the message written, when it cannot.
+bool chooseKeyboard(const std::string& selector, std::optional<lnx::KeyboardNodeInfo>& chosen,
+                    std::ostream& err) {
     std::vector<lnx::KeyboardNodeInfo> listed;
     for (const auto& keyboard : lnx::listKeyboards()) {
         listed.push_back(keyboard.info);
     }
     const lnx::KeyboardSelection selection = lnx::selectKeyboard(listed, selector);
-    const bool byNumber =
-        std::all_of(selector.begin(), selector.end(), [](char c) { return c >= '0' && c <= '9'; });
-    if (!selection.index && (byNumber || selector.empty())) {
+    if (!selection.index && (isNumber(selector) || selector.empty())) {
         err << "chordwellctl: " << terminalSafe(selection.error) << "\n";
         logging::flush();
-        return kExitFailure;
+        return false;
     }
-    std::optional<lnx::KeyboardNodeInfo> chosen;
     if (selection.index) {
         chosen = listed[*selection.index];
     }
+    return true;
+}
 
-    // The keyboard may be grabbed by one Chordwell process only: one that
-    // another holds now is refused at once (later, the grab says so).
-    lnx::KeyboardLockResult claim;
-    if (chosen) {
-        const std::string lockName = std::filesystem::path(chosen->devnode).filename().string();
-        claim = lnx::acquireKeyboardLock(lockName);
-        if (claim.heldBy) {
-            const std::string name = curlyQuoted(chosen->name.empty() ? "Unknown" : chosen->name);
-            err << "chordwellctl: the keyboard " << name << " (" << chosen->devnode
-                << ") is in use by " << *claim.heldBy << "; not intercepting it.\n";
-            log(LogLevel::warning,
-                "Background mode: keyboard " + name + " is in use by " + *claim.heldBy +
-                    "; not intercepting it.",
-                kCategory);
-            logging::flush();
-            return kExitFailure;
-        }
+// The keyboard may be grabbed by one Chordwell process only: one that
+// another holds now is refused at once (later, the grab says so). False,
+// with the message written and logged, when another holds it.
+bool claimKeyboard(const std::optional<lnx::KeyboardNodeInfo>& chosen,
+                   lnx::KeyboardLockResult& claim, std::ostream& err) {
+    if (!chosen) {
+        return true;
     }
+    const std::string lockName = std::filesystem::path(chosen->devnode).filename().string();
+    claim = lnx::acquireKeyboardLock(lockName);
+    if (!claim.heldBy) {
+        return true;
+    }
+    const std::string name = curlyQuoted(chosen->name.empty() ? "Unknown" : chosen->name);
+    err << "chordwellctl: the keyboard " << name << " (" << chosen->devnode << ") is in use by "
+        << *claim.heldBy << "; not intercepting it.\n";
+    log(LogLevel::warning,
+        "Background mode: keyboard " + name + " is in use by " + *claim.heldBy +
+            "; not intercepting it.",
+        kCategory);
+    logging::flush();
+    return false;
+}
 
+std::shared_ptr<lnx::LinuxPlatform>
+startPlatform(const std::shared_ptr<platform::XdgPaths>& paths,
+              const std::shared_ptr<platform::JournalSystemLog>& journal,
+              ApplicationPreferences& preferences) {
     lnx::LinuxPlatformOptions options;
     // The keyboard is read on a thread of its own, blocked in read(2): one
     // system call less on every key's way than waiting in the loop first.
     options.keyPathThreads = true;
     options.paths = paths;
     options.systemLog = journal;
-    ApplicationPreferences preferences;
     options.preferences = preferences.preferences();
-    const auto linuxPlatform = lnx::makeLinuxPlatform(std::move(options));
+    auto linuxPlatform = lnx::makeLinuxPlatform(std::move(options));
     preferences.watch(linuxPlatform->pollLoop());
-    lnx::PollLoop& loop = *linuxPlatform->pollLoop();
-    if (!linuxPlatform->virtualKeyboard()) {
-        for (const auto& notice : linuxPlatform->notices()) {
-            err << "chordwellctl: " << notice.message << "\n";
-        }
-        logging::flush();
-        return kExitFailure;
-    }
-    if (stopSignals.fd() >= 0) {
-        loop.watchReadable(stopSignals.fd(), [&] {
-            if (const int number = stopSignals.take(); number != 0) {
-                log(LogLevel::info,
-                    std::string("Background mode: stopping on ") + StopSignals::name(number) + ".",
-                    kCategory);
-                loop.quit();
-            }
-        });
-    }
+    return linuxPlatform;
+}
 
-    RawKeyboardListener engine(linuxPlatform);
-    const auto findDevice = [&]() -> std::optional<KeyboardDevice> {
-        std::vector<lnx::KeyboardNodeInfo> discovered;
-        for (const KeyboardDevice& device : engine.discoveredKeyboards()) {
-            const auto* node = dynamic_cast<const lnx::EvdevKeyboard*>(device.deviceRef.get());
-            if (node == nullptr) {
-                continue;
-            }
-            if (chosen && node->info().devnode == chosen->devnode) {
-                return device;
-            }
-            discovered.push_back(node->info());
+// False, with the platform's notices written, when it cannot post keys.
+bool canPostKeys(lnx::LinuxPlatform& linuxPlatform, std::ostream& err) {
+    if (linuxPlatform.virtualKeyboard()) {
+        return true;
+    }
+    for (const auto& notice : linuxPlatform.notices()) {
+        err << "chordwellctl: " << notice.message << "\n";
+    }
+    logging::flush();
+    return false;
+}
+
+void watchStopSignals(lnx::PollLoop& loop, StopSignals& stopSignals) {
+    if (stopSignals.fd() < 0) {
+        return;
+    }
+    loop.watchReadable(stopSignals.fd(), [&] {
+        if (const int number = stopSignals.take(); number != 0) {
+            log(LogLevel::info,
+                std::string("Background mode: stopping on ") + StopSignals::name(number) + ".",
+                kCategory);
+            loop.quit();
         }
-        if (byNumber) {
-            return std::nullopt; // only that node: a number names it in today's list alone
+    });
+}
+
+// The keyboard among those the engine discovered: the chosen node, or else
+// the one the selector names now.
+std::optional<KeyboardDevice> findKeyboard(RawKeyboardListener& engine,
+                                           const std::optional<lnx::KeyboardNodeInfo>& chosen,
+                                           const std::string& selector) {
+    std::vector<lnx::KeyboardNodeInfo> discovered;
+    for (const KeyboardDevice& device : engine.discoveredKeyboards()) {
+        const auto* node = dynamic_cast<const lnx::EvdevKeyboard*>(device.deviceRef.get());
+        if (node == nullptr) {
+            continue;
         }
-        const lnx::KeyboardSelection found = lnx::selectKeyboard(discovered, selector);
-        if (!found.index) {
-            return std::nullopt;
+        if (chosen && node->info().devnode == chosen->devnode) {
+            return device;
         }
-        // `discovered` holds the listed keyboards that are evdev nodes, in
-        // the engine's order.
-        std::size_t index = 0;
-        for (const KeyboardDevice& device : engine.discoveredKeyboards()) {
-            if (dynamic_cast<const lnx::EvdevKeyboard*>(device.deviceRef.get()) != nullptr &&
-                index++ == *found.index) {
-                return device;
-            }
-        }
+        discovered.push_back(node->info());
+    }
+    if (isNumber(selector)) {
+        return std::nullopt; // only that node: a number names it in today's list
+                             // alone
+    }
+    const lnx::KeyboardSelection found = lnx::selectKeyboard(discovered, selector);
+    if (!found.index) {
         return std::nullopt;
-    };
-    // Discovery reports the keyboards attached now within a few turns of the
-    // loop; one that is not there is waited for, without any timer.
+    }
+    // `discovered` holds the listed keyboards that are evdev nodes, in
+    // the engine's order.
+    std::size_t index = 0;
+    for (const KeyboardDevice& device : engine.discoveredKeyboards()) {
+        if (dynamic_cast<const lnx::EvdevKeyboard*>(device.deviceRef.get()) != nullptr &&
+            index++ == *found.index) {
+            return device;
+        }
+    }
+    return std::nullopt;
+}
+
+// Discovery reports the keyboards attached now within a few turns of the
+// loop; one that is not there is waited for, without any timer. Nothing
+// when a signal came first.
+std::optional<KeyboardDevice> waitForKeyboard(RawKeyboardListener& engine, lnx::PollLoop& loop,
+                                              const std::optional<lnx::KeyboardNodeInfo>& chosen,
+                                              const std::string& selector, std::ostream& out) {
     if (!chosen) {
         const std::string text =
             "Background mode: waiting for a keyboard " + curlyQuoted(selector) + " to be attached.";
         log(LogLevel::info, text, kCategory);
         out << text << "\n" << std::flush;
     }
-    std::optional<KeyboardDevice> device = findDevice();
+    std::optional<KeyboardDevice> device = findKeyboard(engine, chosen, selector);
     while (!device && !loop.quitRequested()) {
         loop.runOnce(std::chrono::hours(24));
-        device = findDevice();
+        device = findKeyboard(engine, chosen, selector);
     }
-    if (!device) {
-        return kExitOk; // a signal while waiting
-    }
-    const std::string keyboardName = curlyQuoted(device->productName);
-    const std::string devnode = device->deviceRef->stringProperty("DevNode").value_or("");
+    return device;
+}
 
-    engine.setSelectedDevice(device);
-    engine.loadMappings(*device);
-    const auto mappingCount = [&]() -> std::size_t {
-        for (const DeviceMapping& record : engine.allDeviceMappings()) {
-            if (record.vendorID == device->vendorID && record.productID == device->productID) {
-                return record.mappings.size();
-            }
+std::size_t mappingCount(RawKeyboardListener& engine, const KeyboardDevice& device) {
+    for (const DeviceMapping& record : engine.allDeviceMappings()) {
+        if (record.vendorID == device.vendorID && record.productID == device.productID) {
+            return record.mappings.size();
         }
-        return 0;
-    };
+    }
+    return 0;
+}
 
-    // The mapping file is read again after every change on disk.
-    std::unique_ptr<lnx::InotifyWatch> fileWatch;
-    platform::Scheduler::TimerId reloadTimer = 0;
-    if (const auto& storage = engine.storage()) {
-        const std::string fileName = storage->fileURL(*device).filename().string();
-        fileWatch = lnx::InotifyWatch::create(
-            linuxPlatform->pollLoop(), storage->folder(),
-            IN_CLOSE_WRITE | IN_MOVED_TO | IN_DELETE | IN_MOVED_FROM,
-            [&, fileName](std::string_view name) {
-                if (name != fileName) {
-                    return;
-                }
-                loop.cancel(reloadTimer);
-                reloadTimer = loop.scheduleOnce(kReloadDelay, [&] {
+// The mapping file is read again after every change on disk. Everything
+// the watch refers to lives as long as the run.
+std::unique_ptr<lnx::InotifyWatch>
+watchMappingFile(RawKeyboardListener& engine, lnx::PollLoop& loop,
+                 const std::shared_ptr<lnx::PollLoop>& watcher, const KeyboardDevice& device,
+                 const std::string& keyboardName, platform::Scheduler::TimerId& reloadTimer,
+                 std::ostream& out) {
+    const auto& storage = engine.storage();
+    if (!storage) {
+        return nullptr;
+    }
+    std::error_code error;
+    const std::string fileName = storage->fileURL(device).filename().string();
+    auto fileWatch = lnx::InotifyWatch::create(
+        watcher, storage->folder(), IN_CLOSE_WRITE | IN_MOVED_TO | IN_DELETE | IN_MOVED_FROM,
+        [&engine, &loop, &device, &keyboardName, &reloadTimer, &out,
+         fileName](std::string_view name) {
+            if (name != fileName) {
+                return;
+            }
+            loop.cancel(reloadTimer);
+            reloadTimer = loop.scheduleOnce(
+                kReloadDelay, [&engine, &device, &keyboardName, &reloadTimer, &out] {
                     reloadTimer = 0;
-                    engine.loadMappings(*device);
-                    const std::string text = "Background mode: reloaded the mappings of " +
-                                             keyboardName + ": " + std::to_string(mappingCount()) +
-                                             " mappings.";
+                    engine.loadMappings(device);
+                    const std::string text =
+                        "Background mode: reloaded the mappings of " + keyboardName + ": " +
+                        std::to_string(mappingCount(engine, device)) + " mappings.";
                     log(LogLevel::info, text, kCategory);
                     out << text << "\n" << std::flush;
                 });
-            },
-            error);
-        if (!fileWatch) {
-            log(LogLevel::warning,
-                "Background mode: cannot watch " + storage->folder().string() + " (" +
-                    error.message() + "); edits of the mapping file need a restart.",
-                kCategory);
-        }
+        },
+        error);
+    if (!fileWatch) {
+        log(LogLevel::warning,
+            "Background mode: cannot watch " + storage->folder().string() + " (" + error.message() +
+                "); edits of the mapping file need a restart.",
+            kCategory);
     }
+    return fileWatch;
+}
 
-    if (stopSignals.requested() != 0) {
-        // Told to stop while starting: leave before grabbing anything.
-        logging::flush();
-        return kExitOk;
-    }
-    toggleInterception(engine);
-    const std::string started = "Background mode: intercepting " + keyboardName + " (" +
-                                identifiers(*device) + ", " + devnode + ") with " +
-                                std::to_string(mappingCount()) + " mappings.";
-    log(LogLevel::info, started, kCategory);
-    out << started << "\n" << std::flush;
-
-    // The engine follows the keyboard when it goes away and comes back (a
-    // re-plug, a KVM switch, a Bluetooth reconnect); the terminal hears of
-    // it once the change took effect.
+// What the terminal has been told of the followed keyboard.
+struct Following {
     bool saidWaiting = false;
     bool checkQueued = false;
+};
+
+// The engine follows the keyboard when it goes away and comes back (a
+// re-plug, a KVM switch, a Bluetooth reconnect); the terminal hears of it
+// once the change took effect.
+Subscription followKeyboard(RawKeyboardListener& engine, lnx::PollLoop& loop,
+                            const std::string& keyboardName, Following& state, std::ostream& out) {
     // Only interception changes: the keys' own changes then never wake
     // the main loop.
-    const Subscription following = engine.subscribeChanges(
-        [&](const EngineChanges&) {
-            if (checkQueued) {
+    return engine.subscribeChanges(
+        [&engine, &loop, &keyboardName, &state, &out](const EngineChanges&) {
+            if (state.checkQueued) {
                 return;
             }
-            checkQueued = true;
-            loop.postToMain([&] {
-                checkQueued = false;
+            state.checkQueued = true;
+            loop.postToMain([&engine, &keyboardName, &state, &out] {
+                state.checkQueued = false;
                 const bool waiting = engine.awaitedKeyboard().has_value();
-                if (waiting == saidWaiting || !engine.isIntercepting()) {
+                if (waiting == state.saidWaiting || !engine.isIntercepting()) {
                     return;
                 }
-                saidWaiting = waiting;
+                state.saidWaiting = waiting;
                 out << (waiting ? "Background mode: the keyboard " + keyboardName +
                                       " went away; waiting for it to come back."
                                 : "Background mode: the keyboard " + keyboardName +
@@ -339,36 +370,36 @@ int runBackground(int argc, char** argv, std::istream&, std::ostream& out, std::
             });
         },
         EngineChange::interception);
+}
 
-    // Nothing here wakes the process on a timer: the loop sleeps until a key,
-    // a udev event, a file change or a signal arrives. It ends on a signal;
-    // or when interception ends by itself: the emergency chord (the user
-    // stops it, status 0), or another Chordwell process holding the keyboard
-    // (status 1).
-    int status = kExitOk;
+// Nothing here wakes the process on a timer: the loop sleeps until a key, a
+// udev event, a file change or a signal arrives. It ends on a signal; or
+// when interception ends by itself: the emergency chord (the user stops it,
+// status 0), or another Chordwell process holding the keyboard (status 1).
+int runUntilStopped(lnx::PollLoop& loop, RawKeyboardListener& engine,
+                    lnx::LinuxPlatform& linuxPlatform, std::ostream& err) {
     while (!loop.quitRequested()) {
         loop.runOnce(std::chrono::hours(24));
         if (!engine.isIntercepting() && !loop.quitRequested()) {
-            const bool heldElsewhere = linuxPlatform->inputContext().anyHeldElsewhere();
+            const bool heldElsewhere = linuxPlatform.inputContext().anyHeldElsewhere();
             std::string text = "Background mode: interception ended by the emergency chord; "
                                "stopping.";
             if (heldElsewhere) {
                 text = "Background mode: stopping;";
-                for (const auto& notice : linuxPlatform->notices()) {
+                for (const auto& notice : linuxPlatform.notices()) {
                     text += " " + notice.message;
                 }
             }
             log(heldElsewhere ? LogLevel::error : LogLevel::warning, text, kCategory);
             err << text << "\n";
-            status = heldElsewhere ? kExitFailure : kExitOk;
-            break;
+            return heldElsewhere ? kExitFailure : kExitOk;
         }
     }
+    return kExitOk;
+}
 
-    // Ungrab with every key released at the virtual keyboard, then let the
-    // lock go (when the last holder, the context, releases it).
-    loop.cancel(reloadTimer);
-    fileWatch.reset();
+// Ungrabs with every key released at the virtual keyboard.
+void releaseKeyboard(RawKeyboardListener& engine) {
     if (engine.isIntercepting()) {
         engine.stopIntercepting();
         // The releases just written reach the readers of the virtual keyboard
@@ -376,10 +407,70 @@ int runBackground(int argc, char** argv, std::istream&, std::ostream& out, std::
         // the process exits and the device goes with it.
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
+}
+
+void say(std::ostream& out, const std::string& text) {
+    log(LogLevel::info, text, kCategory);
+    out << text << "\n" << std::flush;
+}
+
+int runBackground(int argc, char** argv, std::istream&, std::ostream& out, std::ostream& err) {
+    std::string selector;
+    if (!readSelector(argc, argv, selector)) {
+        printCommandUsage(*findCliCommand("run"), err);
+        return kExitUsage;
+    }
+    // Signals first: one that arrives while starting must not kill the
+    // process with the keyboard grabbed.
+    StopSignals stopSignals;
+    auto paths = std::make_shared<platform::XdgPaths>();
+    auto journal = routeLogs(paths);
+    std::optional<lnx::KeyboardNodeInfo> chosen;
+    lnx::KeyboardLockResult claim;
+    if (!chooseKeyboard(selector, chosen, err) || !claimKeyboard(chosen, claim, err)) {
+        return kExitFailure;
+    }
+    ApplicationPreferences preferences;
+    const auto linuxPlatform = startPlatform(paths, journal, preferences);
+    lnx::PollLoop& loop = *linuxPlatform->pollLoop();
+    if (!canPostKeys(*linuxPlatform, err)) {
+        return kExitFailure;
+    }
+    watchStopSignals(loop, stopSignals);
+
+    RawKeyboardListener engine(linuxPlatform);
+    std::optional<KeyboardDevice> device = waitForKeyboard(engine, loop, chosen, selector, out);
+    if (!device) {
+        return kExitOk; // a signal while waiting
+    }
+    const std::string keyboardName = curlyQuoted(device->productName);
+    const std::string devnode = device->deviceRef->stringProperty("DevNode").value_or("");
+    engine.setSelectedDevice(device);
+    engine.loadMappings(*device);
+    platform::Scheduler::TimerId reloadTimer = 0;
+    std::unique_ptr<lnx::InotifyWatch> fileWatch = watchMappingFile(
+        engine, loop, linuxPlatform->pollLoop(), *device, keyboardName, reloadTimer, out);
+    if (stopSignals.requested() != 0) {
+        // Told to stop while starting: leave before grabbing anything.
+        logging::flush();
+        return kExitOk;
+    }
+    toggleInterception(engine);
+    say(out, "Background mode: intercepting " + keyboardName + " (" + identifiers(*device) + ", " +
+                 devnode + ") with " + std::to_string(mappingCount(engine, *device)) +
+                 " mappings.");
+    Following following;
+    const Subscription followingSubscription =
+        followKeyboard(engine, loop, keyboardName, following, out);
+    const int status = runUntilStopped(loop, engine, *linuxPlatform, err);
+
+    // Ungrab, then let the lock go (when the last holder, the context,
+    // releases it).
+    loop.cancel(reloadTimer);
+    fileWatch.reset();
+    releaseKeyboard(engine);
     claim.lock.reset();
-    const std::string stopped = "Background mode: stopped intercepting " + keyboardName + ".";
-    log(LogLevel::info, stopped, kCategory);
-    out << stopped << "\n" << std::flush;
+    say(out, "Background mode: stopped intercepting " + keyboardName + ".");
     logging::flush();
     return status;
 }
@@ -389,7 +480,8 @@ int runBackground(int argc, char** argv, std::istream&, std::ostream& out, std::
 extern const CliCommand runCommand;
 const CliCommand runCommand{
     "run", "run --keyboard SELECTOR", &runBackground,
-    "intercept a keyboard with its saved mappings, without a window (SELECTOR: a product "
+    "intercept a keyboard with its saved mappings, without a window (SELECTOR: "
+    "a product "
     "name, VENDOR:PRODUCT in hex, or a number from chordwellctl keyboards)"};
 
 } // namespace chordwell::cli
@@ -404,7 +496,8 @@ namespace chordwell::cli {
 extern const CliCommand runCommand;
 const CliCommand runCommand{
     "run", "run --keyboard SELECTOR", &runMacBackground,
-    "intercept a keyboard with its saved mappings, without a window (SELECTOR: a product "
+    "intercept a keyboard with its saved mappings, without a window (SELECTOR: "
+    "a product "
     "name, VENDOR:PRODUCT in hex, or a number from chordwellctl keyboards)"};
 
 } // namespace chordwell::cli

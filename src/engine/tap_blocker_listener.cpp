@@ -339,6 +339,47 @@ void TapBlockerListener::recordKeyDown(const MacKeySignature& signature) {
     }
 }
 
+// A key-down of the user's: a key already held here settles the other
+// keyboards' waiting key-downs; a HID value that came first is taken with
+// what it decided.
+std::optional<TapBlockerListener::Awaited>
+TapBlockerListener::noteUserKeyDown(HidUsage usage, const HeldKeys& held) {
+    if (held.contains(usage)) {
+        settleOtherKeyboards(usage);
+    }
+    for (std::size_t i = 0; i < awaitingTap_.size(); ++i) {
+        if (awaitingTap_[i].usage == usage) {
+            const Awaited awaited = awaitingTap_[i];
+            awaitingTap_.erase(i);
+            return awaited;
+        }
+    }
+    return std::nullopt;
+}
+
+// One of the engine's own keys coming back. Posted events return in the
+// order they were posted, so entries older than this one whose events have
+// not come back never will (a post the system dropped): they go too.
+void TapBlockerListener::takePassThrough(const KeyComboSignature& combo) {
+    lockMutateValues([&] {
+        auto it = std::find(forceLetItPassKeys_.begin(), forceLetItPassKeys_.end(), combo);
+        if (it != forceLetItPassKeys_.end()) {
+            forceLetItPassKeys_.erase(forceLetItPassKeys_.begin(), it + 1);
+        }
+    });
+}
+
+// A user's tap event ahead of its HID value.
+void TapBlockerListener::noteTapAhead(HidUsage usage) {
+    if (tapAhead_.contains(usage)) {
+        return;
+    }
+    if (tapAhead_.full()) {
+        tapAhead_.erase(0); // the oldest, most likely another keyboard's
+    }
+    tapAhead_.push_back(usage);
+}
+
 platform::TapDecision TapBlockerListener::decideKeyDown(const platform::KeyEvent& event,
                                                         const KeyComboSignature& combo,
                                                         Snapshot& snapshot) {
@@ -348,30 +389,12 @@ platform::TapDecision TapBlockerListener::decideKeyDown(const platform::KeyEvent
     // keyboard while Command+C is posted for another): only posted events
     // do, which the platform marks.
     const auto usage = usageOfKeyCode(event.keyCode);
-    if (!event.posted && usage && snapshot.held.contains(*usage)) {
-        settleOtherKeyboards(*usage);
-    }
     std::optional<Awaited> awaited;
     if (!event.posted && usage) {
-        for (std::size_t i = 0; i < awaitingTap_.size(); ++i) {
-            if (awaitingTap_[i].usage == *usage) {
-                awaited = awaitingTap_[i];
-                awaitingTap_.erase(i);
-                break;
-            }
-        }
+        awaited = noteUserKeyDown(*usage, snapshot.held);
     }
-
-    // One of the engine's own keys coming back. Posted events return in the
-    // order they were posted, so entries older than this one whose events
-    // have not come back never will (a post the system dropped): they go too.
     if (snapshot.passRegistered) {
-        lockMutateValues([&] {
-            auto it = std::find(forceLetItPassKeys_.begin(), forceLetItPassKeys_.end(), combo);
-            if (it != forceLetItPassKeys_.end()) {
-                forceLetItPassKeys_.erase(forceLetItPassKeys_.begin(), it + 1);
-            }
-        });
+        takePassThrough(combo);
         return TapDecision::pass;
     }
 
@@ -387,11 +410,8 @@ platform::TapDecision TapBlockerListener::decideKeyDown(const platform::KeyEvent
     if (awaited) {
         return heldMatches || awaited->matched ? TapDecision::swallow : TapDecision::pass;
     }
-    if (!event.posted && !tapAhead_.contains(*usage)) {
-        if (tapAhead_.full()) {
-            tapAhead_.erase(0); // the oldest, most likely another keyboard's
-        }
-        tapAhead_.push_back(*usage);
+    if (!event.posted) {
+        noteTapAhead(*usage);
     }
     // ...or the event's HID value has not arrived yet: then the key it
     // carries decides what the held keys will be.

@@ -169,6 +169,9 @@ private:
     bool noteUserKeyUp(const platform::KeyEvent& event, const HeldKeys& held);
     void noteUserModifier(const platform::KeyEvent& event, const HeldKeys& held);
     void recordKeyDown(const MacKeySignature& signature);
+    std::optional<Awaited> noteUserKeyDown(HidUsage usage, const HeldKeys& held);
+    void takePassThrough(const KeyComboSignature& combo);
+    void noteTapAhead(HidUsage usage);
     platform::TapDecision decideKeyDown(const platform::KeyEvent& event,
                                         const KeyComboSignature& combo, Snapshot& snapshot);
     bool heldWillMatch(const HeldKeys& held, HidUsage usage) const;

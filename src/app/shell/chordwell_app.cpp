@@ -233,6 +233,31 @@ platform::sim::SimWorld* ChordwellApp::simWorld() const {
     return composition_ ? composition_->simWorld.get() : nullptr;
 }
 
+namespace {
+
+// What the main window's menus do; the demo's has a menu item for the demo
+// window.
+MainWindow::Actions mainWindowActions(ChordwellApp& app, bool demo) {
+    MainWindow::Actions actions;
+    actions.openSettings = [&app] {
+        app.openSettings();
+    };
+    actions.openHelp = [&app] {
+        app.openHelp();
+    };
+    actions.quit = [] {
+        QCoreApplication::quit();
+    };
+    if (demo) {
+        actions.showDemoWindow = [&app] {
+            app.showDemoWindow();
+        };
+    }
+    return actions;
+}
+
+} // namespace
+
 bool ChordwellApp::start(std::string& error) {
     if (auto* application = qobject_cast<QApplication*>(QCoreApplication::instance())) {
         theme::keepApplicationPaletteReadable(*application);
@@ -241,37 +266,56 @@ bool ChordwellApp::start(std::string& error) {
         return false;
     }
     std::vector<script::ScriptCommand> commands;
-    if (options_.simulateScript) {
-        const auto text = readScript(*options_.simulateScript, error);
-        if (!text) {
-            exitCode_ = 2;
-            return false;
-        }
-        script::ParsedScript parsed = script::parseScript(*text);
-        if (parsed.error) {
-            error = parsed.error->text();
-            exitCode_ = 2;
-            return false;
-        }
-        commands = std::move(parsed.commands);
+    if (options_.simulateScript && !readSimulation(error, commands)) {
+        exitCode_ = 2;
+        return false;
     }
+    composePlatform();
+    buildModel();
+    buildMainWindow();
+    followNotices();
+    qApp->installEventFilter(this);
+    if (composition_->simWorld) {
+        startSimulation(std::move(commands));
+    }
+    return true;
+}
 
+// The script of --simulate, parsed; false with `error` when it cannot be
+// read or parsed.
+bool ChordwellApp::readSimulation(std::string& error,
+                                  std::vector<script::ScriptCommand>& commands) {
+    const auto text = readScript(*options_.simulateScript, error);
+    if (!text) {
+        return false;
+    }
+    script::ParsedScript parsed = script::parseScript(*text);
+    if (parsed.error) {
+        error = parsed.error->text();
+        return false;
+    }
+    commands = std::move(parsed.commands);
+    return true;
+}
+
+// Every write is announced, so the settings window follows changes made in
+// the main window.
+std::shared_ptr<platform::Preferences> ChordwellApp::makePreferenceStore() const {
+    if (demo_) {
+        return std::make_shared<platform::qt::QtPreferences>(std::make_unique<QSettings>(
+            QString::fromStdString(demo_->preferencesFile().string()), QSettings::IniFormat));
+    }
+    return std::make_shared<platform::qt::QtPreferences>();
+}
+
+void ChordwellApp::composePlatform() {
     // Lines the platform logs while it is being built reach the log file too.
     // The demo keeps to its scratch folder: its mappings, preferences, log
     // and login item never touch the user's own.
     std::shared_ptr<platform::Paths> paths = demo_ ? demoPaths(demo_->folder()) : nativePaths();
     logging::configure(nullptr, logsFolderOf(*paths));
     scheduler_ = std::make_shared<platform::qt::QtScheduler>();
-    // Every write is announced, so the settings window follows changes made
-    // in the main window.
-    std::shared_ptr<platform::Preferences> store;
-    if (demo_) {
-        store = std::make_shared<platform::qt::QtPreferences>(std::make_unique<QSettings>(
-            QString::fromStdString(demo_->preferencesFile().string()), QSettings::IniFormat));
-    } else {
-        store = std::make_shared<platform::qt::QtPreferences>();
-    }
-    preferences_ = std::make_shared<ObservablePreferences>(std::move(store));
+    preferences_ = std::make_shared<ObservablePreferences>(makePreferenceStore());
     services_ = std::make_unique<DesktopServices>(makeDesktopServices());
     if (demo_) {
         services_->loginItem = std::make_unique<platform::qt::XdgAutostartLoginItem>(
@@ -292,7 +336,10 @@ bool ChordwellApp::start(std::string& error) {
                                               : "Starting, version ") +
             appVersionString().toStdString(),
         kCategoryUi);
+}
 
+// The engine on the composed platform, and the model the windows show.
+void ChordwellApp::buildModel() {
     std::shared_ptr<platform::Platform> platform = composition_->platform;
     RawKeyboardListener::setSharedPlatformFactory([platform] { return platform; });
     engine_ = &RawKeyboardListener::shared();
@@ -308,21 +355,12 @@ bool ChordwellApp::start(std::string& error) {
     // now if it is attached, else as soon as it comes.
     keyboardMemory_ = std::make_unique<KeyboardMemory>(*engine_, platform->preferences());
     keyboardMemory_->restoreAtLaunch();
+}
 
-    MainWindow::Actions actions;
-    actions.openSettings = [this] {
-        openSettings();
-    };
-    actions.openHelp = [this] {
-        openHelp();
-    };
-    actions.quit = [] {
-        QCoreApplication::quit();
-    };
+// The main window and the status item, shown.
+void ChordwellApp::buildMainWindow() {
+    MainWindow::Actions actions = mainWindowActions(*this, demo_ != nullptr);
     if (demo_) {
-        actions.showDemoWindow = [this] {
-            showDemoWindow();
-        };
         // Keys typed into the main window reach no keyboard in the demo.
         model_->setRecordingSourceHint(
             std::string("Type the keys in the \u201C") + DemoWindow::kWindowTitle +
@@ -350,11 +388,14 @@ bool ChordwellApp::start(std::string& error) {
     });
     trayAvailable_ = QSystemTrayIcon::isSystemTrayAvailable();
     mainWindow_->show();
+}
 
-    // Where the platform reports every change of its notices, nothing wakes
-    // the process while all is quiet. The report may come from deep inside
-    // the engine's work: the banner follows on the next turn of the loop.
-    const bool pushed = platform->setNoticeObserver([this] {
+// Where the platform reports every change of its notices, nothing wakes the
+// process while all is quiet. The report may come from deep inside the
+// engine's work: the banner follows on the next turn of the loop. Elsewhere
+// the notices are polled.
+void ChordwellApp::followNotices() {
+    const bool pushed = composition_->platform->setNoticeObserver([this] {
         if (!noticeRefreshQueued_) {
             noticeRefreshQueued_ = true;
             QMetaObject::invokeMethod(
@@ -372,27 +413,26 @@ bool ChordwellApp::start(std::string& error) {
         noticeTimer_->start(kNoticePollMs);
     }
     pollNotices();
-    qApp->installEventFilter(this);
+}
 
-    if (composition_->simWorld) {
-        player_ = new SimulationPlayer(*composition_->simWorld, *engine_, std::move(commands),
-                                       [](const std::string& line) {
-                                           std::cout << line << '\n' << std::flush;
-                                       });
-        connect(player_, &SimulationPlayer::finished, this, [this] { scriptFinished(); });
-        if (demo_) {
-            // Made after the player, so that what reaches the focused
-            // application is shown in the window rather than printed.
-            demoWindow_ = new DemoWindow(*composition_->simWorld, *engine_);
-            // Keys still held when the focus leaves it switched windows (the
-            // Alt of Alt+Tab): they are no part of a recording.
-            demoWindow_->setFocusLossHandler(
-                [this](const std::vector<HidUsage>& held) { model_->withdrawFromRecording(held); });
-            showDemoWindow();
-        }
-        player_->start();
+// Plays the --simulate script, or runs the demo with its window.
+void ChordwellApp::startSimulation(std::vector<script::ScriptCommand> commands) {
+    player_ = new SimulationPlayer(*composition_->simWorld, *engine_, std::move(commands),
+                                   [](const std::string& line) {
+                                       std::cout << line << '\n' << std::flush;
+                                   });
+    connect(player_, &SimulationPlayer::finished, this, [this] { scriptFinished(); });
+    if (demo_) {
+        // Made after the player, so that what reaches the focused
+        // application is shown in the window rather than printed.
+        demoWindow_ = new DemoWindow(*composition_->simWorld, *engine_);
+        // Keys still held when the focus leaves it switched windows (the
+        // Alt of Alt+Tab): they are no part of a recording.
+        demoWindow_->setFocusLossHandler(
+            [this](const std::vector<HidUsage>& held) { model_->withdrawFromRecording(held); });
+        showDemoWindow();
     }
-    return true;
+    player_->start();
 }
 
 void ChordwellApp::pollNotices() {

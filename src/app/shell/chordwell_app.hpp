@@ -24,6 +24,9 @@ namespace sim {
 class SimWorld;
 } // namespace sim
 } // namespace platform
+namespace script {
+struct ScriptCommand;
+} // namespace script
 } // namespace chordwell
 
 namespace chordwell::app {
@@ -104,6 +107,14 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // The steps of start(), in their order.
+    bool readSimulation(std::string& error, std::vector<script::ScriptCommand>& commands);
+    std::shared_ptr<platform::Preferences> makePreferenceStore() const;
+    void composePlatform();
+    void buildModel();
+    void buildMainWindow();
+    void followNotices();
+    void startSimulation(std::vector<script::ScriptCommand> commands);
     void pollNotices();
     QRect availableArea() const;
     void placeOverMainWindow(QWidget* window, const QRect& available);
