@@ -2,7 +2,7 @@
 #include "app/controls/symbols.hpp"
 #include "app/shell/chordwell_app.hpp"
 #include "app/shell/single_instance.hpp"
-#include "platform/ports.hpp"
+#include "ports/ports.hpp"
 
 #include <QApplication>
 #include <QDir>

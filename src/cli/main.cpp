@@ -1,7 +1,7 @@
 // chordwellctl: checks, shows and normalises mapping files, and runs the
 // commands other modules add (see cli/commands.hpp).
 #include "cli/commands.hpp"
-#include "platform/ports.hpp"
+#include "ports/ports.hpp"
 
 #include <iostream>
 

@@ -1,4 +1,4 @@
-// The engine when the key path has threads of its own (platform/key_path.hpp):
+// The engine when the key path has threads of its own (ports/key_path.hpp):
 // the lock every operation takes, changes made on a key-path thread waiting
 // for the main thread's observers, and the copy of the records that matching
 // reads.

@@ -9,7 +9,7 @@
 #pragma once
 
 #include "model/records.hpp"
-#include "platform/ports.hpp"
+#include "ports/ports.hpp"
 
 #include <cstdint>
 #include <optional>

@@ -5,7 +5,7 @@
 //
 // The user interface calls it on the main thread. The key path (HID values,
 // tap events, key repeat) runs on the main thread too, unless the platform
-// gives it threads of its own (platform/key_path.hpp); then every operation
+// gives it threads of its own (ports/key_path.hpp); then every operation
 // below takes the key path's lock, and observers still hear of every change
 // on the main thread. The engine talks to the operating system only through
 // the platform ports it was built with.
@@ -29,8 +29,8 @@
 #include "model/inline_list.hpp"
 #include "model/keys.hpp"
 #include "model/records.hpp"
-#include "platform/key_path.hpp"
-#include "platform/ports.hpp"
+#include "ports/key_path.hpp"
+#include "ports/ports.hpp"
 #include "storage/storage_manager.hpp"
 
 #include <array>

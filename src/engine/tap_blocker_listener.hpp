@@ -8,7 +8,7 @@
 #include "engine/observable.hpp"
 #include "model/inline_list.hpp"
 #include "model/keys.hpp"
-#include "platform/ports.hpp"
+#include "ports/ports.hpp"
 
 #include <chrono>
 #include <cstddef>

@@ -3,7 +3,7 @@
 // thread; no file I/O happens on the caller's thread.
 #pragma once
 
-#include "platform/ports.hpp"
+#include "ports/ports.hpp"
 
 #include <cstdint>
 #include <filesystem>

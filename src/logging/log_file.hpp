@@ -5,7 +5,7 @@
 // access, so lines land in call order and the caller never waits on the disk.
 #pragma once
 
-#include "platform/ports.hpp"
+#include "ports/ports.hpp"
 
 #include <chrono>
 #include <condition_variable>

@@ -3,7 +3,7 @@
 // of --verbose.
 #pragma once
 
-#include "platform/ports.hpp"
+#include "ports/ports.hpp"
 
 #include <memory>
 #include <string>

@@ -15,7 +15,7 @@
 namespace chordwell {
 
 namespace platform {
-class HidDevice; // opaque platform device (see platform/ports.hpp)
+class HidDevice; // opaque platform device (see ports/ports.hpp)
 } // namespace platform
 
 /// Opaque, reference-counted handle of an attached HID device.

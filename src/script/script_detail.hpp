@@ -1,7 +1,7 @@
 // Helpers shared by the script parser and the script runner.
 #pragma once
 
-#include "platform/ports.hpp"
+#include "ports/ports.hpp"
 
 #include <cstdint>
 #include <string>

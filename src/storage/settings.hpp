@@ -2,7 +2,7 @@
 // looks at the store when it is called.
 #pragma once
 
-#include "platform/ports.hpp"
+#include "ports/ports.hpp"
 
 namespace chordwell::settings {
 

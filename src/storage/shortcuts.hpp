@@ -5,7 +5,7 @@
 
 #include "model/json_codec.hpp"
 #include "model/records.hpp"
-#include "platform/ports.hpp"
+#include "ports/ports.hpp"
 
 #include <cstdint>
 #include <filesystem>

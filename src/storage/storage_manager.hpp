@@ -2,7 +2,7 @@
 #pragma once
 
 #include "model/records.hpp"
-#include "platform/ports.hpp"
+#include "ports/ports.hpp"
 
 #include <chrono>
 #include <cstdint>

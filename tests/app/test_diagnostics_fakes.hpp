@@ -3,8 +3,8 @@
 #pragma once
 
 #include "logging/log.hpp"
-#include "platform/desktop.hpp"
 #include "platform/memory/memory_ports.hpp"
+#include "ports/desktop.hpp"
 
 #include <filesystem>
 #include <memory>

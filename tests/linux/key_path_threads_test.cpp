@@ -1,4 +1,4 @@
-// The key path on a thread of its own (platform/key_path.hpp): the loop that
+// The key path on a thread of its own (ports/key_path.hpp): the loop that
 // runs it, the bells that reach the main thread, and the engine on the
 // simulated world driven from that thread while the main thread changes
 // records, selection and interception.

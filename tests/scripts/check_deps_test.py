@@ -11,16 +11,17 @@ SCRIPT = Path(__file__).resolve().parents[2] / "scripts" / "check-deps"
 
 BASE = {
     "src/model/keys.hpp": "#pragma once\n#include <vector>\n",
-    "src/platform/ports.hpp": '#include "model/keys.hpp"\n',
-    "src/platform/memory/memory_ports.hpp": '#include "platform/ports.hpp"\n',
-    "src/logging/log.hpp": '#include "platform/ports.hpp"\n',
+    "src/ports/ports.hpp": '#include "model/keys.hpp"\n',
+    "src/platform/memory/memory_ports.hpp": '#include "ports/ports.hpp"\n',
+    "src/logging/log.hpp": '#include "ports/ports.hpp"\n',
     "src/engine/engine.hpp": '#include "logging/log.hpp"\n',
     "src/platform/linux/fd.hpp": '#include "platform/memory/memory_ports.hpp"\n',
     "src/platform/qt/watch.hpp": "#include <QObject>\n",
     "src/app/main.cpp": '#include "engine/engine.hpp"\n#include "platform/qt/watch.hpp"\n',
     "src/logging/CMakeLists.txt": "add_library(chordwell_logging log.cpp)\n"
                                   "target_link_libraries(chordwell_logging PUBLIC chordwell_ports)\n",
-    "src/platform/CMakeLists.txt": "add_library(chordwell_ports ports.cpp)\n",
+    "src/ports/CMakeLists.txt": "add_library(chordwell_ports ports.cpp)\n",
+    "src/platform/CMakeLists.txt": "add_subdirectory(memory)\nadd_subdirectory(linux)\n",
     "src/platform/memory/CMakeLists.txt": "add_library(chordwell_memory_ports m.cpp)\n",
     "src/platform/linux/CMakeLists.txt": "add_library(chordwell_linux a.cpp)\n",
     "src/platform/qt/CMakeLists.txt": "add_library(chordwell_qt_ports q.cpp)\n"
@@ -32,7 +33,7 @@ CASES = [
     ("logging includes an adapter", {"src/logging/log.cpp": '#include "platform/memory/memory_ports.hpp"\n'}, 1),
     ("adapter includes another adapter", {"src/platform/qt/w.hpp": '#include "platform/linux/fd.hpp"\n'}, 1),
     ("adapter includes the engine", {"src/platform/linux/x.cpp": '#include "engine/engine.hpp"\n'}, 1),
-    ("model includes the ports", {"src/model/x.cpp": '#include "platform/ports.hpp"\n'}, 1),
+    ("model includes the ports", {"src/model/x.cpp": '#include "ports/ports.hpp"\n'}, 1),
     ("relative include of a library above", {"src/logging/y.cpp": '#include "../engine/engine.hpp"\n'}, 1),
     ("adapter links another adapter",
      {"src/platform/qt/CMakeLists.txt": "add_library(chordwell_qt_ports q.cpp)\n"
@@ -42,6 +43,10 @@ CASES = [
     ("storage writes files with POSIX calls", {"src/storage/a.cpp": "#include <unistd.h>\n#include <fcntl.h>\n"}, 0),
     ("engine includes a POSIX header", {"src/engine/e.cpp": "#include <unistd.h>\n"}, 1),
     ("folder that no library claims", {"src/newlib/x.cpp": "\n"}, 2),
+    ("a port left among the adapters", {"src/platform/desktop.hpp": '#include "ports/ports.hpp"\n'}, 2),
+    ("storage includes an adapter", {"src/storage/s.cpp": '#include "platform/linux/fd.hpp"\n'}, 1),
+    ("in-memory adapter includes another adapter",
+     {"src/platform/memory/m.cpp": '#include "platform/qt/watch.hpp"\n'}, 1),
 ]
 
 

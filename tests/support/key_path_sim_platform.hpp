@@ -5,9 +5,9 @@
 // thread holds the key path's lock, or runs on the key loop (run()).
 #pragma once
 
-#include "platform/key_path.hpp"
 #include "platform/linux/key_loop.hpp"
 #include "platform/sim/sim_world.hpp"
+#include "ports/key_path.hpp"
 
 #include <filesystem>
 #include <memory>

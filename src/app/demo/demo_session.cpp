@@ -1,6 +1,6 @@
 #include "app/demo/demo_session.hpp"
 
-#include "platform/ports.hpp"
+#include "ports/ports.hpp"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -5,7 +5,7 @@
 #include "logging/breadcrumbs.hpp"
 #include "logging/log.hpp"
 #include "logging/log_file.hpp"
-#include "platform/desktop.hpp"
+#include "ports/desktop.hpp"
 
 #include <QByteArray>
 #include <QString>

@@ -3,7 +3,7 @@
 #include "app/app_info.hpp"
 #include "app/controls/text_styles.hpp"
 #include "logging/log.hpp"
-#include "platform/desktop.hpp"
+#include "ports/desktop.hpp"
 
 #include <QCoreApplication>
 #include <QEvent>

@@ -8,7 +8,7 @@
 #include "engine/raw_keyboard_listener.hpp"
 #include "model/keys.hpp"
 #include "model/records.hpp"
-#include "platform/ports.hpp"
+#include "ports/ports.hpp"
 #include "storage/shortcuts.hpp"
 
 #include <cstdint>

@@ -3,7 +3,7 @@
 // delete dialog's "Do not ask again" while the settings window is open).
 #pragma once
 
-#include "platform/ports.hpp"
+#include "ports/ports.hpp"
 
 #include <QObject>
 #include <QString>

@@ -9,7 +9,7 @@
 #include "app/settings/observable_preferences.hpp"
 #include "logging/breadcrumbs.hpp"
 #include "logging/log.hpp"
-#include "platform/desktop.hpp"
+#include "ports/desktop.hpp"
 #include "storage/settings.hpp"
 
 #include <QCheckBox>

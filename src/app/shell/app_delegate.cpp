@@ -6,7 +6,7 @@
 #include "app/shell/app_events.hpp"
 #include "engine/raw_keyboard_listener.hpp"
 #include "logging/log.hpp"
-#include "platform/desktop.hpp"
+#include "ports/desktop.hpp"
 
 #include <QAction>
 #include <QApplication>

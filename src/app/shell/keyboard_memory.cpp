@@ -3,7 +3,7 @@
 #include "engine/raw_keyboard_listener.hpp"
 #include "logging/log.hpp"
 #include "model/json_reader.hpp"
-#include "platform/ports.hpp"
+#include "ports/ports.hpp"
 #include "storage/settings.hpp"
 
 #include <nlohmann/json.hpp>

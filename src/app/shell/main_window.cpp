@@ -7,7 +7,7 @@
 #include "app/shell/app_events.hpp"
 #include "app/shell/engine_bridge.hpp"
 #include "engine/raw_keyboard_listener.hpp"
-#include "platform/desktop.hpp"
+#include "ports/desktop.hpp"
 
 #include <QAbstractItemView>
 #include <QAction>

@@ -4,7 +4,7 @@
 // "toggleIntercept".
 #pragma once
 
-#include "platform/ports.hpp"
+#include "ports/ports.hpp"
 #include "storage/storage_manager.hpp"
 
 #include <QMainWindow>

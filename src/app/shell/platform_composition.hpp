@@ -3,8 +3,8 @@
 // (--simulate) with the same folders and preferences as the native ones.
 #pragma once
 
-#include "platform/desktop.hpp"
-#include "platform/ports.hpp"
+#include "ports/desktop.hpp"
+#include "ports/ports.hpp"
 
 #include <filesystem>
 #include <memory>

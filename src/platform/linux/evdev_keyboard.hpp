@@ -12,10 +12,10 @@
 // runs before the event tap.
 #pragma once
 
-#include "platform/fd_watcher.hpp"
 #include "platform/linux/input_context.hpp"
 #include "platform/linux/usage_decoder.hpp"
-#include "platform/ports.hpp"
+#include "ports/fd_watcher.hpp"
+#include "ports/ports.hpp"
 
 #include <cstddef>
 #include <cstdint>

@@ -21,7 +21,7 @@
 #pragma once
 
 #include "platform/linux/key_tables.hpp"
-#include "platform/ports.hpp"
+#include "ports/ports.hpp"
 
 #include <array>
 #include <bitset>

@@ -4,7 +4,7 @@
 // polls: the inotify descriptor wakes the loop only when something changed.
 #pragma once
 
-#include "platform/fd_watcher.hpp"
+#include "ports/fd_watcher.hpp"
 
 #include <cstdint>
 #include <filesystem>

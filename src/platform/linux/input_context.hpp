@@ -19,7 +19,7 @@
 
 #include "platform/linux/event_pipeline.hpp"
 #include "platform/linux/keyboard_lock.hpp"
-#include "platform/ports.hpp"
+#include "ports/ports.hpp"
 
 #include <cstdint>
 #include <functional>

@@ -4,7 +4,7 @@
 // `journalctl CHORDWELL_CATEGORY=storage` finds the storage lines.
 #pragma once
 
-#include "platform/ports.hpp"
+#include "ports/ports.hpp"
 
 #include <cstdio>
 #include <string>

@@ -11,7 +11,7 @@
 #pragma once
 
 #include "model/json_codec.hpp"
-#include "platform/ports.hpp"
+#include "ports/ports.hpp"
 
 #include <chrono>
 #include <filesystem>

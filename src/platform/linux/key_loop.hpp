@@ -1,4 +1,4 @@
-// The key path's threads on Linux (see platform/key_path.hpp).
+// The key path's threads on Linux (see ports/key_path.hpp).
 //
 // The loop is a PollLoop whose every turn holds the key path's lock: on a
 // thread of its own in the application (key repeat, the udev monitor, the
@@ -11,9 +11,9 @@
 // the system call comes after the key's output, not before it.
 #pragma once
 
-#include "platform/fd_watcher.hpp"
-#include "platform/key_path.hpp"
 #include "platform/linux/poll_loop.hpp"
+#include "ports/fd_watcher.hpp"
+#include "ports/key_path.hpp"
 
 #include <memory>
 #include <mutex>

@@ -6,12 +6,12 @@
 // (the caller runs it, see pollLoop()) and a JSON preferences file.
 #pragma once
 
-#include "platform/fd_watcher.hpp"
 #include "platform/linux/event_pipeline.hpp"
 #include "platform/linux/input_context.hpp"
 #include "platform/linux/key_loop.hpp"
 #include "platform/linux/poll_loop.hpp"
-#include "platform/ports.hpp"
+#include "ports/fd_watcher.hpp"
+#include "ports/ports.hpp"
 
 #include <memory>
 #include <string>
@@ -32,7 +32,7 @@ struct LinuxPlatformOptions {
     std::string uinputPath = "/dev/uinput";
     /// False: no virtual keyboard (listing and reading keyboards only).
     bool createVirtualKeyboard = true;
-    /// The key path on threads of its own (platform/key_path.hpp, key_loop.hpp):
+    /// The key path on threads of its own (ports/key_path.hpp, key_loop.hpp):
     /// each keyboard read on a thread of its own, and the platform's other
     /// descriptors and the key path's timers on a loop that holds the key
     /// path's lock. That loop is the platform's own (pollLoop(), which the

@@ -9,8 +9,8 @@
 // asynchronously and answered on the main loop.
 #pragma once
 
-#include "platform/fd_watcher.hpp"
-#include "platform/ports.hpp"
+#include "ports/fd_watcher.hpp"
+#include "ports/ports.hpp"
 
 #include <memory>
 #include <string>

@@ -14,8 +14,8 @@
 // wait, and whatever changes its timers from another thread wakes it.
 #pragma once
 
-#include "platform/fd_watcher.hpp"
-#include "platform/ports.hpp"
+#include "ports/fd_watcher.hpp"
+#include "ports/ports.hpp"
 
 #include <atomic>
 #include <chrono>

@@ -11,10 +11,10 @@
 // udev itself applies.
 #pragma once
 
-#include "platform/fd_watcher.hpp"
 #include "platform/linux/evdev_keyboard.hpp"
 #include "platform/linux/input_context.hpp"
-#include "platform/ports.hpp"
+#include "ports/fd_watcher.hpp"
+#include "ports/ports.hpp"
 
 #include <map>
 #include <memory>

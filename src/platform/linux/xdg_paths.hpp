@@ -3,7 +3,7 @@
 // ~/.local/share/Chordwell), with Mappings/ and Logs/ inside.
 #pragma once
 
-#include "platform/ports.hpp"
+#include "ports/ports.hpp"
 
 #include <filesystem>
 #include <optional>

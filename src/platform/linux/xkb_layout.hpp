@@ -11,8 +11,8 @@
 #pragma once
 
 #include "model/keyboard_layout.hpp"
-#include "platform/fd_watcher.hpp"
-#include "platform/ports.hpp"
+#include "ports/fd_watcher.hpp"
+#include "ports/ports.hpp"
 
 #include <filesystem>
 #include <functional>

@@ -4,7 +4,7 @@
 // macOS only; call on the main thread.
 #pragma once
 
-#include "platform/desktop.hpp"
+#include "ports/desktop.hpp"
 
 #include <filesystem>
 #include <memory>

@@ -3,7 +3,7 @@
 
 #include "platform/macos/cf_ref.hpp"
 #include "platform/macos/tap_events.hpp"
-#include "platform/ports.hpp"
+#include "ports/ports.hpp"
 
 #include <ApplicationServices/ApplicationServices.h>
 

@@ -12,7 +12,7 @@
 
 #include "platform/macos/cf_ref.hpp"
 #include "platform/macos/handle_registry.hpp"
-#include "platform/ports.hpp"
+#include "ports/ports.hpp"
 
 #include <IOKit/hid/IOHIDManager.h>
 

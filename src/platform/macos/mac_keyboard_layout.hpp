@@ -9,7 +9,7 @@
 // macOS only.
 #pragma once
 
-#include "platform/ports.hpp"
+#include "ports/ports.hpp"
 
 #include <functional>
 #include <memory>

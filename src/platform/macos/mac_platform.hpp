@@ -5,7 +5,7 @@
 #pragma once
 
 #include "platform/macos/notices.hpp"
-#include "platform/ports.hpp"
+#include "ports/ports.hpp"
 
 #include <memory>
 

@@ -2,7 +2,7 @@
 // Preferences port. macOS only (and the framework model of the tests).
 #pragma once
 
-#include "platform/ports.hpp"
+#include "ports/ports.hpp"
 
 #include <chrono>
 #include <map>

@@ -5,7 +5,7 @@
 // system headers).
 #pragma once
 
-#include "platform/ports.hpp"
+#include "ports/ports.hpp"
 
 #include <string_view>
 #include <vector>

@@ -12,7 +12,7 @@
 // arrive afterwards; the destructor does both, on the main thread.
 #pragma once
 
-#include "platform/ports.hpp"
+#include "ports/ports.hpp"
 
 #include <cstdint>
 #include <memory>

@@ -6,7 +6,7 @@
 #include "platform/macos/cf_ref.hpp"
 #include "platform/macos/task_queue.hpp"
 #include "platform/macos/timer_table.hpp"
-#include "platform/ports.hpp"
+#include "ports/ports.hpp"
 
 namespace chordwell::platform::mac {
 

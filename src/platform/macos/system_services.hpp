@@ -2,7 +2,7 @@
 // defaults are in mac_preferences.hpp).
 #pragma once
 
-#include "platform/ports.hpp"
+#include "ports/ports.hpp"
 
 #include <memory>
 #include <string>

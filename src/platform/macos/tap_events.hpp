@@ -2,7 +2,7 @@
 // system headers): the values are those of CGEventType.
 #pragma once
 
-#include "platform/ports.hpp"
+#include "ports/ports.hpp"
 
 #include <cstdint>
 #include <optional>

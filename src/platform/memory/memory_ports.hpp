@@ -5,7 +5,7 @@
 #pragma once
 
 #include "logging/stderr_log.hpp"
-#include "platform/ports.hpp"
+#include "ports/ports.hpp"
 
 #include <filesystem>
 #include <initializer_list>

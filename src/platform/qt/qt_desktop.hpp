@@ -3,7 +3,7 @@
 // nothing where there is no Dock.
 #pragma once
 
-#include "platform/desktop.hpp"
+#include "ports/desktop.hpp"
 
 #include <filesystem>
 #include <functional>

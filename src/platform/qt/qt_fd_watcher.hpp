@@ -2,7 +2,7 @@
 // watched descriptor.
 #pragma once
 
-#include "platform/fd_watcher.hpp"
+#include "ports/fd_watcher.hpp"
 
 #include <QObject>
 

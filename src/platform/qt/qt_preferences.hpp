@@ -21,7 +21,7 @@
 // cannot even be set aside, the preferences live in memory for the session.
 #pragma once
 
-#include "platform/ports.hpp"
+#include "ports/ports.hpp"
 
 #include <QSettings>
 #include <QVariant>

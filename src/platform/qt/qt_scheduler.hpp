@@ -9,7 +9,7 @@
 // elsewhere it is a QTimer kept for reuse.
 #pragma once
 
-#include "platform/ports.hpp"
+#include "ports/ports.hpp"
 
 #include <QElapsedTimer>
 #include <QObject>

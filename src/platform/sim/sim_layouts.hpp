@@ -4,7 +4,7 @@
 #pragma once
 
 #include "model/keyboard_layout.hpp"
-#include "platform/ports.hpp"
+#include "ports/ports.hpp"
 
 #include <functional>
 #include <memory>

@@ -21,9 +21,9 @@
 #pragma once
 
 #include "platform/memory/memory_ports.hpp"
-#include "platform/ports.hpp"
 #include "platform/sim/sim_layouts.hpp"
 #include "platform/sim/virtual_scheduler.hpp"
+#include "ports/ports.hpp"
 
 #include <cstddef>
 #include <cstdint>

@@ -2,7 +2,7 @@
 // main queue or advances the clock, so every run is deterministic.
 #pragma once
 
-#include "platform/ports.hpp"
+#include "ports/ports.hpp"
 
 #include <chrono>
 #include <cstddef>

@@ -1,4 +1,4 @@
-#include "platform/ports.hpp"
+#include "ports/ports.hpp"
 
 #include <mutex>
 

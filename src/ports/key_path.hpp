@@ -21,7 +21,7 @@
 // main thread, as the simulated world and the command-line tools do.
 #pragma once
 
-#include "platform/ports.hpp"
+#include "ports/ports.hpp"
 
 #include <functional>
 #include <memory>
