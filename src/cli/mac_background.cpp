@@ -5,6 +5,7 @@
 // for (the engine follows it), and the emergency chord ends it.
 #include "cli/mac_background.hpp"
 
+#include "cli/background_common.hpp"
 #include "cli/commands.hpp"
 #include "cli/terminal_text.hpp"
 #include "engine/raw_keyboard_listener.hpp"
@@ -30,23 +31,14 @@ namespace chordwell::cli {
 
 namespace {
 
+using background::curlyQuoted;
+using background::identifiers;
+using background::mappingCount;
+using background::readSelector;
+using background::say;
+
 constexpr std::string_view kCategory = "keyboard";
 constexpr std::chrono::seconds kDiscoveryLimit{10};
-
-// Keyboards name themselves and selectors may hold anything: escaped before
-// they reach the terminal or the log. (A plain `quoted` would lose to
-// std::quoted by argument-dependent lookup for a non-const string.)
-std::string curlyQuoted(const std::string& text) {
-    return "\u201C" + terminalSafe(text) + "\u201D";
-}
-
-std::string identifiers(const KeyboardDevice& device) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%04llx:%04llx",
-                  static_cast<unsigned long long>(device.vendorID & 0xFFFF),
-                  static_cast<unsigned long long>(device.productID & 0xFFFF));
-    return buffer;
-}
 
 std::string lower(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
@@ -114,25 +106,6 @@ struct StopSignals {
 
 } // namespace
 
-// Reads --keyboard SELECTOR (or --keyboard=SELECTOR); false on anything else
-// or without it.
-bool readSelector(int argc, char** argv, std::string& selector) {
-    bool haveSelector = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view argument = argv[i];
-        if (argument == "--keyboard" && i + 1 < argc) {
-            selector = argv[++i];
-            haveSelector = true;
-        } else if (argument.rfind("--keyboard=", 0) == 0) {
-            selector = std::string(argument.substr(std::strlen("--keyboard=")));
-            haveSelector = true;
-        } else {
-            return false;
-        }
-    }
-    return haveSelector;
-}
-
 // Logs go to the unified log and to the log folder beside the application's
 // data.
 std::shared_ptr<platform::mac::UnifiedLog>
@@ -188,15 +161,6 @@ std::optional<KeyboardDevice> waitForKeyboard(RawKeyboardListener& engine,
         (void)CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0.1, false);
     }
     return device;
-}
-
-std::size_t mappingCount(RawKeyboardListener& engine, const KeyboardDevice& device) {
-    for (const DeviceMapping& record : engine.allDeviceMappings()) {
-        if (record.vendorID == device.vendorID && record.productID == device.productID) {
-            return record.mappings.size();
-        }
-    }
-    return 0;
 }
 
 // The mapping file and the time it was last seen written.
@@ -286,11 +250,6 @@ void runUntilStopped(RawKeyboardListener& engine, const StopSignals& stopSignals
             break;
         }
     }
-}
-
-void say(std::ostream& out, const std::string& text) {
-    log(LogLevel::info, text, kCategory);
-    out << text << "\n" << std::flush;
 }
 
 int runMacBackground(int argc, char** argv, std::istream&, std::ostream& out, std::ostream& err) {

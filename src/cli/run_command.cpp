@@ -7,6 +7,7 @@
 // macOS: mac_background.cpp.
 #ifdef __linux__
 
+#include "cli/background_common.hpp"
 #include "cli/commands.hpp"
 #include "cli/stop_signals.hpp"
 #include "cli/terminal_text.hpp"
@@ -39,24 +40,16 @@ namespace chordwell::cli {
 
 namespace {
 
+using background::curlyQuoted;
+using background::identifiers;
+using background::mappingCount;
+using background::readSelector;
+using background::say;
+
 namespace lnx = platform::lnx;
 constexpr std::string_view kCategory = "keyboard";
 // Editors write a file in several steps; reload once they are done.
 constexpr std::chrono::milliseconds kReloadDelay{50};
-
-// Keyboards name themselves and selectors may hold anything: escaped before
-// they reach the terminal or the log.
-std::string curlyQuoted(const std::string& text) {
-    return "\u201C" + terminalSafe(text) + "\u201D";
-}
-
-std::string identifiers(const KeyboardDevice& device) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%04llx:%04llx",
-                  static_cast<unsigned long long>(device.vendorID & 0xFFFF),
-                  static_cast<unsigned long long>(device.productID & 0xFFFF));
-    return buffer;
-}
 
 #ifdef CHORDWELL_HAVE_QT_PREFERENCES
 // The repeat settings are the ones the application's settings window writes.
@@ -102,25 +95,6 @@ public:
     void watch(const std::shared_ptr<platform::FdWatcher>&) {}
 };
 #endif
-
-// Reads --keyboard SELECTOR (or --keyboard=SELECTOR); false on anything else
-// or without it.
-bool readSelector(int argc, char** argv, std::string& selector) {
-    bool haveSelector = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view argument = argv[i];
-        if (argument == "--keyboard" && i + 1 < argc) {
-            selector = argv[++i];
-            haveSelector = true;
-        } else if (argument.rfind("--keyboard=", 0) == 0) {
-            selector = std::string(argument.substr(std::strlen("--keyboard=")));
-            haveSelector = true;
-        } else {
-            return false;
-        }
-    }
-    return haveSelector;
-}
 
 // Logs go to the journal and to the log folder beside the application's data.
 std::shared_ptr<platform::JournalSystemLog>
@@ -284,15 +258,6 @@ std::optional<KeyboardDevice> waitForKeyboard(RawKeyboardListener& engine, lnx::
     return device;
 }
 
-std::size_t mappingCount(RawKeyboardListener& engine, const KeyboardDevice& device) {
-    for (const DeviceMapping& record : engine.allDeviceMappings()) {
-        if (record.vendorID == device.vendorID && record.productID == device.productID) {
-            return record.mappings.size();
-        }
-    }
-    return 0;
-}
-
 // The mapping file is read again after every change on disk. Everything
 // the watch refers to lives as long as the run.
 std::unique_ptr<lnx::InotifyWatch>
@@ -407,11 +372,6 @@ void releaseKeyboard(RawKeyboardListener& engine) {
         // the process exits and the device goes with it.
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
-}
-
-void say(std::ostream& out, const std::string& text) {
-    log(LogLevel::info, text, kCategory);
-    out << text << "\n" << std::flush;
 }
 
 int runBackground(int argc, char** argv, std::istream&, std::ostream& out, std::ostream& err) {
