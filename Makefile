@@ -49,9 +49,10 @@ test-asan:
 	cmake --build --preset asan -j $(JOBS)
 	ctest --preset asan -j $(JOBS)
 
-# A short, bounded run of every fuzz target over its seed corpus (needs clang).
+# A short, bounded run of every fuzz target over its seed corpus (needs clang),
+# two at a time, built in the sanitizer tree that test-asan has built.
 test-fuzz:
-	@scripts/fuzz-smoke 15
+	@FUZZ_PRESET=asan scripts/fuzz-smoke 15
 
 fuzz:
 	cmake --preset fuzz

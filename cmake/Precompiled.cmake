@@ -22,5 +22,8 @@ function(chordwell_precompile target)
         list(APPEND headers <QApplication> <QLabel> <QPainter> <QPushButton> <QString>
              <QVBoxLayout> <QWidget>)
     endif()
+    if(PCH_QT AND PCH_GTEST)
+        list(APPEND headers <QLineEdit> <QMenu> <QSignalSpy> <QTemporaryDir> <QTest>)
+    endif()
     target_precompile_headers(${target} PRIVATE ${headers})
 endfunction()
