@@ -362,9 +362,14 @@ void ChordwellApp::buildMainWindow() {
     MainWindow::Actions actions = mainWindowActions(*this, demo_ != nullptr);
     if (demo_) {
         // Keys typed into the main window reach no keyboard in the demo.
-        model_->setRecordingSourceHint(
-            std::string("Type the keys in the \u201C") + DemoWindow::kWindowTitle +
-            "\u201D window: it stands in for " + DemoWindow::kKeyboardName + ".");
+        // Appended piece by piece: GCC 12 takes a chain of + on temporaries
+        // for an overflowing copy when it optimizes.
+        std::string hint = "Type the keys in the \u201C";
+        hint += DemoWindow::kWindowTitle;
+        hint += "\u201D window: it stands in for ";
+        hint += DemoWindow::kKeyboardName;
+        hint += ".";
+        model_->setRecordingSourceHint(hint);
     }
     mainWindow_ = new MainWindow(*model_, *bridge_, *services_->presence, *services_->desktop,
                                  std::move(actions));
