@@ -151,6 +151,7 @@ void TapBlockerListener::stop() {
     tapPressed_.clear();
     awaitingTap_.clear();
     tapAhead_.clear();
+    givenBackDown_.clear();
 }
 
 void TapBlockerListener::ensureTapEnabled() {
@@ -298,7 +299,11 @@ bool TapBlockerListener::noteUserKeyUp(const platform::KeyEvent& event, const He
     if (usage && held.contains(*usage) && !containsUsage(tapReleased_, *usage)) {
         (void)tapReleased_.push_back(TapAhead{*usage, deadlineFromNow()});
     }
-    return false;
+    // The key-up of a key-down given back late follows it through the
+    // poster, so that it cannot overtake it; should the post fail, the up
+    // passes as it is.
+    return givenBackDown_.eraseFirst(event.keyCode) &&
+           owner_.platform().eventPoster().postKeyEvent(event.keyCode, event.flags, false);
 }
 
 void TapBlockerListener::noteUserModifier(const platform::KeyEvent& event, const HeldKeys& held) {
@@ -645,7 +650,12 @@ void TapBlockerListener::repost(const PendingKeyDown& key) {
     }
     if (key.released) {
         (void)poster.postKeyEvent(key.keyCode, key.upFlags, false);
+        return;
     }
+    if (givenBackDown_.full()) {
+        givenBackDown_.erase(0);
+    }
+    (void)givenBackDown_.push_back(key.keyCode);
 }
 
 } // namespace chordwell

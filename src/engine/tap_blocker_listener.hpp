@@ -203,6 +203,12 @@ private:
     // Keys whose tap event came before their HID value (or from another
     // keyboard): their HID value then awaits no tap event.
     InlineList<HidUsage, kMaxPendingKeyDowns> tapAhead_;
+    // Key codes of key-downs given back (posted) before their key-up came.
+    // The user's key-up travels the event stream while the posted key-down
+    // may still be queued behind it, and an up ahead of its down leaves the
+    // key down at the application: that up is swallowed and posted instead,
+    // behind the down.
+    InlineList<std::int64_t, kMaxPendingKeyDowns> givenBackDown_;
     platform::Scheduler::TimerId settleTimer_ = 0;
     Time settleAt_{};
     std::vector<MacKeySignature> persistentCapturedTapSignatures_;
