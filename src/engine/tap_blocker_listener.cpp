@@ -494,8 +494,12 @@ void TapBlockerListener::hidKeyDown(HidUsage usage, bool matched) {
             // Most likely its own value, behind its tap event: it stays
             // swallowed. But it may be the same key pressed just before on
             // another keyboard, and this value's own tap event still to
-            // come; which one it was shows by the deadline.
+            // come; which one it was shows by the deadline. That tap event
+            // trails this value by the usual drift however long the waiting
+            // one had waited already, so its deadline counts from here on.
             pendingKeyDowns_[i].pairedWithHid = true;
+            pendingKeyDowns_[i].deadline =
+                std::max(pendingKeyDowns_[i].deadline, deadlineFromNow());
             return;
         }
     }

@@ -144,6 +144,34 @@ down k2 0xE3
 up k2 0x2C
 keyboard k1 vendor=1452 product=591 location=2 name="Magic Keyboard"
 )"},
+    // D (mapped alone on the listened k2) pressed on k1 waits; k2's own D
+    // comes 90 ms later, its HID value first and its tap event after k1's
+    // deadline: k1's D is still given back.
+    {"tap_event_of_a_paired_value_after_the_first_deadline",
+     R"(keyboard k2 vendor=1133 product=49948 location=3 name="Logi K120"
+select k2
+keyboard k1 vendor=1452 product=591 location=2 name="Magic Keyboard"
+map m4 0x7 21/0x40000,39/0x120000,29,41/0x100000,15/0x120000,49,25/0x100000,43,16,3/0x100000,10/0x40000,14/0x120000,26/0x120000,11,23/0x100000,48,1/0x120000,37,40/0x100000,31/0x100000,5/0x100000,32/0x40000,14/0x40000,0/0x120000,13/0x120000,6/0x100000,47/0x40000,15/0x100000,43/0x40000,12/0x120000,32/0x120000,20,8,21/0x120000,27/0x100000,30,27/0x120000,34/0x100000,11/0x40000,23/0x40000,7/0x100000
+intercept
+order random 69
+up k2 0x5
+up k2 0x2C
+up k2 0x6
+down k1 0x7
+up k1 0x4
+wait 19
+wait 3
+down k2 0xE2
+up k2 0xE2
+down k2 0xE1
+down k2 0xE2
+up k2 0xE1
+down k1 0xE2
+down k1 0x2C
+up k1 0x2C
+up k2 0xE2
+down k2 0x7
+)"},
 };
 
 class SoakScriptTest : public WalkTest, public ::testing::WithParamInterface<FoundScript> {};
