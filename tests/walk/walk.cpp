@@ -315,6 +315,11 @@ public:
                     checkKeyDown(command, *stepEvents, eventsBefore, world_->now() == timeBefore)) {
                 return failure;
             }
+        } else if (command.kind == K::down && stepEvents) {
+            // Whether the key may be swallowed is not known, but when it
+            // waits it may still be given back later, looking like a key of
+            // its code that a later step's mapping must not let through.
+            noteWaiting(command, *stepEvents, eventsBefore, false);
         }
         return checkLateKeyDowns();
     }
@@ -327,7 +332,32 @@ private:
         std::int64_t keyCode = 0;
         platform::Scheduler::Duration deadline{};
         std::uint64_t eventsBefore = 0;
+        // Known to have met no mapping: it must arrive by its deadline.
+        bool mustArrive = true;
     };
+
+    // Notes a key-down that did not arrive in its step and may wait in the
+    // blocker; false when nothing waits there.
+    bool noteWaiting(const ScriptCommand& command, const std::vector<WorldEvent>& stepEvents,
+                     std::uint64_t eventsBefore, bool mustArrive) {
+        const auto code = platform::sim::simOsKeyCode(command.usage);
+        if (isModifier(command.usage) || !code) {
+            return true;
+        }
+        const bool arrived = std::any_of(stepEvents.begin(), stepEvents.end(), [&](const auto& e) {
+            return e.type == platform::EventType::keyDown && e.keyCode == *code;
+        });
+        if (arrived) {
+            return true;
+        }
+        const auto* blocker = world_->engine().tapBlockerListener();
+        if (blocker == nullptr || blocker->pendingKeyDownCount() == 0) {
+            return false;
+        }
+        late_.push_back(LateKeyDown{*code, world_->now() + TapBlockerListener::kHidValueDeadline,
+                                    eventsBefore, mustArrive});
+        return true;
+    }
 
     std::optional<std::string> checkLateKeyDowns() {
         const auto* blocker = world_->engine().tapBlockerListener();
@@ -343,7 +373,7 @@ private:
                     std::any_of(events->begin(), events->end(), [&](const WorldEvent& e) {
                         return e.type == platform::EventType::keyDown && e.keyCode == late.keyCode;
                     });
-                if (!arrived) {
+                if (!arrived && late.mustArrive) {
                     return "a key-down was swallowed while no mapping was held (and never given "
                            "back)";
                 }
@@ -560,19 +590,7 @@ private:
             }
             return std::nullopt;
         }
-        if (isModifier(command.usage) || !code) {
-            return std::nullopt;
-        }
-        const bool arrived = std::any_of(stepEvents.begin(), stepEvents.end(), [&](const auto& e) {
-            return e.type == platform::EventType::keyDown && e.keyCode == *code;
-        });
-        if (mapping == nullptr && !arrived) {
-            const auto* blocker = world_->engine().tapBlockerListener();
-            if (blocker != nullptr && blocker->pendingKeyDownCount() > 0) {
-                late_.push_back(LateKeyDown{
-                    *code, world_->now() + TapBlockerListener::kHidValueDeadline, eventsBefore});
-                return std::nullopt;
-            }
+        if (mapping == nullptr && !noteWaiting(command, stepEvents, eventsBefore, true)) {
             return "a key-down was swallowed while no mapping was held";
         }
         return std::nullopt;

@@ -172,6 +172,41 @@ up k1 0x2C
 up k2 0xE2
 down k2 0x7
 )"},
+    // Space of k0 waits while the second half of an edit lands; k1 then
+    // completes Space on its own: k0's Space given back then is no leak.
+    {"key_given_back_while_the_mappings_changed",
+     R"(keyboard k2 vendor=1133 product=49948 location=3 name="Logi K120"
+keyboard k1 vendor=1452 product=591 location=2 name="Magic Keyboard"
+select k1
+intercept
+order random 380
+up k2 0xE3
+down k1 0x4
+up k1 0x4
+up k1 0xE1
+intercept
+up k1 0x7
+intercept
+down k1 0xE3
+map m1 0x2C 49/0x40000,34,35/0x100000,21/0x40000
+map m2 0xE1,0x5,0x4 search
+map m2 0x2C,0x6 search
+wait 12
+intercept
+intercept
+keyboard k0 vendor=1452 product=591 location=1 name="Magic Keyboard"
+down k0 0x6
+wait 8
+up k0 0x6
+down k1 0xE2
+up k1 0xE2
+down k0 0x4
+down k0 0x5
+down k0 0xE3
+up k1 0xE3
+down k0 0x2C
+down k1 0x2C
+)"},
 };
 
 class SoakScriptTest : public WalkTest, public ::testing::WithParamInterface<FoundScript> {};
