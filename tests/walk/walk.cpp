@@ -268,6 +268,14 @@ public:
         const std::uint64_t eventsBefore = world_->appEventCount();
         const auto timeBefore = world_->now();
         recordsChanged_ = false;
+        // A key already down on a keyboard cannot go down again there (the
+        // shrinker, dropping its key-up, would make one): the checks count
+        // a key as held or not, and the engine meets no such thing.
+        if (const std::size_t slot = slotOf(command.name);
+            command.kind == K::down && slot < kKeyboards && held_[slot].count(command.usage) != 0) {
+            skipped = true;
+            return std::nullopt;
+        }
         skipped = !world_->execute(command);
         if (skipped) {
             return std::nullopt;
