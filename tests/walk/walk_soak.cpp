@@ -2,15 +2,20 @@
 // Prints the seed of any failing walk and the script it shrinks to.
 //
 //   chordwell_walk_soak [--steps N] [--length N] [--seed S] [--every-mode 0|1]
-//                       [--world sim|mac]
+//                       [--world sim|mac] [--script FILE]
+//
+// With --script it replays one script (a shrunk walk, say) under the walk's
+// checks instead.
 #include "walk.hpp"
 
 #include "logging/log.hpp"
 #include "platform/memory/memory_ports.hpp"
 
 #include <cstdlib>
+#include <fstream>
 #include <iostream>
 #include <random>
+#include <sstream>
 #include <string>
 
 int main(int argc, char** argv) {
@@ -18,10 +23,15 @@ int main(int argc, char** argv) {
     std::uint64_t total = 10'000'000;
     std::uint64_t length = 100'000;
     std::optional<std::uint64_t> onlySeed;
+    std::string scriptFile;
     bool everyMode = true;
     walk::WalkWorld world = walk::WalkWorld::simulated;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string flag = argv[i];
+        if (flag == "--script") {
+            scriptFile = argv[i + 1];
+            continue;
+        }
         if (flag == "--world") {
             world = std::string(argv[i + 1]) == "mac" ? walk::WalkWorld::macModel
                                                       : walk::WalkWorld::simulated;
@@ -38,11 +48,31 @@ int main(int argc, char** argv) {
             everyMode = value != 0;
         } else {
             std::cerr << "usage: chordwell_walk_soak [--steps N] [--length N] [--seed S] "
-                         "[--every-mode 0|1] [--world sim|mac]\n";
+                         "[--every-mode 0|1] [--world sim|mac] [--script FILE]\n";
             return 2;
         }
     }
     logging::configure(std::make_shared<platform::NullSystemLog>(), std::nullopt);
+    if (!scriptFile.empty()) {
+        std::ifstream in(scriptFile);
+        if (!in) {
+            std::cerr << "cannot read " << scriptFile << "\n";
+            return 2;
+        }
+        std::stringstream text;
+        text << in.rdbuf();
+        const auto parsed = script::parseScript(text.str());
+        if (parsed.error) {
+            std::cerr << parsed.error->text() << "\n";
+            return 2;
+        }
+        if (auto failure = walk::playWalk(parsed.commands, world)) {
+            std::cout << "FAIL at step " << failure->step << ": " << failure->message << "\n";
+            return 1;
+        }
+        std::cout << "holds\n";
+        return 0;
+    }
     std::random_device device;
     std::uint64_t done = 0;
     int failures = 0;
