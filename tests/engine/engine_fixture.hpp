@@ -13,6 +13,7 @@
 #include <chrono>
 #include <filesystem>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,27 @@ inline KeyMapping makeMapping(std::vector<HidUsage> keys, OutputBehavior behavio
 inline OutputBehavior keyOutput(std::int64_t keyCode, EventFlags flags = 0) {
     return OutputBehavior::customKeySequence("k", {MacKeySignature{keyCode, flags}});
 }
+
+// The simulated world's modes that every behaviour must hold in: posting
+// at once or later, and a key's HID value and tap event in either order.
+struct WorldMode {
+    const char* name;
+    platform::sim::PostingMode posting;
+    platform::sim::DeliveryOrder order;
+};
+
+[[maybe_unused]] inline void PrintTo(const WorldMode& c, std::ostream* os) {
+    *os << c.name;
+}
+
+inline const WorldMode kEveryWorldMode[] = {
+    {"sync_hid_first", platform::sim::PostingMode::sync, platform::sim::DeliveryOrder::hidFirst},
+    {"sync_tap_first", platform::sim::PostingMode::sync, platform::sim::DeliveryOrder::tapFirst},
+    {"sync_random", platform::sim::PostingMode::sync, platform::sim::DeliveryOrder::random},
+    {"async_hid_first", platform::sim::PostingMode::async, platform::sim::DeliveryOrder::hidFirst},
+    {"async_tap_first", platform::sim::PostingMode::async, platform::sim::DeliveryOrder::tapFirst},
+    {"async_random", platform::sim::PostingMode::async, platform::sim::DeliveryOrder::random},
+};
 
 class EngineTest : public ::testing::Test {
 protected:

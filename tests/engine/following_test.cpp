@@ -15,16 +15,6 @@ namespace {
 using platform::sim::DeliveryOrder;
 using platform::sim::PostingMode;
 
-struct WorldMode {
-    const char* name;
-    PostingMode posting;
-    DeliveryOrder order;
-};
-
-[[maybe_unused]] void PrintTo(const WorldMode& c, std::ostream* os) {
-    *os << c.name;
-}
-
 struct Board {
     const char* key;
     const char* name;
@@ -381,14 +371,7 @@ TEST_P(FollowingTest, SleepStopsRepeatAndWakeTurnsTheTapBackOn) {
     EXPECT_EQ(typed.as, 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Modes, FollowingTest,
-    ::testing::Values(WorldMode{"sync_hid_first", PostingMode::sync, DeliveryOrder::hidFirst},
-                      WorldMode{"sync_tap_first", PostingMode::sync, DeliveryOrder::tapFirst},
-                      WorldMode{"sync_random", PostingMode::sync, DeliveryOrder::random},
-                      WorldMode{"async_hid_first", PostingMode::async, DeliveryOrder::hidFirst},
-                      WorldMode{"async_tap_first", PostingMode::async, DeliveryOrder::tapFirst},
-                      WorldMode{"async_random", PostingMode::async, DeliveryOrder::random}));
+INSTANTIATE_TEST_SUITE_P(Modes, FollowingTest, ::testing::ValuesIn(kEveryWorldMode));
 
 // What the views are told: a pause and a resume each announce the
 // interception state with the selection, in the turn the keyboard goes or

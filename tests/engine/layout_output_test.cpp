@@ -15,16 +15,6 @@ namespace {
 using platform::sim::DeliveryOrder;
 using platform::sim::PostingMode;
 
-struct WorldMode {
-    const char* name;
-    PostingMode posting;
-    DeliveryOrder order;
-};
-
-[[maybe_unused]] void PrintTo(const WorldMode& c, std::ostream* os) {
-    *os << c.name;
-}
-
 struct Entry {
     std::string name;
     OutputBehavior output;                // what the mapping stores
@@ -185,14 +175,7 @@ TEST_P(LayoutOutputTest, CopyAndPasteFollowTheLayoutAsItChanges) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Modes, LayoutOutputTest,
-    ::testing::Values(WorldMode{"sync_hid_first", PostingMode::sync, DeliveryOrder::hidFirst},
-                      WorldMode{"sync_tap_first", PostingMode::sync, DeliveryOrder::tapFirst},
-                      WorldMode{"sync_random", PostingMode::sync, DeliveryOrder::random},
-                      WorldMode{"async_hid_first", PostingMode::async, DeliveryOrder::hidFirst},
-                      WorldMode{"async_tap_first", PostingMode::async, DeliveryOrder::tapFirst},
-                      WorldMode{"async_random", PostingMode::async, DeliveryOrder::random}));
+INSTANTIATE_TEST_SUITE_P(Modes, LayoutOutputTest, ::testing::ValuesIn(kEveryWorldMode));
 
 // A changed layout is announced, once, and only when it changed.
 TEST_F(EngineTest, ALayoutChangeIsAnnouncedOnce) {

@@ -13,16 +13,6 @@ namespace {
 using platform::sim::DeliveryOrder;
 using platform::sim::PostingMode;
 
-struct WorldMode {
-    const char* name;
-    PostingMode posting;
-    DeliveryOrder order;
-};
-
-[[maybe_unused]] void PrintTo(const WorldMode& c, std::ostream* os) {
-    *os << c.name;
-}
-
 class UnkindWorldTest : public EngineTest, public ::testing::WithParamInterface<WorldMode> {
 protected:
     std::shared_ptr<SimKeyboard> listenedKeyboard(std::vector<KeyMapping> mappings) {
@@ -141,14 +131,7 @@ TEST_P(UnkindWorldTest, AnOutputThatLooksLikeItsOwnKeyStillArrives) {
     EXPECT_EQ(world_->keysDownAtApplication(), 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Modes, UnkindWorldTest,
-    ::testing::Values(WorldMode{"sync_hid_first", PostingMode::sync, DeliveryOrder::hidFirst},
-                      WorldMode{"sync_tap_first", PostingMode::sync, DeliveryOrder::tapFirst},
-                      WorldMode{"sync_random", PostingMode::sync, DeliveryOrder::random},
-                      WorldMode{"async_hid_first", PostingMode::async, DeliveryOrder::hidFirst},
-                      WorldMode{"async_tap_first", PostingMode::async, DeliveryOrder::tapFirst},
-                      WorldMode{"async_random", PostingMode::async, DeliveryOrder::random}));
+INSTANTIATE_TEST_SUITE_P(Modes, UnkindWorldTest, ::testing::ValuesIn(kEveryWorldMode));
 
 TEST_F(EngineTest, AMappingWithoutInputKeysNeverMatches) {
     addRecord({makeMapping({}, OutputBehavior::copyOperation(), "empty"),
